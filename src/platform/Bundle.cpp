@@ -1,0 +1,80 @@
+#include "platform/Bundle.h"
+
+#include "platform/PropertyList.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+namespace platform {
+
+namespace {
+
+// The generated Info.plist is compiled into every binary as a resource, for
+// programs that run outside the bundle (tests, a copied command line).
+const QString kEmbeddedInfo = QStringLiteral(":/bundle/Info.plist");
+
+QString findEnclosingApp(const QString &executableDir)
+{
+    QDir dir(executableDir);
+    for (int depth = 0; depth < 6; ++depth) {
+        if (dir.dirName().endsWith(QLatin1String(".app"))
+            && QFileInfo::exists(dir.filePath(QStringLiteral("Contents/Info.plist"))))
+            return dir.absolutePath();
+        if (!dir.cdUp())
+            break;
+    }
+    return QString();
+}
+
+Bundle makeMainBundle()
+{
+    const QString exeDir = QCoreApplication::instance()
+        ? QCoreApplication::applicationDirPath()
+        : QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().section(QLatin1Char('/'), 0, -2);
+    const QString app = findEnclosingApp(exeDir);
+    if (!app.isEmpty()) {
+        Bundle bundle = Bundle::fromPath(app);
+        if (bundle.isValid())
+            return bundle;
+    }
+    return Bundle::fromPath(QString());
+}
+
+} // namespace
+
+Bundle Bundle::fromPath(const QString &appPath)
+{
+    Bundle bundle;
+    if (appPath.isEmpty()) {
+        bundle.m_info = PropertyList::readFile(kEmbeddedInfo).toMap();
+        return bundle;
+    }
+    bundle.m_info = PropertyList::readFile(appPath + QLatin1String("/Contents/Info.plist")).toMap();
+    if (!bundle.m_info.isEmpty())
+        bundle.m_path = appPath;
+    return bundle;
+}
+
+const Bundle &Bundle::main()
+{
+    static const Bundle bundle = makeMainBundle();
+    return bundle;
+}
+
+QString Bundle::resourcesPath() const
+{
+    return m_path.isEmpty() ? QString() : m_path + QLatin1String("/Contents/Resources");
+}
+
+QString Bundle::privateFrameworksPath() const
+{
+    return m_path.isEmpty() ? QString() : m_path + QLatin1String("/Contents/Frameworks");
+}
+
+QString Bundle::launchServicesPath() const
+{
+    return m_path.isEmpty() ? QString() : m_path + QLatin1String("/Contents/Library/LaunchServices");
+}
+
+} // namespace platform

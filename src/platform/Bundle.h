@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QVariantMap>
+
+namespace platform {
+
+// The application bundle that holds the running executable (NSBundle's main
+// bundle). Bundle paths are physical paths on this machine, never on the
+// volume being worked on.
+class Bundle
+{
+public:
+    static const Bundle &main();
+
+    // A bundle read from a .app folder; an empty bundle when it has no
+    // readable Contents/Info.plist.
+    static Bundle fromPath(const QString &appPath);
+
+    bool isValid() const { return !m_info.isEmpty(); }
+    QString path() const { return m_path; }   // the .app folder; empty outside a bundle
+    QVariantMap infoDictionary() const { return m_info; }
+    QVariant infoValue(const QString &key) const { return m_info.value(key); }
+    QString identifier() const { return m_info.value(QStringLiteral("CFBundleIdentifier")).toString(); }
+
+    QString resourcesPath() const;             // Contents/Resources
+    QString privateFrameworksPath() const;     // Contents/Frameworks
+    QString launchServicesPath() const;        // Contents/Library/LaunchServices
+
+private:
+    QString m_path;
+    QVariantMap m_info;
+};
+
+} // namespace platform

@@ -1,0 +1,122 @@
+#include "platform/UserDefaults.h"
+
+#include "platform/Bundle.h"
+#include "platform/PropertyList.h"
+#include "platform/Volume.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+
+#include <memory>
+
+namespace platform {
+
+UserDefaults::UserDefaults(const QString &domain)
+    : m_domain(domain)
+{
+}
+
+UserDefaults &UserDefaults::standard()
+{
+    static UserDefaults defaults(Bundle::main().identifier());
+    return defaults;
+}
+
+UserDefaults &UserDefaults::domain(const QString &name)
+{
+    if (name == standard().domainName())
+        return standard();
+    static QMutex mutex;
+    static QHash<QString, std::shared_ptr<UserDefaults>> domains;
+    QMutexLocker lock(&mutex);
+    auto &entry = domains[name];
+    if (!entry)
+        entry = std::make_shared<UserDefaults>(name);
+    return *entry;
+}
+
+QString UserDefaults::logicalFilePath() const
+{
+    return Volume::expandTilde(QStringLiteral("~/Library/Preferences/%1.plist").arg(m_domain));
+}
+
+void UserDefaults::loadLocked() const
+{
+    if (m_loaded)
+        return;
+    m_loaded = true;
+    m_stored = PropertyList::readFile(Volume::physicalPath(logicalFilePath())).toMap();
+}
+
+void UserDefaults::saveLocked()
+{
+    const QString physical = Volume::physicalPath(logicalFilePath());
+    QDir().mkpath(QFileInfo(physical).absolutePath());
+    // A failed write leaves the old file in place; the value stays in memory.
+    PropertyList::writeFile(physical, m_stored, PropertyList::Format::Binary);
+}
+
+QVariant UserDefaults::object(const QString &key) const
+{
+    QMutexLocker lock(&m_mutex);
+    loadLocked();
+    auto it = m_stored.constFind(key);
+    if (it != m_stored.cend())
+        return *it;
+    return m_registered.value(key);
+}
+
+QVariant UserDefaults::storedObject(const QString &key) const
+{
+    QMutexLocker lock(&m_mutex);
+    loadLocked();
+    return m_stored.value(key);
+}
+
+void UserDefaults::setObject(const QString &key, const QVariant &value)
+{
+    QMutexLocker lock(&m_mutex);
+    loadLocked();
+    if (!value.isValid()) {
+        if (m_stored.remove(key) == 0)
+            return;
+    } else {
+        m_stored.insert(key, value);
+    }
+    saveLocked();
+}
+
+void UserDefaults::removeObject(const QString &key)
+{
+    setObject(key, QVariant());
+}
+
+void UserDefaults::registerDefaults(const QVariantMap &defaults)
+{
+    QMutexLocker lock(&m_mutex);
+    for (auto it = defaults.cbegin(); it != defaults.cend(); ++it)
+        m_registered.insert(it.key(), it.value());
+}
+
+QVariantMap UserDefaults::registeredDefaults() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_registered;
+}
+
+QVariantMap UserDefaults::persistentDomain() const
+{
+    QMutexLocker lock(&m_mutex);
+    loadLocked();
+    return m_stored;
+}
+
+void UserDefaults::reload()
+{
+    QMutexLocker lock(&m_mutex);
+    m_loaded = false;
+    m_stored.clear();
+}
+
+} // namespace platform

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QMutex>
+#include <QString>
+#include <QVariant>
+#include <QVariantMap>
+
+namespace platform {
+
+// User defaults: one property-list file per domain at
+// "~/Library/Preferences/<domain>.plist" on the volume. Registered defaults
+// live in memory only and are never written. Safe to use from any thread.
+//
+// The file is read on first use and written atomically on every change, so
+// that another process (the command line, a second start) sees it at once.
+class UserDefaults
+{
+public:
+    explicit UserDefaults(const QString &domain);
+
+    // The application's own domain, named by the bundle identifier.
+    static UserDefaults &standard();
+    // Another domain of the same user, such as "com.apple.dock".
+    static UserDefaults &domain(const QString &name);
+
+    QString domainName() const { return m_domain; }
+    QString logicalFilePath() const;
+
+    // The stored value, else the registered default, else an invalid QVariant.
+    QVariant object(const QString &key) const;
+    // The stored value only.
+    QVariant storedObject(const QString &key) const;
+    // An invalid value removes the key.
+    void setObject(const QString &key, const QVariant &value);
+    void removeObject(const QString &key);
+
+    void registerDefaults(const QVariantMap &defaults);
+    QVariantMap registeredDefaults() const;
+
+    // Everything stored in the file, as read from it now.
+    QVariantMap persistentDomain() const;
+
+    // Forget what was read, so that the next access reads the file again.
+    void reload();
+
+private:
+    void loadLocked() const;
+    void saveLocked();
+
+    const QString m_domain;
+    mutable QMutex m_mutex;
+    mutable bool m_loaded = false;
+    mutable QVariantMap m_stored;
+    QVariantMap m_registered;
+};
+
+} // namespace platform
