@@ -1,7 +1,9 @@
+#include "dorvane/CommandLineTool.h"
+
 #include <QCoreApplication>
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    return 0;
+    return dorvane::CommandLineTool().run(app.arguments());
 }

@@ -1,1 +1,279 @@
+#include "kestrum/Kestrum.h"
+
+#include "kestrum/Alert.h"
+#include "kestrum/Format.h"
+#include "platform/Bundle.h"
+#include "platform/Host.h"
+#include "platform/SystemLog.h"
+#include "platform/UserDefaults.h"
 #include "platform/Volume.h"
+#include "platform/Workspace.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+
+namespace kestrum {
+
+Kestrum *hx = nullptr;
+platform::UserDefaults *userDefaults = nullptr;
+const platform::Bundle *bundle = nullptr;
+QCoreApplication *application = nullptr;
+
+const char *const kBuiltInFeedbackAddress = "feedback@dorvane.example";
+const char *const kMakerWebSite = "https://www.dorvane.example/";
+
+namespace {
+
+QString info(const char *key)
+{
+    return platform::Bundle::main().infoValue(QString::fromLatin1(key)).toString();
+}
+
+// Case- and diacritic-insensitive form of a name, for "BEGINSWITH[cd]".
+QString folded(const QString &text)
+{
+    QString decomposed = text.normalized(QString::NormalizationForm_D);
+    decomposed.removeIf([](QChar c) { return c.category() == QChar::Mark_NonSpacing; });
+    return decomposed.toCaseFolded();
+}
+
+QStringList namesIn(const QString &logicalFolder)
+{
+    return QDir(platform::Volume::physicalPath(logicalFolder))
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+}
+
+QUrl logicalFileURL(const QString &logical)
+{
+    return QUrl::fromLocalFile(logical);
+}
+
+// The Mac's URL-query-allowed set: what stays unencoded besides letters,
+// digits and "-._~".
+const QByteArray kQueryAllowed = "!$&'()*+,/:;=?@";
+
+} // namespace
+
+Kestrum::Kestrum()
+{
+    hx = this;
+    userDefaults = &platform::UserDefaults::standard();
+    bundle = &platform::Bundle::main();
+    application = QCoreApplication::instance();
+
+    QDir().mkpath(platform::Volume::physicalPath(suppDir()));
+
+    if (!frameworksAreIntact(bundle->privateFrameworksPath())) {
+        alert_apptitled(QStringLiteral("This application is damaged. Either your download was damaged or you used a "
+                                       "faulty program to extract the ZIP archive. Please re-download and use the "
+                                       "ZIP decrompression built into Mac OS X."),
+                        QStringLiteral("OK"));
+        std::exit(0);
+    }
+}
+
+bool Kestrum::frameworksAreIntact(const QString &frameworksPath)
+{
+    if (frameworksPath.isEmpty())
+        return true;
+    const QStringList entries = QDir(frameworksPath).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                                                   | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &entry : entries) {
+        const QString binary = makeString("%@/%@/%@", frameworksPath, entry, QFileInfo(entry).completeBaseName());
+        if (!QFileInfo(binary).isSymLink())
+            return false;
+    }
+    return true;
+}
+
+QString Kestrum::prefsPath() const
+{
+    return platform::Volume::expandTilde(makeString("~/Library/Preferences/%@.plist", appBundleIdentifier()));
+}
+
+QUrl Kestrum::prefsURL() const
+{
+    return logicalFileURL(prefsPath());
+}
+
+QStringList Kestrum::appCrashLogs() const
+{
+    const QStringList all = namesIn(QStringLiteral("~/Library/Logs/DiagnosticReports/"))
+        + namesIn(QStringLiteral("/Library/Logs/DiagnosticReports/"));
+    const QString prefix = folded(appName());
+    QStringList result;
+    for (const QString &name : all) {
+        if (folded(name).startsWith(prefix))
+            result.append(name);
+    }
+    return result;
+}
+
+std::optional<QStringList> Kestrum::appSystemLogEntries() const
+{
+    return platform::SystemLog::messagesFromSender(appName());
+}
+
+QString Kestrum::appBundleIdentifier() const
+{
+    return info("CFBundleIdentifier");
+}
+
+QString Kestrum::appVersionString() const
+{
+    return info("CFBundleShortVersionString");
+}
+
+QString Kestrum::appName() const
+{
+    return info("CFBundleName");
+}
+
+qint32 Kestrum::parseBuildNumber(const QString &text)
+{
+    static const QRegularExpression leading(QStringLiteral("^\\s*([+-]?\\d+)"));
+    const QRegularExpressionMatch match = leading.match(text);
+    if (!match.hasMatch())
+        return 0;
+    bool ok = false;
+    const qlonglong n = match.captured(1).toLongLong(&ok);
+    if (!ok)
+        return match.captured(1).startsWith(QLatin1Char('-')) ? INT32_MIN : INT32_MAX;
+    return qint32(std::clamp<qlonglong>(n, INT32_MIN, INT32_MAX));
+}
+
+qint32 Kestrum::appBuildNumber() const
+{
+    return parseBuildNumber(info("CFBundleVersion"));
+}
+
+QString Kestrum::resDir() const
+{
+    return platform::Bundle::main().resourcesPath();
+}
+
+QUrl Kestrum::resURL() const
+{
+    return QUrl::fromLocalFile(resDir());
+}
+
+QString Kestrum::docDir() const
+{
+    return platform::Volume::expandTilde(QStringLiteral("~/Documents"));
+}
+
+QUrl Kestrum::docURL() const
+{
+    return logicalFileURL(docDir());
+}
+
+QString Kestrum::deskDir() const
+{
+    return platform::Volume::expandTilde(QStringLiteral("~/Desktop"));
+}
+
+QUrl Kestrum::deskURL() const
+{
+    return logicalFileURL(deskDir());
+}
+
+QUrl Kestrum::homeURL() const
+{
+    return logicalFileURL(platform::Volume::home());
+}
+
+QString Kestrum::suppDir() const
+{
+    return platform::Volume::expandTilde(QStringLiteral("~/Library/Application Support/")) + appName();
+}
+
+QUrl Kestrum::suppURL() const
+{
+    return logicalFileURL(suppDir());
+}
+
+QString Kestrum::productSlug(const QString &appName)
+{
+    const QString firstWord = appName.toLower().split(QRegularExpression(QStringLiteral("\\s+")),
+                                                      Qt::SkipEmptyParts).value(0);
+    return firstWord.section(QLatin1Char('-'), 0, 0);
+}
+
+QString Kestrum::urlTextForChoice(quint8 choice) const
+{
+    switch (choice) {
+    case openSupportMail: {
+        QString address = info("FeedbackEmail");
+        if (platform::Bundle::main().infoValue(QStringLiteral("FeedbackEmail")).isNull())
+            address = QString::fromLatin1(kBuiltInFeedbackAddress);
+        const QString subject = makeString("%@ v%@ (%i) Support Request", appName(), appVersionString(),
+                                           appBuildNumber());
+        const qsizetype problems = appCrashLogs().size();
+        const QString problemText = problems > 0 ? makeString(" Problems: %li", qint64(problems)) : QString();
+        QString attachment;
+        if (platform::Workspace::isAltKeyHeld()) {
+            QFile prefs(platform::Volume::physicalPath(prefsPath()));
+            if (prefs.open(QIODevice::ReadOnly))
+                attachment = QString::fromLatin1(prefs.readAll().toBase64());
+        }
+        const QString body = makeString("<Insert Support Request Here>\n\n\n\nP.S: Hardware: %@ Software: %@%@\n%@",
+                                        _machineType(), platform::Host::operatingSystemVersion(), problemText,
+                                        attachment);
+        return makeString("mailto:%@?subject=%@&body=%@", address, subject, body);
+    }
+    case openBetaMail:
+        return QStringLiteral("mailto:") + info("FeedbackEmail")
+            + makeString("?subject=%@ Beta Versions&body=Hello\nI would like to test upcoming beta versions of %@.\nBye\n",
+                         appName(), appName());
+    case openVendorPage: {
+        const QVariant page = platform::Bundle::main().infoValue(QStringLiteral("VendorProductPage"));
+        if (page.isValid())
+            return page.toString();
+        return makeString("%@%@/", kMakerWebSite, productSlug(appName()));
+    }
+    case openStorePage:
+        return info("StoreProductPage");
+    case openStoreApp:
+        return info("StoreProductPage").replace(QStringLiteral("https"), QStringLiteral("macappstore"));
+    case openMacupdatePage:
+        return info("MacupdateProductPage");
+    default:
+        return QString();
+    }
+}
+
+void Kestrum::openURL(quint8 choice) const
+{
+    const QString text = urlTextForChoice(choice);
+    if (text.isEmpty())
+        return; // an unknown choice names no address, so nothing opens
+    platform::Workspace::openUrl(QUrl::fromEncoded(text.toUtf8().toPercentEncoding(kQueryAllowed)));
+}
+
+QString makeTempFolder()
+{
+    const QString identifier = platform::Bundle::main().identifier();
+    QByteArray path = QFile::encodeName(QDir::tempPath() + QLatin1Char('/') + identifier + QLatin1String(".XXXXXX"));
+    if (!::mkdtemp(path.data()))
+        return QString();
+    return QFile::decodeName(path);
+}
+
+QString _machineType()
+{
+    return platform::Host::machineModel();
+}
+
+bool _isUserAdmin()
+{
+    return platform::Host::isUserAdmin();
+}
+
+} // namespace kestrum

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Dorvane needs to build, run and test, and only
+# those that are missing, so a second run costs nothing.
+set -euo pipefail
+
+packages=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-image-formats-plugins
+    libplist-dev libplist++-dev libplist-utils
+    xvfb xauth fonts-dejavu-core
+    python3 e2fsprogs
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+
+if ((${#missing[@]} == 0)); then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,73 @@
+#include "dorvane/CommandLineTool.h"
+
+#include "dorvane/StartUp.h"
+#include "kestrum/AlertPresenter.h"
+#include "kestrum/Kestrum.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <memory>
+
+namespace dorvane {
+
+namespace {
+
+void printLine(FILE *stream, const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fputc('\n', stream);
+}
+
+} // namespace
+
+int CommandLineTool::run(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Lists the installer packages recorded on a Mac volume and removes them safely."));
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    parser.addHelpOption();
+    const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Print the version and exit."));
+    const QCommandLineOption yesOption(QStringLiteral("yes"),
+                                       QStringLiteral("Answer every question with its first button instead of the "
+                                                      "answer that changes nothing."));
+    parser.addOption(versionOption);
+    parser.addOption(yesOption);
+    StartUp::addVolumeOptions(parser);
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do."));
+
+    if (!parser.parse(arguments)) {
+        printLine(stderr, parser.errorText());
+        return UsageError;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        printLine(stdout, parser.helpText());
+        return Success;
+    }
+    QString error;
+    if (!StartUp::configureVolume(parser, &error)) {
+        printLine(stderr, error);
+        return UsageError;
+    }
+    kestrum::setAlertPresenter(std::make_shared<kestrum::ConsolePresenter>(parser.isSet(yesOption)));
+    StartUp::registerDefaults();
+    StartUp::runCommonSteps();
+
+    const QStringList positional = parser.positionalArguments();
+    if (parser.isSet(versionOption)) {
+        printLine(stdout, QStringLiteral("%1 %2 (%3)")
+                              .arg(kestrum::hx->appName(), kestrum::hx->appVersionString())
+                              .arg(kestrum::hx->appBuildNumber()));
+        return Success;
+    }
+    if (positional.isEmpty()) {
+        printLine(stderr, parser.helpText());
+        return UsageError;
+    }
+    printLine(stderr, QStringLiteral("dorvane: unknown command '%1'").arg(positional.first()));
+    return UsageError;
+}
+
+} // namespace dorvane

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+#include <QVariant>
+
+namespace kestrum {
+
+// A settings key that reads and writes its own value in the standard user
+// defaults, at the moment of the call:
+//     "Launches"_key.setDefaultInt("Launches"_key.defaultInt() + 1);
+// The object setters remove the key when given an invalid value.
+class DefaultsKey
+{
+public:
+    constexpr explicit DefaultsKey(const char *name) : m_name(name) {}
+    explicit DefaultsKey(const QString &name) : m_name(nullptr), m_string(name) {}
+
+    QString name() const { return m_name ? QString::fromLatin1(m_name) : m_string; }
+
+    QVariant defaultObject() const;
+    void setDefaultObject(const QVariant &value) const;
+
+    QString defaultString() const;          // null when absent or not a text
+    void setDefaultString(const QString &value) const;
+
+    QVariantList defaultArray() const;      // empty when absent or not an array
+    QStringList defaultStringArray() const; // the array's texts
+    bool hasDefaultArray() const;
+    void setDefaultArray(const QVariantList &value) const;
+    void setDefaultArray(const QStringList &value) const;
+
+    QVariantMap defaultDict() const;        // empty when absent or not a dictionary
+    void setDefaultDict(const QVariantMap &value) const;
+
+    QUrl defaultURL() const;                // invalid when absent
+    void setDefaultURL(const QUrl &value) const;
+
+    qint64 defaultInt() const;              // 0 when absent
+    void setDefaultInt(qint64 value) const;
+
+    float defaultFloat() const;             // 0 when absent
+    void setDefaultFloat(float value) const;
+
+private:
+    const char *m_name;
+    QString m_string;
+};
+
+inline DefaultsKey operator""_key(const char *name, std::size_t)
+{
+    return DefaultsKey(name);
+}
+
+} // namespace kestrum

@@ -1,0 +1,77 @@
+#include "support/VolumeFixture.h"
+
+#include "platform/UserDefaults.h"
+#include "platform/Volume.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+VolumeFixture::VolumeFixture(const QString &home)
+    : m_home(home)
+{
+    platform::Volume::configure(m_dir.path(), m_home);
+    QDir().mkpath(physical(m_home));
+    platform::UserDefaults::standard().reload();
+}
+
+VolumeFixture::~VolumeFixture()
+{
+    platform::Volume::configure(QString(), QString());
+    platform::UserDefaults::standard().reload();
+}
+
+QString VolumeFixture::physical(const QString &logical) const
+{
+    return platform::Volume::physicalPath(logical);
+}
+
+bool VolumeFixture::makeFolder(const QString &logical) const
+{
+    return QDir().mkpath(physical(logical));
+}
+
+bool VolumeFixture::writeFile(const QString &logical, const QByteArray &contents) const
+{
+    const QString path = physical(logical);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return file.write(contents) == contents.size();
+}
+
+bool VolumeFixture::makeLink(const QString &logical, const QString &target) const
+{
+    const QString path = physical(logical);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return QFile::link(target, path);
+}
+
+QByteArray readPlistIndependently(const QString &physicalPath, QString *error)
+{
+    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (python.isEmpty()) {
+        *error = QStringLiteral("python3 is not installed");
+        return {};
+    }
+    static const char script[] =
+        "import json, plistlib, sys, datetime\n"
+        "def conv(v):\n"
+        "    if isinstance(v, dict): return {k: conv(x) for k, x in v.items()}\n"
+        "    if isinstance(v, list): return [conv(x) for x in v]\n"
+        "    if isinstance(v, bytes): return v.hex()\n"
+        "    if isinstance(v, datetime.datetime): return v.isoformat()\n"
+        "    return v\n"
+        "with open(sys.argv[1], 'rb') as f: data = plistlib.load(f)\n"
+        "print(json.dumps(conv(data), sort_keys=True))\n";
+    QProcess process;
+    process.start(python, {QStringLiteral("-c"), QString::fromLatin1(script), physicalPath});
+    if (!process.waitForFinished(30000) || process.exitCode() != 0) {
+        *error = QString::fromLocal8Bit(process.readAllStandardError());
+        return {};
+    }
+    return process.readAllStandardOutput().trimmed();
+}
