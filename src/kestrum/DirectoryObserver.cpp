@@ -1,0 +1,69 @@
+#include "kestrum/DirectoryObserver.h"
+
+#include "platform/Volume.h"
+
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+
+namespace kestrum {
+
+DirectoryObserver::DirectoryObserver(QObject *parent)
+    : QObject(parent)
+    , m_latency(this)
+{
+    m_latency.setSingleShot(true);
+    m_latency.setInterval(kLatencyMs);
+    connect(&m_latency, &QTimer::timeout, this, &DirectoryObserver::deliver);
+}
+
+DirectoryObserver::~DirectoryObserver()
+{
+    stopObserving();
+}
+
+bool DirectoryObserver::startObserving(const QString &logicalPath, std::function<void()> onChange)
+{
+    stopObserving();
+    const QString physical = platform::Volume::resolvedPhysicalPath(logicalPath, true);
+    if (physical.isEmpty() || !onChange || !QFileInfo(physical).isDir())
+        return false;
+
+    auto watcher = std::make_unique<QFileSystemWatcher>();
+    if (!watcher->addPath(physical))
+        return false;
+    connect(watcher.get(), &QFileSystemWatcher::directoryChanged, this, &DirectoryObserver::changed);
+    m_watcher = std::move(watcher);
+    m_onChange = std::move(onChange);
+    return true;
+}
+
+void DirectoryObserver::stopObserving()
+{
+    m_latency.stop();
+    m_watcher.reset();
+    m_onChange = nullptr;
+}
+
+bool DirectoryObserver::isObserving() const
+{
+    return m_watcher != nullptr;
+}
+
+void DirectoryObserver::changed()
+{
+    // A running latency already holds a batch: this change joins it. The
+    // timer is not restarted, so a steady stream of changes still gives one
+    // call per latency instead of none.
+    if (!m_latency.isActive())
+        m_latency.start();
+}
+
+void DirectoryObserver::deliver()
+{
+    // Copied, so that the function may stop or restart this observer.
+    const std::function<void()> onChange = m_onChange;
+    if (onChange)
+        onChange();
+}
+
+} // namespace kestrum
