@@ -1,7 +1,9 @@
+#include "dorvane/ApplicationStart.h"
+
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    return 0;
+    return dorvane::ApplicationStart().run(app);
 }

@@ -1,0 +1,158 @@
+#include "support/VolumeFixture.h"
+
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+// Both executables started as a user would start them, on a volume in a
+// temporary folder.
+class StartUpTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void writesOnlyBelowTheRoot_data();
+    void writesOnlyBelowTheRoot();
+    void environmentChoosesTheVolume();
+    void optionWinsOverEnvironment();
+    void missingRootIsRefused();
+    void versionLine();
+    void unknownCommandIsAUsageError();
+
+private:
+    struct Run { int exitCode; QByteArray out; QByteArray err; };
+    Run run(const QString &program, const QStringList &arguments, const QProcessEnvironment &env) const;
+    static QProcessEnvironment cleanEnvironment(const QString &home);
+    static QStringList filesBelow(const QString &folder);
+};
+
+StartUpTest::Run StartUpTest::run(const QString &program, const QStringList &arguments,
+                                  const QProcessEnvironment &env) const
+{
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000))
+        return {-1, {}, "timed out"};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+QProcessEnvironment StartUpTest::cleanEnvironment(const QString &home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DORVANE_ROOT");
+    env.remove("DORVANE_HOME");
+    env.insert("HOME", home);
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    return env;
+}
+
+QStringList StartUpTest::filesBelow(const QString &folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(it.next());
+    return files;
+}
+
+void StartUpTest::writesOnlyBelowTheRoot_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("extra");
+    QTest::newRow("command line") << QStringLiteral(DORVANE_CLI) << QStringList{"--version"};
+    QTest::newRow("application") << QStringLiteral(DORVANE_APP) << QStringList{};
+}
+
+void StartUpTest::writesOnlyBelowTheRoot()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, extra);
+    QTemporaryDir root;
+    QTemporaryDir realHome;
+    const QString logicalHome = "/Users/mac";
+    QDir().mkpath(root.path() + logicalHome);
+
+    const Run result = run(program, QStringList{"--root", root.path(), "--home", logicalHome} + extra,
+                           cleanEnvironment(realHome.path()));
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+
+    const QString prefs = root.path() + logicalHome + "/Library/Preferences/com.dorvane.Dorvane.plist";
+    QVERIFY(QFileInfo(root.path() + logicalHome + "/Library/Application Support/Dorvane").isDir());
+    QVERIFY(QFileInfo(prefs).isFile());
+    QVERIFY2(filesBelow(realHome.path()).isEmpty(), qPrintable(filesBelow(realHome.path()).join(", ")));
+
+    QString error;
+    const QByteArray json = readPlistIndependently(prefs, &error);
+    if (json.isEmpty())
+        QSKIP(qPrintable("no independent property-list reader: " + error));
+    const QJsonObject stored = QJsonDocument::fromJson(json).object();
+    QCOMPARE(stored.value("NSInitialToolTipDelay").toInt(), 1);
+    QVERIFY(stored.contains("launchDate"));
+    // Registered defaults stay in memory.
+    QVERIFY(!stored.contains("IgnoredInstallers"));
+}
+
+void StartUpTest::environmentChoosesTheVolume()
+{
+    QTemporaryDir root;
+    QTemporaryDir realHome;
+    QProcessEnvironment env = cleanEnvironment(realHome.path());
+    env.insert("DORVANE_ROOT", root.path());
+    env.insert("DORVANE_HOME", "/Users/env");
+    const Run result = run(DORVANE_CLI, {"--version"}, env);
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY(QFileInfo(root.path() + "/Users/env/Library/Preferences/com.dorvane.Dorvane.plist").isFile());
+    QVERIFY(filesBelow(realHome.path()).isEmpty());
+}
+
+void StartUpTest::optionWinsOverEnvironment()
+{
+    QTemporaryDir byOption;
+    QTemporaryDir byEnvironment;
+    QTemporaryDir realHome;
+    QProcessEnvironment env = cleanEnvironment(realHome.path());
+    env.insert("DORVANE_ROOT", byEnvironment.path());
+    env.insert("DORVANE_HOME", "/Users/env");
+    const Run result = run(DORVANE_CLI, {"--root", byOption.path(), "--version"}, env);
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY(QFileInfo(byOption.path() + "/Users/env/Library/Application Support/Dorvane").isDir());
+    QVERIFY(filesBelow(byEnvironment.path()).isEmpty());
+}
+
+void StartUpTest::missingRootIsRefused()
+{
+    QTemporaryDir realHome;
+    const Run cli = run(DORVANE_CLI, {"--root", "/nonexistent/volume", "--version"}, cleanEnvironment(realHome.path()));
+    QCOMPARE(cli.exitCode, 2);
+    QVERIFY(cli.err.contains("/nonexistent/volume"));
+    const Run app = run(DORVANE_APP, {"--root", "/nonexistent/volume"}, cleanEnvironment(realHome.path()));
+    QCOMPARE(app.exitCode, 1);
+    QVERIFY(filesBelow(realHome.path()).isEmpty());
+}
+
+void StartUpTest::versionLine()
+{
+    QTemporaryDir root;
+    const Run result = run(DORVANE_CLI, {"--root", root.path(), "--version"}, cleanEnvironment(root.path()));
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(QRegularExpression("^Dorvane \\d+\\.\\d+\\.\\d+ \\(\\d+\\)\n$").match(QString::fromUtf8(result.out)).hasMatch(),
+             result.out.constData());
+}
+
+void StartUpTest::unknownCommandIsAUsageError()
+{
+    QTemporaryDir root;
+    const Run result = run(DORVANE_CLI, {"--root", root.path(), "frobnicate"}, cleanEnvironment(root.path()));
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY(result.err.contains("unknown command 'frobnicate'"));
+}
+
+QTEST_GUILESS_MAIN(StartUpTest)
+#include "tst_startup.moc"
