@@ -1,0 +1,132 @@
+#include "dorvane/gui/ProgressPanel.h"
+#include "kestrum/WindowProgress.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPointer>
+#include <QProgressBar>
+#include <QTest>
+#include <QThreadPool>
+
+class ProgressTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void effectsApplyInCallOrderFromAPoolThread();
+    void endKeepsTheFieldsAndBeginClearsTheDetail();
+    void librarySheetOnAnyWindow();
+    void detailWithoutSheetDoesNothing();
+    void borderlessClose();
+};
+
+void ProgressTest::effectsApplyInCallOrderFromAPoolThread()
+{
+    QMainWindow window;
+    window.show();
+    dorvane::ProgressPanel panel(&window);
+    QStringList events;
+    connect(&panel, &dorvane::ProgressPanel::began, this, [&](const QString &t) { events << "begin " + t; });
+    connect(&panel, &dorvane::ProgressPanel::detailShown, this, [&](const QString &d, bool open) {
+        events << QStringLiteral("detail %1 %2").arg(d, open ? "open" : "closed");
+    });
+    connect(&panel, &dorvane::ProgressPanel::ended, this, [&] { events << "end"; });
+
+    QThreadPool::globalInstance()->start([&panel] {
+        panel.beginProgress("Scanning Packages");
+        for (int i = 0; i < 50; ++i)
+            panel.setProgress(QStringLiteral("Adding file: /f%1").arg(i));
+        panel.endProgress();
+    });
+    QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
+    QTRY_COMPARE(events.size(), 52);
+    QCOMPARE(events.first(), QStringLiteral("begin Scanning Packages"));
+    QCOMPARE(events.at(1), QStringLiteral("detail Adding file: /f0 open"));
+    QCOMPARE(events.at(50), QStringLiteral("detail Adding file: /f49 open"));
+    QCOMPARE(events.last(), QStringLiteral("end"));
+    QVERIFY(!panel.isVisible());
+}
+
+void ProgressTest::endKeepsTheFieldsAndBeginClearsTheDetail()
+{
+    QMainWindow window;
+    window.show();
+    dorvane::ProgressPanel panel(&window);
+    panel.beginProgress("Removing Package");
+    panel.setProgress("Writing logfile");
+    panel.endProgress();
+    QTRY_VERIFY(!panel.isVisible() && panel.detailText() == "Writing logfile");
+    QCOMPARE(panel.titleText(), QStringLiteral("Removing Package"));
+    panel.beginProgress("Scanning Package Contents");
+    QTRY_VERIFY(panel.isVisible());
+    QCOMPARE(panel.detailText(), QString());
+    QVERIFY(panel.isModal() || panel.windowModality() == Qt::WindowModal);
+    panel.endProgress();
+    QTRY_VERIFY(!panel.isVisible());
+}
+
+void ProgressTest::librarySheetOnAnyWindow()
+{
+    QWidget window;
+    window.show();
+    QThreadPool::globalInstance()->start([&window] {
+        kestrum::beginProgress(&window, "Working");
+        kestrum::setProgressMessage(&window, "step 1");
+    });
+    QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
+    QDialog *sheet = nullptr;
+    QTRY_VERIFY((sheet = window.findChild<QDialog *>()) && sheet->isVisible());
+    QCOMPARE(sheet->size(), QSize(400, 120));
+    auto texts = [sheet] {
+        QStringList out;
+        for (QLabel *label : sheet->findChildren<QLabel *>())
+            out << label->text();
+        return out;
+    };
+    QTRY_VERIFY(texts().contains("step 1"));
+    QVERIFY(texts().contains("Working"));
+    QVERIFY(texts().contains(QStringLiteral("Please wait until the operation finishes…")));
+    QVERIFY(window.property("HxProgressSheet").isValid());
+    QCOMPARE(sheet->findChild<QProgressBar *>()->maximum(), 0);
+
+    QPointer<QDialog> guard(sheet);
+    kestrum::endProgress(&window);
+    QTRY_VERIFY(!guard || !guard->isVisible());
+    QVERIFY(!window.property("HxProgressSheet").isValid());
+    QVERIFY(!window.property("HxProgressDetailInfo").isValid());
+    QVERIFY(!window.property("HxProgressIndicator").isValid());
+}
+
+void ProgressTest::detailWithoutSheetDoesNothing()
+{
+    QWidget window;
+    kestrum::setProgressMessage(&window, "nobody listens");
+    QTest::qWait(10);
+    QVERIFY(window.findChildren<QLabel *>().isEmpty());
+    QVERIFY(!window.property("HxProgressDetailInfo").isValid());
+}
+
+class RefusingWindow : public QWidget
+{
+protected:
+    void closeEvent(QCloseEvent *event) override { event->ignore(); }
+};
+
+void ProgressTest::borderlessClose()
+{
+    QWidget plain;
+    plain.show();
+    kestrum::performBorderlessClose(&plain);
+    QVERIFY(!plain.isVisible());
+
+    RefusingWindow refusing;
+    refusing.show();
+    kestrum::performBorderlessClose(&refusing);
+    QVERIFY(refusing.isVisible());
+}
+
+QTEST_MAIN(ProgressTest)
+#include "tst_progress.moc"
