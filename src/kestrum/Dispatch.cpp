@@ -1,5 +1,7 @@
 #include "kestrum/Dispatch.h"
 
+#include "kestrum/ExceptionHandler.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QRunnable>
@@ -30,6 +32,19 @@ void startMainTimer(const QDeadlineTimer &deadline, Block block)
     using namespace std::chrono;
     const auto remaining = ceil<milliseconds>(nanoseconds(std::max<qint64>(0, deadline.remainingTimeNSecs())));
     QTimer::singleShot(remaining, Qt::PreciseTimer, QCoreApplication::instance(), std::move(block));
+}
+
+// A pool thread rethrows whatever escapes a block, which ends the process
+// with no word to the user; the fatal error feedback reports it instead.
+Block reportingExceptions(Block block)
+{
+    return [block = std::move(block)] {
+        try {
+            block();
+        } catch (...) {
+            exceptionHandler(std::current_exception());
+        }
+    };
 }
 
 } // namespace
@@ -67,7 +82,7 @@ void dispatch_after_back(Block block, float delay)
 
 void dispatch_async_back(Block block)
 {
-    QThreadPool::globalInstance()->start(std::move(block));
+    QThreadPool::globalInstance()->start(reportingExceptions(std::move(block)));
 }
 
 void dispatch_sync_back(Block block)
@@ -79,10 +94,10 @@ void dispatch_sync_back(Block block)
         return;
     }
     QSemaphore done;
-    QThreadPool::globalInstance()->start([&] {
+    QThreadPool::globalInstance()->start(reportingExceptions([&] {
         block();
         done.release();
-    });
+    }));
     done.acquire();
 }
 

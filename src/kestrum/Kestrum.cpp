@@ -1,7 +1,9 @@
 #include "kestrum/Kestrum.h"
 
 #include "kestrum/Alert.h"
+#include "kestrum/ExceptionHandler.h"
 #include "kestrum/Format.h"
+#include "kestrum/StringUtilities.h"
 #include "platform/Bundle.h"
 #include "platform/Host.h"
 #include "platform/SystemLog.h"
@@ -55,10 +57,6 @@ QUrl logicalFileURL(const QString &logical)
     return QUrl::fromLocalFile(logical);
 }
 
-// The Mac's URL-query-allowed set: what stays unencoded besides letters,
-// digits and "-._~".
-const QByteArray kQueryAllowed = "!$&'()*+,/:;=?@";
-
 } // namespace
 
 Kestrum::Kestrum()
@@ -69,6 +67,7 @@ Kestrum::Kestrum()
     application = QCoreApplication::instance();
 
     QDir().mkpath(platform::Volume::physicalPath(suppDir()));
+    installUncaughtExceptionHandler();
 
     if (!frameworksAreIntact(bundle->privateFrameworksPath())) {
         alert_apptitled(QStringLiteral("This application is damaged. Either your download was damaged or you used a "
@@ -254,7 +253,7 @@ void Kestrum::openURL(quint8 choice) const
     const QString text = urlTextForChoice(choice);
     if (text.isEmpty())
         return; // an unknown choice names no address, so nothing opens
-    platform::Workspace::openUrl(QUrl::fromEncoded(text.toUtf8().toPercentEncoding(kQueryAllowed)));
+    platform::Workspace::openUrl(QUrl::fromEncoded(escaped(text).toLatin1()));
 }
 
 QString makeTempFolder()

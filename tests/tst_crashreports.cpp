@@ -1,0 +1,553 @@
+#include "kestrum/CrashReporter.h"
+#include "kestrum/CrashSignalHandler.h"
+#include "kestrum/Dispatch.h"
+#include "kestrum/Format.h"
+#include "kestrum/Kestrum.h"
+#include "kestrum/Log.h"
+#include "platform/Bundle.h"
+#include "platform/Host.h"
+#include "platform/UserDefaults.h"
+#include "platform/Volume.h"
+#include "platform/Workspace.h"
+#include "support/ScriptedPresenter.h"
+#include "support/UrlRecorder.h"
+#include "support/VolumeFixture.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <csignal>
+#include <stdexcept>
+
+#include <unistd.h>
+
+using namespace kestrum;
+
+namespace {
+
+// The signatures the application passes: stack frames of its own classes
+// and the system's lines about uncaught exceptions.
+const QStringList kAppSignatures{"[Delete", "[Value", "[Package", "AppDele", "[NSException", "uncaught exception"};
+
+const char kUserReports[] = "~/Library/Logs/DiagnosticReports/";
+const char kLocalReports[] = "/Library/Logs/DiagnosticReports/";
+
+const QString kQuestionText = QStringLiteral(
+    "It seems like Dorvane has crashed recently. Please consider sending the crash-log to help fix this problem. "
+    "Also make sure you are using the latest version by using the built-in update mechanism since most reported "
+    "crashes are already fixed in the latest version.");
+
+// A report as an old Mac crash log holds it: earlier crashes, the last one,
+// the binary images.
+QByteArray macReport(const QByteArray &lastCrash)
+{
+    return "**********\n\nHost Name: old\nThread 0 Crashed:\n0 -[Old crash]\n\nBinary Images:\n0x1000 old\n"
+           "**********\n\n"
+        + lastCrash + "\nBinary Images:\n0x1000 - 0x2000 Dorvane\n";
+}
+
+// Percent-escapes every byte that RFC 2396 does not allow in a URL; written
+// here on its own so that the program's escaping is checked against it.
+QByteArray escapeIllegal(const QString &text)
+{
+    static const QByteArray legal = "-_.!~*'();/?:@&=+$,";
+    QByteArray out;
+    for (const char c : text.toUtf8()) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || legal.contains(c))
+            out += c;
+        else
+            out += '%' + QByteArray::number(u, 16).rightJustified(2, '0').toUpper();
+    }
+    return out;
+}
+
+// The child process of the fatal-signal tests: TST_CRASH_CHILD names the way
+// it dies, TST_CRASH_ROOT the volume.
+constexpr char kChildMode[] = "TST_CRASH_CHILD";
+constexpr char kChildRoot[] = "TST_CRASH_ROOT";
+
+// The feedback alert itself crashing: an uncaught exception was being
+// reported when the process died.
+class CrashingPresenter : public AlertPresenter
+{
+public:
+    AlertAnswer present(const AlertQuestion &) override
+    {
+        int *volatile nowhere = nullptr;
+        *nowhere = 1;
+        return {};
+    }
+};
+
+int runChild(int argc, char **argv, const QByteArray &mode)
+{
+    QApplication app(argc, argv);
+    platform::Volume::configure(qEnvironmentVariable(kChildRoot), QStringLiteral("/Users/tester"));
+    platform::UserDefaults::standard().reload();
+    static Kestrum shared;
+    installCrashSignalHandlers();
+    if (mode == "segv") {
+        int *volatile nowhere = nullptr;
+        *nowhere = 1;
+    } else if (mode == "abort") {
+        std::abort();
+    } else if (mode == "exception") {
+        setAlertPresenter(std::make_shared<CrashingPresenter>());
+        dispatch_async_back([] { throw std::runtime_error("while saving"); });
+        return app.exec();
+    }
+    return 3;
+}
+
+} // namespace
+
+class CrashReportsTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+
+    void excerpt_data();
+    void excerpt();
+    void legacyEscaping_data();
+    void legacyEscaping();
+    void reportFileName_data();
+    void reportFileName();
+
+    void newestReportWins();
+    void noQuestion_data();
+    void noQuestion();
+    void signatures_data();
+    void signatures();
+    void neverStopsAllChecks();
+    void cancelIsNotAskedAgain();
+    void sendComposesTheMail();
+    void failedOpenIsLogged();
+
+    void fatalSignalWritesReport_data();
+    void fatalSignalWritesReport();
+    void crashWhileReportingAnExceptionIsOffered();
+
+private:
+    bool writeReport(const QString &logical, const QByteArray &contents, const QDateTime &modified);
+    QProcess::ExitStatus crashChild(const QByteArray &mode, QString *output);
+    std::unique_ptr<VolumeFixture> m_volume;
+};
+
+void CrashReportsTest::initTestCase()
+{
+    m_volume = std::make_unique<VolumeFixture>();
+    static Kestrum shared;
+    QCOMPARE(hx->appName(), QStringLiteral("Dorvane"));
+}
+
+// Every test starts with no reports and no crash settings.
+void CrashReportsTest::init()
+{
+    QDir(m_volume->physical(kUserReports)).removeRecursively();
+    QDir(m_volume->physical(kLocalReports)).removeRecursively();
+    auto &defaults = platform::UserDefaults::standard();
+    defaults.removeObject(QStringLiteral("Kestrum_lastcrashdate"));
+    defaults.removeObject(QStringLiteral("Kestrum_nevercheckcrashes"));
+}
+
+bool CrashReportsTest::writeReport(const QString &logical, const QByteArray &contents, const QDateTime &modified)
+{
+    if (!m_volume->writeFile(logical, contents))
+        return false;
+    QFile file(m_volume->physical(logical));
+    return file.open(QIODevice::ReadWrite) && file.setFileTime(modified, QFileDevice::FileModificationTime);
+}
+
+void CrashReportsTest::excerpt_data()
+{
+    QTest::addColumn<QByteArray>("report");
+    QTest::addColumn<QString>("excerpt");
+    QTest::newRow("plain text is taken whole") << QByteArray("Thread 0 Crashed\n") << "Thread 0 Crashed\n";
+    QTest::newRow("up to the binary images") << QByteArray("crash\nBinary Images:\n0x1 lib\n") << "crash\n";
+    QTest::newRow("the last of several crashes")
+        << macReport("Thread 0 Crashed:\n0 -[AppDelegate crash]\n") << "\n\nThread 0 Crashed:\n0 -[AppDelegate crash]\n\n";
+    QTest::newRow("asterisks at the end leave nothing") << QByteArray("crash\n**********") << "";
+    // Eleven asterisks: the first ten separate, one remains.
+    QTest::newRow("eleven asterisks") << QByteArray("a***********b") << "*b";
+    QTest::newRow("invalid UTF-8 is replaced")
+        << QByteArray("**********\nuncaught exception \xff\xfe here\nBinary Images:")
+        << QString::fromUtf8("\nuncaught exception \xEF\xBF\xBD\xEF\xBF\xBD here\n");
+}
+
+void CrashReportsTest::excerpt()
+{
+    QFETCH(QByteArray, report);
+    QFETCH(QString, excerpt);
+    QCOMPARE(RvCrashReporter::excerpt(report), excerpt);
+}
+
+void CrashReportsTest::legacyEscaping_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("escaped");
+    QTest::newRow("reserved characters stay") << "mailto:a@b.c?subject=x&body=/y;+$,"
+                                              << QByteArray("mailto:a@b.c?subject=x&body=/y;+$,");
+    QTest::newRow("marks stay") << "-_.!~*'()" << QByteArray("-_.!~*'()");
+    QTest::newRow("blanks and breaks") << "a b\nc\td" << QByteArray("a%20b%0Ac%09d");
+    QTest::newRow("percent") << "100%" << QByteArray("100%25");
+    QTest::newRow("characters illegal in URLs") << "#<>\"{}|\\^[]`" << QByteArray("%23%3C%3E%22%7B%7D%7C%5C%5E%5B%5D%60");
+    QTest::newRow("non-ASCII as UTF-8") << QString::fromUtf8("d\xC3\xBC") << QByteArray("d%C3%BC");
+}
+
+void CrashReportsTest::legacyEscaping()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, escaped);
+    QCOMPARE(RvCrashReporter::legacyEscaped(text), escaped);
+    QCOMPARE(escapeIllegal(text), escaped);
+}
+
+void CrashReportsTest::reportFileName_data()
+{
+    QTest::addColumn<qint64>("seconds");
+    QTest::addColumn<int>("offset");
+    const QList<QDateTime> moments{QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59), Qt::UTC),
+                                   QDateTime(QDate(2000, 3, 1), QTime(0, 0, 0), Qt::UTC),
+                                   QDateTime(QDate(1999, 12, 31), QTime(12, 30, 5), Qt::UTC),
+                                   QDateTime(QDate(2100, 1, 1), QTime(7, 8, 9), Qt::UTC)};
+    for (const QDateTime &moment : moments) {
+        for (int offset : {0, 3600, -5 * 3600, 5 * 3600 + 1800}) {
+            QTest::addRow("%s %+d", qPrintable(moment.toString(Qt::ISODate)), offset)
+                << moment.toSecsSinceEpoch() << offset;
+        }
+    }
+}
+
+void CrashReportsTest::reportFileName()
+{
+    QFETCH(qint64, seconds);
+    QFETCH(int, offset);
+    const QDateTime local = QDateTime::fromSecsSinceEpoch(seconds, Qt::OffsetFromUTC, offset);
+    QCOMPARE(crashReportFileName(QStringLiteral("Dorvane"), seconds, offset, QStringLiteral("mac")),
+             QStringLiteral("Dorvane_%1_mac.crash").arg(local.toString(QStringLiteral("yyyy-MM-dd-HHmmss"))));
+}
+
+void CrashReportsTest::newestReportWins()
+{
+    const QDateTime base = QDateTime::currentDateTime().addDays(-2);
+    QVERIFY(writeReport(QStringLiteral("~/Library/Logs/DiagnosticReports/Dorvane_a_mac.crash"),
+                        macReport("user older\n"), base));
+    QVERIFY(writeReport(QStringLiteral("/Library/Logs/DiagnosticReports/Dorvane_b_mac.crash"),
+                        macReport("local newest\n"), base.addSecs(60)));
+    // Newer still, but not this application's by the exact name.
+    QVERIFY(writeReport(QStringLiteral("~/Library/Logs/DiagnosticReports/dorvane_c_mac.crash"),
+                        macReport("lower case\n"), base.addSecs(120)));
+    QVERIFY(writeReport(QStringLiteral("~/Library/Logs/DiagnosticReports/Finder_d_mac.crash"),
+                        macReport("other app\n"), base.addSecs(180)));
+
+    std::optional<RvCrashReporter::Report> newest = RvCrashReporter::newestReport(QStringLiteral("Dorvane"));
+    QVERIFY(newest);
+    QCOMPARE(newest->path, QStringLiteral("/Library/Logs/DiagnosticReports/Dorvane_b_mac.crash"));
+
+    // On equal dates the one found first, in the user's folder, wins.
+    QVERIFY(writeReport(QStringLiteral("~/Library/Logs/DiagnosticReports/Dorvane_e_mac.crash"),
+                        macReport("user same date\n"), base.addSecs(60)));
+    newest = RvCrashReporter::newestReport(QStringLiteral("Dorvane"));
+    QCOMPARE(newest->path, QStringLiteral("/Users/tester/Library/Logs/DiagnosticReports/Dorvane_e_mac.crash"));
+
+    ScriptedPresenterScope presenter;
+    presenter->enqueueButton(1000);
+    UrlRecorder recorder;
+    RvCrashReporter::CheckAndReportCrashes(QStringLiteral("crash@dorvane.example"), std::nullopt);
+    QCOMPARE(presenter->questions().size(), 1);
+    QCOMPARE(recorder.urls().size(), 1);
+    const QByteArray url = recorder.urls().first().toEncoded();
+    QVERIFY(url.contains("**********%0A%0A%0Auser%20same%20date%0A%0A%0AUser%20Defaults:"));
+    QVERIFY(!url.contains("local%20newest"));
+}
+
+void CrashReportsTest::noQuestion_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QDateTime>("modified");
+    QTest::newRow("no report") << QString() << QDateTime();
+    QTest::newRow("older than 2007") << "Dorvane_old_mac.crash" << QDateTime(QDate(2006, 12, 31), QTime(12, 0));
+    QTest::newRow("at the start moment") << "Dorvane_start_mac.crash" << QDateTime(QDate(2007, 1, 1), QTime(0, 0));
+    QTest::newRow("another application") << "Finder_2026_mac.crash" << QDateTime::currentDateTime();
+    QTest::newRow("name in another case") << "DORVANE_2026_mac.crash" << QDateTime::currentDateTime();
+}
+
+void CrashReportsTest::noQuestion()
+{
+    QFETCH(QString, name);
+    QFETCH(QDateTime, modified);
+    if (!name.isEmpty())
+        QVERIFY(writeReport(QLatin1String(kUserReports) + name, macReport("AppDelegate\n"), modified));
+    // A folder that exists but is empty changes nothing either.
+    QVERIFY(m_volume->makeFolder(kLocalReports));
+    ScriptedPresenterScope presenter;
+    RvCrashReporter::CheckAndReportCrashes(QStringLiteral("crash@dorvane.example"), std::nullopt);
+    QVERIFY(presenter->questions().isEmpty());
+    QVERIFY(!platform::UserDefaults::standard().storedObject(QStringLiteral("Kestrum_lastcrashdate")).isValid());
+}
+
+void CrashReportsTest::signatures_data()
+{
+    QTest::addColumn<QByteArray>("lastCrash");
+    QTest::addColumn<bool>("asked");
+    QTest::newRow("the delegate's frame") << QByteArray("0 -[AppDelegate scan:]\n") << true;
+    QTest::newRow("an uncaught exception") << QByteArray("*** Terminating app due to uncaught exception 'X'\n") << true;
+    QTest::newRow("a Linux frame of the delegate")
+        << QByteArray("Dorvane(_ZN7dorvane11AppDelegate4scanEv+0x12)[0x55d0]\n") << true;
+    QTest::newRow("none of them") << QByteArray("0 libsystem_kernel.dylib __pthread_kill\n") << false;
+    // Only the last crash counts: an earlier one naming the delegate does not.
+    QTest::newRow("signature in an earlier crash only") << QByteArray("0 -[NSView display]\n") << false;
+    // Nor do the binary images.
+    QTest::newRow("signature among the images") << QByteArray("0 -[NSView display]\nBinary Images:\n AppDelegate\n")
+                                               << false;
+}
+
+void CrashReportsTest::signatures()
+{
+    QFETCH(QByteArray, lastCrash);
+    QFETCH(bool, asked);
+    QByteArray report = "**********\n0 -[AppDelegate earlier]\n" + macReport(lastCrash);
+    QVERIFY(writeReport(QStringLiteral("~/Library/Logs/DiagnosticReports/Dorvane_x_mac.crash"), report,
+                        QDateTime::currentDateTime().addSecs(-30)));
+    ScriptedPresenterScope presenter;
+    presenter->enqueueButton(1002);
+    RvCrashReporter::CheckAndReportCrashes(QStringLiteral("crash@dorvane.example"), kAppSignatures);
+    const QVariant stored = platform::UserDefaults::standard().storedObject(QStringLiteral("Kestrum_lastcrashdate"));
+    if (!asked) {
+        QVERIFY(presenter->questions().isEmpty());
+        QVERIFY(!stored.isValid());
+        // Without a signature list every report is offered.
+        RvCrashReporter::CheckAndReportCrashes(QStringLiteral("crash@dorvane.example"), std::nullopt);
+        QCOMPARE(presenter->questions().size(), 1);
+        return;
+    }
+    QCOMPARE(presenter->questions().size(), 1);
+    const AlertQuestion question = presenter->questions().first();
+    QCOMPARE(question.title, QStringLiteral("Dorvane Crash Report"));
+    QCOMPARE(question.message, kQuestionText);
+    QCOMPARE(question.buttons, (QStringList{QStringLiteral("Send"), QStringLiteral("Never"), QStringLiteral("Cancel")}));
+    QCOMPARE(stored.typeId(), QMetaType::QDateTime);
+}
+
+void CrashReportsTest::neverStopsAllChecks()
+{
+    QVERIFY(writeReport(QStringLiteral("~/Library/Logs/DiagnosticReports/Dorvane_1_mac.crash"),
+                        macReport("AppDelegate\n"), QDateTime::currentDateTime().addSecs(-60)));
+    ScriptedPresenterScope presenter;
+    presenter->enqueueButton(1001);
+    UrlRecorder recorder;
+    RvCrashReporter::CheckAndReportCrashes(QStringLiteral("crash@dorvane.example"), kAppSignatures);
+    QCOMPARE(presenter->questions().size(), 1);
+    QVERIFY(recorder.urls().isEmpty());
+    QCOMPARE(platform::UserDefaults::standard().storedObject(QStringLiteral("Kestrum_nevercheckcrashes")).toLongLong(), 1);
+
+    // A crash later than the quiet days is not asked about either...
+    QVERIFY(writeReport(QStringLiteral("~/Library/Logs/DiagnosticReports/Dorvane_2_mac.crash"),
+                        macReport("AppDelegate\n"), QDateTime::currentDateTime().addDays(5)));
+    RvCrashReporter::CheckAndReportCrashes(QStringLiteral("crash@dorvane.example"), kAppSignatures);
+    QCOMPARE(presenter->questions().size(), 1);
+
+    // ...until the setting is removed.
+    platform::UserDefaults::standard().removeObject(QStringLiteral("Kestrum_nevercheckcrashes"));
+    presenter->enqueueButton(1002);
+    RvCrashReporter::CheckAndReportCrashes(QStringLiteral("crash@dorvane.example"), kAppSignatures);
+    QCOMPARE(presenter->questions().size(), 2);
+}
+
+void CrashReportsTest::cancelIsNotAskedAgain()
+{
+    QVERIFY(writeReport(QStringLiteral("~/Library/Logs/DiagnosticReports/Dorvane_1_mac.crash"),
+                        macReport("AppDelegate\n"), QDateTime::currentDateTime().addSecs(-60)));
+    ScriptedPresenterScope presenter;
+    presenter->enqueueButton(1002);
+    UrlRecorder recorder;
+    const QDateTime before = QDateTime::currentDateTimeUtc();
+    RvCrashReporter::CheckAndReportCrashes(QStringLiteral("crash@dorvane.example"), kAppSignatures);
+    const QDateTime after = QDateTime::currentDateTimeUtc();
+    QCOMPARE(presenter->questions().size(), 1);
+    QVERIFY(recorder.urls().isEmpty());
+    QVERIFY(!platform::UserDefaults::standard().storedObject(QStringLiteral("Kestrum_nevercheckcrashes")).isValid());
+
+    // Three days ahead, read back from the settings file as a new launch would.
+    platform::UserDefaults::standard().reload();
+    const QDateTime stored =
+        platform::UserDefaults::standard().storedObject(QStringLiteral("Kestrum_lastcrashdate")).toDateTime();
+    QVERIFY2(stored >= before.addSecs(259200).addSecs(-1) && stored <= after.addSecs(259200).addSecs(1),
+             qPrintable(stored.toString(Qt::ISODateWithMs)));
+
+    RvCrashReporter::CheckAndReportCrashes(QStringLiteral("crash@dorvane.example"), kAppSignatures);
+    QCOMPARE(presenter->questions().size(), 1);
+    // A crash within the three days is not asked about either.
+    QVERIFY(writeReport(QStringLiteral("~/Library/Logs/DiagnosticReports/Dorvane_2_mac.crash"),
+                        macReport("AppDelegate\n"), QDateTime::currentDateTime().addDays(2)));
+    RvCrashReporter::CheckAndReportCrashes(QStringLiteral("crash@dorvane.example"), kAppSignatures);
+    QCOMPARE(presenter->questions().size(), 1);
+}
+
+void CrashReportsTest::sendComposesTheMail()
+{
+    QVERIFY(writeReport(QStringLiteral("~/Library/Logs/DiagnosticReports/Dorvane_1_mac.crash"),
+                        macReport("Thread 0 Crashed:\n0 -[PackageController remove:] 100% done?\n"),
+                        QDateTime::currentDateTime().addSecs(-60)));
+    QVERIFY(m_volume->writeFile("~/Library/InputManagers/Zeta Helper/Info"));
+    QVERIFY(m_volume->writeFile("~/Library/InputManagers/Alpha"));
+    QVERIFY(m_volume->writeFile("~/Library/InputManagers/.DS_Store"));
+    QVERIFY(m_volume->writeFile("/System/Library/InputManagers/Beta"));
+    ScriptedPresenterScope presenter;
+    presenter->enqueueButton(1000);
+    UrlRecorder recorder;
+    RvCrashReporter::CheckAndReportCrashes(QStringLiteral("crash@dorvane.example"), kAppSignatures);
+    QDir(m_volume->physical("~/Library/InputManagers")).removeRecursively();
+    QDir(m_volume->physical("/System")).removeRecursively();
+    QCOMPARE(recorder.urls().size(), 1);
+
+    // The whole settings domain, as stored now (with the new crash date).
+    const QString defaults = describe(platform::UserDefaults::standard().persistentDomain());
+    QVERIFY(defaults.contains(QStringLiteral("Kestrum_lastcrashdate = ")));
+    const QString body =
+        QStringLiteral("Unfortunately Dorvane has crashed!\n\n--Please fill in additional details here--\n\n\n"
+                       "Machine Type: %1\nInput Managers:  Alpha  Zeta Helper  Beta \n\nCrash Log (%2):\n\n"
+                       "**********\n\n\nThread 0 Crashed:\n0 -[PackageController remove:] 100% done?\n\n\n"
+                       "User Defaults:\n\n**********\n%3")
+            .arg(platform::Host::machineModel(),
+                 QString::number(
+                     Kestrum::parseBuildNumber(platform::Bundle::main().infoValue("CFBundleVersion").toString())),
+                 defaults);
+    const QString text = QStringLiteral("mailto:crash@dorvane.example?subject=Dorvane Crashreport&body=") + body;
+    const QByteArray url = recorder.urls().first().toEncoded();
+    QCOMPARE(QString::fromLatin1(url), QString::fromLatin1(escapeIllegal(text)));
+    QVERIFY(url.startsWith("mailto:crash@dorvane.example?subject=Dorvane%20Crashreport&body=Unfortunately%20Dorvane"));
+    QVERIFY(url.contains("remove:%5D%20100%25%20done?%0A"));
+}
+
+void CrashReportsTest::failedOpenIsLogged()
+{
+    QVERIFY(writeReport(QStringLiteral("~/Library/Logs/DiagnosticReports/Dorvane_1_mac.crash"),
+                        macReport("AppDelegate\n"), QDateTime::currentDateTime().addSecs(-60)));
+    auto &defaults = platform::UserDefaults::standard();
+    for (int slot = 0; slot < 10; ++slot)
+        defaults.removeObject(logRingKey(4, slot));
+    ScriptedPresenterScope presenter;
+    presenter->enqueueButton(1000);
+    const auto previous = platform::Workspace::setUrlOpener([](const QUrl &) { return false; });
+    RvCrashReporter::CheckAndReportCrashes(QStringLiteral("crash@dorvane.example"), kAppSignatures);
+    platform::Workspace::setUrlOpener(previous);
+    QStringList warnings;
+    for (int slot = 0; slot < 10; ++slot)
+        warnings << defaults.storedObject(logRingKey(4, slot)).toString();
+    QVERIFY2(warnings.filter(QStringLiteral(" message: Warning: Dorvane was unable to open the URL.")).size() == 1,
+             qPrintable(warnings.join('\n')));
+}
+
+QProcess::ExitStatus CrashReportsTest::crashChild(const QByteArray &mode, QString *output)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QString::fromLatin1(kChildMode), QString::fromLatin1(mode));
+    env.insert(QString::fromLatin1(kChildRoot), m_volume->root());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    process.start(QCoreApplication::applicationFilePath(), {});
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    *output = QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
+    return process.exitStatus();
+}
+
+void CrashReportsTest::fatalSignalWritesReport_data()
+{
+    QTest::addColumn<QByteArray>("mode");
+    QTest::addColumn<QString>("signal");
+    QTest::newRow("null write") << QByteArray("segv") << "SIGSEGV";
+    QTest::newRow("abort") << QByteArray("abort") << "SIGABRT";
+}
+
+void CrashReportsTest::fatalSignalWritesReport()
+{
+    QFETCH(QByteArray, mode);
+    QFETCH(QString, signal);
+    QString output;
+    QCOMPARE(crashChild(mode, &output), QProcess::CrashExit);
+
+    const QStringList names = QDir(m_volume->physical(kUserReports)).entryList(QDir::Files);
+    QCOMPARE(names.size(), 1);
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    const QString shortHost = QString::fromUtf8(host).section('.', 0, 0);
+    QVERIFY2(QRegularExpression(QStringLiteral("^Dorvane_\\d{4}-\\d\\d-\\d\\d-\\d{6}_%1\\.crash$")
+                                    .arg(QRegularExpression::escape(shortHost)))
+                 .match(names.first())
+                 .hasMatch(),
+             qPrintable(names.first()));
+
+    QFile file(m_volume->physical(QLatin1String(kUserReports) + names.first()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray report = file.readAll();
+    QVERIFY(report.startsWith("**********\n"));
+    QVERIFY(report.contains("\nIdentifier:            com.dorvane.Dorvane\n"));
+    QVERIFY(report.contains(("\nException Type:        " + signal + "\n").toLatin1()));
+    QVERIFY(report.contains(" Crashed:\n"));
+    QVERIFY(report.contains("\nBinary Images:\n"));
+    // The backtrace runs through this test's executable and the C library.
+    const QString excerpt = RvCrashReporter::excerpt(report);
+    QVERIFY2(excerpt.contains(QStringLiteral("tst_crashreports(")), qPrintable(excerpt));
+    QVERIFY2(excerpt.contains(QStringLiteral("libc.so.6(")), qPrintable(excerpt));
+    QVERIFY(!excerpt.contains(QStringLiteral("Binary Images:")));
+    QVERIFY(!excerpt.contains(QStringLiteral("uncaught exception")));
+
+    // The excerpt names no class of the application's in a way its
+    // signatures recognise, so the application does not offer this report;
+    // a check without signatures does.
+    ScriptedPresenterScope presenter;
+    presenter->enqueueButton(1002);
+    RvCrashReporter::CheckAndReportCrashes(QStringLiteral("crash@dorvane.example"), kAppSignatures);
+    QVERIFY(presenter->questions().isEmpty());
+    RvCrashReporter::CheckAndReportCrashes(QStringLiteral("crash@dorvane.example"), std::nullopt);
+    QCOMPARE(presenter->questions().size(), 1);
+}
+
+void CrashReportsTest::crashWhileReportingAnExceptionIsOffered()
+{
+    QString output;
+    QCOMPARE(crashChild("exception", &output), QProcess::CrashExit);
+    const QStringList names = QDir(m_volume->physical(kUserReports)).entryList(QDir::Files);
+    QCOMPARE(names.size(), 1);
+
+    ScriptedPresenterScope presenter;
+    presenter->enqueueButton(1000);
+    UrlRecorder recorder;
+    RvCrashReporter::CheckAndReportCrashes(QStringLiteral("crash@dorvane.example"), kAppSignatures);
+    QCOMPARE(presenter->questions().size(), 1);
+    QCOMPARE(recorder.urls().size(), 1);
+    const QString mail = QUrl::fromPercentEncoding(recorder.urls().first().toEncoded());
+    QVERIFY2(mail.contains(QStringLiteral("Application Specific Information:\n*** Terminating app due to uncaught "
+                                          "exception 'std::runtime_error', reason: 'while saving'\n")),
+             qPrintable(mail));
+    QVERIFY(mail.contains(QStringLiteral("Exception Type:        SIGSEGV\n")));
+    QVERIFY(!mail.contains(QStringLiteral("Binary Images:")));
+}
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const QByteArray mode = qgetenv(kChildMode);
+    if (!mode.isEmpty())
+        return runChild(argc, argv, mode);
+    QApplication app(argc, argv);
+    CrashReportsTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_crashreports.moc"
