@@ -1,0 +1,482 @@
+#include "platform/bom/BomWriter.h"
+
+#include "platform/bom/BomFormat.h"
+#include "platform/bom/PosixChecksum.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cstring>
+
+namespace platform {
+
+using namespace bom;
+
+namespace {
+
+constexpr size_t kMaxPathBytes = 1023;
+constexpr size_t kArenaChunk = 1 << 20;
+constexpr quint32 kRecordTrailer = 8;
+
+// Block numbers of the fixed part of every bill.
+enum FixedBlock : quint32 {
+    BlockBomInfo = 1,
+    BlockPathsTree,
+    BlockHLIndexTree,
+    BlockHLIndexLeaf,
+    BlockVIndex,
+    BlockVIndexTree,
+    BlockVIndexLeaf,
+    BlockSize64Tree,
+    BlockSize64Leaf,
+    FirstFreeBlock
+};
+
+quint8 recordType(BomEntry::Type type)
+{
+    switch (type) {
+    case BomEntry::Type::File: return kRecordFile;
+    case BomEntry::Type::Directory: return kRecordDirectory;
+    case BomEntry::Type::Link: return kRecordLink;
+    case BomEntry::Type::Device: return kRecordDevice;
+    case BomEntry::Type::Unknown: break;
+    }
+    return 0;
+}
+
+quint16 typeBits(BomEntry::Type type)
+{
+    switch (type) {
+    case BomEntry::Type::File: return 0100000;
+    case BomEntry::Type::Directory: return 040000;
+    case BomEntry::Type::Link: return 0120000;
+    case BomEntry::Type::Device:   // character or block: only the caller knows
+    case BomEntry::Type::Unknown: break;
+    }
+    return 0;
+}
+
+bool validPath(std::string_view path)
+{
+    if (path.empty() || path.size() > kMaxPathBytes || path.find('\0') != std::string_view::npos)
+        return false;
+    size_t start = 0;
+    for (;;) {
+        const size_t slash = path.find('/', start);
+        const std::string_view part = path.substr(start, slash == std::string_view::npos ? std::string_view::npos
+                                                                                         : slash - start);
+        if (part.empty() || part == "." || part == "..")
+            return false;
+        if (slash == std::string_view::npos)
+            return true;
+        start = slash + 1;
+    }
+}
+
+// A cursor over the preallocated output; every size is computed beforehand.
+struct Out
+{
+    uchar *base;
+    quint32 at = 0;
+
+    void u8(quint8 v) { base[at++] = v; }
+    void u16(quint16 v) { writeU16(base + at, v); at += 2; }
+    void u32(quint32 v) { writeU32(base + at, v); at += 4; }
+    void bytes(const void *data, size_t n) { std::memcpy(base + at, data, n); at += quint32(n); }
+    void zeros(quint32 n) { at += n; }   // the buffer starts zero-filled
+};
+
+} // namespace
+
+BomWriter::BomWriter()
+{
+    m_root.name = ".";
+}
+BomWriter::~BomWriter() = default;
+BomWriter::BomWriter(BomWriter &&) noexcept = default;
+BomWriter &BomWriter::operator=(BomWriter &&) noexcept = default;
+
+std::string_view BomWriter::store(std::string_view bytes)
+{
+    if (m_arena.empty() || m_arenaSize - m_arenaUsed < bytes.size()) {
+        m_arenaSize = std::max(kArenaChunk, bytes.size());
+        m_arena.push_back(std::make_unique<char[]>(m_arenaSize));
+        m_arenaUsed = 0;
+    }
+    char *at = m_arena.back().get() + m_arenaUsed;
+    std::memcpy(at, bytes.data(), bytes.size());
+    m_arenaUsed += bytes.size();
+    return std::string_view(at, bytes.size());
+}
+
+// The node index of the folder holding `path`, adding missing folders on the
+// way up; kTop for a top-level path, kFailed when the parent is no folder.
+quint32 BomWriter::parentOf(std::string_view path, QString *error)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos)
+        return kTop;
+    const std::string_view parentPath = path.substr(0, slash);
+    if (auto it = m_index.find(parentPath); it != m_index.end()) {
+        Node &parent = m_nodes[it->second];
+        if (parent.type != BomEntry::Type::Directory) {
+            if (error)
+                *error = QStringLiteral("%1 is not a folder").arg(QString::fromUtf8(parentPath.data(), qsizetype(parentPath.size())));
+            return kFailed;
+        }
+        parent.hasChildren = true;
+        return it->second;
+    }
+    // Depth is bounded by the path length check, so recursion stays shallow.
+    const quint32 grandparent = parentOf(parentPath, error);
+    if (grandparent == kFailed)
+        return kFailed;
+    const std::string_view stored = store(parentPath);
+    Node node;
+    node.name = stored.substr(stored.rfind('/') + 1);
+    node.parent = grandparent;
+    node.hasChildren = true;
+    const quint32 index = quint32(m_nodes.size());
+    m_nodes.push_back(std::move(node));
+    m_index.emplace(stored, index);
+    return index;
+}
+
+bool BomWriter::assign(Node &node, const BomEntry &entry, QString *error)
+{
+    if (entry.type == BomEntry::Type::Unknown) {
+        if (error)
+            *error = QStringLiteral("%1 has no type").arg(entry.path);
+        return false;
+    }
+    if (node.hasChildren && entry.type != BomEntry::Type::Directory) {
+        if (error)
+            *error = QStringLiteral("%1 has entries below it and must stay a folder").arg(entry.path);
+        return false;
+    }
+    node.type = entry.type;
+    node.mode = entry.mode;
+    if ((node.mode & 0170000) == 0)
+        node.mode |= typeBits(entry.type);
+    node.uid = entry.uid;
+    node.gid = entry.gid;
+    node.mtime = entry.mtime;
+    node.size = quint32(entry.size);
+    node.checksum = entry.checksum;
+    node.device = entry.device;
+    node.linkTarget.clear();
+    if (entry.type == BomEntry::Type::Link) {
+        node.linkTarget = entry.linkTarget.toUtf8();
+        node.size = quint32(node.linkTarget.size());
+        node.checksum = posixChecksum(node.linkTarget);
+    }
+    return true;
+}
+
+bool BomWriter::addEntry(const BomEntry &entry, QString *error)
+{
+    QByteArray utf8 = entry.path.toUtf8();
+    if (utf8.isEmpty() || utf8 == ".") {
+        if (entry.type != BomEntry::Type::Directory) {
+            if (error)
+                *error = QStringLiteral("the root \".\" must be a folder");
+            return false;
+        }
+        if (!assign(m_root, entry, error))
+            return false;
+        m_rootSet = true;
+        return true;
+    }
+    std::string_view path(utf8.constData(), size_t(utf8.size()));
+    if (path.substr(0, 2) == "./")
+        path.remove_prefix(2);
+    if (!validPath(path)) {
+        if (error)
+            *error = QStringLiteral("%1 is not a relative path of at most %2 bytes without empty, \".\" or \"..\" "
+                                    "components").arg(entry.path).arg(kMaxPathBytes);
+        return false;
+    }
+    if (auto it = m_index.find(path); it != m_index.end())
+        return assign(m_nodes[it->second], entry, error);
+
+    Node node;
+    if (!assign(node, entry, error))
+        return false;
+    node.parent = parentOf(path, error);
+    if (node.parent == kFailed)
+        return false;
+    const std::string_view stored = store(path);
+    node.name = stored.substr(stored.rfind('/') + 1);
+    const quint32 index = quint32(m_nodes.size());
+    m_nodes.push_back(std::move(node));
+    m_index.emplace(stored, index);
+    return true;
+}
+
+QByteArray BomWriter::toByteArray() const
+{
+    const quint32 nodeCount = quint32(m_nodes.size());
+    const bool hasRoot = m_rootSet || nodeCount > 0;
+    const quint32 entryCount = nodeCount + (hasRoot ? 1 : 0);
+
+    // Ids follow creation, and a folder is always created before anything in
+    // it: "." is 1, node i is i + 2. Keys go in (parent id, name) order.
+    auto parentId = [](const Node &n) { return n.parent == kTop ? 1u : n.parent + 2; };
+    std::vector<quint32> sorted(nodeCount);
+    for (quint32 i = 0; i < nodeCount; ++i)
+        sorted[i] = i;
+    std::sort(sorted.begin(), sorted.end(), [&](quint32 a, quint32 b) {
+        const Node &x = m_nodes[a];
+        const Node &y = m_nodes[b];
+        const quint32 px = parentId(x), py = parentId(y);
+        return px != py ? px < py : x.name < y.name;
+    });
+    // The sequence of entries in key order: "." first (its parent is 0).
+    auto nodeAt = [&](quint32 position) -> const Node & {
+        return hasRoot ? (position == 0 ? m_root : m_nodes[sorted[position - 1]]) : m_nodes[sorted[position]];
+    };
+    auto idAt = [&](quint32 position) -> quint32 {
+        return hasRoot ? (position == 0 ? 1u : sorted[position - 1] + 2) : sorted[position] + 2;
+    };
+    auto parentIdAt = [&](quint32 position) -> quint32 {
+        return (hasRoot && position == 0) ? 0u : parentId(nodeAt(position));
+    };
+
+    // Tree shape: full leaves, then index levels until one node remains.
+    const quint32 leafCount = std::max<quint32>(1, (entryCount + kPairsPerNode - 1) / kPairsPerNode);
+    std::vector<quint32> levelSizes{leafCount};
+    while (levelSizes.back() > 1)
+        levelSizes.push_back((levelSizes.back() + kPairsPerNode - 1) / kPairsPerNode);
+    quint32 nodeBlocks = 0;
+    for (quint32 n : levelSizes)
+        nodeBlocks += n;
+    const quint32 firstLeaf = FirstFreeBlock;
+    const quint32 firstEntryBlock = firstLeaf + nodeBlocks;   // record, key, value per entry
+    const quint32 blockCount = firstEntryBlock + 3 * entryCount;   // slot 0 included
+    auto recordBlock = [&](quint32 position) { return firstEntryBlock + 3 * position; };
+
+    auto recordSize = [](const Node &n) -> quint32 {
+        quint32 tail = 0;
+        switch (n.type) {
+        case BomEntry::Type::File:
+        case BomEntry::Type::Device: tail = 4; break;
+        case BomEntry::Type::Link: tail = 8 + quint32(n.linkTarget.size()) + 1; break;
+        case BomEntry::Type::Directory:
+        case BomEntry::Type::Unknown: break;
+        }
+        return kRecordMetadataSize + tail + kRecordTrailer;
+    };
+
+    // Sizes first, so the output is allocated once.
+    constexpr quint32 varsLength = 4 + (5 + 7) + (5 + 5) + (5 + 7) + (5 + 6) + (5 + 6);
+    constexpr quint32 bomInfoLength = 12 + 16;
+    constexpr quint32 vindexLength = 13;
+    quint64 total = kHeaderSize + varsLength + bomInfoLength + 4 * kTreeHeaderSize + vindexLength
+        + 2 * kPathsNodeSize + kVIndexNodeSize + quint64(nodeBlocks) * kPathsNodeSize;
+    quint64 fileBytes = 0;
+    for (quint32 i = 0; i < entryCount; ++i) {
+        const Node &n = nodeAt(i);
+        total += recordSize(n) + (4 + n.name.size() + 1) + 8;
+        if (n.type != BomEntry::Type::Directory)
+            fileBytes += n.size;
+    }
+    const quint64 tableBytes = 4 + 8 * quint64(blockCount) + 4 + 16;   // slots, an empty free list, padding
+    total += tableBytes;
+    if (total > 0xFFFFFFFFull)
+        return QByteArray();   // beyond 32-bit offsets; no real bill comes near
+    const quint32 tableLength = quint32(tableBytes);
+
+    QByteArray data(qsizetype(total), '\0');
+    Out out{reinterpret_cast<uchar *>(data.data())};
+    const quint32 tableOffset = quint32(total) - tableLength;
+    uchar *table = out.base + tableOffset;
+    writeU32(table, blockCount);
+    auto begin = [&](quint32 block) { writeU32(table + 4 + 8 * block, out.at); };
+    auto end = [&](quint32 block) {
+        const quint32 offset = readU32(table + 4 + 8 * block);
+        writeU32(table + 8 + 8 * block, out.at - offset);
+    };
+
+    // Header.
+    out.bytes(kMagic, sizeof kMagic);
+    out.u32(1);
+    out.u32(blockCount - 1);
+    out.u32(tableOffset);
+    out.u32(tableLength);
+    out.u32(kHeaderSize);   // the variables follow the header
+    out.u32(varsLength);
+    out.at = kHeaderSize;
+
+    // Variables.
+    out.u32(5);
+    const std::pair<quint32, std::string_view> variables[] = {
+        {BlockBomInfo, "BomInfo"}, {BlockPathsTree, "Paths"}, {BlockHLIndexTree, "HLIndex"},
+        {BlockVIndex, "VIndex"}, {BlockSize64Tree, "Size64"}};
+    for (const auto &[block, name] : variables) {
+        out.u32(block);
+        out.u8(quint8(name.size()));
+        out.bytes(name.data(), name.size());
+    }
+
+    // BomInfo: one statistics entry for "not Mach-O" with the bytes of
+    // everything that is not a folder.
+    begin(BlockBomInfo);
+    out.u32(1);
+    out.u32(entryCount + 1);
+    out.u32(1);
+    out.u32(0);
+    out.u32(0);
+    out.u32(quint32(fileBytes));
+    out.u32(0);
+    end(BlockBomInfo);
+
+    auto treeHeader = [&](quint32 block, quint32 root, quint32 nodeSize, quint32 count) {
+        begin(block);
+        out.bytes("tree", 4);
+        out.u32(1);
+        out.u32(root);
+        out.u32(nodeSize);
+        out.u32(count);
+        out.u8(0);
+        end(block);
+    };
+    auto emptyLeaf = [&](quint32 block, quint32 nodeSize) {
+        begin(block);
+        out.u16(1);
+        out.zeros(nodeSize - 2);
+        end(block);
+    };
+    const quint32 pathsRoot = firstLeaf + nodeBlocks - 1;   // the last node made is the top one
+    treeHeader(BlockPathsTree, pathsRoot, kPathsNodeSize, entryCount);
+    treeHeader(BlockHLIndexTree, BlockHLIndexLeaf, kPathsNodeSize, 0);
+    emptyLeaf(BlockHLIndexLeaf, kPathsNodeSize);
+    begin(BlockVIndex);
+    out.u32(1);
+    out.u32(BlockVIndexTree);
+    out.u32(0);
+    out.u8(0);
+    end(BlockVIndex);
+    treeHeader(BlockVIndexTree, BlockVIndexLeaf, kVIndexNodeSize, 0);
+    emptyLeaf(BlockVIndexLeaf, kVIndexNodeSize);
+    treeHeader(BlockSize64Tree, BlockSize64Leaf, kPathsNodeSize, 0);
+    emptyLeaf(BlockSize64Leaf, kPathsNodeSize);
+
+    // Leaves, linked both ways. lastKey[i] is the key block of the last entry
+    // below node i of the current level, which the level above records.
+    std::vector<quint32> lastKey(leafCount);
+    for (quint32 leaf = 0; leaf < leafCount; ++leaf) {
+        const quint32 block = firstLeaf + leaf;
+        const quint32 from = leaf * kPairsPerNode;
+        const quint32 to = std::min(entryCount, from + kPairsPerNode);
+        begin(block);
+        const quint32 start = out.at;
+        out.u16(1);
+        out.u16(quint16(to - from));
+        out.u32(leaf + 1 < leafCount ? block + 1 : 0);
+        out.u32(leaf > 0 ? block - 1 : 0);
+        for (quint32 position = from; position < to; ++position) {
+            out.u32(recordBlock(position) + 2);   // value
+            out.u32(recordBlock(position) + 1);   // key
+        }
+        lastKey[leaf] = to > from ? recordBlock(to - 1) + 1 : 0;
+        out.at = start + kPathsNodeSize;
+        end(block);
+    }
+
+    // Index levels in Apple's style: count = children - 1, one pair per child
+    // {child, key of its last entry}, the last key 0. Children are spread
+    // evenly so that no index node is left with a single child.
+    quint32 levelFirst = firstLeaf;
+    quint32 nextBlock = firstLeaf + leafCount;
+    for (size_t level = 1; level < levelSizes.size(); ++level) {
+        const quint32 children = levelSizes[level - 1];
+        const quint32 nodes = levelSizes[level];
+        std::vector<quint32> upperLastKey(nodes);
+        quint32 child = 0;
+        for (quint32 i = 0; i < nodes; ++i) {
+            const quint32 block = nextBlock + i;
+            const quint32 take = children / nodes + (i < children % nodes ? 1 : 0);
+            begin(block);
+            const quint32 start = out.at;
+            out.u16(0);
+            out.u16(quint16(take - 1));
+            out.u32(i + 1 < nodes ? block + 1 : 0);
+            out.u32(i > 0 ? block - 1 : 0);
+            for (quint32 k = 0; k < take; ++k, ++child) {
+                out.u32(levelFirst + child);
+                out.u32(k + 1 < take ? lastKey[child] : 0);
+            }
+            upperLastKey[i] = lastKey[child - 1];
+            out.at = start + kPathsNodeSize;
+            end(block);
+        }
+        lastKey = std::move(upperLastKey);
+        levelFirst = nextBlock;
+        nextBlock += nodes;
+    }
+
+    // Per entry: its record, its key and its value, in key order.
+    for (quint32 position = 0; position < entryCount; ++position) {
+        const Node &n = nodeAt(position);
+        const quint32 block = recordBlock(position);
+        begin(block);
+        out.u8(recordType(n.type));
+        out.u8(1);
+        out.u16(kFlagsFullMetadata);
+        out.u16(n.mode);
+        out.u32(n.uid);
+        out.u32(n.gid);
+        out.u32(n.mtime);
+        out.u32(n.size);
+        out.u8(1);
+        switch (n.type) {
+        case BomEntry::Type::File: out.u32(n.checksum); break;
+        case BomEntry::Type::Device: out.u32(n.device); break;
+        case BomEntry::Type::Link:
+            out.u32(n.checksum);
+            out.u32(quint32(n.linkTarget.size()) + 1);
+            out.bytes(n.linkTarget.constData(), size_t(n.linkTarget.size()));
+            out.u8(0);
+            break;
+        case BomEntry::Type::Directory:
+        case BomEntry::Type::Unknown: break;
+        }
+        out.zeros(kRecordTrailer);
+        end(block);
+
+        begin(block + 1);
+        out.u32(parentIdAt(position));
+        out.bytes(n.name.data(), n.name.size());
+        out.u8(0);
+        end(block + 1);
+
+        begin(block + 2);
+        out.u32(idAt(position));
+        out.u32(block);
+        end(block + 2);
+    }
+    Q_ASSERT(out.at == tableOffset);
+    return data;
+}
+
+bool BomWriter::write(const QString &physicalPath, QString *error) const
+{
+    const QByteArray data = toByteArray();
+    if (data.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("the bill is too large for 32-bit offsets");
+        return false;
+    }
+    // A plain write, not QSaveFile: its flush to disk costs more than the
+    // whole bill when a volume generator writes hundreds of them, and a bill
+    // cut short by a crash is refused by the reader anyway.
+    QFile file(physicalPath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size() || !file.flush()) {
+        if (error)
+            *error = QStringLiteral("cannot write %1: %2").arg(physicalPath, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+} // namespace platform
