@@ -8,11 +8,17 @@ bash scripts/build.sh release
 
 volume="$PWD/build/demo-volume"
 home="/Users/demo"
-mkdir -p "$volume$home"
+protect=()
+if [[ $(id -u) -eq 0 ]]; then
+    # Only root may set the immutable flag that marks the protected items.
+    protect=(--protect)
+fi
+build/release/bin/mkvolume --clean "${protect[@]}" --home "$home" "$volume"
 
 export DORVANE_ROOT="$volume" DORVANE_HOME="$home"
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}" ]]; then
-    # No desktop session: run under a virtual display.
-    exec xvfb-run -a build/release/Dorvane.app/Contents/MacOS/Dorvane "$@"
+    # No desktop session: run under a virtual display, where nobody sees it.
+    echo "No display found: Dorvane runs under Xvfb. Set DISPLAY to see its window." >&2
+    exec xvfb-run -a -s "-screen 0 1280x900x24" build/release/Dorvane.app/Contents/MacOS/Dorvane "$@"
 fi
 exec build/release/Dorvane.app/Contents/MacOS/Dorvane "$@"

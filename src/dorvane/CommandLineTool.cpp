@@ -1,6 +1,7 @@
 #include "dorvane/CommandLineTool.h"
 
 #include "dorvane/StartUp.h"
+#include "dorvane/cli/ReceiptsCommand.h"
 #include "kestrum/AlertPresenter.h"
 #include "kestrum/Kestrum.h"
 
@@ -27,7 +28,8 @@ int CommandLineTool::run(const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Lists the installer packages recorded on a Mac volume and removes them safely."));
-    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    // Global options come before the command; what follows it is the command's.
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     parser.addHelpOption();
     const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Print the version and exit."));
     const QCommandLineOption yesOption(QStringLiteral("yes"),
@@ -36,7 +38,9 @@ int CommandLineTool::run(const QStringList &arguments)
     parser.addOption(versionOption);
     parser.addOption(yesOption);
     StartUp::addVolumeOptions(parser);
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do."));
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("receipts [--json]: the receipts recorded on the volume."),
+                                 QStringLiteral("command [options]"));
 
     if (!parser.parse(arguments)) {
         printLine(stderr, parser.errorText());
@@ -66,7 +70,12 @@ int CommandLineTool::run(const QStringList &arguments)
         printLine(stderr, parser.helpText());
         return UsageError;
     }
-    printLine(stderr, QStringLiteral("dorvane: unknown command '%1'").arg(positional.first()));
+    // Each command parses its own options; the global ones are already taken.
+    const QString command = positional.first();
+    const QStringList commandArguments = QStringList{QStringLiteral("dorvane ") + command} + positional.mid(1);
+    if (command == QLatin1String("receipts"))
+        return runReceiptsCommand(commandArguments);
+    printLine(stderr, QStringLiteral("dorvane: unknown command '%1'").arg(command));
     return UsageError;
 }
 

@@ -81,7 +81,7 @@ QString formatString(const char *format, std::initializer_list<FormatArg> args)
             continue;
         }
         out += QString::fromUtf8(literal, p - literal);
-        const char *spec = p++;
+        const char *item = p++;
         if (*p == '%') {
             out += QLatin1Char('%');
             literal = ++p;
@@ -110,7 +110,7 @@ QString formatString(const char *format, std::initializer_list<FormatArg> args)
 
         // The printf directive without its length modifier; the value is
         // passed at full width with a modifier of our own.
-        const QByteArray head(spec, int(lengthStart - spec));
+        const QByteArray head(item, int(lengthStart - item));
         const QVariant value = take();
         char buffer[512];
         switch (conversion) {
@@ -160,7 +160,7 @@ QString formatString(const char *format, std::initializer_list<FormatArg> args)
             break;
         default:
             // Not a conversion: keep the text as written.
-            out += QString::fromUtf8(spec, int(p - spec));
+            out += QString::fromUtf8(item, int(p - item));
             break;
         }
     }

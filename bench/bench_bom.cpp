@@ -1,0 +1,207 @@
+// Writes bills of materials totalling 500,000 paths with BomWriter, then
+// reads them all back with BomReader (paths only, as the receipt store does)
+// and prints entries per second and peak memory.
+//
+//   bench_bom [total paths] [bills]      defaults: 500000 400
+//
+// A second round does the same with one bill holding every path. Each phase
+// runs in a fresh process of its own, so that its peak resident memory
+// (VmHWM) is its own and not what an earlier phase left behind. Bills are
+// read from the page cache: this measures parsing, not the disk.
+
+#include "platform/bom/BomReader.h"
+#include "platform/bom/BomWriter.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <ctime>
+
+using platform::BomEntry;
+using platform::BomReader;
+using platform::BomWriter;
+
+namespace {
+
+// VmHWM (peak resident memory) in MiB.
+double peakMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return -1;
+}
+
+// A package-like tree of `count` paths: an application with Contents, MacOS
+// and Resources holding localisation folders, names of ordinary length.
+void fillBill(BomWriter &writer, int bill, int count)
+{
+    BomEntry e;
+    int made = 0;
+    auto add = [&](const QString &path, BomEntry::Type type) {
+        e.path = path;
+        e.type = type;
+        e.mode = type == BomEntry::Type::Directory ? 040755 : 0100644;
+        e.size = quint64(made) * 37 % 100000;
+        e.checksum = quint32(made) * 2654435761u;
+        e.mtime = 1700000000 + quint32(made);
+        writer.addEntry(e);
+        ++made;
+    };
+    const QString app = QStringLiteral("Applications/Example Application %1.app").arg(bill);
+    const QString resources = app + QStringLiteral("/Contents/Resources");
+    add(QStringLiteral("Applications"), BomEntry::Type::Directory);
+    add(app, BomEntry::Type::Directory);
+    add(app + QStringLiteral("/Contents"), BomEntry::Type::Directory);
+    add(app + QStringLiteral("/Contents/Info.plist"), BomEntry::Type::File);
+    add(app + QStringLiteral("/Contents/MacOS"), BomEntry::Type::Directory);
+    add(app + QStringLiteral("/Contents/MacOS/Example"), BomEntry::Type::File);
+    add(resources, BomEntry::Type::Directory);
+    for (int folder = 0; made < count; ++folder) {
+        const QString lproj = resources + QStringLiteral("/Localisation%1.lproj").arg(folder, 3, 10, QLatin1Char('0'));
+        add(lproj, BomEntry::Type::Directory);
+        for (int i = 0; i < 40 && made < count; ++i)
+            add(lproj + QStringLiteral("/Localizable strings file %1.strings").arg(i), BomEntry::Type::File);
+    }
+}
+
+QStringList billFiles(const QString &folder)
+{
+    QStringList files;
+    const QDir dir(folder);
+    for (const QString &name : dir.entryList({QStringLiteral("*.bom")}, QDir::Files, QDir::Name))
+        files.append(dir.filePath(name));
+    return files;
+}
+
+// CPU seconds of this process: unlike the wall clock, not inflated when
+// other work shares the machine.
+double cpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// One phase, printed as "entries seconds cpuSeconds peakMiB bytes" for the driver.
+int phase(const QString &which, const QString &folder, qint64 totalPaths, int bills)
+{
+    qint64 entries = 0;
+    qint64 bytes = 0;
+    QElapsedTimer timer;
+    double cpuStart = 0;
+    if (which == QLatin1String("write")) {
+        timer.start();
+        cpuStart = cpuSeconds();
+        for (int b = 0; b < bills; ++b) {
+            const int count = int(totalPaths / bills + (b < totalPaths % bills ? 1 : 0));
+            BomWriter writer;
+            fillBill(writer, b, count);
+            const QString file = QDir(folder).filePath(QStringLiteral("bill%1.bom").arg(b, 5, 10, QLatin1Char('0')));
+            QString error;
+            if (!writer.write(file, &error)) {
+                std::fprintf(stderr, "write failed: %s\n", qPrintable(error));
+                return 1;
+            }
+            entries += writer.count();
+        }
+    } else {
+        // "keep" holds every listing, as the catalogue keeps every package's
+        // files; "drop" lets each go at once, leaving the reader's own share.
+        const bool keep = which == QLatin1String("keep");
+        const QStringList files = billFiles(folder);
+        QList<QStringList> listings;
+        listings.reserve(files.size());
+        timer.start();
+        cpuStart = cpuSeconds();
+        for (const QString &file : files) {
+            const BomReader reader = BomReader::open(file);
+            if (!reader.isValid()) {
+                std::fprintf(stderr, "read failed: %s: %s\n", qPrintable(file), qPrintable(reader.errorString()));
+                return 1;
+            }
+            const QStringList paths = reader.paths();
+            entries += paths.size();
+            if (keep)
+                listings.append(paths);
+        }
+    }
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    const double cpu = cpuSeconds() - cpuStart;
+    for (const QString &file : billFiles(folder))
+        bytes += QFileInfo(file).size();
+    std::printf("%lld %.6f %.6f %.1f %lld\n", static_cast<long long>(entries), seconds, cpu, peakMiB(),
+                static_cast<long long>(bytes));
+    return 0;
+}
+
+bool runPhase(const QString &which, const QString &folder, qint64 total, int bills, QStringList *figures)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--phase"), which, folder, QString::number(total), QString::number(bills)});
+    if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+        return false;
+    *figures = QString::fromUtf8(child.readAllStandardOutput()).simplified().split(QLatin1Char(' '));
+    return figures->size() == 5;
+}
+
+bool scenario(qint64 total, int bills)
+{
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return false;
+    std::printf("%d bill(s), %lld paths in all\n", bills, static_cast<long long>(total));
+    const struct
+    {
+        const char *which;
+        const char *label;
+    } phases[] = {{"write", "write"},
+                  {"keep", "read, paths only, every listing kept"},
+                  {"drop", "read, paths only, each listing dropped"}};
+    for (const auto &p : phases) {
+        QStringList f;
+        if (!runPhase(QLatin1String(p.which), dir.path(), total, bills, &f))
+            return false;
+        const double entries = f[0].toDouble();
+        const double seconds = f[1].toDouble();
+        const double cpu = f[2].toDouble();
+        std::printf("  %-40s %7.3f s (cpu %.3f s) %9.0f entries/s   peak %6.1f MiB   (%.1f MiB of bills)\n",
+                    p.label, seconds, cpu, entries / seconds, f[3].toDouble(), f[4].toDouble() / 1048576.0);
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 6 && args[1] == QLatin1String("--phase"))
+        return phase(args[2], args[3], args[4].toLongLong(), args[5].toInt());
+
+    const qint64 total = args.size() > 1 ? args[1].toLongLong() : 500000;
+    const int bills = args.size() > 2 ? args[2].toInt() : 400;
+    if (total <= 0 || bills <= 0) {
+        std::fprintf(stderr, "usage: bench_bom [total paths] [bills]\n");
+        return 2;
+    }
+    if (!scenario(total, bills) || !scenario(total, 1)) {
+        std::fprintf(stderr, "a phase failed\n");
+        return 1;
+    }
+    return 0;
+}

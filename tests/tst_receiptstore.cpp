@@ -1,0 +1,349 @@
+#include "dorvane/receipts/PackageHelperNative.h"
+#include "kestrum/Log.h"
+#include "platform/PropertyList.h"
+#include "platform/bom/BomWriter.h"
+#include "support/LogRing.h"
+#include "support/VolumeFixture.h"
+
+#include "VolumeBuilder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+using namespace dorvane;
+using volumegen::Damage;
+using volumegen::PathItem;
+using volumegen::Package;
+
+class ReceiptStoreTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void emptyVolumeGivesNothingSilently();
+    void orderIsSystemUserLegacy();
+    void recordsKeepTheReceiptsKeys();
+    void installLocation_data();
+    void installLocation();
+    void filesFollowTheBillWithTheirPrefix();
+    void carriageReturnIsDropped();
+    void identifierContainingPlist();
+    void badReceipts_data();
+    void badReceipts();
+    void legacyBundles_data();
+    void legacyBundles();
+    void bsdBundleWithoutInfoIsSilent();
+    void unopenableReceiptStillListsFiles();
+    void realSampleInfoPlistAsLegacyBundle();
+
+private:
+    std::unique_ptr<VolumeFixture> m_volume;
+    std::unique_ptr<volumegen::VolumeBuilder> m_builder;
+
+    QList<PackageRecord> writeAndRead(const QList<Package> &described);
+    const PackageRecord *find(const QList<PackageRecord> &records, const QString &identifier);
+};
+
+void ReceiptStoreTest::init()
+{
+    m_volume = std::make_unique<VolumeFixture>(QStringLiteral("/Users/tester"));
+    m_builder = std::make_unique<volumegen::VolumeBuilder>(m_volume->root(), m_volume->home());
+}
+
+void ReceiptStoreTest::cleanup()
+{
+    m_builder.reset();
+    m_volume.reset();
+}
+
+QList<PackageRecord> ReceiptStoreTest::writeAndRead(const QList<Package> &described)
+{
+    for (const Package &item : described)
+        m_builder->addReceipt(item);
+    QString error;
+    if (!m_builder->write(&error))
+        qWarning("volume not written: %s", qPrintable(error));
+    return PackageHelperNative::getPackages();
+}
+
+const PackageRecord *ReceiptStoreTest::find(const QList<PackageRecord> &records, const QString &identifier)
+{
+    for (const PackageRecord &record : records) {
+        if (record.packageIdentifier() == identifier)
+            return &record;
+    }
+    return nullptr;
+}
+
+static Package receipt(const QString &identifier, Package::Location location = Package::System)
+{
+    Package item;
+    item.identifier = identifier;
+    item.location = location;
+    item.paths = {PathItem::folder("Library"), PathItem::folder("Library/" + identifier),
+                  PathItem::file("Library/" + identifier + "/data", 100)};
+    return item;
+}
+
+void ReceiptStoreTest::emptyVolumeGivesNothingSilently()
+{
+    const QStringList before = loggedMessages(kestrum::LogError);
+    QVERIFY(PackageHelperNative::getPackages().isEmpty());          // no folders at all
+    m_builder->addStandardFolders();
+    QVERIFY(m_builder->write());
+    QVERIFY(PackageHelperNative::getPackages().isEmpty());          // empty folders
+    QCOMPARE(loggedMessages(kestrum::LogError), before);
+}
+
+void ReceiptStoreTest::orderIsSystemUserLegacy()
+{
+    const QList<PackageRecord> records = writeAndRead({receipt("com.example.legacy", Package::Legacy),
+                                                       receipt("com.example.user", Package::User),
+                                                       receipt("com.example.system")});
+    QCOMPARE(records.size(), 3);
+    QCOMPARE(records.at(0).packageIdentifier(), QStringLiteral("com.example.system"));
+    QCOMPARE(records.at(1).packageIdentifier(), QStringLiteral("com.example.user"));
+    QCOMPARE(records.at(2).packageIdentifier(), QStringLiteral("com.example.legacy"));
+    QVERIFY(records.at(1).hasUserPrefix());
+    QVERIFY(!records.at(0).contains(PackageKey::UserPrefix)); // never stored as false
+    QVERIFY(records.at(2).isLegacy());
+    QCOMPARE(records.at(2).pkgPath(), QStringLiteral("/Library/Receipts/legacy.pkg"));
+    QCOMPARE(records.at(2).packageFileName(), QStringLiteral("legacy.pkg"));
+    QVERIFY(!records.at(2).contains(PackageKey::InstallProcessName));
+}
+
+void ReceiptStoreTest::recordsKeepTheReceiptsKeys()
+{
+    Package item = receipt("com.example.keys");
+    item.packageGroups = {"com.example.group"};
+    item.installProcessName = "Software Update";
+    const QList<PackageRecord> records = writeAndRead({item});
+    QCOMPARE(records.size(), 1);
+    const PackageRecord &record = records.first();
+    QCOMPARE(record.plistPath(), QStringLiteral("/private/var/db/receipts/com.example.keys.plist"));
+    QCOMPARE(record.bomPath(), QStringLiteral("/private/var/db/receipts/com.example.keys.bom"));
+    QCOMPARE(record.installProcessName(), QStringLiteral("Software Update"));
+    QCOMPARE(record.value("PackageGroups").toStringList(), QStringList{"com.example.group"});
+    QCOMPARE(record.value("InstallDate").typeId(), QMetaType::QDateTime);
+    QVERIFY(!record.isDamaged());
+}
+
+void ReceiptStoreTest::installLocation_data()
+{
+    QTest::addColumn<int>("location");
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("system relative") << int(Package::System) << "Applications" << "/Applications/";
+    QTest::newRow("system root") << int(Package::System) << "/" << "/";
+    QTest::newRow("system absolute, no slash") << int(Package::System) << "/opt/tool" << "/opt/tool/";
+    QTest::newRow("user relative") << int(Package::User) << "Applications" << "/Users/tester/Applications/";
+    QTest::newRow("user root") << int(Package::User) << "/" << "/Users/tester/";
+    QTest::newRow("legacy") << int(Package::Legacy) << "/Library/Fonts" << "/Library/Fonts/";
+}
+
+void ReceiptStoreTest::installLocation()
+{
+    QFETCH(int, location);
+    QFETCH(QString, prefix);
+    QFETCH(QString, expected);
+    Package item = receipt("com.example.where", Package::Location(location));
+    item.prefix = prefix;
+    item.paths = {PathItem::file("file", 10)};
+    QList<PackageRecord> records = writeAndRead({item});
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(PackageHelperNative::installLocationForPackage(records.first()), expected);
+    QVERIFY(!records.first().isDamaged());
+    QCOMPARE(PackageHelperNative::getFilesForPackage(records.first(), expected), QStringList{expected + "file"});
+}
+
+void ReceiptStoreTest::filesFollowTheBillWithTheirPrefix()
+{
+    Package item = receipt("com.example.files");
+    item.prefix = "Applications";
+    item.paths = {PathItem::folder("Tool.app"), PathItem::folder("Tool.app/Contents"),
+                  PathItem::file("Tool.app/Contents/Info.plist", 10), PathItem::link("Tool.app/Current", "Contents")};
+    QList<PackageRecord> records = writeAndRead({item});
+    PackageRecord &record = records.first();
+    const QString location = PackageHelperNative::installLocationForPackage(record);
+    const QStringList files = PackageHelperNative::getFilesForPackage(record, location);
+    // The bill's order: a folder before its contents, names bytewise.
+    QCOMPARE(files, (QStringList{"/Applications/Tool.app", "/Applications/Tool.app/Contents",
+                                 "/Applications/Tool.app/Contents/Info.plist", "/Applications/Tool.app/Current"}));
+}
+
+void ReceiptStoreTest::carriageReturnIsDropped()
+{
+    // Finder's custom-icon file is named "Icon\r".
+    Package item = receipt("com.example.icon");
+    item.paths = {PathItem::folder("Library"), PathItem::file(QStringLiteral("Library/Icon\r"), 4)};
+    QList<PackageRecord> records = writeAndRead({item});
+    const QStringList files = PackageHelperNative::getFilesForPackage(records.first(), "/");
+    QCOMPARE(files, (QStringList{"/Library", "/Library/Icon"}));
+}
+
+void ReceiptStoreTest::identifierContainingPlist()
+{
+    Package item = receipt("a.plistreader");
+    const QList<PackageRecord> records = writeAndRead({item});
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.first().bomPath(), QStringLiteral("/private/var/db/receipts/a.plistreader.bom"));
+}
+
+void ReceiptStoreTest::badReceipts_data()
+{
+    QTest::addColumn<int>("receiptDamage");
+    QTest::addColumn<int>("billDamage");
+    QTest::addColumn<bool>("kept");
+    QTest::addColumn<bool>("damaged");
+    QTest::addColumn<int>("files");
+    QTest::addColumn<QString>("logged");
+
+    QTest::newRow("receipt not a property list")
+        << int(Damage::Unopenable) << int(Damage::None) << false << false << 0
+        << "Error: damaged receipt installed /private/var/db/receipts/com.example.bad.plist";
+    QTest::newRow("receipt is an array")
+        << int(Damage::Corrupt) << int(Damage::None) << false << false << 0
+        << "Error: receipt with array installed /private/var/db/receipts/com.example.bad.plist";
+    QTest::newRow("receipt without its bill")
+        << int(Damage::None) << int(Damage::Missing) << false << false << 0
+        << "Error: receipt plist without accompanying BOM installed, please remove manually: "
+           "/private/var/db/receipts/com.example.bad.plist";
+    QTest::newRow("bill that cannot be opened")
+        << int(Damage::None) << int(Damage::Unopenable) << true << true << 0
+        << "Failed to get PKBOM for the damaged package, which should be removed: ";
+    QTest::newRow("bill damaged inside")
+        << int(Damage::None) << int(Damage::Corrupt) << true << false << 0
+        << "Exception getting PKBOM for the damaged package, which should be removed: ";
+}
+
+void ReceiptStoreTest::badReceipts()
+{
+    QFETCH(int, receiptDamage);
+    QFETCH(int, billDamage);
+    QFETCH(bool, kept);
+    QFETCH(bool, damaged);
+    QFETCH(int, files);
+    QFETCH(QString, logged);
+
+    Package bad = receipt("com.example.bad");
+    bad.receiptDamage = Damage(receiptDamage);
+    bad.billDamage = Damage(billDamage);
+    QList<PackageRecord> records = writeAndRead({receipt("com.example.good"), bad});
+    QCOMPARE(records.size(), kept ? 2 : 1);
+    QVERIFY(find(records, "com.example.good"));
+    if (kept) {
+        // Within one folder the order is the file system's own.
+        PackageRecord &record = records[records.first().packageIdentifier() == "com.example.bad" ? 0 : 1];
+        const QString location = PackageHelperNative::installLocationForPackage(record);
+        QCOMPARE(PackageHelperNative::getFilesForPackage(record, location).size(), files);
+        QCOMPARE(record.isDamaged(), damaged);
+        QCOMPARE(record.contains(PackageKey::IsDamaged), damaged);
+    }
+    QVERIFY2(wasLogged(kestrum::LogError, logged), qPrintable(loggedMessages(kestrum::LogError).join('\n')));
+    if (receiptDamage == int(Damage::Corrupt)) {
+        // The malformed receipt is also reported to the user.
+        QVERIFY(wasLogged(kestrum::LogError, "alert_feedback Dorvane encountered a malformed package receipt. "
+                                             "\nfile: /private/var/db/receipts/com.example.bad.plist\n\ncontent: "));
+    }
+}
+
+void ReceiptStoreTest::legacyBundles_data()
+{
+    QTest::addColumn<bool>("withoutIdentifier");
+    QTest::addColumn<bool>("withoutName");
+    QTest::addColumn<QString>("billPath");
+    QTest::addColumn<QString>("expectedIdentifier");
+    QTest::newRow("identifier") << false << false << "Contents/Archive.bom" << "com.example.old";
+    QTest::newRow("name only") << true << false << "Contents/Archive.bom" << "com.example.old";
+    QTest::newRow("neither: the bundle's name") << true << true << "Contents/Archive.bom" << "old.pkg";
+    QTest::newRow("one other bill") << false << false << "Contents/Resources/Old.bom" << "com.example.old";
+}
+
+void ReceiptStoreTest::legacyBundles()
+{
+    QFETCH(bool, withoutIdentifier);
+    QFETCH(bool, withoutName);
+    QFETCH(QString, billPath);
+    QFETCH(QString, expectedIdentifier);
+    Package item = receipt("com.example.old", Package::Legacy);
+    item.legacyWithoutIdentifier = withoutIdentifier;
+    item.legacyWithoutName = withoutName;
+    item.legacyBillPath = billPath;
+    item.version = "2.5";
+    const QList<PackageRecord> records = writeAndRead({item});
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.first().packageIdentifier(), expectedIdentifier);
+    QCOMPARE(records.first().bomPath(), "/Library/Receipts/old.pkg/" + billPath);
+    QCOMPARE(records.first().packageVersion(), QStringLiteral("2.5"));
+}
+
+void ReceiptStoreTest::bsdBundleWithoutInfoIsSilent()
+{
+    m_volume->makeFolder("/Library/Receipts/BSD.pkg/Contents");
+    m_volume->makeFolder("/Library/Receipts/Other.pkg/Contents");
+    // A second bill makes a bundle incomplete when Archive.bom is missing.
+    Package twoBills = receipt("com.example.two", Package::Legacy);
+    twoBills.legacyBillPath = "Contents/Resources/A.bom";
+    QList<PackageRecord> records = writeAndRead({twoBills});
+    QCOMPARE(records.size(), 1);
+    QFile::copy(m_volume->physical("/Library/Receipts/two.pkg/Contents/Resources/A.bom"),
+                m_volume->physical("/Library/Receipts/two.pkg/Contents/Resources/B.bom"));
+
+    const QStringList before = loggedMessages(kestrum::LogError);
+    records = PackageHelperNative::getPackages();
+    QVERIFY(records.isEmpty());
+    const QStringList after = loggedMessages(kestrum::LogError);
+    QVERIFY(wasLogged(kestrum::LogError,
+                      "Error: damaged receipt installed, please remove manually: /Library/Receipts/Other.pkg"));
+    QVERIFY(wasLogged(kestrum::LogError,
+                      "Error: incomplete receipt installed, please remove manually: /Library/Receipts/two.pkg"));
+    for (const QString &message : after)
+        QVERIFY2(!message.contains("BSD.pkg"), qPrintable(message));
+}
+
+void ReceiptStoreTest::unopenableReceiptStillListsFiles()
+{
+    QList<PackageRecord> records = writeAndRead({receipt("com.example.gone")});
+    PackageRecord &record = records.first();
+    // The receipt goes bad after the scan read it; the bill still reads.
+    QFile plist(m_volume->physical(record.plistPath()));
+    QVERIFY(plist.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    plist.write("not a property list");
+    plist.close();
+    QCOMPARE(PackageHelperNative::installLocationForPackage(record), QStringLiteral("/"));
+    QVERIFY(record.isDamaged());
+    QVERIFY(wasLogged(kestrum::LogError,
+                      "Error: failed to get PKReceipt for the damaged package, which should be removed: "));
+    QCOMPARE(PackageHelperNative::getFilesForPackage(record, "/").size(), 3);
+}
+
+void ReceiptStoreTest::realSampleInfoPlistAsLegacyBundle()
+{
+    // The sample is a real legacy package's Info.plist with its Archive.bom.
+    const QString bundle = "/Library/Receipts/InstallerPluginsTestPackage.pkg/Contents";
+    QVERIFY(m_volume->makeFolder(bundle));
+    QVERIFY(QFile::copy(DORVANE_SAMPLES_DIR "/pyobjc-InstallerPluginsTestPackage-Info.plist",
+                        m_volume->physical(bundle + "/Info.plist")));
+    QVERIFY(QFile::copy(DORVANE_SAMPLES_DIR "/pyobjc-InstallerPluginsTestPackage-Archive.bom",
+                        m_volume->physical(bundle + "/Archive.bom")));
+    QList<PackageRecord> records = PackageHelperNative::getPackages();
+    QCOMPARE(records.size(), 1);
+    const QVariantMap info =
+        platform::PropertyList::readFile(DORVANE_SAMPLES_DIR "/pyobjc-InstallerPluginsTestPackage-Info.plist").toMap();
+    QCOMPARE(records.first().packageIdentifier(), info.value("CFBundleIdentifier").toString());
+    const QString location = PackageHelperNative::installLocationForPackage(records.first());
+    QCOMPARE(location, info.value("IFPkgFlagDefaultLocation").toString().endsWith('/')
+                           ? info.value("IFPkgFlagDefaultLocation").toString()
+                           : info.value("IFPkgFlagDefaultLocation").toString() + '/');
+    const QStringList files = PackageHelperNative::getFilesForPackage(records.first(), location);
+    QVERIFY(!files.isEmpty());
+    for (const QString &file : files)
+        QVERIFY2(file.startsWith(location) && !file.contains("/./"), qPrintable(file));
+}
+
+QTEST_GUILESS_MAIN(ReceiptStoreTest)
+#include "tst_receiptstore.moc"
