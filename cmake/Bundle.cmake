@@ -18,3 +18,9 @@ set(DORVANE_UPDATE_FEED "https://www.dorvane.example/dorvane/appcast.xml")
 configure_file("${CMAKE_SOURCE_DIR}/resources/Info.plist.in"
                "${DORVANE_BUNDLE_CONTENTS}/Info.plist" @ONLY)
 file(MAKE_DIRECTORY "${DORVANE_BUNDLE_CONTENTS}/Resources")
+
+# The bundle's resources: the damaged-package icon, and more as they come.
+foreach(resource minus.png)
+    configure_file("${CMAKE_SOURCE_DIR}/resources/${resource}"
+                   "${DORVANE_BUNDLE_CONTENTS}/Resources/${resource}" COPYONLY)
+endforeach()

@@ -1,7 +1,10 @@
 #include "support/VolumeFixture.h"
 
+#include "VolumeBuilder.h"
+
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -67,7 +70,8 @@ void StartUpTest::writesOnlyBelowTheRoot_data()
     QTest::addColumn<QString>("program");
     QTest::addColumn<QStringList>("extra");
     QTest::newRow("command line") << QStringLiteral(DORVANE_CLI) << QStringList{"--version"};
-    QTest::newRow("application") << QStringLiteral(DORVANE_APP) << QStringList{};
+    // The application quits by itself once it has pictured its window.
+    QTest::newRow("application") << QStringLiteral(DORVANE_APP) << QStringList{"--screenshot"};
 }
 
 void StartUpTest::writesOnlyBelowTheRoot()
@@ -78,6 +82,14 @@ void StartUpTest::writesOnlyBelowTheRoot()
     QTemporaryDir realHome;
     const QString logicalHome = "/Users/mac";
     QDir().mkpath(root.path() + logicalHome);
+    volumegen::VolumeBuilder builder(root.path(), logicalHome);
+    volumegen::Package receipt;
+    receipt.identifier = "com.example.only";
+    receipt.paths = {volumegen::PathItem::folder("Library"), volumegen::PathItem::file("Library/only.txt", 10)};
+    builder.addReceipt(receipt);
+    QVERIFY(builder.write());
+    if (extra == QStringList{"--screenshot"})
+        extra.append(realHome.path() + "/../" + QFileInfo(realHome.path()).fileName() + "-shot.png");
 
     const Run result = run(program, QStringList{"--root", root.path(), "--home", logicalHome} + extra,
                            cleanEnvironment(realHome.path()));
@@ -87,6 +99,10 @@ void StartUpTest::writesOnlyBelowTheRoot()
     QVERIFY(QFileInfo(root.path() + logicalHome + "/Library/Application Support/Dorvane").isDir());
     QVERIFY(QFileInfo(prefs).isFile());
     QVERIFY2(filesBelow(realHome.path()).isEmpty(), qPrintable(filesBelow(realHome.path()).join(", ")));
+    if (extra.size() == 2) {
+        QVERIFY(QImage(extra.last()).width() > 0);
+        QFile::remove(extra.last());
+    }
 
     QString error;
     const QByteArray json = readPlistIndependently(prefs, &error);

@@ -1,9 +1,8 @@
-#include "dorvane/ApplicationStart.h"
-
-#include <QApplication>
+#include "dorvane/gui/ApplicationMain.h"
+#include "kestrum/Application.h"
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    return dorvane::ApplicationStart().run(app);
+    kestrum::Application app(argc, argv);
+    return dorvane::ApplicationMain().run(app);
 }

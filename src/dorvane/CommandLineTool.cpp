@@ -1,6 +1,7 @@
 #include "dorvane/CommandLineTool.h"
 
 #include "dorvane/StartUp.h"
+#include "dorvane/cli/CatalogueCommands.h"
 #include "dorvane/cli/ReceiptsCommand.h"
 #include "kestrum/AlertPresenter.h"
 #include "kestrum/Kestrum.h"
@@ -39,7 +40,11 @@ int CommandLineTool::run(const QStringList &arguments)
     parser.addOption(yesOption);
     StartUp::addVolumeOptions(parser);
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("receipts [--json]: the receipts recorded on the volume."),
+                                 QStringLiteral("receipts [--json]: the receipts recorded on the volume.\n"
+                                                "list [--apps|--defunct] [--search TEXT] [--json]: the packages, "
+                                                "as the window lists them.\n"
+                                                "files ID... [--json]: the files of packages, and which are "
+                                                "missing."),
                                  QStringLiteral("command [options]"));
 
     if (!parser.parse(arguments)) {
@@ -75,6 +80,10 @@ int CommandLineTool::run(const QStringList &arguments)
     const QStringList commandArguments = QStringList{QStringLiteral("dorvane ") + command} + positional.mid(1);
     if (command == QLatin1String("receipts"))
         return runReceiptsCommand(commandArguments);
+    if (command == QLatin1String("list"))
+        return runListCommand(commandArguments);
+    if (command == QLatin1String("files"))
+        return runFilesCommand(commandArguments);
     printLine(stderr, QStringLiteral("dorvane: unknown command '%1'").arg(command));
     return UsageError;
 }

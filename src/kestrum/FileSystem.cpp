@@ -168,6 +168,21 @@ quint64 fileSize(const QString &path)
     return item ? static_cast<quint64>(item->status.st_size) : 0;
 }
 
+std::optional<FileAttributes> fileAttributes(const QString &path)
+{
+    const std::optional<Item> item = statItem(path, false);
+    if (!item)
+        return std::nullopt;
+    FileAttributes attributes;
+    const mode_t mode = item->status.st_mode;
+    attributes.type = S_ISREG(mode)   ? FileAttributes::Type::File
+                      : S_ISDIR(mode) ? FileAttributes::Type::Directory
+                      : S_ISLNK(mode) ? FileAttributes::Type::Link
+                                      : FileAttributes::Type::Other;
+    attributes.size = static_cast<quint64>(item->status.st_size);
+    return attributes;
+}
+
 quint64 directorySize(const QString &path)
 {
     const std::optional<Listing> listing = listFolder(path, true);

@@ -1,0 +1,123 @@
+// Scans a large generated volume as the application does at start-up and
+// reports the time until the catalogue is handed over, the time until the
+// last package has its size, and the peak memory against the bytes of the
+// listed paths themselves.
+//
+//   bench_scan [packages] [paths] [files: all|none|sample]   defaults: 400 500000 all
+//
+// The volume is built first, in a fresh temporary folder, by a child run of
+// this program, so that the scan's peak memory is its own.
+
+#include "dorvane/StartUp.h"
+#include "dorvane/catalogue/CatalogueScanner.h"
+#include "dorvane/catalogue/PackageSize.h"
+#include "platform/UserDefaults.h"
+#include "platform/Volume.h"
+
+#include "VolumeGenerator.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace {
+
+double peakMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return -1;
+}
+
+int build(const QString &root, int packages, qint64 paths, const QString &files)
+{
+    volumegen::LargeVolumeOptions options;
+    options.packages = packages;
+    options.paths = paths;
+    options.files = files == QLatin1String("none")     ? volumegen::FilesOnDisk::None
+                    : files == QLatin1String("sample") ? volumegen::FilesOnDisk::Sample
+                                                       : volumegen::FilesOnDisk::All;
+    QElapsedTimer timer;
+    timer.start();
+    volumegen::VolumeStats stats;
+    QString error;
+    if (!volumegen::buildLargeVolume(root, options, &stats, &error)) {
+        std::fprintf(stderr, "cannot build the volume: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::printf("volume: %d receipts, %lld listed paths, %lld files made, built in %.1f s\n", stats.receipts,
+                stats.listedPaths, stats.filesCreated, timer.elapsed() / 1000.0);
+    return 0;
+}
+
+int scan(const QString &root)
+{
+    platform::Volume::configure(root, QStringLiteral("/Users/demo"));
+    dorvane::StartUp::registerDefaults();
+    const double before = peakMiB();
+
+    QElapsedTimer timer;
+    timer.start();
+    std::optional<dorvane::Catalogue> catalogue = dorvane::CatalogueScanner::scan(QStringLiteral("minus.png"));
+    const qint64 handOver = timer.elapsed();
+    if (!catalogue) {
+        std::fprintf(stderr, "no receipts\n");
+        return 1;
+    }
+    const double peakAtHandOver = peakMiB();
+
+    qint64 pathBytes = 0;
+    for (auto it = catalogue->packagesForFile.cbegin(); it != catalogue->packagesForFile.cend(); ++it)
+        pathBytes += it.key().toUtf8().size();
+
+    for (const dorvane::PackageRecord &record : catalogue->installerPackages) {
+        const QStringList files = catalogue->filesForPackage.value(record.packageIdentifier());
+        record.setInstallSize(dorvane::PackageSize::text(dorvane::PackageSize::bytes(record, files)));
+    }
+    const qint64 lastSize = timer.elapsed();
+
+    std::printf("packages: %lld listed, %lld kept out; distinct paths: %lld (%.1f MiB as UTF-8)\n",
+                qint64(catalogue->installerPackages.size()), qint64(catalogue->allPackages.size()),
+                qint64(catalogue->packagesForFile.size()), pathBytes / 1048576.0);
+    std::printf("hand-over after %lld ms; last size after %lld ms\n", handOver, lastSize);
+    std::printf("peak memory: %.1f MiB before the scan, %.1f MiB at hand-over, %.1f MiB at the end\n", before,
+                peakAtHandOver, peakMiB());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.value(1) == QLatin1String("--build"))
+        return build(args.value(2), args.value(3).toInt(), args.value(4).toLongLong(), args.value(5));
+    if (args.value(1) == QLatin1String("--scan"))
+        return scan(args.value(2));
+
+    const int packages = args.size() > 1 ? args.value(1).toInt() : 400;
+    const qint64 paths = args.size() > 2 ? args.value(2).toLongLong() : 500000;
+    const QString files = args.size() > 3 ? args.value(3) : QStringLiteral("all");
+    QTemporaryDir dir;
+    const QString root = dir.path() + QLatin1String("/volume");
+    for (const QStringList &step : {QStringList{"--build", root, QString::number(packages), QString::number(paths), files},
+                                    QStringList{"--scan", root}}) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(app.applicationFilePath(), step);
+        if (!child.waitForFinished(-1) || child.exitCode() != 0)
+            return 1;
+    }
+    volumegen::removeVolume(root);
+    return 0;
+}

@@ -1,0 +1,139 @@
+#include "dorvane/catalogue/CatalogueScanner.h"
+
+#include "dorvane/Settings.h"
+#include "dorvane/receipts/PackageHelperNative.h"
+#include "kestrum/DefaultsKey.h"
+#include "kestrum/FileSystem.h"
+#include "platform/PropertyList.h"
+#include "platform/Volume.h"
+
+namespace dorvane {
+
+namespace {
+
+const QString kApplications = QStringLiteral("/Applications/");
+const QString kHiddenApplications = QStringLiteral("/Applications/.");
+const QString kExecutableFolder = QStringLiteral(".app/Contents/MacOS");
+const QString kBundleSeparator = QStringLiteral(".app/");
+const QString kAppleIdentifier = QStringLiteral("com.apple.");
+
+// A path that moved since the install: use the new one only when the old is
+// gone and the new one is there.
+void correct(QString &path, const QString &candidate)
+{
+    if (!kestrum::fileExists(path) && kestrum::fileExists(candidate))
+        path = candidate;
+}
+
+QVariantMap applicationInfo(const QString &executableFolder)
+{
+    // ".../Foo.app/Contents/MacOS" -> ".../Foo.app/Contents/Info.plist"
+    const QString info = executableFolder.chopped(int(sizeof("MacOS") - 1)) + QLatin1String("Info.plist");
+    const std::optional<QByteArray> bytes = kestrum::contents(info);
+    return bytes ? platform::PropertyList::fromData(*bytes).toMap() : QVariantMap();
+}
+
+QString nonEmptyText(const QVariantMap &map, const char *key)
+{
+    const QVariant v = map.value(QString::fromLatin1(key));
+    return v.typeId() == QMetaType::QString ? v.toString() : QString();
+}
+
+} // namespace
+
+void CatalogueScanner::classify(PackageRecord &record, QStringList &files, Catalogue &catalogue)
+{
+    const QString identifier = record.packageIdentifier();
+    QStringList names;
+    QStringList paths;
+    QStringList bundleIdentifiers;
+
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        QString &path = files[i];
+
+        if (path.startsWith(QLatin1String("/tmp/"))) {
+            const qsizetype applications = path.indexOf(kApplications);
+            if (applications >= 0)
+                correct(path, path.mid(applications));
+        }
+        const bool inApplications = path.startsWith(kApplications);
+        if (inApplications && path.size() >= 15 && path.at(14) == QLatin1Char('.'))
+            correct(path, QString(path).replace(kHiddenApplications, kApplications));
+
+        catalogue.packagesForFile[path].append(identifier);
+
+        if (!path.endsWith(kExecutableFolder))
+            continue;
+        const qsizetype slashes = path.count(QLatin1Char('/'));
+        const bool topLevelApplication = inApplications && (slashes == 4 || slashes == 5)
+                                         && path.count(kBundleSeparator) == 1;
+        const QVariantMap info = applicationInfo(path);
+        const QString bundleIdentifier = nonEmptyText(info, "CFBundleIdentifier");
+        if (!bundleIdentifier.isEmpty())
+            bundleIdentifiers.append(bundleIdentifier);
+        if (!topLevelApplication)
+            continue; // nested or deeper applications only lend their identifier
+
+        QString name = path.mid(kApplications.size(), path.size() - kApplications.size() - kExecutableFolder.size());
+        if (name.contains(QLatin1Char('/')))
+            name = name.section(QLatin1Char('/'), 1, 1);
+        const QString applicationPath = path.chopped(int(sizeof("Contents/MacOS") - 1));
+
+        if (!identifier.contains(kAppleIdentifier)) {
+            catalogue.applicationPackageIdentifiers.append(identifier);
+            if (kestrum::fileExists(path)) {
+                record.setValue(PackageKey::IconPath, kApplicationIcon);
+            } else {
+                catalogue.defunctappPackageIdentifiers.append(identifier);
+                record.setValue(PackageKey::IconPath, kDefunctIcon);
+            }
+        }
+        const QString displayName = info.contains(QStringLiteral("CFBundleName"))
+                                        ? info.value(QStringLiteral("CFBundleName")).toString()
+                                        : name;
+        if (!displayName.isEmpty())
+            names.append(displayName);
+        if (!applicationPath.isEmpty())
+            paths.append(applicationPath);
+    }
+
+    record.startInstallSize();
+    record.setValue(PackageKey::AppNames, names);
+    record.setValue(PackageKey::AppPaths, paths);
+    record.setValue(PackageKey::AppBuIDs, bundleIdentifiers);
+}
+
+std::optional<Catalogue> CatalogueScanner::scan(const QString &damagedIconPath, const ProgressFunction &progress)
+{
+    QList<PackageRecord> records = PackageHelperNative::getPackages();
+    if (records.isEmpty())
+        return std::nullopt;
+
+    Catalogue catalogue;
+    for (PackageRecord &record : records) {
+        const QString identifier = record.packageIdentifier();
+        const QString location = PackageHelperNative::installLocationForPackage(record);
+        QStringList files = PackageHelperNative::getFilesForPackage(record, location);
+        if (progress)
+            progress(identifier);
+
+        classify(record, files, catalogue);
+        if (!record.contains(PackageKey::IconPath))
+            record.setValue(PackageKey::IconPath, kPackageIcon);
+        if (record.isDamaged())
+            record.setValue(PackageKey::IconPath, damagedIconPath);
+
+        // Read afresh for every package: the user may edit the list meanwhile.
+        const QStringList ignored = kestrum::DefaultsKey(Settings::kIgnoredInstallers).defaultStringArray();
+        const QVariant installer = record.value(PackageKey::InstallProcessName);
+        if (installer.typeId() == QMetaType::QString && ignored.contains(installer.toString())) {
+            catalogue.allPackages.append(record);
+        } else {
+            catalogue.installerPackages.append(record);
+            catalogue.filesForPackage.insert(identifier, files);
+        }
+    }
+    return catalogue;
+}
+
+} // namespace dorvane

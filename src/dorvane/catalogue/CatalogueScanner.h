@@ -1,0 +1,37 @@
+#pragma once
+
+#include "dorvane/catalogue/Catalogue.h"
+
+#include <functional>
+#include <optional>
+
+namespace dorvane {
+
+// Builds the catalogue from the receipt store: corrects paths that moved
+// since the install (a temporary install folder, a hidden application
+// name), recognises the applications each package installed, and sorts out
+// the packages of ignored installers. Needs no window; runs on whatever
+// thread calls it.
+class CatalogueScanner
+{
+public:
+    using ProgressFunction = std::function<void(const QString &detail)>;
+
+    static inline const QString kApplicationIcon =
+        QStringLiteral("/System/Library/CoreServices/CoreTypes.bundle/Contents/Resources/GenericApplicationIcon.icns");
+    static inline const QString kDefunctIcon =
+        QStringLiteral("/System/Library/CoreServices/CoreTypes.bundle/Contents/Resources/AlertStopIcon.icns");
+    static inline const QString kPackageIcon =
+        QStringLiteral("/System/Library/CoreServices/Installer.app/Contents/Resources/package.icns");
+
+    // `damagedIconPath` is the application's own "minus.png". Nothing when
+    // the volume has no receipts at all.
+    static std::optional<Catalogue> scan(const QString &damagedIconPath, const ProgressFunction &progress = {});
+
+    // The scan of one record's paths, for tests and the planner alike: fills
+    // the record's application keys and icon, corrects `files` in place and
+    // adds to the catalogue's maps and application lists.
+    static void classify(PackageRecord &record, QStringList &files, Catalogue &catalogue);
+};
+
+} // namespace dorvane

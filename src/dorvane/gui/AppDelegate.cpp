@@ -1,0 +1,359 @@
+#include "dorvane/gui/AppDelegate.h"
+
+#include "dorvane/ProtectionStatus.h"
+#include "dorvane/Settings.h"
+#include "dorvane/catalogue/CatalogueScanner.h"
+#include "dorvane/catalogue/PackageSize.h"
+#include "dorvane/gui/MainWindow.h"
+#include "dorvane/gui/PackageTableModel.h"
+#include "dorvane/gui/ProgressPanel.h"
+#include "kestrum/Alert.h"
+#include "kestrum/CrashReporter.h"
+#include "kestrum/DefaultsKey.h"
+#include "kestrum/Dispatch.h"
+#include "kestrum/Format.h"
+#include "kestrum/Kestrum.h"
+#include "platform/Bundle.h"
+#include "ui_MainWindow.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGraphicsOpacityEffect>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QPropertyAnimation>
+#include <QTimer>
+
+#include <cstdlib>
+
+namespace dorvane {
+
+namespace {
+
+// The hint fades after this long, over a second.
+constexpr int kHelpViewMilliseconds = 30000;
+constexpr int kHelpFadeMilliseconds = 1000;
+
+QString damagedIconPath()
+{
+    return platform::Bundle::main().resourcesPath() + QLatin1String("/minus.png");
+}
+
+// Where crash reports are mailed, and what marks a report as one of ours:
+// frames of the controller and the package code, and the line the
+// exception handler writes.
+const char kCrashReportAddress[] = "crashreports@dorvane.example";
+
+QStringList crashSignatures()
+{
+    return {QStringLiteral("[Delete"), QStringLiteral("[Value"), QStringLiteral("[Package"),
+            QStringLiteral("AppDele"), QStringLiteral("[NSException"), QStringLiteral("uncaught exception")};
+}
+
+QUrl resourceURL(const QString &name)
+{
+    return QUrl::fromLocalFile(platform::Bundle::main().resourcesPath() + QLatin1Char('/') + name);
+}
+
+} // namespace
+
+AppDelegate::AppDelegate()
+    : m_generation(std::make_shared<std::atomic<int>>(0))
+{
+    m_window = new MainWindow;
+    m_window->setAttribute(Qt::WA_DeleteOnClose, false);
+    m_model = new PackageTableModel(this);
+    m_progress = new ProgressPanel(m_window);
+    awakeFromNib();
+}
+
+AppDelegate::~AppDelegate()
+{
+    m_generation->fetch_add(1); // any size pass still running stops
+    qApp->removeEventFilter(this);
+    delete m_window;
+}
+
+void AppDelegate::awakeFromNib()
+{
+    Ui::MainWindow &ui = m_window->ui();
+    ui.tableView->setModel(m_model);
+    ui.tableView->verticalHeader()->hide();
+    ui.tableView->verticalHeader()->setDefaultSectionSize(22);
+    ui.tableView->horizontalHeader()->setSectionResizeMode(PackageTableModel::ColumnName, QHeaderView::Stretch);
+    ui.tableView->horizontalHeader()->resizeSection(PackageTableModel::ColumnVersion, 160);
+    ui.tableView->horizontalHeader()->resizeSection(PackageTableModel::ColumnSize, 100);
+    ui.tableView->setIconSize(QSize(16, 16));
+
+    for (QAbstractButton *button : {static_cast<QAbstractButton *>(ui.selectAllButton),
+                                    static_cast<QAbstractButton *>(ui.selectAppsButton),
+                                    static_cast<QAbstractButton *>(ui.selectDefunctButton)}) {
+        connect(button, &QAbstractButton::clicked, this, [this, button] { selectFilterClicked(button); });
+    }
+    connect(ui.searchField, &QLineEdit::textChanged, this, &AppDelegate::controlTextDidChange);
+    connect(ui.refreshButton, &QAbstractButton::clicked, this, &AppDelegate::refreshPackages);
+    connect(ui.refreshAction, &QAction::triggered, this, &AppDelegate::refreshPackages);
+    connect(ui.quitAction, &QAction::triggered, qApp, &QApplication::quit);
+    connect(ui.tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &AppDelegate::tableViewSelectionDidChange);
+    for (QAction *action : {ui.supportMailAction, ui.betaMailAction, ui.vendorPageAction, ui.storePageAction,
+                            ui.macupdatePageAction}) {
+        connect(action, &QAction::triggered, this, [action] {
+            if (kestrum::hx)
+                kestrum::hx->openURL(quint8(action->property("tag").toInt() % 256));
+        });
+    }
+    // Closing the main window ends the application.
+    connect(m_window, &MainWindow::closing, qApp, &QApplication::quit, Qt::QueuedConnection);
+
+    // Viewing and uninstalling arrive with their own sheets.
+    for (QWidget *command : {static_cast<QWidget *>(ui.viewButton), static_cast<QWidget *>(ui.uninstallButton)})
+        command->setEnabled(false);
+    ui.viewAction->setEnabled(false);
+    ui.uninstallAction->setEnabled(false);
+
+    bindOptionCheckBoxes();
+    Settings::countLaunch();
+    qApp->installEventFilter(this);
+}
+
+void AppDelegate::bindOptionCheckBoxes()
+{
+    // The Advanced Options write their settings directly, as bindings would.
+    for (QCheckBox *box : m_window->findChildren<QCheckBox *>()) {
+        const QString key = box->property("defaultsKey").toString();
+        if (key.isEmpty())
+            continue;
+        box->setChecked(kestrum::DefaultsKey(key).defaultInt() != 0);
+        connect(box, &QCheckBox::toggled, this,
+                [key](bool checked) { kestrum::DefaultsKey(key).setDefaultInt(checked ? 1 : 0); });
+    }
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    static kestrum::Kestrum shared;
+    QTimer::singleShot(100, this, &AppDelegate::update);
+    Settings::recordLaunchDate();
+    m_version = kestrum::makeString("v%@ (%i)", shared.appVersionString(), shared.appBuildNumber());
+    m_aboutURL = resourceURL(QStringLiteral("Credits.rtfd"));
+    m_historyURL = resourceURL(QStringLiteral("History.rtf"));
+    m_faqURL = resourceURL(QStringLiteral("FAQ.rtf"));
+    m_readmeURL = resourceURL(QStringLiteral("Read Me.rtf"));
+    Settings::runMigrations();
+    selectFilterClicked(m_window->ui().selectAllButton);
+    Settings::resetToolTipDelay();
+    kestrum::RvCrashReporter::CheckAndReportCrashes(QString::fromLatin1(kCrashReportAddress), crashSignatures());
+    m_isRootless = ProtectionStatus::isRootless();
+}
+
+void AppDelegate::update()
+{
+    ProgressPanel *progress = m_progress;
+    const QString icon = damagedIconPath();
+    QPointer<AppDelegate> self(this);
+    kestrum::dispatch_async_back([self, progress, icon] {
+        progress->beginProgress(QStringLiteral("Scanning Packages"));
+        std::optional<Catalogue> catalogue =
+            CatalogueScanner::scan(icon, [progress](const QString &detail) { progress->setProgress(detail); });
+        if (!catalogue) {
+            kestrum::dispatch_sync_main([] {
+                kestrum::alert(QStringLiteral("Error"), QStringLiteral("No Packages seem to be installed."),
+                               QStringLiteral("OK"));
+                std::exit(1);
+            });
+            return;
+        }
+        kestrum::dispatch_async_main([self, progress, catalogue = std::move(*catalogue)]() mutable {
+            if (self)
+                self->handOver(std::move(catalogue));
+            else
+                progress->endProgress();
+        });
+    });
+}
+
+void AppDelegate::handOver(Catalogue catalogue)
+{
+    m_catalogue = std::move(catalogue);
+    filterInstallerPackage();
+    m_progress->endProgress();
+    startSizePass();
+    Q_EMIT catalogueHandedOver();
+    if (!m_firstScanCompleted) {
+        m_firstScanCompleted = true;
+        completeFirstScan();
+    }
+}
+
+void AppDelegate::startSizePass()
+{
+    // A refresh while a pass still runs: the old pass stops at its next
+    // package, so each row's size comes from its own scan's file list.
+    const int generation = m_generation->fetch_add(1) + 1;
+    const std::shared_ptr<std::atomic<int>> current = m_generation;
+    const QList<PackageRecord> packages = m_catalogue.installerPackages;
+    const QHash<QString, QStringList> files = m_catalogue.filesForPackage;
+    QPointer<AppDelegate> self(this);
+    kestrum::dispatch_async_back([self, current, generation, packages, files] {
+        for (const PackageRecord &record : packages) {
+            if (current->load() != generation)
+                return;
+            const QString text = PackageSize::text(PackageSize::bytes(record, files.value(record.packageIdentifier())));
+            kestrum::dispatch_async_main([self, current, generation, record, text] {
+                if (!self || current->load() != generation)
+                    return;
+                record.setInstallSize(text);
+                self->m_model->sizeChanged(record.packageIdentifier());
+            });
+        }
+        kestrum::dispatch_async_main([self, current, generation] {
+            if (!self || current->load() != generation)
+                return;
+            self->updateStatsLabel();
+            Q_EMIT self->sizePassFinished();
+        });
+    });
+}
+
+void AppDelegate::completeFirstScan()
+{
+    if (kestrum::DefaultsKey(Settings::kLaunches).defaultInt() <= 2)
+        showHelpView();
+}
+
+void AppDelegate::showHelpView()
+{
+    QWidget *help = m_window->helpView();
+    help->show();
+    help->raise();
+    QPointer<QWidget> guard(help);
+    kestrum::dispatch_after_main([guard] {
+        if (!guard)
+            return;
+        auto *effect = new QGraphicsOpacityEffect(guard);
+        guard->setGraphicsEffect(effect);
+        auto *fade = new QPropertyAnimation(effect, "opacity", guard);
+        fade->setDuration(kHelpFadeMilliseconds);
+        fade->setStartValue(1.0);
+        fade->setEndValue(0.0);
+        QObject::connect(fade, &QPropertyAnimation::finished, guard, &QWidget::hide);
+        fade->start(QAbstractAnimation::DeleteWhenStopped);
+    }, kHelpViewMilliseconds / 1000.0f);
+}
+
+PackageFilter::Mode AppDelegate::currentMode() const
+{
+    const Ui::MainWindow &ui = m_window->ui();
+    if (!m_currentFilter)
+        return PackageFilter::Mode::None;
+    if (m_currentFilter == ui.selectAllButton)
+        return PackageFilter::Mode::All;
+    if (m_currentFilter == ui.selectAppsButton)
+        return PackageFilter::Mode::Applications;
+    if (m_currentFilter == ui.selectDefunctButton)
+        return PackageFilter::Mode::Defunct;
+    return PackageFilter::Mode::None;
+}
+
+void AppDelegate::selectFilterClicked(QAbstractButton *button)
+{
+    Ui::MainWindow &ui = m_window->ui();
+    for (QAbstractButton *b : {static_cast<QAbstractButton *>(ui.selectAllButton),
+                               static_cast<QAbstractButton *>(ui.selectAppsButton),
+                               static_cast<QAbstractButton *>(ui.selectDefunctButton)})
+        b->setChecked(false);
+    button->setChecked(true);
+    m_currentFilter = button;
+    filterInstallerPackage();
+}
+
+void AppDelegate::controlTextDidChange(const QString &text)
+{
+    m_filterString = text;
+    filterInstallerPackage();
+}
+
+void AppDelegate::refreshPackages()
+{
+    m_window->ui().refreshButton->setDown(true);
+    QTimer::singleShot(150, m_window->ui().refreshButton, [button = m_window->ui().refreshButton] {
+        button->setDown(false);
+    });
+    update();
+}
+
+void AppDelegate::filterInstallerPackage()
+{
+    m_filtered = PackageFilter::filter(m_catalogue, currentMode(), m_filterString);
+    m_model->setPackages(m_filtered);
+    updateStatsLabel();
+    tableViewSelectionDidChange();
+}
+
+void AppDelegate::updateStatsLabel()
+{
+    m_window->ui().statsLabel->setText(PackageFilter::statistics(m_filtered));
+}
+
+QList<PackageRecord> AppDelegate::selectedPackages() const
+{
+    QList<PackageRecord> selected;
+    const QModelIndexList rows = m_window->ui().tableView->selectionModel()->selectedRows();
+    QList<int> numbers;
+    for (const QModelIndex &index : rows)
+        numbers.append(index.row());
+    std::sort(numbers.begin(), numbers.end());
+    for (int row : numbers)
+        selected.append(m_model->packageAt(row));
+    return selected;
+}
+
+void AppDelegate::tableViewSelectionDidChange()
+{
+    const qsizetype n = m_window->ui().tableView->selectionModel()->selectedRows().size();
+    if (n > 1) {
+        m_uninstallPackage2Title = kestrum::makeString("Uninstall %li Packages", qint64(n));
+        m_uninstallPackageTitle = kestrum::makeString("Uninstall %li Packages…", qint64(n));
+        m_viewPackageTitle = kestrum::makeString("View %li Packages…", qint64(n));
+    } else {
+        m_uninstallPackage2Title = QStringLiteral("Uninstall Package");
+        m_uninstallPackageTitle = QStringLiteral("Uninstall Package…");
+        m_viewPackageTitle = QStringLiteral("View Package…");
+    }
+    Ui::MainWindow &ui = m_window->ui();
+    ui.viewButton->setText(m_viewPackageTitle);
+    ui.viewAction->setText(m_viewPackageTitle);
+    ui.uninstallButton->setText(m_uninstallPackageTitle);
+    ui.uninstallAction->setText(m_uninstallPackageTitle);
+}
+
+void AppDelegate::switchVersionColumn(bool altDown)
+{
+    if (altDown && !m_versionColumnSwitched) {
+        m_model->setShowsInstaller(true);
+        m_versionColumnSwitched = true;
+    } else if (!altDown && m_versionColumnSwitched) {
+        m_model->setShowsInstaller(false);
+        m_versionColumnSwitched = false;
+    }
+}
+
+bool AppDelegate::eventFilter(QObject *watched, QEvent *event)
+{
+    // The modifier monitor: every key event of the application tells the
+    // state of Alt; the event itself goes on unchanged.
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        bool altDown = key->modifiers().testFlag(Qt::AltModifier);
+        // Qt reports the modifiers as they were before the key itself.
+        if (key->key() == Qt::Key_Alt)
+            altDown = event->type() == QEvent::KeyPress;
+        switchVersionColumn(altDown);
+    } else if (event->type() == QEvent::ApplicationDeactivate) {
+        switchVersionColumn(false);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace dorvane

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "dorvane/catalogue/Catalogue.h"
+#include "dorvane/catalogue/PackageFilter.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+
+#include <atomic>
+#include <memory>
+
+class QAbstractButton;
+
+namespace dorvane {
+
+class MainWindow;
+class PackageTableModel;
+class ProgressPanel;
+
+// The application's controller: it holds the state (the catalogue, what the
+// list shows, the command titles) and wires the logic to threads and
+// widgets. The work itself is done by the GUI-free classes it calls.
+class AppDelegate : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Loads the main interface: the window, its table and controls, the
+    // Alt-key monitor; counts the launch.
+    AppDelegate();
+    ~AppDelegate() override;
+
+    // The start-up sequence once the interface is up.
+    void applicationDidFinishLaunching();
+
+    // Starts a scan of the receipts on the background queue.
+    void update();
+
+    // Filtering and statistics.
+    void selectFilterClicked(QAbstractButton *button);
+    void controlTextDidChange(const QString &text);
+    void refreshPackages();
+    void filterInstallerPackage();
+    void updateStatsLabel();
+    void tableViewSelectionDidChange();
+
+    MainWindow *window() const { return m_window; }
+    PackageTableModel *tableModel() const { return m_model; }
+    ProgressPanel *progressPanel() const { return m_progress; }
+    const Catalogue &catalogue() const { return m_catalogue; }
+    const QList<PackageRecord> &installerPackagesFiltered() const { return m_filtered; }
+    QList<PackageRecord> selectedPackages() const;
+    QString viewPackageTitle() const { return m_viewPackageTitle; }
+    QString uninstallPackageTitle() const { return m_uninstallPackageTitle; }
+    QString uninstallPackage2Title() const { return m_uninstallPackage2Title; }
+    QString version() const { return m_version; }
+    bool isRootless() const { return m_isRootless; }
+    QUrl aboutURL() const { return m_aboutURL; }
+    QUrl historyURL() const { return m_historyURL; }
+    QUrl faqURL() const { return m_faqURL; }
+    QUrl readmeURL() const { return m_readmeURL; }
+
+Q_SIGNALS:
+    // A new catalogue replaced the old one.
+    void catalogueHandedOver();
+    // Every shown package has its size.
+    void sizePassFinished();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void awakeFromNib();
+    void bindOptionCheckBoxes();
+    void handOver(Catalogue catalogue);
+    void startSizePass();
+    void completeFirstScan();
+    void showHelpView();
+    void switchVersionColumn(bool altDown);
+    PackageFilter::Mode currentMode() const;
+
+    MainWindow *m_window = nullptr;
+    PackageTableModel *m_model = nullptr;
+    ProgressPanel *m_progress = nullptr;
+
+    Catalogue m_catalogue;
+    QList<PackageRecord> m_filtered;
+    QPointer<QAbstractButton> m_currentFilter;
+    QString m_filterString;
+    QString m_viewPackageTitle;
+    QString m_uninstallPackageTitle;
+    QString m_uninstallPackage2Title;
+    QString m_version;
+    QUrl m_aboutURL, m_historyURL, m_faqURL, m_readmeURL;
+    bool m_isRootless = true;
+    bool m_versionColumnSwitched = false;
+    bool m_firstScanCompleted = false;
+    // Each scan's size pass carries the generation it belongs to; a newer
+    // scan makes the older pass stop at its next package.
+    std::shared_ptr<std::atomic<int>> m_generation;
+};
+
+} // namespace dorvane

@@ -1,0 +1,334 @@
+#include "dorvane/Settings.h"
+#include "dorvane/catalogue/CatalogueScanner.h"
+#include "dorvane/catalogue/PackageFilter.h"
+#include "dorvane/catalogue/PackageSize.h"
+#include "kestrum/DefaultsKey.h"
+#include "kestrum/FileSystem.h"
+#include "support/VolumeFixture.h"
+
+#include "VolumeBuilder.h"
+
+#include <QTest>
+
+using namespace dorvane;
+using volumegen::AppBundle;
+using volumegen::Damage;
+using volumegen::PathItem;
+using volumegen::Package;
+
+class CatalogueTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void emptyVolumeHasNoCatalogue();
+    void temporaryFolderCorrection();
+    void hiddenNameCorrection();
+    void applicationRule_data();
+    void applicationRule();
+    void presentAndMissingApplication();
+    void appleApplicationsAreNotApplicationPackages();
+    void ignoredInstallersAreKeptOut();
+    void damagedRecordGetsTheMinusIcon();
+    void progressNamesEachPackage();
+
+    void filterModesAndSearch_data();
+    void filterModesAndSearch();
+    void statistics();
+    void sizeCountsOwnItemsWithoutFollowingLinks();
+
+private:
+    std::unique_ptr<VolumeFixture> m_volume;
+    std::unique_ptr<volumegen::VolumeBuilder> m_builder;
+    Catalogue scan(const QList<Package> &described);
+};
+
+static const QString kMinus = QStringLiteral("/bundle/Contents/Resources/minus.png");
+
+void CatalogueTest::initTestCase()
+{
+    Settings::registerDefaults();
+}
+
+void CatalogueTest::init()
+{
+    m_volume = std::make_unique<VolumeFixture>();
+    m_builder = std::make_unique<volumegen::VolumeBuilder>(m_volume->root(), m_volume->home());
+}
+
+void CatalogueTest::cleanup()
+{
+    m_builder.reset();
+    m_volume.reset();
+}
+
+Catalogue CatalogueTest::scan(const QList<Package> &described)
+{
+    for (const Package &item : described)
+        m_builder->addReceipt(item);
+    QString error;
+    if (!m_builder->write(&error))
+        qWarning("volume not written: %s", qPrintable(error));
+    return CatalogueScanner::scan(kMinus).value_or(Catalogue());
+}
+
+static Package package(const QString &identifier, const QList<PathItem> &paths)
+{
+    Package item;
+    item.identifier = identifier;
+    item.paths = paths;
+    return item;
+}
+
+static AppBundle app(const QString &path, const QString &name, const QString &bundleIdentifier)
+{
+    AppBundle item;
+    item.path = path;
+    item.name = name;
+    item.bundleIdentifier = bundleIdentifier;
+    item.executableSize = 1000;
+    return item;
+}
+
+void CatalogueTest::emptyVolumeHasNoCatalogue()
+{
+    QVERIFY(!CatalogueScanner::scan(kMinus).has_value());
+}
+
+void CatalogueTest::temporaryFolderCorrection()
+{
+    Package item = package("com.example.tmp", {});
+    item.prefix = "/tmp/com.example.X1/";
+    AppBundle moved = app("/tmp/com.example.X1/Applications/Foo.app", "Foo", "com.example.foo");
+    moved.movedTo = "/Applications/Foo.app";
+    item.applications = {moved};
+    const Catalogue catalogue = scan({item});
+    const QStringList files = catalogue.filesForPackage.value("com.example.tmp");
+    QVERIFY(files.contains("/Applications/Foo.app/Contents/MacOS"));
+    QVERIFY(!files.contains("/tmp/com.example.X1/Applications/Foo.app/Contents/MacOS"));
+    QCOMPARE(catalogue.packagesForFile.value("/Applications/Foo.app/Contents/MacOS"), QStringList{"com.example.tmp"});
+    QCOMPARE(catalogue.applicationPackageIdentifiers, QStringList{"com.example.tmp"});
+    QVERIFY(catalogue.defunctappPackageIdentifiers.isEmpty());
+}
+
+void CatalogueTest::hiddenNameCorrection()
+{
+    Package item = package("com.example.hidden", {});
+    AppBundle moved = app("/Applications/.Bar.app", "Bar", "com.example.bar");
+    moved.movedTo = "/Applications/Bar.app";
+    item.applications = {moved};
+    const Catalogue catalogue = scan({item});
+    const QStringList files = catalogue.filesForPackage.value("com.example.hidden");
+    QVERIFY(files.contains("/Applications/Bar.app/Contents/MacOS"));
+    QVERIFY(!files.contains("/Applications/.Bar.app/Contents/MacOS"));
+    QCOMPARE(catalogue.applicationPackageIdentifiers, QStringList{"com.example.hidden"});
+    const PackageRecord record = catalogue.installerPackages.first();
+    QCOMPARE(record.iconPath(), CatalogueScanner::kApplicationIcon);
+    QCOMPARE(record.appPaths(), QStringList{"/Applications/Bar.app/"});
+}
+
+void CatalogueTest::applicationRule_data()
+{
+    QTest::addColumn<QString>("appPath");
+    QTest::addColumn<QString>("plistName");
+    QTest::addColumn<bool>("isApplicationPackage");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("path");
+
+    QTest::newRow("top level") << "/Applications/Foo.app" << "Foo Pro" << true << "Foo Pro" << "/Applications/Foo.app/";
+    QTest::newRow("name from the path") << "/Applications/Foo.app" << "" << true << "Foo" << "/Applications/Foo.app/";
+    QTest::newRow("one folder down") << "/Applications/Utilities/Foo.app" << "" << true << "Foo"
+                                     << "/Applications/Utilities/Foo.app/";
+    QTest::newRow("two folders down") << "/Applications/A/B/Foo.app" << "" << false << "" << "";
+    QTest::newRow("outside /Applications") << "/Library/Foo.app" << "" << false << "" << "";
+}
+
+void CatalogueTest::applicationRule()
+{
+    QFETCH(QString, appPath);
+    QFETCH(QString, plistName);
+    QFETCH(bool, isApplicationPackage);
+    QFETCH(QString, name);
+    QFETCH(QString, path);
+    Package item = package("com.example.app", {});
+    item.applications = {app(appPath, plistName, "com.example.foo")};
+    const Catalogue catalogue = scan({item});
+    QCOMPARE(catalogue.applicationPackageIdentifiers.contains("com.example.app"), isApplicationPackage);
+    const PackageRecord record = catalogue.installerPackages.first();
+    QCOMPARE(record.appNames(), name.isEmpty() ? QStringList() : QStringList{name});
+    QCOMPARE(record.appPaths(), path.isEmpty() ? QStringList() : QStringList{path});
+    // Every application lends its bundle identifier.
+    QCOMPARE(record.appBuIDs(), QStringList{"com.example.foo"});
+    QCOMPARE(record.iconPath(),
+             isApplicationPackage ? CatalogueScanner::kApplicationIcon : CatalogueScanner::kPackageIcon);
+}
+
+void CatalogueTest::presentAndMissingApplication()
+{
+    Package item = package("com.example.two", {});
+    AppBundle gone = app("/Applications/Gone.app", "Gone", "com.example.gone");
+    gone.onDisk = false;
+    AppBundle here = app("/Applications/Here.app", "Here", "com.example.here");
+    AppBundle helper = app("/Applications/Here.app/Contents/Library/LoginItems/Helper.app", "Helper",
+                         "com.example.here.helper");
+    here.nested = {helper};
+    item.applications = {gone, here};
+    const Catalogue catalogue = scan({item});
+    QCOMPARE(catalogue.applicationPackageIdentifiers, (QStringList{"com.example.two", "com.example.two"}));
+    QCOMPARE(catalogue.defunctappPackageIdentifiers, QStringList{"com.example.two"});
+    const PackageRecord record = catalogue.installerPackages.first();
+    QCOMPARE(record.appNames(), (QStringList{"Gone", "Here"}));
+    // The nested helper only lends its identifier (its folder comes first in
+    // the bill: "Library" sorts before "MacOS"); the missing application's
+    // Info.plist cannot be read, so it lends none.
+    QCOMPARE(record.appBuIDs(), (QStringList{"com.example.here.helper", "com.example.here"}));
+    // The icon is the last application's.
+    QCOMPARE(record.iconPath(), CatalogueScanner::kApplicationIcon);
+}
+
+void CatalogueTest::appleApplicationsAreNotApplicationPackages()
+{
+    Package item = package("com.apple.pkg.Tool", {});
+    item.applications = {app("/Applications/Tool.app", "Tool", "com.apple.tool")};
+    const Catalogue catalogue = scan({item});
+    QVERIFY(catalogue.applicationPackageIdentifiers.isEmpty());
+    const PackageRecord record = catalogue.installerPackages.first();
+    QCOMPARE(record.iconPath(), CatalogueScanner::kPackageIcon);
+    QCOMPARE(record.appNames(), QStringList{"Tool"});
+    QCOMPARE(record.appPaths(), QStringList{"/Applications/Tool.app/"});
+}
+
+void CatalogueTest::ignoredInstallersAreKeptOut()
+{
+    Package update = package("com.example.update", {PathItem::folder("Library"),
+                                                        PathItem::file("Library/shared.dat", 10)});
+    update.installProcessName = "Software Update";
+    Package normal = package("com.example.normal", {PathItem::folder("Library"),
+                                                        PathItem::file("Library/shared.dat", 10)});
+    Package legacy = package("com.example.legacy", {PathItem::file("legacy.dat", 1)});
+    legacy.location = Package::Legacy;
+    const Catalogue catalogue = scan({update, normal, legacy});
+    QCOMPARE(catalogue.allPackages.size(), 1);
+    QCOMPARE(catalogue.allPackages.first().packageIdentifier(), QStringLiteral("com.example.update"));
+    QCOMPARE(catalogue.installerPackages.size(), 2);
+    QVERIFY(!catalogue.filesForPackage.contains("com.example.update"));
+    QStringList sharers = catalogue.packagesForFile.value("/Library/shared.dat");
+    sharers.sort();
+    QCOMPARE(sharers, (QStringList{"com.example.normal", "com.example.update"}));
+
+    // With every installer ignored, nothing is listed and nothing complains.
+    kestrum::DefaultsKey(Settings::kIgnoredInstallers).setDefaultArray(QStringList{"Installer", "Software Update"});
+    const Catalogue hidden = CatalogueScanner::scan(kMinus).value();
+    QCOMPARE(hidden.installerPackages.size(), 1); // the legacy record names no installer
+    QCOMPARE(hidden.allPackages.size(), 2);
+}
+
+void CatalogueTest::damagedRecordGetsTheMinusIcon()
+{
+    Package item = package("com.example.broken", {});
+    item.applications = {app("/Applications/Broken.app", "Broken", "com.example.broken.app")};
+    item.billDamage = Damage::Unopenable;
+    const Catalogue catalogue = scan({item});
+    const PackageRecord record = catalogue.installerPackages.first();
+    QVERIFY(record.isDamaged());
+    QCOMPARE(record.iconPath(), kMinus);
+    QVERIFY(catalogue.filesForPackage.value("com.example.broken").isEmpty());
+}
+
+void CatalogueTest::progressNamesEachPackage()
+{
+    m_builder->addReceipt(package("com.example.a", {PathItem::file("a", 1)}));
+    m_builder->addReceipt(package("com.example.b", {PathItem::file("b", 1)}));
+    QVERIFY(m_builder->write());
+    QStringList details;
+    CatalogueScanner::scan(kMinus, [&](const QString &detail) { details << detail; });
+    details.sort();
+    QCOMPARE(details, (QStringList{"com.example.a", "com.example.b"}));
+}
+
+static PackageRecord record(const QString &identifier, const QString &fileName, const QString &version = "1.0")
+{
+    PackageRecord r({{PackageKey::PackageIdentifier, identifier}, {PackageKey::PackageVersion, version},
+                     {PackageKey::InstallProcessName, QStringLiteral("PkgBuilder")}});
+    if (!fileName.isEmpty())
+        r.setValue(PackageKey::PackageFileName, fileName);
+    r.startInstallSize();
+    return r;
+}
+
+void CatalogueTest::filterModesAndSearch_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("search");
+    QTest::addColumn<QStringList>("shown");
+    QTest::newRow("all") << int(PackageFilter::Mode::All) << "" << QStringList{"com.a.app", "com.b.tool", "com.c.gone"};
+    QTest::newRow("applications") << int(PackageFilter::Mode::Applications) << ""
+                                  << QStringList{"com.a.app", "com.c.gone"};
+    QTest::newRow("defunct") << int(PackageFilter::Mode::Defunct) << "" << QStringList{"com.c.gone"};
+    QTest::newRow("none chosen") << int(PackageFilter::Mode::None) << "" << QStringList{};
+    QTest::newRow("capitals match the file name") << int(PackageFilter::Mode::All) << "TOOLKIT"
+                                                   << QStringList{"com.b.tool"};
+    QTest::newRow("identifier when no file name") << int(PackageFilter::Mode::All) << "C.GO"
+                                                   << QStringList{"com.c.gone"};
+    QTest::newRow("version is not searched") << int(PackageFilter::Mode::All) << "9.9" << QStringList{};
+    QTest::newRow("installer is not searched") << int(PackageFilter::Mode::All) << "PkgBuilder" << QStringList{};
+    QTest::newRow("mode and text both") << int(PackageFilter::Mode::Applications) << "tool" << QStringList{};
+    QTest::newRow("text is not trimmed") << int(PackageFilter::Mode::All) << " app" << QStringList{};
+}
+
+void CatalogueTest::filterModesAndSearch()
+{
+    QFETCH(int, mode);
+    QFETCH(QString, search);
+    QFETCH(QStringList, shown);
+    Catalogue catalogue;
+    catalogue.installerPackages = {record("com.a.app", "AppInstaller.pkg"), record("com.b.tool", "ToolKit.pkg", "9.9"),
+                                   record("com.c.gone", "")};
+    // An identifier twice in the list is still shown once.
+    catalogue.applicationPackageIdentifiers = {"com.a.app", "com.c.gone", "com.c.gone"};
+    catalogue.defunctappPackageIdentifiers = {"com.c.gone"};
+    QStringList result;
+    for (const PackageRecord &r : PackageFilter::filter(catalogue, PackageFilter::Mode(mode), search))
+        result << r.packageIdentifier();
+    QCOMPARE(result, shown);
+}
+
+void CatalogueTest::statistics()
+{
+    QList<PackageRecord> shown = {record("a", ""), record("b", ""), record("c", "")};
+    QCOMPARE(PackageFilter::statistics(shown), QStringLiteral("3 Packages  0.0 MB"));
+    shown[0].setInstallSize("1.0 MB");
+    shown[1].setInstallSize("2.5 MB");
+    QCOMPARE(PackageFilter::statistics(shown), QStringLiteral("3 Packages  3.5 MB"));
+    QCOMPARE(PackageFilter::statistics({}), QStringLiteral("0 Packages  0.0 MB"));
+    // Copies share the size text with the record they came from.
+    const PackageRecord copy = shown[2];
+    shown[2].setInstallSize("0.4 MB");
+    QCOMPARE(copy.installSize(), QStringLiteral("0.4 MB"));
+}
+
+void CatalogueTest::sizeCountsOwnItemsWithoutFollowingLinks()
+{
+    Package item = package("com.example.sized", {PathItem::folder("Library"),
+                                                    PathItem::file("Library/big", 3 * 1048576),
+                                                    PathItem::link("Library/link", "big"),
+                                                    PathItem::file("Library/gone", 5000)});
+    item.paths.last().onDisk = false;
+    const Catalogue catalogue = scan({item});
+    const PackageRecord record = catalogue.installerPackages.first();
+    const quint64 receipt = kestrum::fileSize(record.bomPath()) + kestrum::fileSize(record.plistPath());
+    QVERIFY(receipt > 0);
+    // The folder counts nothing, the link its own three bytes, the missing file nothing.
+    const quint64 expected = receipt + 3 * 1048576 + 3;
+    QCOMPARE(PackageSize::bytes(record, catalogue.filesForPackage.value("com.example.sized")), expected);
+    QCOMPARE(PackageSize::text(expected), QString::asprintf("%.1f MB", double(expected) / 1048576.0));
+    QCOMPARE(PackageSize::megabytes("12.5 MB"), 12.5);
+    QCOMPARE(PackageSize::megabytes(""), 0.0);
+}
+
+QTEST_GUILESS_MAIN(CatalogueTest)
+#include "tst_catalogue.moc"

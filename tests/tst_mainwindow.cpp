@@ -1,0 +1,263 @@
+#include "dorvane/Settings.h"
+#include "dorvane/StartUp.h"
+#include "dorvane/catalogue/PackageSize.h"
+#include "dorvane/gui/AppDelegate.h"
+#include "dorvane/gui/MainWindow.h"
+#include "dorvane/gui/PackageTableModel.h"
+#include "kestrum/DefaultsKey.h"
+#include "support/ScriptedPresenter.h"
+#include "support/VolumeFixture.h"
+#include "ui_MainWindow.h"
+
+#include "VolumeGenerator.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace dorvane;
+
+// The application's window on a generated demo volume, driven as a user
+// would drive it.
+class MainWindowTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void listsTheCatalogueWithSizes();
+    void searchFiltersOnEveryKeystroke();
+    void filterButtons();
+    void altShowsTheInstaller();
+    void commandTitlesFollowTheSelection();
+    void refreshDuringTheSizePass();
+    void hintOnTheFirstTwoLaunchesOnly();
+    void optionCheckBoxesWriteTheirSettings();
+    void noPackagesEndsWithStatusOne();
+
+private:
+    std::unique_ptr<VolumeFixture> m_volume;
+    std::unique_ptr<ScriptedPresenterScope> m_script;
+    std::unique_ptr<AppDelegate> m_delegate;
+
+    void start();
+    QStringList shownIdentifiers() const;
+};
+
+void MainWindowTest::initTestCase()
+{
+    StartUp::registerDefaults();
+}
+
+void MainWindowTest::init()
+{
+    m_volume = std::make_unique<VolumeFixture>(QStringLiteral("/Users/demo"));
+    volumegen::VolumeOptions options;
+    QString error;
+    QVERIFY2(volumegen::buildDemoVolume(m_volume->root(), options, nullptr, &error), qPrintable(error));
+    m_script = std::make_unique<ScriptedPresenterScope>();
+}
+
+void MainWindowTest::cleanup()
+{
+    m_delegate.reset();
+    m_script.reset();
+    m_volume.reset();
+}
+
+void MainWindowTest::start()
+{
+    m_delegate = std::make_unique<AppDelegate>();
+    new QAbstractItemModelTester(m_delegate->tableModel(), QAbstractItemModelTester::FailureReportingMode::QtTest,
+                                 m_delegate.get());
+    m_delegate->window()->show();
+    QSignalSpy sized(m_delegate.get(), &AppDelegate::sizePassFinished);
+    m_delegate->applicationDidFinishLaunching();
+    QVERIFY(sized.wait(20000));
+}
+
+QStringList MainWindowTest::shownIdentifiers() const
+{
+    QStringList ids;
+    for (const PackageRecord &record : m_delegate->tableModel()->packages())
+        ids << record.packageIdentifier();
+    return ids;
+}
+
+void MainWindowTest::listsTheCatalogueWithSizes()
+{
+    start();
+    const Catalogue &catalogue = m_delegate->catalogue();
+    QVERIFY(catalogue.installerPackages.size() > 10);
+    QCOMPARE(m_delegate->tableModel()->rowCount(), int(catalogue.installerPackages.size()));
+    double total = 0;
+    for (const PackageRecord &record : catalogue.installerPackages) {
+        // Each row's size comes from its own package's files.
+        const quint64 bytes = PackageSize::bytes(record, catalogue.filesForPackage.value(record.packageIdentifier()));
+        QCOMPARE(record.installSize(), PackageSize::text(bytes));
+        total += PackageSize::megabytes(record.installSize());
+    }
+    QCOMPARE(m_delegate->window()->ui().statsLabel->text(),
+             QString::asprintf("%lld Packages  %.1f MB", qint64(catalogue.installerPackages.size()), total));
+    const QModelIndex size = m_delegate->tableModel()->index(0, PackageTableModel::ColumnSize);
+    QVERIFY(size.data().toString().endsWith(" MB"));
+    QVERIFY(m_script->presenter().questions().isEmpty());
+}
+
+void MainWindowTest::searchFiltersOnEveryKeystroke()
+{
+    start();
+    QLineEdit *search = m_delegate->window()->ui().searchField;
+    QTest::keyClicks(search, "NORTH");
+    const QStringList shown = shownIdentifiers();
+    QVERIFY(!shown.isEmpty());
+    QVERIFY(shown.size() < m_delegate->catalogue().installerPackages.size());
+    for (const PackageRecord &record : m_delegate->tableModel()->packages()) {
+        QVERIFY(record.packageIdentifier().contains("north", Qt::CaseInsensitive)
+                || record.packageFileName().contains("north", Qt::CaseInsensitive));
+    }
+    QVERIFY(m_delegate->window()->ui().statsLabel->text().startsWith(QString::number(shown.size()) + " Packages  "));
+    QTest::keyClick(search, Qt::Key_Z);
+    QVERIFY(shownIdentifiers().isEmpty());
+    search->clear();
+    QCOMPARE(shownIdentifiers().size(), m_delegate->catalogue().installerPackages.size());
+}
+
+void MainWindowTest::filterButtons()
+{
+    start();
+    Ui::MainWindow &ui = m_delegate->window()->ui();
+    QVERIFY(ui.selectAllButton->isChecked());
+    QTest::mouseClick(ui.selectDefunctButton, Qt::LeftButton);
+    QVERIFY(ui.selectDefunctButton->isChecked());
+    QVERIFY(!ui.selectAllButton->isChecked());
+    const QStringList defunct = shownIdentifiers();
+    QVERIFY(!defunct.isEmpty());
+    for (const QString &id : defunct)
+        QVERIFY(m_delegate->catalogue().defunctappPackageIdentifiers.contains(id));
+    QTest::mouseClick(ui.selectAppsButton, Qt::LeftButton);
+    const QStringList apps = shownIdentifiers();
+    QVERIFY(apps.size() > defunct.size());
+    QCOMPARE(QSet<QString>(apps.begin(), apps.end()).size(), apps.size()); // an identifier listed twice is shown once
+}
+
+// A key event as the window system delivers it, without QTest's own
+// pressing and releasing of the modifier keys.
+static void sendKey(QWidget *widget, QEvent::Type type, Qt::Key key, Qt::KeyboardModifiers modifiers)
+{
+    QKeyEvent event(type, key, modifiers);
+    QApplication::sendEvent(widget, &event);
+}
+
+void MainWindowTest::altShowsTheInstaller()
+{
+    start();
+    QApplication::setActiveWindow(m_delegate->window());
+    QVERIFY(QTest::qWaitForWindowActive(m_delegate->window()));
+    PackageTableModel *model = m_delegate->tableModel();
+    QWidget *table = m_delegate->window()->ui().tableView;
+    auto header = [model] { return model->headerData(PackageTableModel::ColumnVersion, Qt::Horizontal).toString(); };
+    QCOMPARE(header(), QStringLiteral("Version"));
+    sendKey(table, QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
+    QCOMPARE(header(), QStringLiteral("Installer"));
+    const QModelIndex cell = model->index(0, PackageTableModel::ColumnVersion);
+    QCOMPARE(cell.data().toString(), model->packageAt(0).installProcessName());
+    // Shift pressed and released while Alt stays down changes nothing.
+    sendKey(table, QEvent::KeyPress, Qt::Key_Shift, Qt::AltModifier | Qt::ShiftModifier);
+    sendKey(table, QEvent::KeyRelease, Qt::Key_Shift, Qt::AltModifier);
+    QCOMPARE(header(), QStringLiteral("Installer"));
+    sendKey(table, QEvent::KeyRelease, Qt::Key_Alt, Qt::NoModifier);
+    QCOMPARE(header(), QStringLiteral("Version"));
+    QCOMPARE(cell.data().toString(), model->packageAt(0).packageVersion());
+}
+
+void MainWindowTest::commandTitlesFollowTheSelection()
+{
+    start();
+    QTableView *table = m_delegate->window()->ui().tableView;
+    table->selectRow(0);
+    QCOMPARE(m_delegate->viewPackageTitle(), QStringLiteral("View Package…"));
+    table->selectionModel()->select(m_delegate->tableModel()->index(1, 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QCOMPARE(m_delegate->selectedPackages().size(), 2);
+    QCOMPARE(m_delegate->viewPackageTitle(), QStringLiteral("View 2 Packages…"));
+    QCOMPARE(m_delegate->uninstallPackageTitle(), QStringLiteral("Uninstall 2 Packages…"));
+    QCOMPARE(m_delegate->uninstallPackage2Title(), QStringLiteral("Uninstall 2 Packages"));
+    QCOMPARE(m_delegate->window()->ui().uninstallButton->text(), QStringLiteral("Uninstall 2 Packages…"));
+    table->clearSelection();
+    QCOMPARE(m_delegate->uninstallPackageTitle(), QStringLiteral("Uninstall Package…"));
+    QCOMPARE(m_delegate->uninstallPackage2Title(), QStringLiteral("Uninstall Package"));
+}
+
+void MainWindowTest::refreshDuringTheSizePass()
+{
+    m_delegate = std::make_unique<AppDelegate>();
+    QSignalSpy handedOver(m_delegate.get(), &AppDelegate::catalogueHandedOver);
+    QSignalSpy sized(m_delegate.get(), &AppDelegate::sizePassFinished);
+    m_delegate->applicationDidFinishLaunching();
+    QVERIFY(handedOver.wait(20000));
+    // The first pass has barely begun; a refresh replaces the catalogue.
+    m_delegate->refreshPackages();
+    QVERIFY(handedOver.wait(20000) || handedOver.size() == 2);
+    QVERIFY(sized.wait(20000) || sized.size() >= 1);
+    QTest::qWait(50);
+    for (const PackageRecord &record : m_delegate->catalogue().installerPackages) {
+        const QStringList files = m_delegate->catalogue().filesForPackage.value(record.packageIdentifier());
+        QCOMPARE(record.installSize(), PackageSize::text(PackageSize::bytes(record, files)));
+    }
+}
+
+void MainWindowTest::hintOnTheFirstTwoLaunchesOnly()
+{
+    for (int launch = 1; launch <= 3; ++launch) {
+        start();
+        QCOMPARE(kestrum::DefaultsKey(Settings::kLaunches).defaultInt(), launch);
+        QCOMPARE(m_delegate->window()->helpView()->isVisible(), launch <= 2);
+        m_delegate.reset();
+    }
+}
+
+void MainWindowTest::optionCheckBoxesWriteTheirSettings()
+{
+    start();
+    Ui::MainWindow &ui = m_delegate->window()->ui();
+    QVERIFY(ui.deleteGeneratedCheckBox->isChecked());
+    ui.deleteGeneratedCheckBox->click();
+    QCOMPARE(kestrum::DefaultsKey(Settings::kDeleteGenerated).defaultInt(), 0);
+    ui.deleteRemainingCheckBox->click();
+    QCOMPARE(kestrum::DefaultsKey(Settings::kDeleteRemaining).defaultInt(), 0);
+    m_delegate.reset();
+    m_delegate = std::make_unique<AppDelegate>();
+    QVERIFY(!m_delegate->window()->ui().deleteGeneratedCheckBox->isChecked());
+    QVERIFY(m_delegate->window()->ui().deleteFoldersCheckBox->isChecked());
+}
+
+void MainWindowTest::noPackagesEndsWithStatusOne()
+{
+    if (qEnvironmentVariableIsSet("DORVANE_TEST_EMPTY_VOLUME")) {
+        // The child: an empty volume; the scan's alert is answered by script.
+        m_volume.reset();
+        VolumeFixture empty;
+        ScriptedPresenterScope script;
+        AppDelegate delegate;
+        delegate.applicationDidFinishLaunching();
+        QTest::qWait(20000);
+        QFAIL("the application should have ended");
+    }
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DORVANE_TEST_EMPTY_VOLUME", "1");
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {"noPackagesEndsWithStatusOne"});
+    QVERIFY(child.waitForFinished(30000));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 1);
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "tst_mainwindow.moc"
