@@ -7,6 +7,8 @@
 #include "platform/PropertyList.h"
 #include "platform/Volume.h"
 
+#include <QtConcurrent/QtConcurrentMap>
+
 namespace dorvane {
 
 namespace {
@@ -105,15 +107,34 @@ void CatalogueScanner::classify(PackageRecord &record, QStringList &files, Catal
 
 std::optional<Catalogue> CatalogueScanner::scan(const QString &damagedIconPath, const ProgressFunction &progress)
 {
-    QList<PackageRecord> records = PackageHelperNative::getPackages();
-    if (records.isEmpty())
+    struct Package
+    {
+        PackageRecord record;
+        QStringList files;
+    };
+    QList<Package> packages;
+    for (PackageRecord &record : PackageHelperNative::getPackages())
+        packages.append({std::move(record), {}});
+    if (packages.isEmpty())
         return std::nullopt;
 
+    // Reading the bills is most of the work and each package's is its own,
+    // so they are read side by side; the catalogue is then built in order.
+    QtConcurrent::blockingMap(packages, [](Package &package) {
+        const QString location = PackageHelperNative::installLocationForPackage(package.record);
+        package.files = PackageHelperNative::getFilesForPackage(package.record, location);
+    });
+
     Catalogue catalogue;
-    for (PackageRecord &record : records) {
+    qsizetype paths = 0;
+    for (const Package &package : std::as_const(packages))
+        paths += package.files.size();
+    catalogue.packagesForFile.reserve(paths);
+
+    for (Package &package : packages) {
+        PackageRecord &record = package.record;
+        QStringList &files = package.files;
         const QString identifier = record.packageIdentifier();
-        const QString location = PackageHelperNative::installLocationForPackage(record);
-        QStringList files = PackageHelperNative::getFilesForPackage(record, location);
         if (progress)
             progress(identifier);
 
