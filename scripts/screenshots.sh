@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Pictures the main window on the demo volume under a virtual display, for
+# docs/screenshots/. Builds the release preset first when needed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/build.sh release >/dev/null
+
+work=$(mktemp -d)
+trap 'build/release/bin/mkvolume --remove "$work/volume" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+build/release/bin/mkvolume --home /Users/demo "$work/volume" >/dev/null
+
+mkdir -p docs/screenshots
+# A fresh home on the volume means a first launch: the hint is shown.
+xvfb-run -a -s "-screen 0 1280x900x24" \
+    build/release/Dorvane.app/Contents/MacOS/Dorvane --root "$work/volume" --home /Users/demo \
+    --screenshot docs/screenshots/main-window.png
+echo "docs/screenshots/main-window.png"
