@@ -42,11 +42,19 @@ void ProgressTest::effectsApplyInCallOrderFromAPoolThread()
         panel.endProgress();
     });
     QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
-    QTRY_COMPARE(events.size(), 52);
+    QTRY_VERIFY(!events.isEmpty() && events.last() == QStringLiteral("end"));
+    // Details that come faster than the main thread shows them are merged:
+    // the newest waiting one is shown, always while the sheet is open.
     QCOMPARE(events.first(), QStringLiteral("begin Scanning Packages"));
-    QCOMPARE(events.at(1), QStringLiteral("detail Adding file: /f0 open"));
-    QCOMPARE(events.at(50), QStringLiteral("detail Adding file: /f49 open"));
-    QCOMPARE(events.last(), QStringLiteral("end"));
+    QVERIFY(events.size() >= 3 && events.size() <= 52);
+    QCOMPARE(events.at(events.size() - 2), QStringLiteral("detail Adding file: /f49 open"));
+    int last = -1;
+    for (const QString &event : events.mid(1, events.size() - 2)) {
+        QVERIFY2(event.endsWith(" open"), qPrintable(event));
+        const int number = event.section("/f", 1).section(' ', 0, 0).toInt();
+        QVERIFY(number > last);
+        last = number;
+    }
     QVERIFY(!panel.isVisible());
 }
 

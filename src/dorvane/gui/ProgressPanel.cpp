@@ -35,12 +35,29 @@ void ProgressPanel::beginProgress(const QString &title)
 
 void ProgressPanel::setProgress(const QString &detail)
 {
+    // A detail a path can come hundreds of thousands of times a second; only
+    // the newest waiting one is shown, so the main thread's queue holds at
+    // most one. Order is kept: the one queued detail runs after the begin
+    // queued before it and before the end queued after it.
+    {
+        QMutexLocker lock(&m_detailMutex);
+        m_pendingDetail = detail;
+        if (m_detailQueued)
+            return;
+        m_detailQueued = true;
+    }
     QPointer<ProgressPanel> self(this);
-    kestrum::dispatch_async_main([self, detail] {
+    kestrum::dispatch_async_main([self] {
         if (!self)
             return;
-        self->m_ui->progressDetailInfo->setText(detail);
-        Q_EMIT self->detailShown(detail, self->isVisible());
+        QString text;
+        {
+            QMutexLocker lock(&self->m_detailMutex);
+            text = self->m_pendingDetail;
+            self->m_detailQueued = false;
+        }
+        self->m_ui->progressDetailInfo->setText(text);
+        Q_EMIT self->detailShown(text, self->isVisible());
     });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QMutex>
 
 #include <memory>
 
@@ -42,6 +43,9 @@ protected:
 
 private:
     std::unique_ptr<Ui::ProgressPanel> m_ui;
+    QMutex m_detailMutex;
+    QString m_pendingDetail;
+    bool m_detailQueued = false;
 };
 
 } // namespace dorvane
