@@ -12,6 +12,8 @@
 #include "platform/bom/BomReader.h"
 #include "platform/bom/BomWriter.h"
 
+#include "PeakMemory.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -29,19 +31,6 @@ using platform::BomReader;
 using platform::BomWriter;
 
 namespace {
-
-// VmHWM (peak resident memory) in MiB.
-double peakMiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return -1;
-}
 
 // A package-like tree of `count` paths: an application with Contents, MacOS
 // and Resources holding localisation folders, names of ordinary length.

@@ -16,6 +16,8 @@
 
 #include "VolumeGenerator.h"
 
+#include "PeakMemory.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -25,18 +27,6 @@
 #include <cstdio>
 
 namespace {
-
-double peakMiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return -1;
-}
 
 int build(const QString &root, int packages, qint64 paths, const QString &files)
 {

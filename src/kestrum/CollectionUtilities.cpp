@@ -1,5 +1,6 @@
 #include "kestrum/CollectionUtilities.h"
 
+#include "kestrum/VariantKinds.h"
 #include "kestrum/Format.h"
 
 #include <QDateTime>
@@ -21,33 +22,13 @@ void appendFlattened(QVariantList &out, const QVariantList &array)
     }
 }
 
-bool isNumeric(const QVariant &value)
-{
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return true;
-    default:
-        return false;
-    }
-}
-
 enum Rank { Absent, Number, NotANumber, Text, Date, Other };
 
 Rank rankOf(const QVariant &value)
 {
     if (!value.isValid() || value.isNull())
         return Absent;
-    if (isNumeric(value))
+    if (isNumericValue(value))
         return std::isnan(value.toDouble()) ? NotANumber : Number;
     switch (value.typeId()) {
     case QMetaType::QString:

@@ -1,5 +1,6 @@
 #include "kestrum/DefaultsKey.h"
 
+#include "kestrum/VariantKinds.h"
 #include "platform/UserDefaults.h"
 
 namespace kestrum {
@@ -9,22 +10,6 @@ namespace {
 platform::UserDefaults &defaults()
 {
     return platform::UserDefaults::standard();
-}
-
-bool isNumber(const QVariant &v)
-{
-    switch (v.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return true;
-    default:
-        return false;
-    }
 }
 
 } // namespace
@@ -112,7 +97,7 @@ void DefaultsKey::setDefaultURL(const QUrl &value) const
 qint64 DefaultsKey::defaultInt() const
 {
     const QVariant v = defaultObject();
-    if (isNumber(v))
+    if (isNumericValue(v))
         return v.typeId() == QMetaType::Double ? qint64(v.toDouble()) : v.toLongLong();
     if (v.typeId() == QMetaType::QString)
         return v.toString().trimmed().toLongLong();
@@ -127,7 +112,7 @@ void DefaultsKey::setDefaultInt(qint64 value) const
 float DefaultsKey::defaultFloat() const
 {
     const QVariant v = defaultObject();
-    if (isNumber(v) || v.typeId() == QMetaType::QString)
+    if (isNumericValue(v) || v.typeId() == QMetaType::QString)
         return v.toFloat();
     return 0.0f;
 }

@@ -1,5 +1,6 @@
 #include "kestrum/StringUtilities.h"
 
+#include "kestrum/VariantKinds.h"
 #include "kestrum/Format.h"
 
 #include <QLocale>
@@ -10,29 +11,6 @@
 namespace kestrum {
 
 namespace {
-
-bool isNumber(const QVariant &value)
-{
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return true;
-    default:
-        return false;
-    }
-}
 
 // Letters and digits that ordinary text does not contain, so that "key +
 // marker" only ever matches where the marking pass put it.
@@ -157,7 +135,7 @@ QString literalString(const QVariant &value)
     case QMetaType::QVariantMap:
         return literalString(value.toMap());
     default:
-        if (isNumber(value))
+        if (isNumericValue(value))
             return makeString("@(%@)", value);
         return literalString(describe(value));
     }
