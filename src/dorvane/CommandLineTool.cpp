@@ -2,6 +2,7 @@
 
 #include "dorvane/StartUp.h"
 #include "dorvane/cli/CatalogueCommands.h"
+#include "dorvane/cli/PlanCommand.h"
 #include "dorvane/cli/ReceiptsCommand.h"
 #include "kestrum/AlertPresenter.h"
 #include "kestrum/Kestrum.h"
@@ -44,7 +45,9 @@ int CommandLineTool::run(const QStringList &arguments)
                                                 "list [--apps|--defunct] [--search TEXT] [--json]: the packages, "
                                                 "as the window lists them.\n"
                                                 "files ID... [--json]: the files of packages, and which are "
-                                                "missing."),
+                                                "missing.\n"
+                                                "plan ID... [--json]: what uninstalling packages would remove "
+                                                "and keep; removes nothing."),
                                  QStringLiteral("command [options]"));
 
     if (!parser.parse(arguments)) {
@@ -84,6 +87,8 @@ int CommandLineTool::run(const QStringList &arguments)
         return runListCommand(commandArguments);
     if (command == QLatin1String("files"))
         return runFilesCommand(commandArguments);
+    if (command == QLatin1String("plan"))
+        return runPlanCommand(commandArguments);
     printLine(stderr, QStringLiteral("dorvane: unknown command '%1'").arg(command));
     return UsageError;
 }

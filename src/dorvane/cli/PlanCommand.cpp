@@ -1,0 +1,117 @@
+#include "dorvane/cli/PlanCommand.h"
+
+#include "dorvane/ProtectionStatus.h"
+#include "dorvane/catalogue/CatalogueScanner.h"
+#include "dorvane/planning/UninstallChecks.h"
+#include "dorvane/planning/UninstallPlanner.h"
+#include "kestrum/Format.h"
+#include "platform/Bundle.h"
+
+#include <QCommandLineParser>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace dorvane {
+
+namespace {
+
+QJsonObject planJson(const UninstallPlan &plan)
+{
+    QJsonArray shared;
+    for (const SharedFile &file : plan.sharedFiles) {
+        shared.append(QJsonObject{{QStringLiteral("path"), file.path},
+                                  {QStringLiteral("usedBy"), QJsonArray::fromStringList(file.usedBy)}});
+    }
+    // Byte counts stay exact in a JSON number up to 2^53, far beyond any disk.
+    const QJsonObject sizes{{QStringLiteral("removeBytes"), double(plan.sizes.removeBytes)},
+                            {QStringLiteral("ignoredBytes"), double(plan.sizes.ignoredBytes)},
+                            {QStringLiteral("sharedBytes"), double(plan.sizes.sharedBytes)}};
+    return QJsonObject{
+        {QStringLiteral("removeFiles"), QJsonArray::fromStringList(plan.removeFiles)},
+        {QStringLiteral("removeFolders"), QJsonArray::fromStringList(plan.removeFolders)},
+        {QStringLiteral("removeRemaining"), QJsonArray::fromStringList(plan.removeRemaining)},
+        {QStringLiteral("removeGenerated"), QJsonArray::fromStringList(plan.removeGenerated)},
+        {QStringLiteral("ignoredFiles"), QJsonArray::fromStringList(plan.ignoredFiles)},
+        {QStringLiteral("sharedFiles"), shared},
+        {QStringLiteral("missingPaths"), QJsonArray::fromStringList(plan.missingPaths)},
+        {QStringLiteral("protectedPaths"), QJsonArray::fromStringList(plan.protectedPaths)},
+        {QStringLiteral("sizes"), sizes},
+        {QStringLiteral("uninstallFiles"), QJsonArray::fromVariantList(plan.uninstallFilesNodes())},
+    };
+}
+
+// The uninstall sheet's tree as text, then the folders, which the sheet
+// does not show, and the exact byte counts behind the headings' megabytes.
+void printPlan(const UninstallPlan &plan)
+{
+    QTextStream out(stdout);
+    const auto printSection = [&out](const QString &heading, const QStringList &children) {
+        out << heading << '\n';
+        for (const QString &child : children)
+            out << "    " << child << '\n';
+    };
+    for (const PlanSection &section : plan.uninstallFiles)
+        printSection(section.name, section.children);
+    if (!plan.removeFolders.isEmpty()) {
+        printSection(kestrum::makeString("\u2022 Folders that will be removed if they are empty (%lu folders)",
+                                         quint64(plan.removeFolders.size())),
+                     plan.removeFolders);
+    }
+    out << "Bytes: " << plan.sizes.removeBytes << " to remove, " << plan.sizes.ignoredBytes << " ignored, "
+        << plan.sizes.sharedBytes << " shared\n";
+}
+
+} // namespace
+
+int runPlanCommand(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Print a JSON object."));
+    parser.addOption(json);
+    if (!parser.parse(arguments) || parser.positionalArguments().isEmpty()) {
+        std::fputs("usage: dorvane plan ID... [--json]\n", stderr);
+        return 2;
+    }
+    const std::optional<Catalogue> catalogue =
+        CatalogueScanner::scan(platform::Bundle::main().resourcesPath() + QLatin1String("/minus.png"));
+    if (!catalogue) {
+        std::fputs("No Packages seem to be installed.\n", stderr);
+        return 1;
+    }
+
+    // The selection in the order given; an identifier given twice is one
+    // selected package, as in the window's list.
+    QList<PackageRecord> selection;
+    QStringList selected;
+    for (const QString &identifier : parser.positionalArguments()) {
+        if (selected.contains(identifier))
+            continue;
+        const auto record = std::find_if(catalogue->installerPackages.cbegin(), catalogue->installerPackages.cend(),
+                                         [&](const PackageRecord &r) { return r.packageIdentifier() == identifier; });
+        if (record == catalogue->installerPackages.cend()) {
+            std::fprintf(stderr, "dorvane: no listed package has the identifier %s\n", qPrintable(identifier));
+            return 2;
+        }
+        selection.append(*record);
+        selected.append(identifier);
+    }
+
+    UninstallChecks checks;
+    if (!checks.mayPlan(selection)) {
+        std::fprintf(stderr, "dorvane: nothing planned: %s\n", qPrintable(checks.stopReason()));
+        return 1;
+    }
+    const UninstallPlan plan = UninstallPlanner::plan(selection, *catalogue, ProtectionStatus::isRootless());
+    if (parser.isSet(json))
+        QTextStream(stdout) << QJsonDocument(planJson(plan)).toJson(QJsonDocument::Indented);
+    else
+        printPlan(plan);
+    return 0;
+}
+
+} // namespace dorvane

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+
+namespace dorvane {
+
+// A file that stays because a package outside the selection lists it too.
+struct SharedFile
+{
+    QString path;
+    QStringList usedBy;   // the other packages' identifiers, as the catalogue lists them
+
+    friend bool operator==(const SharedFile &, const SharedFile &) = default;
+};
+
+// One heading of the plan tree with its leaf texts.
+struct PlanSection
+{
+    QString name;
+    QStringList children;
+
+    friend bool operator==(const PlanSection &, const PlanSection &) = default;
+};
+
+// What an uninstall of the selected packages will remove and what it keeps,
+// decided before anything is removed. Every path is a logical path on the
+// volume. Each planning run makes a new plan; the uninstall acts on the plan
+// the user confirmed, never on a fresh look at the disk.
+struct UninstallPlan
+{
+    // Removed by the uninstall.
+    QStringList removeFiles;      // files, links included
+    QStringList removeFolders;    // removed only when empty at removal time
+    QStringList removeRemaining;  // the packages' application folders, when "DeleteRemaining" is on
+    QStringList removeGenerated;  // what the applications left in the Library folders, when "DeleteGenerated" is on
+
+    // Kept, shown so the user sees why.
+    QStringList ignoredFiles;     // inside an ignored location
+    QList<SharedFile> sharedFiles;
+    QStringList missingPaths;     // already gone, dangling links included
+    QStringList protectedPaths;   // under System Integrity Protection
+
+    struct Sizes
+    {
+        quint64 removeBytes = 0;
+        quint64 ignoredBytes = 0;
+        quint64 sharedBytes = 0;
+
+        friend bool operator==(const Sizes &, const Sizes &) = default;
+    } sizes;
+
+    // The tree the uninstall sheet shows: non-empty sections only, in their
+    // fixed order (see PlanTree).
+    QList<PlanSection> uninstallFiles;
+
+    // The tree as nodes {"name": text, "children": [{"name": text}, ...]},
+    // the form an outline view or a JSON writer takes directly.
+    QVariantList uninstallFilesNodes() const;
+
+    friend bool operator==(const UninstallPlan &, const UninstallPlan &) = default;
+};
+
+} // namespace dorvane

@@ -1,0 +1,233 @@
+#include "dorvane/planning/UninstallPlanner.h"
+
+#include "dorvane/planning/GeneratedItems.h"
+#include "dorvane/planning/PathProbe.h"
+#include "dorvane/planning/PlanTree.h"
+#include "dorvane/planning/StandardizedPath.h"
+#include "kestrum/FileSystem.h"
+#include "kestrum/Format.h"
+#include "kestrum/Log.h"
+#include "platform/Volume.h"
+
+#include <QSet>
+
+namespace dorvane {
+
+namespace {
+
+using Kind = PathProbe::Item::Kind;
+
+// One planning run: the selection's identifiers and the lists being filled.
+class Run
+{
+public:
+    Run(const Catalogue &catalogue, bool isRootless, const IgnoredLocations &ignored,
+        const UninstallPlanner::ProgressFunction &progress)
+        : m_catalogue(catalogue)
+        , m_isRootless(isRootless)
+        , m_ignored(ignored)
+        , m_progress(progress)
+    {
+    }
+
+    QStringList gather(const QList<PackageRecord> &selection);
+    void addGenerated(const QList<PackageRecord> &selection);
+    void classify(const QString &path);
+    void report(const QString &detail) const
+    {
+        if (m_progress)
+            m_progress(detail);
+    }
+
+    UninstallPlan plan;
+
+private:
+    QStringList others(const QString &path) const;
+    bool overlapsUnselected(const PackageRecord &record) const;
+    void addExisting(const QStringList &candidates);
+
+    const Catalogue &m_catalogue;
+    const bool m_isRootless;
+    const IgnoredLocations &m_ignored;
+    const UninstallPlanner::ProgressFunction &m_progress;
+    QSet<QString> m_selected;
+    PathProbe m_probe;
+};
+
+// Every path of the selected packages once, in the order first listed: the
+// packages in selection order, each in its bill's order. A path that two
+// selected packages list is planned like any other; they do not protect each
+// other.
+QStringList Run::gather(const QList<PackageRecord> &selection)
+{
+    qsizetype total = 0;
+    for (const PackageRecord &record : selection)
+        total += m_catalogue.filesForPackage.value(record.packageIdentifier()).size();
+
+    QSet<QString> seen;
+    seen.reserve(total);
+    QStringList paths;
+    paths.reserve(total);
+    for (const PackageRecord &record : selection) {
+        const QString identifier = record.packageIdentifier();
+        report(kestrum::makeString("Adding files from package: %@", identifier));
+        m_selected.insert(identifier);
+        const auto files = m_catalogue.filesForPackage.constFind(identifier);
+        if (files == m_catalogue.filesForPackage.cend())
+            continue;
+        for (const QString &path : *files) {
+            const qsizetype before = seen.size();
+            seen.insert(path);
+            if (seen.size() != before)
+                paths.append(path);
+        }
+    }
+
+    plan.removeFiles.reserve(total / 2);
+    plan.removeFolders.reserve(total / 10);
+    plan.ignoredFiles.reserve(total / 10);
+    plan.sharedFiles.reserve(total / 10);
+    plan.missingPaths.reserve(total / 5);
+    plan.protectedPaths.reserve(total / 10);
+    plan.removeGenerated.reserve(20 * selection.size());
+    return paths;
+}
+
+QStringList Run::others(const QString &path) const
+{
+    QStringList out;
+    const auto listed = m_catalogue.packagesForFile.constFind(path);
+    if (listed == m_catalogue.packagesForFile.cend())
+        return out;
+    for (const QString &identifier : *listed) {
+        if (!m_selected.contains(identifier))
+            out.append(identifier);
+    }
+    return out;
+}
+
+// An application bundle that an unselected package lists too may be that
+// package's as much as ours, and so may everything it generated.
+bool Run::overlapsUnselected(const PackageRecord &record) const
+{
+    qsizetype count = 0;
+    for (const QString &application : record.appPaths())
+        count += others(standardizedPath(application)).size();
+    return count != 0;
+}
+
+void Run::addExisting(const QStringList &candidates)
+{
+    for (const QString &candidate : candidates) {
+        const QString path = platform::Volume::expandTilde(candidate);
+        if (kestrum::fileExists(path))
+            plan.removeGenerated.append(path);
+    }
+}
+
+void Run::addGenerated(const QList<PackageRecord> &selection)
+{
+    for (const PackageRecord &record : selection) {
+        const QString identifier = record.packageIdentifier();
+        report(kestrum::makeString("Adding generated files by: %@", identifier));
+        if (overlapsUnselected(record)) {
+            kestrum::asl_NSLog(kestrum::LogWarning,
+                               "Warning: we are not removing generated or remaining files for the package %@ "
+                               "because it seems that other packages are overlapping.",
+                               identifier);
+            continue;
+        }
+        for (const QString &bundleIdentifier : record.appBuIDs()) {
+            if (GeneratedItems::isUsableName(bundleIdentifier))
+                addExisting(GeneratedItems::bundleIdentifierCandidates(bundleIdentifier));
+            else
+                kestrum::asl_NSLog(kestrum::LogWarning,
+                                   "Warning: the bundle identifier '%@' of the package %@ names no item of its own; "
+                                   "its generated files are not looked for.",
+                                   bundleIdentifier, identifier);
+        }
+        for (const QString &name : record.appNames()) {
+            if (GeneratedItems::isUsableName(name))
+                addExisting(GeneratedItems::applicationNameCandidates(name));
+            else
+                kestrum::asl_NSLog(kestrum::LogWarning,
+                                   "Warning: the application name '%@' of the package %@ names no item of its own; "
+                                   "its generated files are not looked for.",
+                                   name, identifier);
+        }
+        // A protected bundle cannot go; it is left out without a word.
+        for (const QString &application : record.appPaths()) {
+            if (kestrum::fileExists(application) && !(m_isRootless && kestrum::fileIsRestricted(application)))
+                plan.removeRemaining.append(application);
+        }
+    }
+}
+
+// Sorts one listed path into exactly one list. Folders are only those the
+// bills list themselves, judged by what is on the disk now; a link is never
+// a folder, whatever it leads to, so removing it never reaches into its
+// target.
+void Run::classify(const QString &path)
+{
+    const bool ignored = m_ignored.contains(path);
+    const PathProbe::Item item = m_probe.look(path);
+
+    if (item.kind == Kind::Folder) {
+        if (ignored || !others(path).isEmpty())
+            return; // neither removed nor shown
+        if (m_isRootless && PathProbe::isRestricted(item))
+            plan.protectedPaths.append(path);
+        else
+            plan.removeFolders.append(path);
+        return;
+    }
+
+    if (m_progress)
+        report(QStringLiteral("Adding file: ") + path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+    const bool exists = item.kind == Kind::File || (item.kind == Kind::Link && kestrum::fileExists(path));
+    if (!exists) {
+        plan.missingPaths.append(path);
+        return;
+    }
+    if (ignored) {
+        plan.ignoredFiles.append(path);
+        plan.sizes.ignoredBytes += item.size;
+        return;
+    }
+    QStringList usedBy = others(path);
+    if (!usedBy.isEmpty()) {
+        plan.sharedFiles.append({path, std::move(usedBy)});
+        plan.sizes.sharedBytes += item.size;
+        return;
+    }
+    if (m_isRootless && PathProbe::isRestricted(item)) {
+        plan.protectedPaths.append(path);
+        return;
+    }
+    plan.removeFiles.append(path);
+    plan.sizes.removeBytes += item.size;
+}
+
+} // namespace
+
+UninstallPlan UninstallPlanner::plan(const QList<PackageRecord> &selection, const Catalogue &catalogue,
+                                     bool isRootless, const ProgressFunction &progress)
+{
+    return plan(selection, catalogue, isRootless, IgnoredLocations::fromSettings(), progress);
+}
+
+UninstallPlan UninstallPlanner::plan(const QList<PackageRecord> &selection, const Catalogue &catalogue,
+                                     bool isRootless, const IgnoredLocations &ignored,
+                                     const ProgressFunction &progress)
+{
+    Run run(catalogue, isRootless, ignored, progress);
+    const QStringList paths = run.gather(selection);
+    run.addGenerated(selection);
+    for (const QString &path : paths)
+        run.classify(path);
+    run.report(QStringLiteral("Wrapping up\u2026"));
+    run.plan.uninstallFiles = PlanTree::build(run.plan);
+    return std::move(run.plan);
+}
+
+} // namespace dorvane

@@ -1,0 +1,294 @@
+#include "dorvane/ProtectionStatus.h"
+#include "dorvane/StartUp.h"
+#include "dorvane/catalogue/CatalogueScanner.h"
+#include "dorvane/planning/PlanTree.h"
+#include "dorvane/planning/UninstallPlanner.h"
+#include "platform/UserDefaults.h"
+#include "platform/Volume.h"
+#include "support/VolumeFixture.h"
+
+#include "VolumeGenerator.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace dorvane;
+
+// `dorvane plan` on the demo volume: the plan it prints is the one the
+// planner makes for the window, and it stops where the window's checks stop.
+class PlanCommandTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void jsonIsThePlannersPlan_data();
+    void jsonIsThePlannersPlan();
+    void textShowsTheSheetsTree();
+    void essentialPackageStopsWithTheReason();
+    void vendorUninstallerStopsWithTheReason();
+    void usageErrors_data();
+    void usageErrors();
+    void removesNothing();
+
+private:
+    struct Result
+    {
+        int exitCode = -1;
+        QByteArray out;
+        QByteArray err;
+    };
+    Result run(const QString &root, const QStringList &arguments) const;
+    UninstallPlan planInProcess(const QStringList &identifiers) const;
+
+    std::unique_ptr<VolumeFixture> m_volume;
+    std::optional<Catalogue> m_catalogue;
+};
+
+namespace {
+
+// Every item under the folder with its kind and size, for "nothing changed".
+QMap<QString, QString> snapshot(const QString &root, const QString &except)
+{
+    QMap<QString, QString> items;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (path == except)
+            continue;
+        const QFileInfo info = it.fileInfo();
+        items.insert(path, info.isSymLink() ? "link " + info.symLinkTarget()
+                           : info.isDir()   ? QStringLiteral("folder")
+                                            : "file " + QString::number(info.size()));
+    }
+    return items;
+}
+
+QStringList strings(const QJsonValue &value)
+{
+    QStringList out;
+    for (const QJsonValue &item : value.toArray())
+        out << item.toString();
+    return out;
+}
+
+} // namespace
+
+void PlanCommandTest::initTestCase()
+{
+    m_volume = std::make_unique<VolumeFixture>(QStringLiteral("/Users/demo"));
+    volumegen::VolumeOptions options;
+    options.protect = true;   // taken when the test runs as root
+    QString error;
+    QVERIFY2(volumegen::buildDemoVolume(m_volume->root(), options, nullptr, &error), qPrintable(error));
+    StartUp::registerDefaults();
+    m_catalogue = CatalogueScanner::scan(QStringLiteral("minus.png"));
+    QVERIFY(m_catalogue.has_value());
+}
+
+void PlanCommandTest::cleanupTestCase()
+{
+    QString error;
+    if (!volumegen::removeVolume(m_volume->root(), &error))
+        qWarning("volume not removed: %s", qPrintable(error));
+    m_volume.reset();
+}
+
+PlanCommandTest::Result PlanCommandTest::run(const QString &root, const QStringList &arguments) const
+{
+    QProcess process;
+    process.start(DORVANE_CLI, QStringList{"--root", root, "--home", "/Users/demo"} + arguments);
+    Result result;
+    if (!process.waitForFinished(60000))
+        return result;
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+UninstallPlan PlanCommandTest::planInProcess(const QStringList &identifiers) const
+{
+    QList<PackageRecord> selection;
+    for (const QString &identifier : identifiers) {
+        for (const PackageRecord &record : m_catalogue->installerPackages) {
+            if (record.packageIdentifier() == identifier) {
+                selection << record;
+                break;
+            }
+        }
+    }
+    return UninstallPlanner::plan(selection, *m_catalogue, ProtectionStatus::isRootless());
+}
+
+void PlanCommandTest::jsonIsThePlannersPlan_data()
+{
+    QTest::addColumn<QStringList>("identifiers");
+    QTest::newRow("application with generated items") << QStringList{"com.northwind.pkg.Ledger"};
+    QTest::newRow("ignored, missing and links") << QStringList{"com.oakum.pkg.cli"};
+    QTest::newRow("protected driver") << QStringList{"com.northwind.pkg.AudioDriver"};
+    QTest::newRow("two sharing a folder") << QStringList{"com.northwind.pkg.LedgerSync", "com.northwind.pkg.Ledger"};
+    QTest::newRow("framework and application") << QStringList{"org.tessellate.pkg.Core", "org.tessellate.pkg.Studio"};
+}
+
+void PlanCommandTest::jsonIsThePlannersPlan()
+{
+    QFETCH(QStringList, identifiers);
+    const Result result = run(m_volume->root(), QStringList{"plan"} + identifiers + QStringList{"--json"});
+    QCOMPARE(result.exitCode, 0);
+    const QJsonObject json = QJsonDocument::fromJson(result.out).object();
+    QStringList keys = json.keys();
+    keys.sort();
+    QCOMPARE(keys, (QStringList{"ignoredFiles", "missingPaths", "protectedPaths", "removeFiles", "removeFolders",
+                                "removeGenerated", "removeRemaining", "sharedFiles", "sizes", "uninstallFiles"}));
+
+    const UninstallPlan plan = planInProcess(identifiers);
+    QVERIFY(!plan.removeFiles.isEmpty());
+    QCOMPARE(strings(json.value("removeFiles")), plan.removeFiles);
+    QCOMPARE(strings(json.value("removeFolders")), plan.removeFolders);
+    QCOMPARE(strings(json.value("removeRemaining")), plan.removeRemaining);
+    QCOMPARE(strings(json.value("removeGenerated")), plan.removeGenerated);
+    QCOMPARE(strings(json.value("ignoredFiles")), plan.ignoredFiles);
+    QCOMPARE(strings(json.value("missingPaths")), plan.missingPaths);
+    QCOMPARE(strings(json.value("protectedPaths")), plan.protectedPaths);
+
+    const QJsonArray shared = json.value("sharedFiles").toArray();
+    QCOMPARE(shared.size(), plan.sharedFiles.size());
+    for (qsizetype i = 0; i < shared.size(); ++i) {
+        QCOMPARE(shared.at(i).toObject().value("path").toString(), plan.sharedFiles.at(i).path);
+        QCOMPARE(strings(shared.at(i).toObject().value("usedBy")), plan.sharedFiles.at(i).usedBy);
+    }
+    const QJsonObject sizes = json.value("sizes").toObject();
+    QCOMPARE(quint64(sizes.value("removeBytes").toDouble()), plan.sizes.removeBytes);
+    QCOMPARE(quint64(sizes.value("ignoredBytes").toDouble()), plan.sizes.ignoredBytes);
+    QCOMPARE(quint64(sizes.value("sharedBytes").toDouble()), plan.sizes.sharedBytes);
+    QCOMPARE(sizes.size(), 3);
+
+    const QJsonArray tree = json.value("uninstallFiles").toArray();
+    QCOMPARE(tree.size(), plan.uninstallFiles.size());
+    for (qsizetype i = 0; i < tree.size(); ++i) {
+        const QJsonObject section = tree.at(i).toObject();
+        QCOMPARE(section.value("name").toString(), plan.uninstallFiles.at(i).name);
+        QStringList leaves;
+        for (const QJsonValue &leaf : section.value("children").toArray())
+            leaves << leaf.toObject().value("name").toString();
+        QCOMPARE(leaves, plan.uninstallFiles.at(i).children);
+    }
+}
+
+void PlanCommandTest::textShowsTheSheetsTree()
+{
+    const QStringList identifiers{"com.northwind.pkg.Ledger", "com.oakum.pkg.cli"};
+    const Result result = run(m_volume->root(), QStringList{"plan"} + identifiers);
+    QCOMPARE(result.exitCode, 0);
+    const UninstallPlan plan = planInProcess(identifiers);
+    QVERIFY(plan.uninstallFiles.size() >= 5);
+
+    QStringList expected;
+    for (const PlanSection &section : plan.uninstallFiles) {
+        expected << section.name;
+        for (const QString &leaf : section.children)
+            expected << "    " + leaf;
+    }
+    expected << QStringLiteral("\u2022 Folders that will be removed if they are empty (%1 folders)")
+                    .arg(plan.removeFolders.size());
+    for (const QString &folder : plan.removeFolders)
+        expected << "    " + folder;
+    expected << QStringLiteral("Bytes: %1 to remove, %2 ignored, %3 shared")
+                    .arg(plan.sizes.removeBytes)
+                    .arg(plan.sizes.ignoredBytes)
+                    .arg(plan.sizes.sharedBytes);
+    QCOMPARE(QString::fromUtf8(result.out).split('\n', Qt::SkipEmptyParts), expected);
+}
+
+void PlanCommandTest::essentialPackageStopsWithTheReason()
+{
+    const Result result = run(m_volume->root(), {"plan", "com.saltmarsh.Tide", "com.apple.pkg.BSD", "--json"});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY(result.out.isEmpty());
+    QVERIFY2(result.err.contains("dorvane: nothing planned: You can't uninstall the essential system package "
+                                 "'com.apple.pkg.BSD' as this would make your system unusable."),
+             result.err.constData());
+}
+
+// The command line answers "Cancel" to the vendor's question, so the plan
+// stops, and says so.
+void PlanCommandTest::vendorUninstallerStopsWithTheReason()
+{
+    QTemporaryDir dir;
+    const QString root = dir.filePath("volume");
+    volumegen::VolumeBuilder builder(root, QStringLiteral("/Users/demo"));
+    volumegen::Package avira;
+    avira.identifier = QStringLiteral("com.avira.pkg.AviraMacSecurity");
+    avira.paths = {volumegen::PathItem::file("/Library/Application Support/Avira/engine.dat", 100)};
+    builder.addReceipt(avira);
+    builder.addFile("/Applications/Utilities/Avira-Uninstall.app/Contents/MacOS/Avira-Uninstall", "#!/bin/sh\n");
+    QString error;
+    QVERIFY2(builder.write(&error), qPrintable(error));
+
+    const Result result = run(root, {"plan", "com.avira.pkg.AviraMacSecurity"});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY(result.out.isEmpty());
+    QVERIFY2(result.err.contains("[Open Uninstaller] [Cancel] [Uninstall Anyway] -> Cancel"), result.err.constData());
+    QVERIFY2(result.err.contains("dorvane: nothing planned: 'Avira' brings its own uninstaller"),
+             result.err.constData());
+
+    // Without the uninstaller nothing is asked and the plan is made.
+    QVERIFY(QFile::remove(root + "/Applications/Utilities/Avira-Uninstall.app/Contents/MacOS/Avira-Uninstall"));
+    const Result planned = run(root, {"plan", "com.avira.pkg.AviraMacSecurity"});
+    QCOMPARE(planned.exitCode, 0);
+    QVERIFY(planned.err.isEmpty());
+    QVERIFY(planned.out.contains("/Library/Application Support/Avira/engine.dat"));
+}
+
+void PlanCommandTest::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("unknown identifier") << QStringList{"plan", "com.northwind.pkg.Ledger", "no.such.package"}
+                                        << QByteArray("no listed package has the identifier no.such.package");
+    QTest::newRow("kept-out package") << QStringList{"plan", "com.apple.pkg.Essentials"}
+                                      << QByteArray("no listed package has the identifier com.apple.pkg.Essentials");
+    QTest::newRow("no identifier") << QStringList{"plan", "--json"} << QByteArray("usage: dorvane plan ID... [--json]");
+    QTest::newRow("unknown option") << QStringList{"plan", "--jsn", "com.northwind.pkg.Ledger"}
+                                    << QByteArray("usage: dorvane plan");
+}
+
+void PlanCommandTest::usageErrors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, message);
+    const Result result = run(m_volume->root(), arguments);
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY(result.out.isEmpty());
+    QVERIFY2(result.err.contains(message), result.err.constData());
+}
+
+void PlanCommandTest::removesNothing()
+{
+    const QString preferences = platform::Volume::physicalPath(platform::UserDefaults::standard().logicalFilePath());
+    const QMap<QString, QString> before = snapshot(m_volume->root(), preferences);
+    QStringList everything{"plan", "--json"};
+    for (const PackageRecord &record : m_catalogue->installerPackages) {
+        if (!record.packageIdentifier().startsWith("com.apple.pkg.BSD"))
+            everything << record.packageIdentifier();
+    }
+    const Result result = run(m_volume->root(), everything);
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY(QJsonDocument::fromJson(result.out).object().value("removeFiles").toArray().size() > 100);
+    const QMap<QString, QString> after = snapshot(m_volume->root(), preferences);
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        QCOMPARE(after.value(it.key()), it.value());
+}
+
+QTEST_GUILESS_MAIN(PlanCommandTest)
+#include "tst_plancommand.moc"

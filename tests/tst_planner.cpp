@@ -1,0 +1,789 @@
+#include "dorvane/Settings.h"
+#include "dorvane/catalogue/CatalogueScanner.h"
+#include "dorvane/planning/PathProbe.h"
+#include "dorvane/planning/PlanTree.h"
+#include "dorvane/planning/UninstallPlanner.h"
+#include "kestrum/DefaultsKey.h"
+#include "kestrum/FileSystem.h"
+#include "kestrum/Log.h"
+#include "platform/FileFlags.h"
+#include "support/LogRing.h"
+#include "support/VolumeFixture.h"
+
+#include "VolumeGenerator.h"
+
+#include <QSet>
+#include <QTest>
+
+using namespace dorvane;
+using volumegen::AppBundle;
+using volumegen::Package;
+using volumegen::PathItem;
+
+// The uninstall planner on generated volumes: every path sorted into the
+// one list it belongs to, the generated items and application folders, the
+// tree the sheet shows, and the guarantees the uninstall relies on.
+class PlannerTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void probeAgreesWithTheLibrary();
+    void classification_data();
+    void classification();
+    void sharedPathIsPlannedOnce();
+    void ignoreTests_data();
+    void ignoreTests();
+    void generatedItems_data();
+    void generatedItems();
+    void applicationFolders();
+    void overlapDropsGeneratedItems_data();
+    void overlapDropsGeneratedItems();
+    void sizesDoNotFollowLinks();
+    void progressLines();
+    void treeHeadingsAndCounts();
+    void treeOfThePlannedVolume();
+    void emptySelectionGivesAnEmptyTree();
+    void neverRemovesWhatItMustKeep();
+
+private:
+    Catalogue write(const QList<Package> &packages, const QStringList &protect = {});
+    QList<PackageRecord> select(const Catalogue &catalogue, const QStringList &identifiers) const;
+    QString expand(const QString &path) const;
+
+    std::unique_ptr<VolumeFixture> m_volume;
+    std::unique_ptr<volumegen::VolumeBuilder> m_builder;
+    QStringList m_protected;
+};
+
+namespace {
+
+const QString kMinus = QStringLiteral("/bundle/Contents/Resources/minus.png");
+
+Package package(const QString &identifier, const QList<PathItem> &paths)
+{
+    Package item;
+    item.identifier = identifier;
+    item.paths = paths;
+    return item;
+}
+
+PathItem missingFile(const QString &path)
+{
+    PathItem item = PathItem::file(path, 999);
+    item.onDisk = false;
+    return item;
+}
+
+AppBundle app(const QString &path, const QString &name, const QString &bundleIdentifier)
+{
+    AppBundle item;
+    item.path = path;
+    item.name = name;
+    item.bundleIdentifier = bundleIdentifier;
+    item.executableSize = 1000;
+    return item;
+}
+
+// The lists of a plan a path appears in, once per appearance.
+QStringList listsHolding(const UninstallPlan &plan, const QString &path)
+{
+    QStringList lists;
+    const auto count = [&](const char *name, const QStringList &list) {
+        for (qsizetype i = 0; i < list.count(path); ++i)
+            lists << QString::fromLatin1(name);
+    };
+    count("removeFiles", plan.removeFiles);
+    count("removeFolders", plan.removeFolders);
+    count("ignoredFiles", plan.ignoredFiles);
+    count("missingPaths", plan.missingPaths);
+    count("protectedPaths", plan.protectedPaths);
+    for (const SharedFile &file : plan.sharedFiles) {
+        if (file.path == path)
+            lists << QStringLiteral("sharedFiles");
+    }
+    return lists;
+}
+
+const QString kSelected = QStringLiteral("com.example.selected");
+const QString kSecond = QStringLiteral("com.example.second");
+const QString kOther = QStringLiteral("com.example.other");
+const QString kKeptOut = QStringLiteral("com.example.keptout");
+
+const QString kExample = QStringLiteral("/Library/Application Support/Example");
+const QString kKext = QStringLiteral("/Library/Extensions/Example.kext");
+const QString kKextInfo = QStringLiteral("/Library/Extensions/Example.kext/Contents/Info.plist");
+
+// One case for every row of the classification, in four packages: two
+// selected, one not, and one kept out of the list by its installer.
+QList<Package> classificationCases()
+{
+    Package selected = package(kSelected, {
+        PathItem::folder("/usr/share/example"),
+        PathItem::folder("/Library/Shared Stuff"),
+        PathItem::file("/Library/Shared Stuff/common.dat", 2000),
+        PathItem::file("/Library/Shared Stuff/kept.dat", 3000),
+        PathItem::folder(kKext),
+        PathItem::file(kKextInfo, 400),
+        PathItem::folder(kExample),
+        missingFile(kExample + "/gone.txt"),
+        PathItem::link(kExample + "/dangling", "nowhere"),
+        PathItem::folder(kExample + "/Data"),
+        PathItem::link(kExample + "/DataLink", "Data"),
+        PathItem::file(kExample + "/both.dat", 500),
+        PathItem::file(kExample + "/plain.dat", 1234),
+        PathItem::file("/usr/bin/example-tool", 300),
+        PathItem::link("/usr/bin/example-dangling", "missing-target"),
+    });
+    Package second = package(kSecond, {PathItem::file(kExample + "/both.dat", 500)});
+    Package other = package(kOther, {
+        PathItem::folder("/Library/Shared Stuff"),
+        PathItem::file("/Library/Shared Stuff/common.dat", 2000),
+    });
+    Package keptOut = package(kKeptOut, {PathItem::file("/Library/Shared Stuff/kept.dat", 3000)});
+    keptOut.installProcessName = QStringLiteral("Software Update");
+    return {selected, second, other, keptOut};
+}
+
+} // namespace
+
+void PlannerTest::initTestCase()
+{
+    Settings::registerDefaults();
+}
+
+void PlannerTest::init()
+{
+    m_volume = std::make_unique<VolumeFixture>();
+    m_builder = std::make_unique<volumegen::VolumeBuilder>(m_volume->root(), m_volume->home());
+    m_protected.clear();
+}
+
+void PlannerTest::cleanup()
+{
+    // Protected items block a plain recursive delete of the temporary folder.
+    if (!m_protected.isEmpty()) {
+        QString error;
+        if (!volumegen::removeVolume(m_volume->root(), &error))
+            qWarning("volume not removed: %s", qPrintable(error));
+    }
+    m_builder.reset();
+    m_volume.reset();
+}
+
+Catalogue PlannerTest::write(const QList<Package> &packages, const QStringList &protect)
+{
+    for (const Package &item : packages)
+        m_builder->addReceipt(item);
+    QString error;
+    if (!m_builder->write(&error))
+        qWarning("volume not written: %s", qPrintable(error));
+    for (const QString &path : protect) {
+        if (m_builder->protect(path))
+            m_protected << path;
+    }
+    return CatalogueScanner::scan(kMinus).value_or(Catalogue());
+}
+
+QList<PackageRecord> PlannerTest::select(const Catalogue &catalogue, const QStringList &identifiers) const
+{
+    QList<PackageRecord> selection;
+    for (const QString &identifier : identifiers) {
+        for (const PackageRecord &record : catalogue.installerPackages) {
+            if (record.packageIdentifier() == identifier) {
+                selection << record;
+                break;
+            }
+        }
+    }
+    return selection;
+}
+
+QString PlannerTest::expand(const QString &path) const
+{
+    return path.startsWith('~') ? m_volume->home() + path.mid(1) : path;
+}
+
+// The planner's fast look at the disk gives the library's answers, whatever
+// links, loops or odd spellings lie on the way; one probe serves all paths,
+// so its remembered folders are exercised too.
+void PlannerTest::probeAgreesWithTheLibrary()
+{
+    m_builder->addStandardFolders();
+    m_builder->addSparseFile("/opt/a/file", 1234);
+    m_builder->addFolder("/opt/a/folder");
+    m_builder->addLink("/opt/a/file-link", "file");
+    m_builder->addLink("/opt/a/folder-link", "folder");
+    m_builder->addLink("/opt/a/dangling", "nothing");
+    m_builder->addSparseFile("/opt/b/file", 99);
+    m_builder->addLink("/opt/linked", "a");                  // a folder reached through a link
+    m_builder->addLink("/opt/absolute", "/opt/b");           // absolute: counted from the volume's root
+    m_builder->addLink("/opt/climbing", "../../../../opt/b"); // ".." never leaves the volume
+    m_builder->addLink("/opt/loop", "loop");
+    m_builder->addFile("/private/etc/hosts", "127.0.0.1 localhost\n");
+    m_builder->addFile("/opt/locked/file", "x");
+    m_builder->addFolder("/opt/locked/folder");
+    const Catalogue catalogue = write({}, {"/opt/locked/file", "/opt/locked/folder"});
+    Q_UNUSED(catalogue);
+
+    const QStringList paths{
+        "/opt/a/file", "/opt/a/folder", "/opt/a/file-link", "/opt/a/folder-link", "/opt/a/dangling",
+        "/opt/a/missing", "/opt/b/file", "/opt/a/folder", // back to a folder asked about before
+        "/opt/linked/file", "/opt/linked/folder-link", "/opt/absolute/file", "/opt/climbing/file",
+        "/opt/loop/file", "/opt/loop", "/etc/hosts", "/etc", "/private/etc/hosts", "/opt/missing/file",
+        "/opt/a/file/child", "/opt", "/", "/opt//a/file", "/opt/./a/file", "/opt/b/../a/file", "/opt/a/folder/",
+        "/opt/a/folder-link/", "~", "~/Library", "/opt/locked/file", "/opt/locked/folder", "", "relative/path",
+    };
+    PathProbe probe;
+    using Kind = PathProbe::Item::Kind;
+    for (const QString &path : paths) {
+        const PathProbe::Item item = probe.look(path);
+        const std::optional<kestrum::FileAttributes> attributes = kestrum::fileAttributes(path);
+        const Kind expected = !attributes                  ? Kind::Missing
+                              : attributes->isDirectory() ? Kind::Folder
+                              : attributes->isLink()      ? Kind::Link
+                                                          : Kind::File;
+        QVERIFY2(item.kind == expected, qPrintable(path));
+        QVERIFY2(item.size == (attributes ? attributes->size : 0), qPrintable(path));
+        QVERIFY2(PathProbe::isRestricted(item) == kestrum::fileIsRestricted(path), qPrintable(path));
+    }
+    // The cases that matter are really there.
+    QCOMPARE(probe.look("/opt/linked/file").kind, Kind::File);
+    QCOMPARE(probe.look("/opt/absolute/file").size, quint64(99));
+    QCOMPARE(probe.look("/opt/a/folder-link").kind, Kind::Link);
+    QCOMPARE(probe.look("/opt/loop/file").kind, Kind::Missing);
+    QCOMPARE(probe.look("/etc/hosts").kind, Kind::File);
+    if (m_protected.size() == 2) {
+        QVERIFY(PathProbe::isRestricted(probe.look("/opt/locked/file")));
+        QVERIFY(PathProbe::isRestricted(probe.look("/opt/locked/folder")));
+        QVERIFY(!PathProbe::isRestricted(probe.look("/opt/a/file")));
+    }
+}
+
+void PlannerTest::classification_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("rootless");
+    QTest::addColumn<QString>("list");        // empty: in no list at all
+    QTest::addColumn<QStringList>("usedBy");  // for shared files
+    QTest::addColumn<bool>("needsProtection");
+
+    const QStringList none;
+    // 1: folders that are ignored are neither removed nor shown.
+    QTest::newRow("1 folder in an ignored location") << "/usr/share/example" << true << "" << none << false;
+    QTest::newRow("1 fixed system folder itself") << "/usr/bin" << true << "" << none << false;
+    // 2: a folder another package lists stays silently.
+    QTest::newRow("2 folder another package lists") << "/Library/Shared Stuff" << true << "" << none << false;
+    // 3: protected folders are shown as such, and only with the protection on.
+    QTest::newRow("3 protected folder") << kKext << true << "protectedPaths" << none << true;
+    QTest::newRow("3 protected folder, protection off") << kKext << false << "removeFolders" << none << true;
+    // 4: the folders the bills list themselves, the implied parents included.
+    QTest::newRow("4 folder to remove") << kExample << true << "removeFolders" << none << false;
+    QTest::newRow("4 parent folder the bill lists") << "/Library/Application Support" << true << "removeFolders"
+                                                    << none << false;
+    QTest::newRow("4 folder behind a link") << kExample + "/Data" << true << "removeFolders" << none << false;
+    // 5: what is gone, before any other test.
+    QTest::newRow("5 missing file") << kExample + "/gone.txt" << true << "missingPaths" << none << false;
+    QTest::newRow("5 dangling link") << kExample + "/dangling" << true << "missingPaths" << none << false;
+    QTest::newRow("5 dangling link in an ignored location") << "/usr/bin/example-dangling" << true << "missingPaths"
+                                                            << none << false;
+    // 6 to 9: files.
+    QTest::newRow("6 file in an ignored location") << "/usr/bin/example-tool" << true << "ignoredFiles" << none
+                                                   << false;
+    QTest::newRow("7 file shared with an unselected package")
+        << "/Library/Shared Stuff/common.dat" << true << "sharedFiles" << QStringList{kOther} << false;
+    QTest::newRow("7 file shared with a kept-out package")
+        << "/Library/Shared Stuff/kept.dat" << true << "sharedFiles" << QStringList{kKeptOut} << false;
+    QTest::newRow("8 protected file") << kKextInfo << true << "protectedPaths" << none << true;
+    QTest::newRow("8 protected file, protection off") << kKextInfo << false << "removeFiles" << none << true;
+    QTest::newRow("9 plain file") << kExample + "/plain.dat" << true << "removeFiles" << none << false;
+    QTest::newRow("9 file shared only with a selected package") << kExample + "/both.dat" << true << "removeFiles"
+                                                                << none << false;
+    QTest::newRow("9 link to a folder is a file") << kExample + "/DataLink" << true << "removeFiles" << none
+                                                  << false;
+}
+
+void PlannerTest::classification()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, rootless);
+    QFETCH(QString, list);
+    QFETCH(QStringList, usedBy);
+    QFETCH(bool, needsProtection);
+
+    const Catalogue catalogue = write(classificationCases(), {kKextInfo, kKext});
+    if (needsProtection && m_protected.size() != 2)
+        QSKIP("setting the immutable flag needs root (CAP_LINUX_IMMUTABLE) and a file system that keeps it");
+    QVERIFY(catalogue.filesForPackage.value(kSelected).contains(path));
+
+    const UninstallPlan plan = UninstallPlanner::plan(select(catalogue, {kSelected, kSecond}), catalogue, rootless);
+    QCOMPARE(listsHolding(plan, path), list.isEmpty() ? QStringList() : QStringList{list});
+    if (list == QLatin1String("sharedFiles")) {
+        for (const SharedFile &file : plan.sharedFiles) {
+            if (file.path == path)
+                QCOMPARE(file.usedBy, usedBy);
+        }
+    }
+}
+
+// A path two selected packages list is planned once; selected packages do
+// not protect each other, and nothing else about the selection changes it.
+void PlannerTest::sharedPathIsPlannedOnce()
+{
+    const Catalogue catalogue = write(classificationCases());
+    const QString both = kExample + "/both.dat";
+    const UninstallPlan together = UninstallPlanner::plan(select(catalogue, {kSecond, kSelected}), catalogue, true);
+    QCOMPARE(listsHolding(together, both), QStringList{"removeFiles"});
+    // Alone, the second package keeps it for the first.
+    const UninstallPlan alone = UninstallPlanner::plan(select(catalogue, {kSecond}), catalogue, true);
+    QCOMPARE(listsHolding(alone, both), QStringList{"sharedFiles"});
+    QCOMPARE(alone.sharedFiles.first().usedBy, QStringList{kSelected});
+}
+
+void PlannerTest::ignoreTests_data()
+{
+    QTest::addColumn<QStringList>("setting");   // empty list: the default setting
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("list");
+
+    const QStringList defaults = Settings::defaultIgnoredSystemFolders();
+    QStringList withoutUsrBin = defaults;
+    withoutUsrBin.removeAll("/usr/bin/");
+    const QStringList custom = defaults + QStringList{"/opt/vendor/", "~/Library/Keep"};
+
+    QTest::newRow("default: file in /usr/bin") << defaults << "/usr/bin/tool" << "ignoredFiles";
+    QTest::newRow("default: /usr/bin itself") << defaults << "/usr/bin" << "";
+    QTest::newRow("without /usr/bin/: its file") << withoutUsrBin << "/usr/bin/tool" << "removeFiles";
+    QTest::newRow("without /usr/bin/: /usr/bin itself") << withoutUsrBin << "/usr/bin" << "";
+    QTest::newRow("empty setting: /usr/bin itself") << QStringList{""} << "/usr/bin" << "";
+    QTest::newRow("user entry: file inside") << custom << "/opt/vendor/x" << "ignoredFiles";
+    QTest::newRow("user entry: the folder") << custom << "/opt/vendor" << "";
+    QTest::newRow("user entry: a longer name is not inside") << custom << "/opt/vendorish/y" << "removeFiles";
+    QTest::newRow("user entry spelled loosely") << (defaults + QStringList{"/opt//vendor/./"}) << "/opt/vendor/x"
+                                                << "ignoredFiles";
+    QTest::newRow("user entry with ~ and no slash") << custom << "~/Library/Keep/file" << "ignoredFiles";
+    QTest::newRow("user entry with ~: the folder") << custom << "~/Library/Keep" << "";
+    QTest::newRow("not in the default") << defaults << "/opt/vendor/x" << "removeFiles";
+}
+
+void PlannerTest::ignoreTests()
+{
+    QFETCH(QStringList, setting);
+    QFETCH(QString, path);
+    QFETCH(QString, list);
+    path = expand(path);
+
+    // An entry "" stands for a setting the user emptied completely.
+    kestrum::DefaultsKey(Settings::kIgnoredSystemFolders)
+        .setDefaultArray(setting == QStringList{""} ? QStringList() : setting);
+    const QString home = m_volume->home();
+    const Catalogue catalogue = write({package("com.example.tools", {
+        PathItem::file("/usr/bin/tool", 10),
+        PathItem::file("/opt/vendor/x", 10),
+        PathItem::file("/opt/vendorish/y", 10),
+        PathItem::file(home + "/Library/Keep/file", 10),
+    })});
+    QVERIFY(catalogue.filesForPackage.value("com.example.tools").contains(path));
+    const UninstallPlan plan = UninstallPlanner::plan(catalogue.installerPackages, catalogue, true);
+    QCOMPARE(listsHolding(plan, path), list.isEmpty() ? QStringList() : QStringList{list});
+}
+
+void PlannerTest::generatedItems_data()
+{
+    QTest::addColumn<QString>("appName");
+    QTest::addColumn<QString>("bundleIdentifier");
+    QTest::addColumn<QStringList>("present");    // made on the volume
+    QTest::addColumn<QStringList>("expected");   // removeGenerated
+
+    const QStringList byIdentifier{
+        "~/Library/Containers/com.example.quill",
+        "~/Library/Caches/com.example.quill",
+        "~/Library/com.example.quill",
+        "~/Library/Application Support/com.example.quill",
+        "~/Library/Saved Application State/com.example.quill.savedState",
+        "~/Library/Logs/com.example.quill",
+        "/Library/Caches/com.example.quill",
+        "/Library/com.example.quill",
+        "/Library/Application Support/com.example.quill",
+        "/Library/Logs/com.example.quill",
+        "~/Library/Preferences/com.example.quill.plist",
+        "~/Library/Preferences/com.example.quill.plist.lockfile",
+        "/Library/Preferences/com.example.quill.plist",
+        "/Library/Preferences/com.example.quill.plist.lockfile",
+    };
+    const auto byName = [](const QString &n) {
+        return QStringList{
+            "~/Library/Application Support/" + n, "~/Library/Preferences/" + n,
+            "~/Library/Preferences/" + n + " Preferences", "~/Library/Logs/" + n, "~/Library/Caches/" + n,
+            "/Library/Application Support/" + n, "/Library/Preferences/" + n,
+            "/Library/Preferences/" + n + " Preferences", "/Library/Logs/" + n, "/Library/Caches/" + n,
+            "~/Library/" + n, "/Library/" + n,
+        };
+    };
+    QStringList reversed = byIdentifier;
+    std::reverse(reversed.begin(), reversed.end());
+    QTest::newRow("fourteen bundle-identifier places, in order") << "Quill" << "com.example.quill" << reversed
+                                                                 << byIdentifier;
+    QTest::newRow("twelve name places, in order") << "Quill" << "com.example.quill" << byName("Quill")
+                                                  << byName("Quill");
+    QTest::newRow("Fonts is a Library folder") << "Fonts" << "com.example.fonts" << byName("Fonts")
+                                               << byName("Fonts").mid(0, 10);
+    QTest::newRow("bundle identifier before name")
+        << "Quill" << "com.example.quill"
+        << QStringList{"~/Library/Application Support/Quill", "~/Library/Preferences/com.example.quill.plist"}
+        << QStringList{"~/Library/Preferences/com.example.quill.plist", "~/Library/Application Support/Quill"};
+    QTest::newRow("nothing there") << "Quill" << "com.example.quill" << QStringList{} << QStringList{};
+    // Names that would make the Library folder itself an item.
+    QTest::newRow("name '..'") << ".." << "com.example.dots" << QStringList{"~/Library/Caches/other"}
+                               << QStringList{};
+    QTest::newRow("name of slashes") << "//" << "com.example.slashes" << QStringList{"~/Library/Caches/other"}
+                                     << QStringList{};
+    QTest::newRow("bundle identifier named like a Library folder")
+        << "Quill" << "Preferences" << QStringList{"~/Library/Preferences/other.plist"} << QStringList{};
+}
+
+void PlannerTest::generatedItems()
+{
+    QFETCH(QString, appName);
+    QFETCH(QString, bundleIdentifier);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, expected);
+
+    for (const QString &path : present)
+        m_builder->addFile(expand(path), "x");
+    Package item = package("com.example.app", {});
+    item.applications = {app("/Applications/Quill.app", appName, bundleIdentifier)};
+    const Catalogue catalogue = write({item});
+    QCOMPARE(catalogue.installerPackages.first().appNames(), QStringList{appName});
+    QCOMPARE(catalogue.installerPackages.first().appBuIDs(), QStringList{bundleIdentifier});
+
+    const UninstallPlan plan = UninstallPlanner::plan(catalogue.installerPackages, catalogue, true);
+    QStringList expanded;
+    for (const QString &path : expected)
+        expanded << expand(path);
+    QCOMPARE(plan.removeGenerated, expanded);
+    QCOMPARE(plan.removeRemaining, QStringList{"/Applications/Quill.app/"});
+}
+
+// The application folders: those that exist, not made unique, a protected
+// one dropped without being listed as protected.
+void PlannerTest::applicationFolders()
+{
+    Package first = package("com.example.first", {});
+    AppBundle gone = app("/Applications/Gone.app", "Gone", "com.example.gone");
+    gone.onDisk = false;
+    first.applications = {app("/Applications/Here.app", "Here", "com.example.here"), gone,
+                          app("/Applications/Locked.app", "Locked", "com.example.locked")};
+    Package second = package("com.example.second", {});
+    second.applications = {app("/Applications/Here.app", "Here", "com.example.here")};
+    const Catalogue catalogue = write({first, second}, {"/Applications/Locked.app"});
+
+    const QList<PackageRecord> both = select(catalogue, {"com.example.first", "com.example.second"});
+    const UninstallPlan unprotected = UninstallPlanner::plan(both, catalogue, false);
+    QCOMPARE(unprotected.removeRemaining,
+             (QStringList{"/Applications/Here.app/", "/Applications/Locked.app/", "/Applications/Here.app/"}));
+
+    if (m_protected.isEmpty())
+        QSKIP("setting the immutable flag needs root (CAP_LINUX_IMMUTABLE) and a file system that keeps it");
+    const UninstallPlan plan = UninstallPlanner::plan(both, catalogue, true);
+    QCOMPARE(plan.removeRemaining, (QStringList{"/Applications/Here.app/", "/Applications/Here.app/"}));
+    QVERIFY(!plan.protectedPaths.contains("/Applications/Locked.app/"));
+    QVERIFY(plan.protectedPaths.contains("/Applications/Locked.app"));   // the bill's folder entry
+}
+
+void PlannerTest::overlapDropsGeneratedItems_data()
+{
+    QTest::addColumn<QStringList>("selection");
+    QTest::addColumn<bool>("overlaps");
+    QTest::newRow("lender not selected") << QStringList{"com.example.borrower"} << true;
+    QTest::newRow("lender selected too") << QStringList{"com.example.borrower", "com.example.lender"} << false;
+}
+
+void PlannerTest::overlapDropsGeneratedItems()
+{
+    QFETCH(QStringList, selection);
+    QFETCH(bool, overlaps);
+
+    Package borrower = package("com.example.borrower", {});
+    AppBundle shared = app("/Applications/Shared.app", "Shared", "com.example.shared");
+    shared.generated = volumegen::kTypicalGeneratedItems;
+    borrower.applications = {shared};
+    const Package lender = package("com.example.lender", {PathItem::folder("/Applications/Shared.app")});
+    const Catalogue catalogue = write({borrower, lender});
+
+    const UninstallPlan plan = UninstallPlanner::plan(select(catalogue, selection), catalogue, true);
+    const QString warning = QStringLiteral("Warning: we are not removing generated or remaining files for the "
+                                           "package com.example.borrower because it seems that other packages are "
+                                           "overlapping.");
+    QCOMPARE(wasLogged(kestrum::LogWarning, warning), overlaps);
+    if (overlaps) {
+        QVERIFY(plan.removeGenerated.isEmpty());
+        QVERIFY(plan.removeRemaining.isEmpty());
+        QCOMPARE(listsHolding(plan, "/Applications/Shared.app"), QStringList());
+    } else {
+        QVERIFY(plan.removeGenerated.contains(expand("~/Library/Preferences/com.example.shared.plist")));
+        QVERIFY(plan.removeGenerated.contains(expand("~/Library/Application Support/Shared")));
+        QCOMPARE(plan.removeRemaining, QStringList{"/Applications/Shared.app/"});
+        QCOMPARE(listsHolding(plan, "/Applications/Shared.app"), QStringList{"removeFolders"});
+    }
+    // Its own files are planned either way.
+    QCOMPARE(listsHolding(plan, "/Applications/Shared.app/Contents/Info.plist"), QStringList{"removeFiles"});
+}
+
+void PlannerTest::sizesDoNotFollowLinks()
+{
+    const QString big = QStringLiteral("/opt/big/huge.bin");
+    m_builder->addSparseFile(big, 50 << 20);
+    const Catalogue catalogue = write({
+        package("com.example.sizes", {
+            PathItem::file("/opt/sizes/a.dat", 5000),
+            PathItem::link("/opt/sizes/link-to-a", "a.dat"),
+            PathItem::link("/opt/sizes/link-to-big", big),
+            PathItem::folder("/opt/sizes/folder"),
+            missingFile("/opt/sizes/gone.dat"),
+            PathItem::file("/usr/bin/sizes-tool", 300),
+            PathItem::link("/usr/bin/sizes-link", big),
+            PathItem::file("/opt/shared/s.dat", 700),
+            PathItem::link("/opt/shared/s-link", big),
+        }),
+        package("com.example.sizes.other", {
+            PathItem::file("/opt/shared/s.dat", 700),
+            PathItem::link("/opt/shared/s-link", big),
+        }),
+    });
+    const UninstallPlan plan =
+        UninstallPlanner::plan(select(catalogue, {"com.example.sizes"}), catalogue, true);
+    QCOMPARE(plan.removeFiles.size(), 3);
+    QCOMPARE(plan.sizes.removeBytes, quint64(5000 + 5 + big.size()));
+    QCOMPARE(plan.sizes.ignoredBytes, quint64(300 + big.size()));
+    QCOMPARE(plan.sizes.sharedBytes, quint64(700 + big.size()));
+}
+
+void PlannerTest::progressLines()
+{
+    const Catalogue catalogue = write({
+        package("com.example.one", {PathItem::folder("/opt/one"), PathItem::file("/opt/one/a", 1),
+                                    missingFile("/opt/one/b")}),
+        package("com.example.two", {PathItem::file("/opt/one/a", 1)}),
+    });
+    QStringList lines;
+    UninstallPlanner::plan(select(catalogue, {"com.example.one", "com.example.two"}), catalogue, true,
+                           [&lines](const QString &detail) { lines << detail; });
+    // "/opt" and "/opt/one" are folders and get no line; "a" is planned once.
+    QCOMPARE(lines, (QStringList{
+                        "Adding files from package: com.example.one",
+                        "Adding files from package: com.example.two",
+                        "Adding generated files by: com.example.one",
+                        "Adding generated files by: com.example.two",
+                        "Adding file: a",
+                        "Adding file: b",
+                        QStringLiteral("Wrapping up\u2026"),
+                    }));
+}
+
+void PlannerTest::treeHeadingsAndCounts()
+{
+    UninstallPlan plan;
+    plan.removeGenerated = {"/Users/u/Library/Caches/x"};
+    plan.removeRemaining = {"/Applications/X.app/", "/Applications/Y.app/"};
+    plan.removeFiles = {"/a", "/b", "/c"};
+    plan.sizes.removeBytes = 1572864;   // 1.5 MB
+    plan.ignoredFiles = {"/usr/bin/x"};
+    plan.sizes.ignoredBytes = 209716;   // 0.2 MB
+    plan.sharedFiles = {{"/s", {"com.a", "com.b"}}};
+    plan.sizes.sharedBytes = 10 * 1048576 + 943718;   // 10.9 MB
+    plan.missingPaths = {"/m1", "/m2"};
+    plan.protectedPaths = {"/p"};
+    plan.removeFolders = {"/folder"};
+
+    const QList<PlanSection> tree = PlanTree::build(plan);
+    const QList<PlanSection> expected{
+        {QStringLiteral("\u2022 Generated files/folders that will be removed if 'Advanced Options -> Delete generated "
+                        "files' is checked"),
+         plan.removeGenerated},
+        {QStringLiteral("\u2022 Applications folders that will be removed if 'Advanced Options -> Remove app "
+                        "completely' is checked"),
+         plan.removeRemaining},
+        {QStringLiteral("\u2022 Files that will be removed (3 files @ 1.5 MB)"), plan.removeFiles},
+        {QStringLiteral("\u2022 Files that will not be removed because they are installed into ignored locations (1 "
+                        "files @ 0.2 MB)"),
+         plan.ignoredFiles},
+        {QStringLiteral("\u2022 Files that will not be removed because they are used by other packages (1 files @ "
+                        "10.9 MB)"),
+         {"/s  (also used by: com.a, com.b)"}},
+        {QStringLiteral("\u2022 Files/folders that have already been removed (2 files)"), plan.missingPaths},
+        {QStringLiteral("\u2022 Files/folders that can not be removed because they are protected by Apple's 'System "
+                        "Integrity Protection' (1 files)"),
+         plan.protectedPaths},
+    };
+    QCOMPARE(tree.size(), expected.size());
+    for (qsizetype i = 0; i < tree.size(); ++i) {
+        QCOMPARE(tree.at(i).name, expected.at(i).name);
+        QCOMPARE(tree.at(i).children, expected.at(i).children);
+    }
+
+    // Empty lists leave their sections out; the others keep their order.
+    plan.removeGenerated.clear();
+    plan.ignoredFiles.clear();
+    plan.protectedPaths.clear();
+    const QList<PlanSection> partial = PlanTree::build(plan);
+    QCOMPARE(partial.size(), 4);
+    QCOMPARE(partial.at(0).name, expected.at(1).name);
+    QCOMPARE(partial.at(1).name, expected.at(2).name);
+    QCOMPARE(partial.at(2).name, expected.at(4).name);
+    QCOMPARE(partial.at(3).name, expected.at(5).name);
+
+    // The node form the sheet and the JSON take.
+    const QVariantList nodes = plan.uninstallFilesNodes();
+    QVERIFY(nodes.isEmpty());   // the plan's own tree was never built here
+    plan.uninstallFiles = partial;
+    const QVariantMap first = plan.uninstallFilesNodes().first().toMap();
+    QCOMPARE(first.value("name").toString(), expected.at(1).name);
+    QCOMPARE(first.value("children").toList().size(), 2);
+    QCOMPARE(first.value("children").toList().at(1).toMap().value("name").toString(),
+             QStringLiteral("/Applications/Y.app/"));
+}
+
+// The planner's own tree follows its lists, with the sizes it counted.
+void PlannerTest::treeOfThePlannedVolume()
+{
+    const Catalogue catalogue = write(classificationCases(), {kKextInfo, kKext});
+    const UninstallPlan plan = UninstallPlanner::plan(select(catalogue, {kSelected, kSecond}), catalogue, true);
+    QCOMPARE(plan.uninstallFiles, PlanTree::build(plan));
+    QStringList headings;
+    for (const PlanSection &section : plan.uninstallFiles)
+        headings << section.name;
+    // 1234 + 500 + 4 bytes; "Data" is the link's own text.
+    QVERIFY(headings.contains(QStringLiteral("\u2022 Files that will be removed (3 files @ 0.0 MB)")));
+    QCOMPARE(plan.sizes.removeBytes, quint64(1234 + 500 + 4));
+    QVERIFY(headings.contains(QStringLiteral(
+        "\u2022 Files that will not be removed because they are used by other packages (2 files @ 0.0 MB)")));
+    QVERIFY(headings.contains(QStringLiteral("\u2022 Files/folders that have already been removed (3 files)")));
+    QCOMPARE(plan.uninstallFiles.first().name,
+             QStringLiteral("\u2022 Files that will be removed (3 files @ 0.0 MB)"));
+}
+
+void PlannerTest::emptySelectionGivesAnEmptyTree()
+{
+    const Catalogue catalogue = write(classificationCases());
+    const UninstallPlan plan = UninstallPlanner::plan({}, catalogue, true);
+    QCOMPARE(plan, UninstallPlan());
+}
+
+// On the demo volume, for every package alone and for selections that
+// share paths, under three settings: nothing an unselected package lists,
+// nothing in an ignored location and nothing protected is ever removed, and
+// every path lands in at most one list. Checked with the library's own file
+// questions, not the planner's.
+void PlannerTest::neverRemovesWhatItMustKeep()
+{
+    // The demo's home; the fixture of init() goes first, since a fixture
+    // resets the volume mapping when it ends.
+    m_builder.reset();
+    m_volume.reset();
+    m_volume = std::make_unique<VolumeFixture>(QStringLiteral("/Users/demo"));
+    volumegen::VolumeOptions options;
+    options.protect = true;
+    volumegen::VolumeStats stats;
+    QString error;
+    QVERIFY2(volumegen::buildDemoVolume(m_volume->root(), options, &stats, &error), qPrintable(error));
+    m_protected = stats.protectedPaths;
+    const Catalogue catalogue = CatalogueScanner::scan(kMinus).value_or(Catalogue());
+    QVERIFY(catalogue.installerPackages.size() > 20);
+
+    QList<QStringList> selections;
+    QStringList everything;
+    for (const PackageRecord &record : catalogue.installerPackages) {
+        selections << QStringList{record.packageIdentifier()};
+        everything << record.packageIdentifier();
+    }
+    selections << everything
+               << QStringList{"com.northwind.pkg.Ledger", "com.northwind.pkg.LedgerSync"}
+               << QStringList{"org.tessellate.pkg.Core", "org.tessellate.pkg.Studio"}
+               << QStringList{"com.oakum.pkg.cli", "com.oakum.pkg.completions"}
+               << QStringList{"com.brambleworks.Quire", "com.brambleworks.plistkit"}
+               << QStringList{"com.northwind.pkg.Ledger", "com.saltmarsh.Tide", "io.halcyonlabs.Drift"};
+
+    const QList<QStringList> settings{
+        Settings::defaultIgnoredSystemFolders(),
+        QStringList(),
+        {"/Library/Application Support/", "/usr/local/share/"},
+    };
+    int removable = 0;
+    for (const QStringList &setting : settings) {
+        kestrum::DefaultsKey(Settings::kIgnoredSystemFolders).setDefaultArray(setting);
+        QStringList ignoredFolders;
+        for (QString entry : setting + Settings::defaultIgnoredSystemFolders()) {
+            entry.chop(1);
+            ignoredFolders << entry;
+        }
+        const auto isIgnored = [&](const QString &path) {
+            for (qsizetype i = 0; i < ignoredFolders.size(); ++i) {
+                const bool fromSetting = i < setting.size();
+                if (path == ignoredFolders.at(i) || (fromSetting && path.startsWith(ignoredFolders.at(i) + '/')))
+                    return true;
+            }
+            return false;
+        };
+
+        for (const QStringList &identifiers : selections) {
+            const QString context = identifiers.join(' ') + " with " + setting.join(' ');
+            const QSet<QString> selected(identifiers.cbegin(), identifiers.cend());
+            const UninstallPlan plan = UninstallPlanner::plan(select(catalogue, identifiers), catalogue, true);
+
+            for (const QString &path : plan.removeFiles + plan.removeFolders) {
+                for (const QString &user : catalogue.packagesForFile.value(path))
+                    QVERIFY2(selected.contains(user), qPrintable(path + " is used by " + user + ": " + context));
+                QVERIFY2(!isIgnored(path), qPrintable(path + " is ignored: " + context));
+                QVERIFY2(!kestrum::fileIsRestricted(path), qPrintable(path + " is protected: " + context));
+                ++removable;
+            }
+            for (const QString &path : plan.removeFolders) {
+                const auto attributes = kestrum::fileAttributes(path);
+                QVERIFY2(attributes && attributes->isDirectory(), qPrintable(path + " is no folder: " + context));
+            }
+            for (const QString &path : plan.removeFiles)
+                QVERIFY2(kestrum::fileExists(path), qPrintable(path + " is gone: " + context));
+            for (const QString &path : plan.missingPaths)
+                QVERIFY2(!kestrum::fileExists(path), qPrintable(path + " exists: " + context));
+            for (const QString &path : plan.removeRemaining)
+                QVERIFY2(!kestrum::fileIsRestricted(path), qPrintable(path + " is protected: " + context));
+
+            // Each path once at most; one in no list is a real folder kept on purpose.
+            QSet<QString> listed;
+            for (const QString &identifier : identifiers)
+                for (const QString &path : catalogue.filesForPackage.value(identifier))
+                    listed.insert(path);
+            for (const QString &path : std::as_const(listed)) {
+                const QStringList lists = listsHolding(plan, path);
+                QVERIFY2(lists.size() <= 1, qPrintable(path + " in " + lists.join(", ") + ": " + context));
+                if (!lists.isEmpty())
+                    continue;
+                const auto attributes = kestrum::fileAttributes(path);
+                QVERIFY2(attributes && attributes->isDirectory(), qPrintable(path + " is in no list: " + context));
+                QStringList users = catalogue.packagesForFile.value(path);
+                users.removeIf([&](const QString &user) { return selected.contains(user); });
+                QVERIFY2(isIgnored(path) || !users.isEmpty(), qPrintable(path + " dropped: " + context));
+            }
+        }
+    }
+    QVERIFY(removable > 100);   // the checks above had something to check
+
+    // The demo's protected driver: shown as protected, never removed.
+    if (m_protected.isEmpty())
+        QSKIP("setting the immutable flag needs root (CAP_LINUX_IMMUTABLE) and a file system that keeps it");
+    kestrum::DefaultsKey(Settings::kIgnoredSystemFolders).setDefaultArray(Settings::defaultIgnoredSystemFolders());
+    const QStringList driver{"com.northwind.pkg.AudioDriver"};
+    const UninstallPlan plan = UninstallPlanner::plan(select(catalogue, driver), catalogue, true);
+    for (const QString &path : volumegen::demoProtectedPaths()) {
+        if (path.startsWith("/Library/Extensions/"))
+            QVERIFY2(plan.protectedPaths.contains(path), qPrintable(path));
+    }
+}
+
+QTEST_GUILESS_MAIN(PlannerTest)
+#include "tst_planner.moc"
