@@ -11,11 +11,16 @@
 
 #include "VolumeGenerator.h"
 
+#include "kestrum/CrashReporter.h"
+
 #include <QAbstractItemModelTester>
+#include <QDir>
 #include <QApplication>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <csignal>
 
 using namespace dorvane;
 
@@ -39,6 +44,7 @@ private Q_SLOTS:
     void hintOnTheFirstTwoLaunchesOnly();
     void optionCheckBoxesWriteTheirSettings();
     void noPackagesEndsWithStatusOne();
+    void aCrashIsOfferedAtTheNextStart();
 
 private:
     std::unique_ptr<VolumeFixture> m_volume;
@@ -257,6 +263,29 @@ void MainWindowTest::noPackagesEndsWithStatusOne()
     QVERIFY(child.waitForFinished(30000));
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
     QCOMPARE(child.exitCode(), 1);
+}
+
+void MainWindowTest::aCrashIsOfferedAtTheNextStart()
+{
+    QProcess app;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    app.setProcessEnvironment(env);
+    app.start(DORVANE_APP, {"--root", m_volume->root(), "--home", "/Users/demo"});
+    QVERIFY(app.waitForStarted());
+    QTest::qWait(1500);
+    ::kill(pid_t(app.processId()), SIGSEGV);
+    QVERIFY(app.waitForFinished(10000));
+    QCOMPARE(app.exitStatus(), QProcess::CrashExit);
+    const QStringList reports = QDir(m_volume->physical("~/Library/Logs/DiagnosticReports")).entryList(QDir::Files);
+    QCOMPARE(reports.size(), 1);
+    QVERIFY(reports.first().startsWith("Dorvane_"));
+
+    kestrum::RvCrashReporter::CheckAndReportCrashes("crashes@example.com", AppDelegate::crashSignatures());
+    QCOMPARE(m_script->presenter().questions().size(), 1);
+    const kestrum::AlertQuestion question = m_script->presenter().questions().first();
+    QCOMPARE(question.title, QStringLiteral("Dorvane Crash Report"));
+    QCOMPARE(question.buttons, (QStringList{"Send", "Never", "Cancel"}));
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -7,6 +7,10 @@
 #include "dorvane/gui/MainWindow.h"
 #include "dorvane/gui/PackageTableModel.h"
 #include "dorvane/gui/ProgressPanel.h"
+#include "dorvane/gui/UninstallPanel.h"
+#include "dorvane/gui/ViewPanel.h"
+#include "dorvane/planning/UninstallChecks.h"
+#include "dorvane/planning/UninstallPlanner.h"
 #include "kestrum/Alert.h"
 #include "kestrum/CrashReporter.h"
 #include "kestrum/DefaultsKey.h"
@@ -40,15 +44,21 @@ QString damagedIconPath()
 }
 
 // Where crash reports are mailed, and what marks a report as one of ours:
-// frames of the controller and the package code, and the line the
-// exception handler writes.
+// frames of the controller and the package code as the Mac names them, the
+// line the exception handler writes, and, last, the program's own frames as
+// a Linux backtrace names them (mangled: "_ZN7dorvane...", "_ZN7kestrum...").
 const char kCrashReportAddress[] = "crashreports@dorvane.example";
 
-QStringList crashSignatures()
+} // namespace
+
+QStringList AppDelegate::crashSignatures()
 {
-    return {QStringLiteral("[Delete"), QStringLiteral("[Value"), QStringLiteral("[Package"),
-            QStringLiteral("AppDele"), QStringLiteral("[NSException"), QStringLiteral("uncaught exception")};
+    return {QStringLiteral("[Delete"),      QStringLiteral("[Value"),  QStringLiteral("[Package"),
+            QStringLiteral("AppDele"),      QStringLiteral("[NSException"), QStringLiteral("uncaught exception"),
+            QStringLiteral("7dorvane"),     QStringLiteral("7kestrum")};
 }
+
+namespace {
 
 QUrl resourceURL(const QString &name)
 {
@@ -64,6 +74,8 @@ AppDelegate::AppDelegate()
     m_window->setAttribute(Qt::WA_DeleteOnClose, false);
     m_model = new PackageTableModel(this);
     m_progress = new ProgressPanel(m_window);
+    m_viewPanel = new ViewPanel(m_window);
+    m_uninstallPanel = new UninstallPanel(m_window);
     awakeFromNib();
 }
 
@@ -106,11 +118,17 @@ void AppDelegate::awakeFromNib()
     // Closing the main window ends the application.
     connect(m_window, &MainWindow::closing, qApp, &QApplication::quit, Qt::QueuedConnection);
 
-    // Viewing and uninstalling arrive with their own sheets.
-    for (QWidget *command : {static_cast<QWidget *>(ui.viewButton), static_cast<QWidget *>(ui.uninstallButton)})
-        command->setEnabled(false);
-    ui.viewAction->setEnabled(false);
-    ui.uninstallAction->setEnabled(false);
+    connect(ui.tableView, &QAbstractItemView::doubleClicked, this, &AppDelegate::viewPackage);
+    connect(ui.viewButton, &QAbstractButton::clicked, this, &AppDelegate::viewPackage);
+    connect(ui.viewAction, &QAction::triggered, this, &AppDelegate::viewPackage);
+    connect(m_viewPanel, &ViewPanel::closeRequested, this, &AppDelegate::closeViewPanel);
+    connect(m_viewPanel, &ViewPanel::uninstallRequested, this, &AppDelegate::proceedFromInfoToUninstall);
+    connect(ui.uninstallButton, &QAbstractButton::clicked, this, &AppDelegate::uninstallPackage);
+    connect(ui.uninstallAction, &QAction::triggered, this, &AppDelegate::uninstallPackage);
+    connect(m_uninstallPanel, &UninstallPanel::cancelRequested, this, &AppDelegate::cancelUninstall);
+    // Carrying the plan out comes with the uninstall itself; until then
+    // confirming only closes the sheet.
+    connect(m_uninstallPanel, &UninstallPanel::continueRequested, m_uninstallPanel, &QDialog::hide);
 
     bindOptionCheckBoxes();
     Settings::countLaunch();
@@ -326,6 +344,80 @@ void AppDelegate::tableViewSelectionDidChange()
     ui.viewAction->setText(m_viewPackageTitle);
     ui.uninstallButton->setText(m_uninstallPackageTitle);
     ui.uninstallAction->setText(m_uninstallPackageTitle);
+}
+
+void AppDelegate::viewPackage()
+{
+    const QList<PackageRecord> selection = selectedPackages();
+    const Catalogue catalogue = m_catalogue; // shares the maps; the scan never changes them in place
+    ProgressPanel *progress = m_progress;
+    QPointer<AppDelegate> self(this);
+    kestrum::dispatch_async_back([self, selection, catalogue, progress] {
+        progress->beginProgress(QStringLiteral("Scanning Package Contents"));
+        const PackageContents contents = PackageContents::gather(
+            selection, catalogue, [progress](const QString &detail) { progress->setProgress(detail); });
+        progress->endProgress();
+        // Waits until the sheet is up and a damaged package has been reported.
+        kestrum::dispatch_sync_main([self, &contents] {
+            if (!self)
+                return;
+            self->m_viewFiles = contents.rows;
+            self->m_viewPanel->setRows(contents.rows);
+            self->m_viewPanel->setUninstallTitle(self->m_uninstallPackage2Title);
+            self->m_viewPanel->open();
+            Q_EMIT self->viewPanelShown();
+            if (contents.anyDamaged) {
+                kestrum::alert_apptitled(QStringLiteral("The package is damaged - its contents can not be read as the "
+                                                        "BOM file is corrupt. You should uninstall it."),
+                                         QStringLiteral("OK"));
+            }
+        });
+    });
+}
+
+void AppDelegate::closeViewPanel()
+{
+    m_viewPanel->hide();
+}
+
+void AppDelegate::proceedFromInfoToUninstall()
+{
+    m_viewPanel->hide();
+    uninstallPackage();
+}
+
+void AppDelegate::uninstallPackage()
+{
+    const QList<PackageRecord> selection = selectedPackages();
+    UninstallChecks checks;
+    if (!checks.mayPlan(selection))
+        return;
+
+    const Catalogue catalogue = m_catalogue;
+    const bool rootless = m_isRootless;
+    ProgressPanel *progress = m_progress;
+    QPointer<AppDelegate> self(this);
+    kestrum::dispatch_async_back([self, selection, catalogue, rootless, progress] {
+        progress->beginProgress(UninstallPlanner::kProgressTitle);
+        UninstallPlan plan = UninstallPlanner::plan(selection, catalogue, rootless,
+                                                    [progress](const QString &detail) { progress->setProgress(detail); });
+        progress->endProgress();
+        kestrum::dispatch_async_main([self, plan = std::move(plan)]() mutable {
+            if (!self)
+                return;
+            self->m_plan = std::move(plan);
+            self->m_uninstallPanel->setTree(self->m_plan.uninstallFilesNodes());
+            self->m_uninstallPanel->setContinueTitle(self->m_uninstallPackage2Title);
+            self->m_uninstallPanel->open();
+            Q_EMIT self->uninstallPanelShown();
+        });
+    });
+}
+
+void AppDelegate::cancelUninstall()
+{
+    // The plan stays as it was: only the sheet closes.
+    m_uninstallPanel->hide();
 }
 
 void AppDelegate::switchVersionColumn(bool altDown)

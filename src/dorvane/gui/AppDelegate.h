@@ -2,6 +2,8 @@
 
 #include "dorvane/catalogue/Catalogue.h"
 #include "dorvane/catalogue/PackageFilter.h"
+#include "dorvane/planning/UninstallPlan.h"
+#include "dorvane/viewing/PackageContents.h"
 
 #include <QObject>
 #include <QPointer>
@@ -17,6 +19,8 @@ namespace dorvane {
 class MainWindow;
 class PackageTableModel;
 class ProgressPanel;
+class UninstallPanel;
+class ViewPanel;
 
 // The application's controller: it holds the state (the catalogue, what the
 // list shows, the command titles) and wires the logic to threads and
@@ -45,9 +49,28 @@ public:
     void updateStatsLabel();
     void tableViewSelectionDidChange();
 
+    // Viewing: gathers the selected packages' files in the background and
+    // shows them in the view sheet.
+    void viewPackage();
+    void closeViewPanel();
+    void proceedFromInfoToUninstall();
+
+    // Planning: the checks on the main thread, then the plan in the
+    // background, then the uninstall sheet.
+    void uninstallPackage();
+    void cancelUninstall();
+    const UninstallPlan &uninstallPlan() const { return m_plan; }
+
+    // What marks a crash report as one of this program's, for the check at
+    // start-up.
+    static QStringList crashSignatures();
+
     MainWindow *window() const { return m_window; }
     PackageTableModel *tableModel() const { return m_model; }
     ProgressPanel *progressPanel() const { return m_progress; }
+    ViewPanel *viewPanel() const { return m_viewPanel; }
+    UninstallPanel *uninstallPanel() const { return m_uninstallPanel; }
+    const QList<PackageContents::Row> &viewFiles() const { return m_viewFiles; }
     const Catalogue &catalogue() const { return m_catalogue; }
     const QList<PackageRecord> &installerPackagesFiltered() const { return m_filtered; }
     QList<PackageRecord> selectedPackages() const;
@@ -66,6 +89,10 @@ Q_SIGNALS:
     void catalogueHandedOver();
     // Every shown package has its size.
     void sizePassFinished();
+    // The view sheet is up with the gathered rows.
+    void viewPanelShown();
+    // The uninstall sheet is up with a new plan.
+    void uninstallPanelShown();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -83,6 +110,10 @@ private:
     MainWindow *m_window = nullptr;
     PackageTableModel *m_model = nullptr;
     ProgressPanel *m_progress = nullptr;
+    ViewPanel *m_viewPanel = nullptr;
+    UninstallPanel *m_uninstallPanel = nullptr;
+    QList<PackageContents::Row> m_viewFiles;
+    UninstallPlan m_plan;
 
     Catalogue m_catalogue;
     QList<PackageRecord> m_filtered;
