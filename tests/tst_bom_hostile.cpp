@@ -534,37 +534,29 @@ void TestBomHostile::listingCap()
     const quint32 leafAt = b.offset(leaf);
     const quint32 own = b.u16(leafAt + 2);
     const Bill::Key deepest = b.find(QByteArray(199, 'e'));
-    QByteArray node(12 + 8 * (own + copies), '\0');
-    qToBigEndian<quint16>(1, node.data());
-    qToBigEndian<quint16>(quint16(own + copies), node.data() + 2);
-    std::memcpy(node.data() + 12, b.d.constData() + leafAt + 12, 8 * own);
-    for (quint32 i = 0; i < copies; ++i) {
-        qToBigEndian<quint32>(deepest.value, node.data() + 12 + 8 * (own + i));
-        qToBigEndian<quint32>(deepest.key, node.data() + 16 + 8 * (own + i));
-    }
-    const quint32 at = quint32(b.d.size());
-    b.d.append(node);
-    b.setU32(b.slot(leaf), at);
-    b.setU32(b.slot(leaf) + 4, quint32(node.size()));
-    const BomReader reader = BomReader::fromData(b.d);
+    // Replaces the leaf by one that keeps its own entries and names the
+    // deepest entry `count` more times.
+    auto withCopies = [&](Bill bill, quint32 count) {
+        QByteArray node(12 + 8 * (own + count), '\0');
+        qToBigEndian<quint16>(1, node.data());
+        qToBigEndian<quint16>(quint16(own + count), node.data() + 2);
+        std::memcpy(node.data() + 12, bill.d.constData() + leafAt + 12, 8 * own);
+        for (quint32 i = 0; i < count; ++i) {
+            qToBigEndian<quint32>(deepest.value, node.data() + 12 + 8 * (own + i));
+            qToBigEndian<quint32>(deepest.key, node.data() + 16 + 8 * (own + i));
+        }
+        const quint32 at = quint32(bill.d.size());
+        bill.d.append(node);
+        bill.setU32(bill.slot(leaf), at);
+        bill.setU32(bill.slot(leaf) + 4, quint32(node.size()));
+        return bill.d;
+    };
+    const BomReader reader = BomReader::fromData(withCopies(b, copies));
     QVERIFY(!reader.isValid());
     QVERIFY2(reader.errorString().contains(QLatin1String("larger than")), qPrintable(reader.errorString()));
 
     // The same with a handful of copies is a legal, if odd, bill.
-    Bill few{writer.toByteArray()};
-    QByteArray small(12 + 8 * (own + 3), '\0');
-    qToBigEndian<quint16>(1, small.data());
-    qToBigEndian<quint16>(quint16(own + 3), small.data() + 2);
-    std::memcpy(small.data() + 12, few.d.constData() + leafAt + 12, 8 * own);
-    for (quint32 i = 0; i < 3; ++i) {
-        qToBigEndian<quint32>(deepest.value, small.data() + 12 + 8 * (own + i));
-        qToBigEndian<quint32>(deepest.key, small.data() + 16 + 8 * (own + i));
-    }
-    const quint32 smallAt = quint32(few.d.size());
-    few.d.append(small);
-    few.setU32(few.slot(leaf), smallAt);
-    few.setU32(few.slot(leaf) + 4, quint32(small.size()));
-    const BomReader fine = BomReader::fromData(few.d);
+    const BomReader fine = BomReader::fromData(withCopies(b, 3));
     QVERIFY2(fine.isValid(), qPrintable(fine.errorString()));
     QCOMPARE(fine.count(), 5 + 3);
 }

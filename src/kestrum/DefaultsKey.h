@@ -13,10 +13,10 @@ namespace kestrum {
 class DefaultsKey
 {
 public:
-    constexpr explicit DefaultsKey(const char *name) : m_name(name) {}
-    explicit DefaultsKey(const QString &name) : m_name(nullptr), m_string(name) {}
+    explicit DefaultsKey(const char *name) : m_name(QString::fromLatin1(name)) {}
+    explicit DefaultsKey(const QString &name) : m_name(name) {}
 
-    QString name() const { return m_name ? QString::fromLatin1(m_name) : m_string; }
+    const QString &name() const { return m_name; }
 
     QVariant defaultObject() const;
     void setDefaultObject(const QVariant &value) const;
@@ -43,8 +43,7 @@ public:
     void setDefaultFloat(float value) const;
 
 private:
-    const char *m_name;
-    QString m_string;
+    QString m_name;
 };
 
 inline DefaultsKey operator""_key(const char *name, std::size_t)

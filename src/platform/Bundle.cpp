@@ -72,9 +72,4 @@ QString Bundle::privateFrameworksPath() const
     return m_path.isEmpty() ? QString() : m_path + QLatin1String("/Contents/Frameworks");
 }
 
-QString Bundle::launchServicesPath() const
-{
-    return m_path.isEmpty() ? QString() : m_path + QLatin1String("/Contents/Library/LaunchServices");
-}
-
 } // namespace platform

@@ -25,7 +25,6 @@ public:
 
     QString resourcesPath() const;             // Contents/Resources
     QString privateFrameworksPath() const;     // Contents/Frameworks
-    QString launchServicesPath() const;        // Contents/Library/LaunchServices
 
 private:
     QString m_path;

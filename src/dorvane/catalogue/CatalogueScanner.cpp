@@ -4,10 +4,13 @@
 #include "dorvane/receipts/PackageHelperNative.h"
 #include "kestrum/DefaultsKey.h"
 #include "kestrum/FileSystem.h"
+#include "platform/Bundle.h"
 #include "platform/PropertyList.h"
 #include "platform/Volume.h"
 
 #include <QtConcurrent/QtConcurrentMap>
+
+#include <cstdio>
 
 namespace dorvane {
 
@@ -103,6 +106,19 @@ void CatalogueScanner::classify(PackageRecord &record, QStringList &files, Catal
     record.setValue(PackageKey::AppNames, names);
     record.setValue(PackageKey::AppPaths, paths);
     record.setValue(PackageKey::AppBuIDs, bundleIdentifiers);
+}
+
+QString CatalogueScanner::damagedIconPath()
+{
+    return platform::Bundle::main().resourcesPath() + QLatin1String("/minus.png");
+}
+
+std::optional<Catalogue> CatalogueScanner::scanOrComplain()
+{
+    std::optional<Catalogue> catalogue = scan(damagedIconPath());
+    if (!catalogue)
+        std::fprintf(stderr, "%s\n", qPrintable(kNoPackagesMessage));
+    return catalogue;
 }
 
 std::optional<Catalogue> CatalogueScanner::scan(const QString &damagedIconPath, const ProgressFunction &progress)

@@ -24,9 +24,18 @@ public:
     static inline const QString kPackageIcon =
         QStringLiteral("/System/Library/CoreServices/Installer.app/Contents/Resources/package.icns");
 
-    // `damagedIconPath` is the application's own "minus.png". Nothing when
-    // the volume has no receipts at all.
+    // What the user is told when the volume has no receipts at all.
+    static inline const QString kNoPackagesMessage = QStringLiteral("No Packages seem to be installed.");
+
+    // The icon of a damaged package: the application's own "minus.png".
+    static QString damagedIconPath();
+
+    // Nothing when the volume has no receipts at all.
     static std::optional<Catalogue> scan(const QString &damagedIconPath, const ProgressFunction &progress = {});
+
+    // The scan as the command line wants it: with the bundle's icon, and
+    // the no-receipts message on standard error when there is nothing.
+    static std::optional<Catalogue> scanOrComplain();
 
     // The scan of one record's paths, for tests and the planner alike: fills
     // the record's application keys and icon, corrects `files` in place and

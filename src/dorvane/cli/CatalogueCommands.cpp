@@ -5,7 +5,6 @@
 #include "dorvane/catalogue/PackageSize.h"
 #include "dorvane/cli/JsonValue.h"
 #include "kestrum/FileSystem.h"
-#include "platform/Bundle.h"
 
 #include <QCommandLineParser>
 #include <QJsonArray>
@@ -21,12 +20,9 @@ namespace {
 
 std::optional<Catalogue> scanWithSizes()
 {
-    std::optional<Catalogue> catalogue =
-        CatalogueScanner::scan(platform::Bundle::main().resourcesPath() + QLatin1String("/minus.png"));
-    if (!catalogue) {
-        std::fputs("No Packages seem to be installed.\n", stderr);
+    std::optional<Catalogue> catalogue = CatalogueScanner::scanOrComplain();
+    if (!catalogue)
         return std::nullopt;
-    }
     for (const PackageRecord &record : catalogue->installerPackages) {
         const QStringList files = catalogue->filesForPackage.value(record.packageIdentifier());
         record.setInstallSize(PackageSize::text(PackageSize::bytes(record, files)));
@@ -90,12 +86,9 @@ int runFilesCommand(const QStringList &arguments)
         std::fputs("usage: dorvane files ID... [--json]\n", stderr);
         return 2;
     }
-    std::optional<Catalogue> catalogue =
-        CatalogueScanner::scan(platform::Bundle::main().resourcesPath() + QLatin1String("/minus.png"));
-    if (!catalogue) {
-        std::fputs("No Packages seem to be installed.\n", stderr);
+    std::optional<Catalogue> catalogue = CatalogueScanner::scanOrComplain();
+    if (!catalogue)
         return 1;
-    }
     const QStringList identifiers = parser.positionalArguments();
     for (const QString &identifier : identifiers) {
         if (!catalogue->filesForPackage.contains(identifier)) {

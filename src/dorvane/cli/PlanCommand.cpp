@@ -5,7 +5,6 @@
 #include "dorvane/planning/UninstallChecks.h"
 #include "dorvane/planning/UninstallPlanner.h"
 #include "kestrum/Format.h"
-#include "platform/Bundle.h"
 
 #include <QCommandLineParser>
 #include <QJsonArray>
@@ -77,12 +76,9 @@ int runPlanCommand(const QStringList &arguments)
         std::fputs("usage: dorvane plan ID... [--json]\n", stderr);
         return 2;
     }
-    const std::optional<Catalogue> catalogue =
-        CatalogueScanner::scan(platform::Bundle::main().resourcesPath() + QLatin1String("/minus.png"));
-    if (!catalogue) {
-        std::fputs("No Packages seem to be installed.\n", stderr);
+    const std::optional<Catalogue> catalogue = CatalogueScanner::scanOrComplain();
+    if (!catalogue)
         return 1;
-    }
 
     // The selection in the order given; an identifier given twice is one
     // selected package, as in the window's list.

@@ -38,11 +38,6 @@ namespace {
 constexpr int kHelpViewMilliseconds = 30000;
 constexpr int kHelpFadeMilliseconds = 1000;
 
-QString damagedIconPath()
-{
-    return platform::Bundle::main().resourcesPath() + QLatin1String("/minus.png");
-}
-
 // Where crash reports are mailed, and what marks a report as one of ours:
 // frames of the controller and the package code as the Mac names them, the
 // line the exception handler writes, and, last, the program's own frames as
@@ -168,7 +163,7 @@ void AppDelegate::applicationDidFinishLaunching()
 void AppDelegate::update()
 {
     ProgressPanel *progress = m_progress;
-    const QString icon = damagedIconPath();
+    const QString icon = CatalogueScanner::damagedIconPath();
     QPointer<AppDelegate> self(this);
     kestrum::dispatch_async_back([self, progress, icon] {
         progress->beginProgress(QStringLiteral("Scanning Packages"));
@@ -176,7 +171,7 @@ void AppDelegate::update()
             CatalogueScanner::scan(icon, [progress](const QString &detail) { progress->setProgress(detail); });
         if (!catalogue) {
             kestrum::dispatch_sync_main([] {
-                kestrum::alert(QStringLiteral("Error"), QStringLiteral("No Packages seem to be installed."),
+                kestrum::alert(QStringLiteral("Error"), CatalogueScanner::kNoPackagesMessage,
                                QStringLiteral("OK"));
                 std::exit(1);
             });
@@ -406,7 +401,7 @@ void AppDelegate::uninstallPackage()
             if (!self)
                 return;
             self->m_plan = std::move(plan);
-            self->m_uninstallPanel->setTree(self->m_plan.uninstallFilesNodes());
+            self->m_uninstallPanel->setTree(self->m_plan.uninstallFiles);
             self->m_uninstallPanel->setContinueTitle(self->m_uninstallPackage2Title);
             self->m_uninstallPanel->open();
             Q_EMIT self->uninstallPanelShown();

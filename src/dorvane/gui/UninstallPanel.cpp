@@ -21,26 +21,24 @@ QTreeWidget *UninstallPanel::tree() const
     return m_ui->planTree;
 }
 
-void UninstallPanel::setTree(const QVariantList &tree)
+void UninstallPanel::setTree(const QList<PlanSection> &sections)
 {
     QTreeWidget *view = m_ui->planTree;
     view->clear();
-    QList<QTreeWidgetItem *> sections;
-    for (const QVariant &node : tree) {
-        const QVariantMap section = node.toMap();
-        auto *item = new QTreeWidgetItem(QStringList{section.value(QStringLiteral("name")).toString()});
+    QList<QTreeWidgetItem *> headings;
+    for (const PlanSection &section : sections) {
+        auto *item = new QTreeWidgetItem(QStringList{section.name});
         QFont bold = item->font(0);
         bold.setBold(true);
         item->setFont(0, bold);
-        const QVariantList children = section.value(QStringLiteral("children")).toList();
         QList<QTreeWidgetItem *> leaves;
-        leaves.reserve(children.size());
-        for (const QVariant &child : children)
-            leaves.append(new QTreeWidgetItem(QStringList{child.toMap().value(QStringLiteral("name")).toString()}));
+        leaves.reserve(section.children.size());
+        for (const QString &child : section.children)
+            leaves.append(new QTreeWidgetItem(QStringList{child}));
         item->addChildren(leaves);
-        sections.append(item);
+        headings.append(item);
     }
-    view->addTopLevelItems(sections);
+    view->addTopLevelItems(headings);
     view->expandAll();
     view->clearSelection();
     view->setCurrentItem(nullptr);

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "dorvane/planning/UninstallPlan.h"
+
 #include <QDialog>
-#include <QVariantList>
 
 #include <memory>
 
@@ -23,8 +24,8 @@ public:
     explicit UninstallPanel(QWidget *window);
     ~UninstallPanel() override;
 
-    // Nodes {"name": text, "children": [{"name": text}, ...]}, in order.
-    void setTree(const QVariantList &tree);
+    // The plan's sections, each heading with its leaves, in order.
+    void setTree(const QList<PlanSection> &sections);
     void setContinueTitle(const QString &title);
     QTreeWidget *tree() const;
 
