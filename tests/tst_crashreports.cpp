@@ -1,5 +1,5 @@
 #include "kestrum/CrashReporter.h"
-#include "kestrum/CrashSignalHandler.h"
+#include "platform/CrashSignalHandler.h"
 #include "kestrum/Dispatch.h"
 #include "kestrum/Format.h"
 #include "kestrum/Kestrum.h"
@@ -26,6 +26,7 @@
 #include <unistd.h>
 
 using namespace kestrum;
+using namespace platform;
 
 namespace {
 

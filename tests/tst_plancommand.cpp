@@ -275,7 +275,7 @@ void PlanCommandTest::usageErrors()
 
 void PlanCommandTest::removesNothing()
 {
-    const QString preferences = platform::Volume::physicalPath(platform::UserDefaults::standard().logicalFilePath());
+    const QString preferences = platform::Volume::physicalPath(platform::LogicalPath::make(platform::UserDefaults::standard().logicalFilePath()));
     const QMap<QString, QString> before = snapshot(m_volume->root(), preferences);
     QStringList everything{"plan", "--json"};
     for (const PackageRecord &record : m_catalogue->installerPackages) {

@@ -49,6 +49,8 @@ private Q_SLOTS:
     void treeOfThePlannedVolume();
     void emptySelectionGivesAnEmptyTree();
     void neverRemovesWhatItMustKeep();
+    void oddSpellingsNeverReachTheRemovalLists_data();
+    void oddSpellingsNeverReachTheRemovalLists();
 
 private:
     Catalogue write(const QList<Package> &packages, const QStringList &protect = {});
@@ -466,7 +468,7 @@ void PlannerTest::generatedItems()
     for (const QString &path : expected)
         expanded << expand(path);
     QCOMPARE(plan.removeGenerated, expanded);
-    QCOMPARE(plan.removeRemaining, QStringList{"/Applications/Quill.app/"});
+    QCOMPARE(plan.removeRemaining, QStringList{"/Applications/Quill.app"});
 }
 
 // The application folders: those that exist, not made unique, a protected
@@ -485,13 +487,12 @@ void PlannerTest::applicationFolders()
     const QList<PackageRecord> both = select(catalogue, {"com.example.first", "com.example.second"});
     const UninstallPlan unprotected = UninstallPlanner::plan(both, catalogue, false);
     QCOMPARE(unprotected.removeRemaining,
-             (QStringList{"/Applications/Here.app/", "/Applications/Locked.app/", "/Applications/Here.app/"}));
+             (QStringList{"/Applications/Here.app", "/Applications/Locked.app", "/Applications/Here.app"}));
 
     if (m_protected.isEmpty())
         QSKIP("setting the immutable flag needs root (CAP_LINUX_IMMUTABLE) and a file system that keeps it");
     const UninstallPlan plan = UninstallPlanner::plan(both, catalogue, true);
-    QCOMPARE(plan.removeRemaining, (QStringList{"/Applications/Here.app/", "/Applications/Here.app/"}));
-    QVERIFY(!plan.protectedPaths.contains("/Applications/Locked.app/"));
+    QCOMPARE(plan.removeRemaining, (QStringList{"/Applications/Here.app", "/Applications/Here.app"}));
     QVERIFY(plan.protectedPaths.contains("/Applications/Locked.app"));   // the bill's folder entry
 }
 
@@ -527,7 +528,7 @@ void PlannerTest::overlapDropsGeneratedItems()
     } else {
         QVERIFY(plan.removeGenerated.contains(expand("~/Library/Preferences/com.example.shared.plist")));
         QVERIFY(plan.removeGenerated.contains(expand("~/Library/Application Support/Shared")));
-        QCOMPARE(plan.removeRemaining, QStringList{"/Applications/Shared.app/"});
+        QCOMPARE(plan.removeRemaining, QStringList{"/Applications/Shared.app"});
         QCOMPARE(listsHolding(plan, "/Applications/Shared.app"), QStringList{"removeFolders"});
     }
     // Its own files are planned either way.
@@ -783,6 +784,51 @@ void PlannerTest::neverRemovesWhatItMustKeep()
         if (path.startsWith("/Library/Extensions/"))
             QVERIFY2(plan.protectedPaths.contains(path), qPrintable(path));
     }
+}
+
+void PlannerTest::oddSpellingsNeverReachTheRemovalLists_data()
+{
+    QTest::addColumn<QString>("prefix");
+    for (const char *prefix : {"Applications/..", "./", ".", "//", "/./", "/Library/../"})
+        QTest::newRow(prefix) << QString::fromLatin1(prefix);
+}
+
+// A receipt that spells its install folder oddly names the same places as
+// the base system's receipt; the system's files stay ignored and shared
+// whatever the spelling, and so does the home folder given with a slash.
+void PlannerTest::oddSpellingsNeverReachTheRemovalLists()
+{
+    QFETCH(QString, prefix);
+    const QStringList system{"bin", "bin/echo", "usr", "usr/bin", "usr/bin/tool", "private", "private/etc",
+                             "private/etc/hosts", "Library", "Library/Shared", "Library/Shared/common.dat"};
+    Package base = package("com.apple.pkg.BSD", {});
+    Package hostile = package("com.example.hostile", {});
+    for (const QString &path : system) {
+        const bool folder = !path.contains('.') && path != "bin/echo" && path != "usr/bin/tool";
+        base.paths << (folder ? PathItem::folder(path) : PathItem::file(path, 10));
+        PathItem listed = folder ? PathItem::folder(path) : PathItem::file(path, 10);
+        listed.onDisk = false;   // the base system wrote them; these are the same places
+        hostile.paths << listed;
+    }
+    base.prefix = "/";
+    hostile.prefix = prefix;
+    m_builder->addReceipt(base);
+    m_builder->addReceipt(hostile);
+    QString error;
+    QVERIFY2(m_builder->write(&error), qPrintable(error));
+    QVERIFY(platform::Volume::configure(m_volume->root(), m_volume->home() + "/"));
+    const Catalogue catalogue = CatalogueScanner::scan(kMinus).value_or(Catalogue());
+    const QStringList hostileFiles = catalogue.filesForPackage.value("com.example.hostile");
+    QCOMPARE(hostileFiles, catalogue.filesForPackage.value("com.apple.pkg.BSD"));
+
+    kestrum::DefaultsKey(Settings::kIgnoredSystemFolders).setDefaultArray(Settings::defaultIgnoredSystemFolders());
+    const UninstallPlan plan = UninstallPlanner::plan(select(catalogue, {"com.example.hostile"}), catalogue, true);
+    QVERIFY(plan.removeFiles.isEmpty());
+    QVERIFY(plan.removeFolders.isEmpty());
+    QCOMPARE(plan.sharedFiles.size(), 1);
+    QCOMPARE(plan.sharedFiles.first().path, QStringLiteral("/Library/Shared/common.dat"));
+    for (const QString &path : hostileFiles)
+        QVERIFY2(platform::LogicalPath::isClean(path), qPrintable(path));
 }
 
 QTEST_GUILESS_MAIN(PlannerTest)

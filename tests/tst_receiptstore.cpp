@@ -143,6 +143,15 @@ void ReceiptStoreTest::installLocation_data()
     QTest::newRow("user relative") << int(Package::User) << "Applications" << "/Users/tester/Applications/";
     QTest::newRow("user root") << int(Package::User) << "/" << "/Users/tester/";
     QTest::newRow("legacy") << int(Package::Legacy) << "/Library/Fonts" << "/Library/Fonts/";
+    // Odd spellings name the place they lead to; a user package's prefix
+    // never leaves the home folder.
+    QTest::newRow("climbing") << int(Package::System) << "Applications/.." << "/";
+    QTest::newRow("dot slash") << int(Package::System) << "./" << "/";
+    QTest::newRow("dot") << int(Package::System) << "." << "/";
+    QTest::newRow("double slash") << int(Package::System) << "//" << "/";
+    QTest::newRow("slash dot slash") << int(Package::System) << "/./" << "/";
+    QTest::newRow("user climbing out") << int(Package::User) << "../../.." << "/Users/tester/";
+    QTest::newRow("legacy climbing") << int(Package::Legacy) << "Library/../" << "/";
 }
 
 void ReceiptStoreTest::installLocation()
@@ -153,11 +162,13 @@ void ReceiptStoreTest::installLocation()
     Package item = receipt("com.example.where", Package::Location(location));
     item.prefix = prefix;
     item.paths = {PathItem::file("file", 10)};
+    item.paths.first().onDisk = !prefix.contains(".."); // the generator writes no climbing path
     QList<PackageRecord> records = writeAndRead({item});
     QCOMPARE(records.size(), 1);
-    QCOMPARE(PackageHelperNative::installLocationForPackage(records.first()), expected);
+    const platform::LogicalPath folder = PackageHelperNative::installLocationForPackage(records.first());
+    QCOMPARE(folder.toFolderString(), expected);
     QVERIFY(!records.first().isDamaged());
-    QCOMPARE(PackageHelperNative::getFilesForPackage(records.first(), expected), QStringList{expected + "file"});
+    QCOMPARE(PackageHelperNative::getFilesForPackage(records.first(), folder), QStringList{expected + "file"});
 }
 
 void ReceiptStoreTest::filesFollowTheBillWithTheirPrefix()
@@ -168,7 +179,7 @@ void ReceiptStoreTest::filesFollowTheBillWithTheirPrefix()
                   PathItem::file("Tool.app/Contents/Info.plist", 10), PathItem::link("Tool.app/Current", "Contents")};
     QList<PackageRecord> records = writeAndRead({item});
     PackageRecord &record = records.first();
-    const QString location = PackageHelperNative::installLocationForPackage(record);
+    const platform::LogicalPath location = PackageHelperNative::installLocationForPackage(record);
     const QStringList files = PackageHelperNative::getFilesForPackage(record, location);
     // The bill's order: a folder before its contents, names bytewise.
     QCOMPARE(files, (QStringList{"/Applications/Tool.app", "/Applications/Tool.app/Contents",
@@ -181,7 +192,7 @@ void ReceiptStoreTest::carriageReturnIsDropped()
     Package item = receipt("com.example.icon");
     item.paths = {PathItem::folder("Library"), PathItem::file(QStringLiteral("Library/Icon\r"), 4)};
     QList<PackageRecord> records = writeAndRead({item});
-    const QStringList files = PackageHelperNative::getFilesForPackage(records.first(), "/");
+    const QStringList files = PackageHelperNative::getFilesForPackage(records.first(), platform::LogicalPath());
     QCOMPARE(files, (QStringList{"/Library", "/Library/Icon"}));
 }
 
@@ -238,7 +249,7 @@ void ReceiptStoreTest::badReceipts()
     if (kept) {
         // Within one folder the order is the file system's own.
         PackageRecord &record = records[records.first().packageIdentifier() == "com.example.bad" ? 0 : 1];
-        const QString location = PackageHelperNative::installLocationForPackage(record);
+        const platform::LogicalPath location = PackageHelperNative::installLocationForPackage(record);
         QCOMPARE(PackageHelperNative::getFilesForPackage(record, location).size(), files);
         QCOMPARE(record.isDamaged(), damaged);
         QCOMPARE(record.contains(PackageKey::IsDamaged), damaged);
@@ -314,11 +325,11 @@ void ReceiptStoreTest::unopenableReceiptStillListsFiles()
     QVERIFY(plist.open(QIODevice::WriteOnly | QIODevice::Truncate));
     plist.write("not a property list");
     plist.close();
-    QCOMPARE(PackageHelperNative::installLocationForPackage(record), QStringLiteral("/"));
+    QVERIFY(PackageHelperNative::installLocationForPackage(record).isRoot());
     QVERIFY(record.isDamaged());
     QVERIFY(wasLogged(kestrum::LogError,
                       "Error: failed to get PKReceipt for the damaged package, which should be removed: "));
-    QCOMPARE(PackageHelperNative::getFilesForPackage(record, "/").size(), 3);
+    QCOMPARE(PackageHelperNative::getFilesForPackage(record, platform::LogicalPath()).size(), 3);
 }
 
 void ReceiptStoreTest::realSampleInfoPlistAsLegacyBundle()
@@ -335,11 +346,11 @@ void ReceiptStoreTest::realSampleInfoPlistAsLegacyBundle()
     const QVariantMap info =
         platform::PropertyList::readFile(DORVANE_SAMPLES_DIR "/pyobjc-InstallerPluginsTestPackage-Info.plist").toMap();
     QCOMPARE(records.first().packageIdentifier(), info.value("CFBundleIdentifier").toString());
-    const QString location = PackageHelperNative::installLocationForPackage(records.first());
+    const QString location = PackageHelperNative::installLocationForPackage(records.first()).toFolderString();
     QCOMPARE(location, info.value("IFPkgFlagDefaultLocation").toString().endsWith('/')
                            ? info.value("IFPkgFlagDefaultLocation").toString()
                            : info.value("IFPkgFlagDefaultLocation").toString() + '/');
-    const QStringList files = PackageHelperNative::getFilesForPackage(records.first(), location);
+    const QStringList files = PackageHelperNative::getFilesForPackage(records.first(), platform::LogicalPath::make(location));
     QVERIFY(!files.isEmpty());
     for (const QString &file : files)
         QVERIFY2(file.startsWith(location) && !file.contains("/./"), qPrintable(file));

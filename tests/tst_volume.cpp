@@ -1,9 +1,18 @@
+#include "kestrum/DefaultsKey.h"
+#include "kestrum/FileSystem.h"
+#include "platform/UserDefaults.h"
 #include "platform/Volume.h"
 #include "support/VolumeFixture.h"
 
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
+using platform::Follow;
+using platform::LogicalPath;
 using platform::Volume;
 
 class VolumeTest : public QObject
@@ -11,48 +20,72 @@ class VolumeTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void physicalPathStaysBelowRoot_data();
-    void physicalPathStaysBelowRoot();
-    void logicalPathOfPhysical();
+    void pathsAreCleanedOnce_data();
+    void pathsAreCleanedOnce();
+    void childNeverClimbsAboveItsFolder();
     void linksResolveInsideTheVolume_data();
     void linksResolveInsideTheVolume();
-    void linkLoopGivesNothing();
+    void linksNeverLeadOutOfTheRoot_data();
+    void linksNeverLeadOutOfTheRoot();
+    void loopsAndLongPathsGiveAnAnswer();
+    void onlyRegularFilesAreRead();
     void realRootMapsToItself();
 };
 
-void VolumeTest::physicalPathStaysBelowRoot_data()
+void VolumeTest::pathsAreCleanedOnce_data()
 {
-    QTest::addColumn<QString>("logical");
-    QTest::addColumn<QString>("expected"); // relative to the root
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("macLinks");   // the volume has /etc, /tmp and /var leading into /private
+    QTest::addColumn<QString>("expected");
 
-    QTest::newRow("plain") << "/Applications/Foo.app" << "/Applications/Foo.app";
-    QTest::newRow("trailing slash kept") << "/private/var/db/receipts/" << "/private/var/db/receipts/";
-    QTest::newRow("climbing above root") << "/../../../etc/passwd" << "/etc/passwd";
-    QTest::newRow("climbing in the middle") << "/Library/../../..//etc" << "/etc";
-    QTest::newRow("dots and doubled slashes") << "/a/./b//c/." << "/a/b/c";
-    QTest::newRow("home") << "~/Library/Preferences" << "/Users/tester/Library/Preferences";
-    QTest::newRow("home alone") << "~" << "/Users/tester";
-    QTest::newRow("home climbing") << "~/../../../x" << "/x";
-    QTest::newRow("relative counts from root") << "Applications" << "/Applications";
-    QTest::newRow("root") << "/" << "";
+    QTest::newRow("plain") << "/Applications/Foo.app" << true << "/Applications/Foo.app";
+    QTest::newRow("trailing slash") << "/private/var/db/receipts/" << true << "/private/var/db/receipts";
+    QTest::newRow("climbing above root") << "/../../../etc/passwd" << false << "/etc/passwd";
+    QTest::newRow("climbing in the middle") << "/Applications/../bin/echo" << true << "/bin/echo";
+    QTest::newRow("relative climbing") << "Applications/.." << true << "/";
+    QTest::newRow("dots and doubled slashes") << "/a/./b//c/." << true << "/a/b/c";
+    QTest::newRow("only slashes") << "//" << true << "/";
+    QTest::newRow("slash dot slash") << "/./" << true << "/";
+    QTest::newRow("empty") << "" << true << "/";
+    QTest::newRow("home") << "~/Library/Preferences/" << true << "/Users/tester/Library/Preferences";
+    QTest::newRow("home alone") << "~" << true << "/Users/tester";
+    QTest::newRow("home climbing") << "~/../../../x" << true << "/x";
+    QTest::newRow("tilde inside is a name") << "/a/~/b" << true << "/a/~/b";
+    QTest::newRow("tmp on a Mac volume") << "/tmp/x" << true << "/private/tmp/x";
+    QTest::newRow("etc itself on a Mac volume") << "/etc/" << true << "/private/etc";
+    QTest::newRow("var reached by climbing") << "/private/../var/db" << true << "/private/var/db";
+    QTest::newRow("tmp on a plain volume") << "/tmp/x" << false << "/tmp/x";
 }
 
-void VolumeTest::physicalPathStaysBelowRoot()
+void VolumeTest::pathsAreCleanedOnce()
 {
-    QFETCH(QString, logical);
+    QFETCH(QString, text);
+    QFETCH(bool, macLinks);
     QFETCH(QString, expected);
     VolumeFixture volume;
-    QCOMPARE(Volume::physicalPath(logical), volume.root() + expected);
+    if (macLinks) {
+        for (const char *name : {"etc", "tmp", "var"}) {
+            QVERIFY(volume.makeFolder(QStringLiteral("/private/") + QLatin1String(name)));
+            QVERIFY(volume.makeLink(QLatin1Char('/') + QLatin1String(name), QStringLiteral("private/") + QLatin1String(name)));
+        }
+    }
+    // The home folder is given with a trailing slash, as a user may type it.
+    QVERIFY(Volume::configure(volume.root(), QStringLiteral("/Users/tester/")));
+    const LogicalPath path = LogicalPath::make(text);
+    QCOMPARE(path.toString(), expected);
+    QVERIFY(LogicalPath::isClean(path.toString()));
+    QCOMPARE(LogicalPath::make(path.toString()), path);
 }
 
-void VolumeTest::logicalPathOfPhysical()
+void VolumeTest::childNeverClimbsAboveItsFolder()
 {
-    VolumeFixture volume;
-    QCOMPARE(Volume::logicalPath(volume.root() + "/Applications/x"), QStringLiteral("/Applications/x"));
-    QCOMPARE(Volume::logicalPath(volume.root()), QStringLiteral("/"));
-    // A sibling whose name merely begins with the root's is outside it.
-    QCOMPARE(Volume::logicalPath(volume.root() + "sibling/x"), QString());
-    QCOMPARE(Volume::logicalPath(QStringLiteral("/etc/passwd")), QString());
+    const LogicalPath folder = LogicalPath::make(u"/Library/Caches");
+    QCOMPARE(folder.child(u"com.example.app").toString(), QStringLiteral("/Library/Caches/com.example.app"));
+    QCOMPARE(folder.child(u"../../../etc").toString(), QStringLiteral("/Library/Caches/etc"));
+    QCOMPARE(folder.child(u"").toString(), folder.toString());
+    QVERIFY(folder.child(u"a/b").isWithin(folder));
+    QVERIFY(!LogicalPath::make(u"/Library/CachesOld").isWithin(folder));
+    QVERIFY(folder.isWithin(LogicalPath()));
 }
 
 void VolumeTest::linksResolveInsideTheVolume_data()
@@ -63,11 +96,11 @@ void VolumeTest::linksResolveInsideTheVolume_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("absolute target counts from the volume root")
-        << "/var" << "/private/var" << "/var/db" << "/private/var/db";
-    QTest::newRow("relative target") << "/tmp" << "private/tmp" << "/tmp/x" << "/private/tmp/x";
-    QTest::newRow("absolute link to root") << "/Library/up" << "/" << "/Library/up/etc" << "/etc";
+        << "/opt/var" << "/private/var" << "/opt/var/db" << "/private/var/db";
+    QTest::newRow("relative target") << "/opt/tmp" << "../private/tmp" << "/opt/tmp/x" << "/private/tmp/x";
+    QTest::newRow("absolute link to root") << "/Library/up" << "/" << "/Library/up/real" << "/real";
     QTest::newRow("relative climbing beyond root")
-        << "/Library/out" << "../../../../../.." << "/Library/out/etc/passwd" << "/etc/passwd";
+        << "/Library/out" << "../../../../../.." << "/Library/out/real/x" << "/real/x";
     QTest::newRow("chain of links") << "/a" << "/b" << "/a/c" << "/real/c";
 }
 
@@ -80,36 +113,114 @@ void VolumeTest::linksResolveInsideTheVolume()
     VolumeFixture volume;
     volume.makeFolder("/private/var/db");
     volume.makeFolder("/private/tmp");
+    volume.makeFolder("/Library");
     volume.makeFolder("/real");
     volume.makeLink("/b", "/real");
     QVERIFY(volume.makeLink(link, target));
 
-    QCOMPARE(Volume::resolvedLogicalPath(asked), expected);
-    QCOMPARE(Volume::resolvedPhysicalPath(asked, true), volume.root() + expected);
+    QCOMPARE(Volume::resolved(LogicalPath::make(asked))->toString(), expected);
     // Without following the final link, the link itself is named.
-    QCOMPARE(Volume::resolvedLogicalPath(link, false), link);
+    QCOMPARE(Volume::resolved(LogicalPath::make(link), Follow::NotFinal)->toString(), link);
+    QVERIFY(Volume::status(LogicalPath::make(link), Follow::NotFinal)->isLink());
 }
 
-void VolumeTest::linkLoopGivesNothing()
+// Links a hostile disk may carry, each pointing at a folder of the host
+// outside the volume: nothing is read, written or listed there.
+void VolumeTest::linksNeverLeadOutOfTheRoot_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<bool>("relative");
+
+    QTest::newRow("preferences folder") << "~/Library/Preferences" << false;
+    QTest::newRow("support folder") << "~/Library/Application Support" << false;
+    QTest::newRow("reports folder") << "~/Library/Logs" << false;
+    QTest::newRow("receipts folder") << "/private/var/db/receipts" << false;
+    QTest::newRow("climbing out") << "~/Library/Preferences" << true;
+}
+
+void VolumeTest::linksNeverLeadOutOfTheRoot()
+{
+    QFETCH(QString, link);
+    QFETCH(bool, relative);
+    QTemporaryDir outside;
+    QVERIFY(outside.isValid());
+    QFile secret(outside.filePath("secret.plist"));
+    QVERIFY(secret.open(QIODevice::WriteOnly));
+    secret.write("host file");
+    secret.close();
+
+    VolumeFixture volume;
+    const QString physicalLink = volume.physical(link);
+    QVERIFY(QDir().mkpath(QFileInfo(physicalLink).absolutePath()));
+    const QString target = relative ? QStringLiteral("../../../../../../../../../..") + outside.path() : outside.path();
+    QVERIFY(QFile::link(target, physicalLink));
+
+    const LogicalPath inside = LogicalPath::make(link).child(u"secret.plist");
+    QVERIFY(!Volume::readFile(inside, 1 << 20));
+    QVERIFY(!Volume::status(inside, Follow::Final));
+    QVERIFY(!Volume::list(LogicalPath::make(link)));
+    QVERIFY(!Volume::writeFile(LogicalPath::make(link).child(u"written.plist"), "x"));
+    kestrum::setContents(inside.toString(), "overwritten");
+    QVERIFY(!kestrum::contents(inside.toString()));
+    QCOMPARE(kestrum::dirContents(link), std::nullopt);
+    // The preference file goes where the volume says, never to the host.
+    kestrum::DefaultsKey(QStringLiteral("VolumeTestKey")).setDefaultInt(7);
+
+    QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList{"secret.plist"});
+    QVERIFY(secret.open(QIODevice::ReadOnly));
+    QCOMPARE(secret.readAll(), QByteArrayLiteral("host file"));
+}
+
+void VolumeTest::loopsAndLongPathsGiveAnAnswer()
 {
     VolumeFixture volume;
     volume.makeLink("/loop1", "/loop2");
     volume.makeLink("/loop2", "loop1");
-    QCOMPARE(Volume::resolvedLogicalPath("/loop1/x"), QString());
-    QCOMPARE(Volume::resolvedPhysicalPath("/loop1", true), QString());
-    // The final link itself can still be named.
-    QCOMPARE(Volume::resolvedLogicalPath("/loop1", false), QStringLiteral("/loop1"));
+    QVERIFY(!Volume::resolved(LogicalPath::make(u"/loop1/x")));
+    QVERIFY(!Volume::status(LogicalPath::make(u"/loop1"), Follow::Final));
+    QVERIFY(Volume::status(LogicalPath::make(u"/loop1"), Follow::NotFinal)->isLink());
+    QString error;
+    QVERIFY(!Volume::readFile(LogicalPath::make(u"/loop1"), 100, &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!kestrum::fileExists("/loop1/x"));
+
+    QString deep;
+    for (int i = 0; i < 4000; ++i)
+        deep += QStringLiteral("/a");
+    const LogicalPath longPath = LogicalPath::make(deep);
+    QCOMPARE(longPath.toString().size(), deep.size());
+    QVERIFY(!Volume::status(longPath, Follow::Final));
+    QVERIFY(!Volume::writeFile(longPath, "x"));
+    QVERIFY(!kestrum::fileExists(deep));
+}
+
+void VolumeTest::onlyRegularFilesAreRead()
+{
+    VolumeFixture volume;
+    QVERIFY(volume.writeFile("/Library/small", "12345"));
+    QVERIFY(volume.makeFolder("/Library/folder"));
+    QVERIFY(::mkfifo(QFile::encodeName(volume.physical("/Library/fifo")).constData(), 0644) == 0);
+    QFile sparse(volume.physical("/Library/huge"));
+    QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.resize(qint64(3) << 30));
+    sparse.close();
+
+    QCOMPARE(*Volume::readFile(LogicalPath::make(u"/Library/small"), 5), QByteArrayLiteral("12345"));
+    for (const char *refused : {"/Library/small", "/Library/folder", "/Library/fifo", "/Library/huge"}) {
+        QString error;
+        QVERIFY2(!Volume::readFile(LogicalPath::make(QString::fromLatin1(refused)), 4, &error), refused);
+        QVERIFY2(!error.isEmpty(), refused);
+    }
 }
 
 void VolumeTest::realRootMapsToItself()
 {
-    Volume::configure(QString(), QStringLiteral("/home/someone"));
-    QCOMPARE(Volume::root(), QStringLiteral("/"));
+    QVERIFY(Volume::configure(QString(), QStringLiteral("/home/someone/")));
     QVERIFY(Volume::isRealRoot());
-    QCOMPARE(Volume::physicalPath("/etc/hosts"), QStringLiteral("/etc/hosts"));
-    QCOMPARE(Volume::physicalPath("~/x"), QStringLiteral("/home/someone/x"));
-    QCOMPARE(Volume::logicalPath("/etc/hosts"), QStringLiteral("/etc/hosts"));
-    Volume::configure(QString(), QString());
+    QCOMPARE(Volume::physicalPath(LogicalPath::make(u"~/x")), QStringLiteral("/home/someone/x"));
+    QCOMPARE(Volume::logicalPath(QStringLiteral("/etc/hosts"))->toString(), QStringLiteral("/etc/hosts"));
+    QVERIFY(Volume::status(LogicalPath::make(u"/proc/self"), Follow::NotFinal));
+    QVERIFY(Volume::configure(QString(), QString()));
 }
 
 QTEST_GUILESS_MAIN(VolumeTest)

@@ -269,7 +269,7 @@ void VolumeGeneratorTest::receiptsCarryTheInstallerKeys()
         const QVariant value = platform::PropertyList::readFile(builder.physicalPath(builder.receiptPath(package)), &problem);
         QVERIFY2(value.typeId() == QMetaType::QVariantMap, qPrintable(package.identifier + QLatin1String(": ") + problem));
         const QVariantMap receipt = value.toMap();
-        const auto prefix = platform::PackageReceipt::openWithBOMPath(builder.billPath(package));
+        const auto prefix = platform::PackageReceipt::openWithBOMPath(platform::LogicalPath::make(builder.billPath(package)));
         QVERIFY2(prefix && prefix->installPrefixPath(), qPrintable(package.identifier));
         if (package.location == Package::Legacy) {
             // The identifier the store derives: CFBundleIdentifier, else
@@ -322,12 +322,12 @@ void VolumeGeneratorTest::damagedReceiptsFailTheWayTheyShould()
     const Package prism = package("com.lumenfold.Prism");
     QCOMPARE(prism.billDamage, Damage::Unopenable);
     QVERIFY(QFileInfo::exists(builder.physicalPath(builder.billPath(prism))));
-    QVERIFY(!platform::PackageBOM::openWithBOMPath(builder.billPath(prism)));
-    QVERIFY(platform::PackageReceipt::openWithBOMPath(builder.billPath(prism)));
+    QVERIFY(!platform::PackageBOM::openWithBOMPath(platform::LogicalPath::make(builder.billPath(prism))));
+    QVERIFY(platform::PackageReceipt::openWithBOMPath(platform::LogicalPath::make(builder.billPath(prism))));
 
     // Opens, but listing fails: the exception case, not flagged.
     const Package helper = package("com.lumenfold.PrismHelper");
-    const auto opened = platform::PackageBOM::openWithBOMPath(builder.billPath(helper));
+    const auto opened = platform::PackageBOM::openWithBOMPath(platform::LogicalPath::make(builder.billPath(helper)));
     QVERIFY(opened);
     QString why;
     QVERIFY(!opened->paths(&why));

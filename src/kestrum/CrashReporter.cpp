@@ -56,11 +56,11 @@ QStringList sortedEntries(const QString &folder)
 // nothing when its attributes cannot be read.
 std::optional<QDateTime> modificationDate(const QString &logical)
 {
-    const QString physical = platform::Volume::resolvedPhysicalPath(logical, false);
-    struct stat info {};
-    if (physical.isEmpty() || ::lstat(QFile::encodeName(physical).constData(), &info) != 0)
+    const std::optional<platform::ItemStatus> status =
+        platform::Volume::status(platform::LogicalPath::make(logical), platform::Follow::NotFinal);
+    if (logical.isEmpty() || !status)
         return std::nullopt;
-    return QDateTime::fromMSecsSinceEpoch(qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000);
+    return QDateTime::fromMSecsSinceEpoch(status->modifiedMSecs);
 }
 
 QDateTime lastCrashDate()
@@ -80,7 +80,7 @@ bool isLater(const QDateTime &date, const QDateTime &than)
 
 QStringList RvCrashReporter::reportFolders()
 {
-    return {platform::Volume::expandTilde(QStringLiteral("~/Library/Logs/DiagnosticReports/")),
+    return {platform::LogicalPath::make(u"~/Library/Logs/DiagnosticReports").toFolderString(),
             QStringLiteral("/Library/Logs/DiagnosticReports/")};
 }
 

@@ -24,9 +24,17 @@ DirectoryObserver::~DirectoryObserver()
 bool DirectoryObserver::startObserving(const QString &logicalPath, std::function<void()> onChange)
 {
     stopObserving();
-    const QString physical = platform::Volume::resolvedPhysicalPath(logicalPath, true);
-    if (physical.isEmpty() || !onChange || !QFileInfo(physical).isDir())
+    if (logicalPath.isEmpty() || !onChange)
         return false;
+    // The folder is found inside the volume; the watcher, which only
+    // observes, is then given the place the links led to.
+    const std::optional<platform::LogicalPath> folder =
+        platform::Volume::resolved(platform::LogicalPath::make(logicalPath));
+    const std::optional<platform::ItemStatus> status =
+        folder ? platform::Volume::status(*folder, platform::Follow::NotFinal) : std::nullopt;
+    if (!status || !status->isDirectory())
+        return false;
+    const QString physical = platform::Volume::physicalPath(*folder);
 
     auto watcher = std::make_unique<QFileSystemWatcher>();
     if (!watcher->addPath(physical))

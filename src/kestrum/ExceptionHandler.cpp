@@ -1,6 +1,6 @@
 #include "kestrum/ExceptionHandler.h"
 
-#include "kestrum/CrashSignalHandler.h"
+#include "platform/CrashSignalHandler.h"
 #include "kestrum/Feedback.h"
 #include "kestrum/Format.h"
 
@@ -42,7 +42,7 @@ void terminateHandler()
     // exception in flight (a failed thread join, a pure virtual call).
     const QString name = QStringLiteral("std::terminate");
     const QString description = QStringLiteral("std::terminate was called without an active exception");
-    noteUncaughtExceptionForCrashReport(name.toUtf8(), QByteArray());
+    platform::noteUncaughtExceptionForCrashReport(name.toUtf8(), QByteArray());
     alert_feedback_fatal(name, makeString(" %@ %@ %@ %@", description, QVariant(), QVariant(),
                                           QVariant(callStackSymbols(1))));
 }
@@ -110,7 +110,7 @@ void exceptionHandler(std::exception_ptr exception)
         std::abort();
     t_reporting = true;
     const QString name = exceptionName(exception);
-    noteUncaughtExceptionForCrashReport(name.toUtf8(), exceptionReason(exception).value_or(QString()).toUtf8());
+    platform::noteUncaughtExceptionForCrashReport(name.toUtf8(), exceptionReason(exception).value_or(QString()).toUtf8());
     alert_feedback_fatal(name, exceptionDetails(exception, callStackSymbols(1)));
 }
 

@@ -10,6 +10,8 @@
 #include "platform/Host.h"
 #include "platform/SystemLog.h"
 #include "platform/UserDefaults.h"
+#include "kestrum/FileSystem.h"
+#include "platform/ReadLimits.h"
 #include "platform/Volume.h"
 #include "platform/Workspace.h"
 
@@ -46,10 +48,8 @@ QString preferencesAttachment()
 {
     // Before the shared instance exists, the standard domain's file is the same one.
     const QString path = hx ? hx->prefsPath() : platform::UserDefaults::standard().logicalFilePath();
-    QFile prefs(platform::Volume::physicalPath(path));
-    if (!prefs.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromLatin1(prefs.readAll().toBase64());
+    const std::optional<QByteArray> prefs = contents(path, platform::ReadLimit::kPreferences);
+    return prefs ? QString::fromLatin1(prefs->toBase64()) : QString();
 }
 
 void showFeedback(const QString &message, const QString &details, bool fatal)

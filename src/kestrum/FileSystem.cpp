@@ -1,40 +1,31 @@
 #include "kestrum/FileSystem.h"
 
-#include "platform/FileFlags.h"
 #include "platform/Volume.h"
 
-#include <QDirIterator>
 #include <QFile>
-#include <QSaveFile>
 
-#include <dirent.h>
-#include <sys/stat.h>
-
+using platform::Follow;
+using platform::ItemStatus;
+using platform::LogicalPath;
 using platform::Volume;
+using platform::VolumeFolder;
 
 namespace kestrum {
 
 namespace {
 
-// One item as the file system sees it: where it is physically, and its own
-// status (lstat form). The logical path is resolved inside the volume first,
-// so a link can never lead the question outside the volume's root.
-struct Item
+// Text becomes a path once, here; an empty text names nothing.
+std::optional<LogicalPath> pathOf(const QString &text)
 {
-    QString physical;
-    struct stat status;
-};
+    if (text.isEmpty())
+        return std::nullopt;
+    return LogicalPath::make(text);
+}
 
-std::optional<Item> statItem(const QString &logical, bool followFinal)
+std::optional<ItemStatus> statusOf(const QString &text, Follow follow)
 {
-    if (logical.isEmpty())
-        return std::nullopt;
-    Item item{Volume::resolvedPhysicalPath(logical, followFinal), {}};
-    if (item.physical.isEmpty()) // a link loop
-        return std::nullopt;
-    if (::lstat(QFile::encodeName(item.physical).constData(), &item.status) != 0)
-        return std::nullopt;
-    return item;
+    const std::optional<LogicalPath> path = pathOf(text);
+    return path ? Volume::status(*path, follow) : std::nullopt;
 }
 
 QString appendComponent(QString base, const QString &component)
@@ -55,37 +46,42 @@ QStringList appendedToEach(const QString &base, const QStringList &components)
     return out;
 }
 
-// A folder's entries as paths relative to it, together with the physical
-// folder they lie in. Links inside are listed and never descended into; the
-// folder itself must be a real folder once its links are resolved inside the
-// volume, so an unresolvable link is never handed to the kernel to follow.
-struct Listing
+// Walks a folder through open descriptors: entries are never followed, so a
+// link inside leads nowhere, and a subfolder swapped for a link meanwhile is
+// refused rather than entered. A subfolder that cannot be read is passed over.
+template<typename Visit>
+void walk(const VolumeFolder &folder, const QString &relative, bool recursive, const Visit &visit)
 {
-    QString physicalFolder;
-    QStringList relative;
-};
-
-std::optional<Listing> listFolder(const QString &logical, bool recursive)
-{
-    const std::optional<Item> folder = statItem(logical, true);
-    if (!folder || !S_ISDIR(folder->status.st_mode))
-        return std::nullopt;
-    // QDirIterator cannot tell an unreadable folder from an empty one.
-    DIR *probe = ::opendir(QFile::encodeName(folder->physical).constData());
-    if (!probe)
-        return std::nullopt;
-    ::closedir(probe);
-
-    Listing listing{folder->physical, {}};
-    const QString prefix = appendComponent(folder->physical, QString());
-    QDirIterator it(folder->physical, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    recursive ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
-    while (it.hasNext()) {
-        const QString entry = it.next();
-        if (entry.startsWith(prefix))
-            listing.relative.append(entry.mid(prefix.size()));
+    const std::optional<QList<VolumeFolder::Entry>> entries = folder.entries();
+    if (!entries)
+        return;
+    for (const VolumeFolder::Entry &entry : *entries) {
+        const QString name = QFile::decodeName(entry.name);
+        const QString path = relative.isEmpty() ? name : relative + QLatin1Char('/') + name;
+        visit(folder, entry, path);
+        if (recursive && entry.isDirectory) {
+            if (const std::optional<VolumeFolder> child = folder.openChild(entry.name))
+                walk(*child, path, true, visit);
+        }
     }
-    return listing;
+}
+
+std::optional<VolumeFolder> openFolder(const QString &text)
+{
+    const std::optional<LogicalPath> path = pathOf(text);
+    return path ? VolumeFolder::open(*path) : std::nullopt;
+}
+
+std::optional<QStringList> listFolder(const QString &text, bool recursive)
+{
+    const std::optional<VolumeFolder> folder = openFolder(text);
+    // An unreadable folder is no empty one.
+    if (!folder || !folder->entries())
+        return std::nullopt;
+    QStringList relative;
+    walk(*folder, QString(), recursive,
+         [&](const VolumeFolder &, const VolumeFolder::Entry &, const QString &entryPath) { relative.append(entryPath); });
+    return relative;
 }
 
 // The Mac's resolution drops a leading "/private" when what is left names an
@@ -119,42 +115,36 @@ QList<QUrl> urlsBelow(const QUrl &url, const QStringList &relative)
 
 bool fileExists(const QString &path)
 {
-    // Resolution stops short of a link only on a loop or an unreadable link:
-    // neither leads anywhere, so neither exists.
-    const std::optional<Item> item = statItem(path, true);
-    return item && !S_ISLNK(item->status.st_mode);
+    // A dangling link, a loop or an over-long path leads nowhere.
+    return statusOf(path, Follow::Final).has_value();
 }
 
 bool fileIsRestricted(const QString &path)
 {
-    const std::optional<Item> item = statItem(path, false);
-    return item && platform::FileFlags::isImmutable(item->physical);
+    const std::optional<ItemStatus> status = statusOf(path, Follow::NotFinal);
+    return status && status->immutable;
 }
 
 bool fileIsAlias(const QString &path)
 {
-    const std::optional<Item> item = statItem(path, false);
-    return item && S_ISLNK(item->status.st_mode);
+    const std::optional<ItemStatus> status = statusOf(path, Follow::NotFinal);
+    return status && status->isLink();
 }
 
 QString fileAliasTarget(const QString &path)
 {
-    if (path.isEmpty())
-        return QString();
-    const QString target = Volume::resolvedLogicalPath(path, true);
-    return fileExists(target) ? target : QString();
+    const std::optional<LogicalPath> logical = pathOf(path);
+    const std::optional<LogicalPath> target = logical ? Volume::resolved(*logical) : std::nullopt;
+    return target && Volume::status(*target, Follow::Final) ? target->toString() : QString();
 }
 
 QString stringByResolvingSymlinksInPathFixed(const QString &path)
 {
-    if (path.isEmpty())
+    const std::optional<LogicalPath> logical = pathOf(path);
+    if (!logical)
         return path;
-    QString resolved = Volume::resolvedLogicalPath(path, true);
-    if (resolved.isEmpty())
-        resolved = Volume::expandTilde(path);
-    if (resolved.size() > 1 && resolved.endsWith(QLatin1Char('/')))
-        resolved.chop(1);
-    resolved = withoutPrivatePrefix(resolved);
+    const std::optional<LogicalPath> target = Volume::resolved(*logical);
+    QString resolved = withoutPrivatePrefix((target ? *target : *logical).toString());
     for (const char *prefix : {"/etc/", "/tmp/", "/var/"}) {
         if (resolved.startsWith(QLatin1String(prefix)))
             return QStringLiteral("/private") + resolved;
@@ -164,51 +154,47 @@ QString stringByResolvingSymlinksInPathFixed(const QString &path)
 
 quint64 fileSize(const QString &path)
 {
-    const std::optional<Item> item = statItem(path, false);
-    return item ? static_cast<quint64>(item->status.st_size) : 0;
+    const std::optional<ItemStatus> status = statusOf(path, Follow::NotFinal);
+    return status ? status->size : 0;
 }
 
 std::optional<FileAttributes> fileAttributes(const QString &path)
 {
-    const std::optional<Item> item = statItem(path, false);
-    if (!item)
+    const std::optional<ItemStatus> status = statusOf(path, Follow::NotFinal);
+    if (!status)
         return std::nullopt;
     FileAttributes attributes;
-    const mode_t mode = item->status.st_mode;
-    attributes.type = S_ISREG(mode)   ? FileAttributes::Type::File
-                      : S_ISDIR(mode) ? FileAttributes::Type::Directory
-                      : S_ISLNK(mode) ? FileAttributes::Type::Link
-                                      : FileAttributes::Type::Other;
-    attributes.size = static_cast<quint64>(item->status.st_size);
+    attributes.type = status->isFile()        ? FileAttributes::Type::File
+                      : status->isDirectory() ? FileAttributes::Type::Directory
+                      : status->isLink()      ? FileAttributes::Type::Link
+                                              : FileAttributes::Type::Other;
+    attributes.size = status->size;
     return attributes;
 }
 
 quint64 directorySize(const QString &path)
 {
-    const std::optional<Listing> listing = listFolder(path, true);
-    if (!listing)
+    const std::optional<VolumeFolder> folder = openFolder(path);
+    if (!folder)
         return 0;
     quint64 total = 0;
-    for (const QString &relative : listing->relative) {
-        struct stat status;
-        const QString physical = appendComponent(listing->physicalFolder, relative);
-        if (::lstat(QFile::encodeName(physical).constData(), &status) != 0 || S_ISDIR(status.st_mode))
-            continue;
-        total += static_cast<quint64>(status.st_size);
-    }
+    walk(*folder, QString(), true, [&](const VolumeFolder &in, const VolumeFolder::Entry &entry, const QString &) {
+        if (entry.isDirectory)
+            return;
+        if (const std::optional<ItemStatus> status = in.statusOf(entry.name); status && !status->isDirectory())
+            total += status->size;
+    });
     return total;
 }
 
 std::optional<QStringList> dirContents(const QString &path)
 {
-    const std::optional<Listing> listing = listFolder(path, false);
-    return listing ? std::optional<QStringList>(listing->relative) : std::nullopt;
+    return listFolder(path, false);
 }
 
 std::optional<QStringList> dirContentsRecursive(const QString &path)
 {
-    const std::optional<Listing> listing = listFolder(path, true);
-    return listing ? std::optional<QStringList>(listing->relative) : std::nullopt;
+    return listFolder(path, true);
 }
 
 std::optional<QStringList> dirContentsAbsolute(const QString &path)
@@ -226,7 +212,7 @@ std::optional<QStringList> dirContentsRecursiveAbsolute(const QString &path)
 QString uniqueFile(const QString &path)
 {
     // A dangling link counts as taken: writing there would write through it.
-    if (!statItem(path, false))
+    if (!statusOf(path, Follow::NotFinal))
         return path;
     QString stem = path;
     while (stem.size() > 1 && stem.endsWith(QLatin1Char('/')))
@@ -241,48 +227,32 @@ QString uniqueFile(const QString &path)
     for (qint64 counter = 0;; ++counter) {
         // One-pass arg(), so that a "%2" inside the name is never substituted.
         const QString candidate = QStringLiteral("%1-%2.%3").arg(stem, QString::number(counter), extension);
-        if (!statItem(candidate, false))
+        if (!statusOf(candidate, Follow::NotFinal))
             return candidate;
     }
 }
 
-std::optional<QByteArray> contents(const QString &path)
+std::optional<QByteArray> contents(const QString &path, qint64 maxBytes)
 {
     // Only regular files: opening a fifo or a device could block or act.
-    const std::optional<Item> item = statItem(path, true);
-    if (!item || !S_ISREG(item->status.st_mode))
-        return std::nullopt;
-    QFile file(item->physical);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return file.readAll();
+    const std::optional<LogicalPath> logical = pathOf(path);
+    return logical ? Volume::readFile(*logical, maxBytes) : std::nullopt;
 }
 
 void setContents(const QString &path, const QByteArray &data)
 {
-    if (path.isEmpty())
-        return;
-    const QString physical = Volume::resolvedPhysicalPath(path, true);
-    if (physical.isEmpty())
-        return;
-    QSaveFile file(physical);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(data);
-        file.commit();
-    }
+    if (const std::optional<LogicalPath> logical = pathOf(path))
+        Volume::writeFile(*logical, data);
 }
 
 bool isWriteablePath(const QString &path)
 {
-    if (path.isEmpty() || statItem(path, false))
+    const std::optional<LogicalPath> logical = pathOf(path);
+    if (!logical || Volume::status(*logical, Follow::NotFinal))
         return false;
-    const QString physical = Volume::resolvedPhysicalPath(path, false);
-    if (physical.isEmpty())
+    if (!Volume::writeFile(*logical, QByteArrayLiteral("TEST")))
         return false;
-    QSaveFile file(physical);
-    if (!file.open(QIODevice::WriteOnly) || file.write(QByteArrayLiteral("TEST")) != 4 || !file.commit())
-        return false;
-    QFile::remove(physical);
+    Volume::removeItem(*logical);
     return true;
 }
 
@@ -319,8 +289,8 @@ bool fileIsAlias(const QUrl &url)
 bool fileIsDirectory(const QUrl &url)
 {
     const std::optional<QString> path = localPath(url);
-    const std::optional<Item> item = path ? statItem(*path, false) : std::nullopt;
-    return item && S_ISDIR(item->status.st_mode);
+    const std::optional<ItemStatus> status = path ? statusOf(*path, Follow::NotFinal) : std::nullopt;
+    return status && status->isDirectory();
 }
 
 quint64 fileSize(const QUrl &url)

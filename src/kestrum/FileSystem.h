@@ -11,8 +11,8 @@
 // The program's vocabulary for asking about paths and file URLs. Every path
 // taken or given back here is a LOGICAL path on the volume being worked on
 // ("/Applications/Foo.app", "~" allowed); the physical item is found through
-// platform::Volume, and symbolic links are resolved inside the volume, so no
-// answer ever comes from outside it. A file URL's path is a logical path too.
+// platform::Volume's door, and symbolic links are resolved inside the volume,
+// so no answer ever comes from outside it. A file URL's path is a logical path too.
 //
 // Nothing here reports an error: a question that cannot be answered gives
 // false, 0, an empty path or std::nullopt, as each declaration says. Every
@@ -79,11 +79,14 @@ std::optional<QStringList> dirContentsRecursiveAbsolute(const QString &path);  /
 // extension gives "name-N.".
 QString uniqueFile(const QString &path);
 
-// The whole regular file (a final link followed), std::nullopt otherwise.
-std::optional<QByteArray> contents(const QString &path);
+// The whole regular file (a final link followed) of at most maxBytes,
+// std::nullopt otherwise: a fifo, a device or a larger file is never read.
+inline constexpr qint64 kDefaultContentsLimit = 64 * 1024 * 1024;
+std::optional<QByteArray> contents(const QString &path, qint64 maxBytes = kDefaultContentsLimit);
 
 // Writes the data atomically (a temporary file, then renamed over the path; a
-// final link is followed inside the volume). Failures are ignored.
+// link at the final name is replaced, never written through; the folder must
+// exist). Failures are ignored.
 void setContents(const QString &path, const QByteArray &data);
 
 // Whether a new file can be written at the path: false when anything is

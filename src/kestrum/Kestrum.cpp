@@ -8,6 +8,8 @@
 #include "platform/Host.h"
 #include "platform/SystemLog.h"
 #include "platform/UserDefaults.h"
+#include "kestrum/FileSystem.h"
+#include "platform/ReadLimits.h"
 #include "platform/Volume.h"
 #include "platform/Workspace.h"
 
@@ -48,8 +50,7 @@ QString folded(const QString &text)
 
 QStringList namesIn(const QString &logicalFolder)
 {
-    return QDir(platform::Volume::physicalPath(logicalFolder))
-        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+    return dirContents(logicalFolder).value_or(QStringList());
 }
 
 QUrl logicalFileURL(const QString &logical)
@@ -66,7 +67,7 @@ Kestrum::Kestrum()
     bundle = &platform::Bundle::main();
     application = QCoreApplication::instance();
 
-    QDir().mkpath(platform::Volume::physicalPath(suppDir()));
+    platform::Volume::makeFolders(platform::LogicalPath::make(suppDir()));
     installUncaughtExceptionHandler();
 
     if (!frameworksAreIntact(bundle->privateFrameworksPath())) {
@@ -185,12 +186,12 @@ QUrl Kestrum::deskURL() const
 
 QUrl Kestrum::homeURL() const
 {
-    return logicalFileURL(platform::Volume::home());
+    return logicalFileURL(platform::Volume::home().toString());
 }
 
 QString Kestrum::suppDir() const
 {
-    return platform::Volume::expandTilde(QStringLiteral("~/Library/Application Support/")) + appName();
+    return platform::LogicalPath::make(u"~/Library/Application Support").child(appName()).toString();
 }
 
 QUrl Kestrum::suppURL() const
@@ -218,9 +219,8 @@ QString Kestrum::urlTextForChoice(quint8 choice) const
         const QString problemText = problems > 0 ? makeString(" Problems: %li", qint64(problems)) : QString();
         QString attachment;
         if (platform::Workspace::isAltKeyHeld()) {
-            QFile prefs(platform::Volume::physicalPath(prefsPath()));
-            if (prefs.open(QIODevice::ReadOnly))
-                attachment = QString::fromLatin1(prefs.readAll().toBase64());
+            if (const std::optional<QByteArray> prefs = contents(prefsPath(), platform::ReadLimit::kPreferences))
+                attachment = QString::fromLatin1(prefs->toBase64());
         }
         const QString body = makeString("<Insert Support Request Here>\n\n\n\nP.S: Hardware: %@ Software: %@%@\n%@",
                                         _machineType(), platform::Host::operatingSystemVersion(), problemText,

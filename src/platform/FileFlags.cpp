@@ -8,10 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#if defined(__linux__)
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#endif
 
 namespace platform {
 
@@ -19,34 +15,22 @@ namespace {
 
 #if defined(__linux__)
 
-// The item's flag word, read through an open descriptor since Linux keeps the
-// immutable flag out of stat. The lstat check first keeps fifos and devices
-// from being opened at all; O_NONBLOCK and O_NOFOLLOW cover an item swapped
-// in between the two calls, and the fstat after opening confirms the kind.
+// The flag comes with the item's status (statx), so an item the user may
+// not open is judged as well, and nothing is ever opened.
 std::optional<int> readFlags(const QString &physicalPath)
 {
     const QByteArray path = QFile::encodeName(physicalPath);
-    struct stat st;
-    if (path.isEmpty() || ::lstat(path.constData(), &st) != 0)
+    struct statx st;
+    if (path.isEmpty() || ::statx(AT_FDCWD, path.constData(), AT_SYMLINK_NOFOLLOW, STATX_TYPE, &st) != 0)
         return std::nullopt;
-    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+    if (!(st.stx_attributes_mask & STATX_ATTR_IMMUTABLE))
         return std::nullopt;
-
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    std::optional<int> result;
-    int flags = 0; // the kernel reads and writes an int, whatever the macro's type says
-    if (::fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))
-        && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0)
-        result = flags;
-    ::close(fd);
-    return result;
+    return (st.stx_attributes & STATX_ATTR_IMMUTABLE) ? 1 : 0;
 }
 
 bool hasImmutableFlag(int flags)
 {
-    return (flags & FS_IMMUTABLE_FL) != 0;
+    return flags != 0;
 }
 
 #else

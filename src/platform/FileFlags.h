@@ -11,12 +11,12 @@ namespace platform {
 class FileFlags
 {
 public:
-    // Whether the item itself carries the flag. A final symbolic link is never
-    // followed: it is judged by its own flags, and Linux gives links none, so
-    // the answer for a link is false. False as well when the flags cannot be
-    // read (missing item, unsearchable folder, a file system without flags).
-    // Only regular files and folders are opened, and never in a way that could
-    // block, so a fifo or a device gives false at once.
+    // Whether the item itself carries the flag, read from its status without
+    // opening it. A final symbolic link is never followed: Linux gives links
+    // no flags, so the answer for a link is false. False as well when the
+    // flags cannot be read (missing item, a file system without flags).
+    // The program itself asks the volume door (Volume::status); this form
+    // takes physical paths for the generator and the tests.
     static bool isImmutable(const QString &physicalPath);
 
     // Whether the file system holding the existing file or folder at the path

@@ -1,34 +1,35 @@
 #include "platform/PackageBOM.h"
 
+#include "platform/ReadLimits.h"
 #include "platform/Volume.h"
 #include "platform/bom/BomReader.h"
 
-#include <QFile>
-
 namespace platform {
 
-std::optional<PackageBOM> PackageBOM::openWithBOMPath(const QString &bomPath)
+std::optional<PackageBOM> PackageBOM::openWithBOMPath(const LogicalPath &bomPath, QString *error)
 {
-    const QString physical = Volume::resolvedPhysicalPath(bomPath, true);
-    QFile file(physical);
-    if (physical.isEmpty() || !file.open(QIODevice::ReadOnly))
+    const std::optional<QByteArray> data = Volume::readFile(bomPath, ReadLimit::kBill, error);
+    if (!data)
         return std::nullopt;
-    if (file.read(8) != QByteArrayLiteral("BOMStore"))
+    auto reader = std::make_shared<const BomReader>(BomReader::fromData(*data));
+    if (reader->failedToOpen()) {
+        if (error)
+            *error = reader->errorString();
         return std::nullopt;
+    }
     PackageBOM bom;
-    bom.m_physicalPath = physical;
+    bom.m_reader = std::move(reader);
     return bom;
 }
 
 std::optional<QStringList> PackageBOM::paths(QString *error) const
 {
-    const BomReader reader = BomReader::open(m_physicalPath);
-    if (!reader.isValid()) {
+    if (!m_reader->isValid()) {
         if (error)
-            *error = reader.errorString();
+            *error = m_reader->errorString();
         return std::nullopt;
     }
-    return reader.paths();
+    return m_reader->paths();
 }
 
 } // namespace platform

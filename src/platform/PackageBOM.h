@@ -1,27 +1,34 @@
 #pragma once
 
+#include "platform/LogicalPath.h"
+
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 
 namespace platform {
 
+class BomReader;
+
 // The installer framework's view of a bill of materials: the paths it
-// lists, relative to the install folder. Opening fails when the file cannot
-// be read or is no bill at all; listing fails when the bill is damaged
-// inside, which on a Mac surfaces as an exception while enumerating.
+// lists, relative to the install folder. Opening reads the file through the
+// volume door and fails when it cannot be read or lacks what any listing
+// needs (header, block table, variables); listing fails when the bill is
+// damaged further in, which on a Mac surfaces as an exception while
+// enumerating.
 class PackageBOM
 {
 public:
-    static std::optional<PackageBOM> openWithBOMPath(const QString &bomPath);   // logical
+    static std::optional<PackageBOM> openWithBOMPath(const LogicalPath &bomPath, QString *error = nullptr);
 
     // Every path the bill lists, folders and files, in the bill's order;
     // nothing when the bill is damaged, with the reason in *error.
     std::optional<QStringList> paths(QString *error = nullptr) const;
 
 private:
-    QString m_physicalPath;
+    std::shared_ptr<const BomReader> m_reader;
 };
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/PackageReceipt.h"
 
 #include "platform/PropertyList.h"
+#include "platform/ReadLimits.h"
 #include "platform/Volume.h"
 
 #include <QFileInfo>
@@ -9,9 +10,12 @@ namespace platform {
 
 namespace {
 
-std::optional<QVariantMap> readDictionary(const QString &logicalPath)
+std::optional<QVariantMap> readDictionary(const LogicalPath &path)
 {
-    const QVariant value = PropertyList::readFile(Volume::resolvedPhysicalPath(logicalPath, true));
+    const std::optional<QByteArray> bytes = Volume::readFile(path, ReadLimit::kReceipt);
+    if (!bytes)
+        return std::nullopt;
+    const QVariant value = PropertyList::fromData(*bytes);
     if (value.typeId() != QMetaType::QVariantMap)
         return std::nullopt;
     return value.toMap();
@@ -27,33 +31,31 @@ std::optional<QString> textValue(const QVariantMap &map, const QString &key)
 
 // The legacy bundle that holds the bill: the nearest folder above it whose
 // name ends in ".pkg".
-QString enclosingBundle(const QString &bomPath)
+std::optional<LogicalPath> enclosingBundle(const LogicalPath &bomPath)
 {
-    QString folder = bomPath.section(QLatin1Char('/'), 0, -2);
-    while (!folder.isEmpty()) {
-        if (folder.endsWith(QLatin1String(".pkg")))
+    for (LogicalPath folder = bomPath.parent(); !folder.isRoot(); folder = folder.parent()) {
+        if (folder.name().endsWith(u".pkg"))
             return folder;
-        folder = folder.section(QLatin1Char('/'), 0, -2);
     }
-    return QString();
+    return std::nullopt;
 }
 
 } // namespace
 
-std::optional<PackageReceipt> PackageReceipt::openWithBOMPath(const QString &bomPath)
+std::optional<PackageReceipt> PackageReceipt::openWithBOMPath(const LogicalPath &bomPath)
 {
-    if (bomPath.endsWith(QLatin1String(".bom"))) {
-        const QString plistPath = bomPath.chopped(4) + QLatin1String(".plist");
+    if (bomPath.name().endsWith(u".bom")) {
+        const LogicalPath plistPath = bomPath.parent().child(bomPath.name().chopped(4).toString() + QLatin1String(".plist"));
         if (const auto receipt = readDictionary(plistPath)) {
             PackageReceipt result;
             result.m_prefix = textValue(*receipt, QStringLiteral("InstallPrefixPath"));
             return result;
         }
     }
-    const QString bundle = enclosingBundle(bomPath);
-    if (bundle.isEmpty())
+    const std::optional<LogicalPath> bundle = enclosingBundle(bomPath);
+    if (!bundle)
         return std::nullopt;
-    const auto info = readDictionary(bundle + QLatin1String("/Contents/Info.plist"));
+    const auto info = readDictionary(bundle->child(u"Contents/Info.plist"));
     if (!info)
         return std::nullopt;
     PackageReceipt result;

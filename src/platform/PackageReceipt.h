@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/LogicalPath.h"
+
 #include <QString>
 
 #include <optional>
@@ -16,7 +18,7 @@ class PackageReceipt
 {
 public:
     // Nothing when no receipt list can be read for the bill (a logical path).
-    static std::optional<PackageReceipt> openWithBOMPath(const QString &bomPath);
+    static std::optional<PackageReceipt> openWithBOMPath(const LogicalPath &bomPath);
 
     // The prefix as the receipt records it, absolute or relative; nothing
     // when the receipt names none.

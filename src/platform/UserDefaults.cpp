@@ -2,6 +2,7 @@
 
 #include "platform/Bundle.h"
 #include "platform/PropertyList.h"
+#include "platform/ReadLimits.h"
 #include "platform/Volume.h"
 
 #include <QDir>
@@ -46,15 +47,18 @@ void UserDefaults::loadLocked() const
     if (m_loaded)
         return;
     m_loaded = true;
-    m_stored = PropertyList::readFile(Volume::physicalPath(logicalFilePath())).toMap();
+    const std::optional<QByteArray> bytes =
+        Volume::readFile(LogicalPath::make(logicalFilePath()), ReadLimit::kPreferences);
+    m_stored = bytes ? PropertyList::fromData(*bytes).toMap() : QVariantMap();
 }
 
 void UserDefaults::saveLocked()
 {
-    const QString physical = Volume::physicalPath(logicalFilePath());
-    QDir().mkpath(QFileInfo(physical).absolutePath());
     // A failed write leaves the old file in place; the value stays in memory.
-    PropertyList::writeFile(physical, m_stored, PropertyList::Format::Binary);
+    const QByteArray bytes = PropertyList::toData(m_stored, PropertyList::Format::Binary);
+    const LogicalPath file = LogicalPath::make(logicalFilePath());
+    if (!bytes.isEmpty() && Volume::makeFolders(file.parent()))
+        Volume::writeFile(file, bytes);
 }
 
 QVariant UserDefaults::object(const QString &key) const

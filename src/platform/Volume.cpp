@@ -1,63 +1,48 @@
 #include "platform/Volume.h"
 
+#include "platform/VolumeRoot.h"
+
 #include <QDir>
-#include <QFile>
-#include <QStringList>
-
-#include <algorithm>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace platform {
 
 namespace {
 
 QString g_root = QStringLiteral("/");
-QString g_home;
-
-// Symbolic links followed while resolving one path, as the kernel allows.
-constexpr int kMaxLinks = 40;
-
-QString cleanLogical(const QString &path)
-{
-    if (path.isEmpty())
-        return path;
-    const bool trailingSlash = path.size() > 1 && path.endsWith(QLatin1Char('/'));
-    QStringList out;
-    const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    for (const QString &part : parts) {
-        if (part == QLatin1String("."))
-            continue;
-        if (part == QLatin1String("..")) {
-            if (!out.isEmpty())
-                out.removeLast();
-            continue;
-        }
-        out.append(part);
-    }
-    QString result = QLatin1Char('/') + out.join(QLatin1Char('/'));
-    if (trailingSlash && result.size() > 1)
-        result += QLatin1Char('/');
-    return result;
-}
-
-QString joinRoot(const QString &cleanedLogical)
-{
-    if (g_root == QLatin1String("/"))
-        return cleanedLogical;
-    if (cleanedLogical == QLatin1String("/"))
-        return g_root;
-    return g_root + cleanedLogical;
-}
+std::optional<LogicalPath> g_home;
+// Which of etc, tmp and var lead into /private on this volume.
+bool g_privateEtc = false;
+bool g_privateTmp = false;
+bool g_privateVar = false;
 
 } // namespace
 
-void Volume::configure(const QString &root, const QString &home)
+bool Volume::configure(const QString &root, const QString &home, QString *error)
 {
-    QString r = root.isEmpty() ? QStringLiteral("/") : QDir::cleanPath(QDir(root).absolutePath());
-    g_root = r;
-    g_home = home.isEmpty() ? QString() : cleanLogical(home);
+    g_root = root.isEmpty() ? QStringLiteral("/") : QDir::cleanPath(QDir(root).absolutePath());
+    g_home.reset();
+    g_privateEtc = g_privateTmp = g_privateVar = false;
+    if (!VolumeRoot::open(g_root, error))
+        return false;
+    // Learnt before the home folder is cleaned, which may use them.
+    const auto leadsIntoPrivate = [](const char *name) {
+        const LogicalPath link = LogicalPath::make(QLatin1String("/") + QLatin1String(name), LogicalPath());
+        const std::optional<ItemStatus> linkStatus = status(link, Follow::NotFinal);
+        const std::optional<LogicalPath> target = resolved(link);
+        return linkStatus && linkStatus->isLink() && target
+               && target->toString() == QLatin1String("/private/") + QLatin1String(name);
+    };
+    g_privateEtc = leadsIntoPrivate("etc");
+    g_privateTmp = leadsIntoPrivate("tmp");
+    g_privateVar = leadsIntoPrivate("var");
+    if (!home.isEmpty())
+        g_home = LogicalPath::make(home, LogicalPath());
+    return true;
+}
+
+bool Volume::hasPrivateLink(QStringView name)
+{
+    return name == u"etc" ? g_privateEtc : name == u"tmp" ? g_privateTmp : name == u"var" ? g_privateVar : false;
 }
 
 QString Volume::root()
@@ -70,105 +55,35 @@ bool Volume::isRealRoot()
     return g_root == QLatin1String("/");
 }
 
-QString Volume::home()
+LogicalPath Volume::home()
 {
-    if (!g_home.isEmpty())
-        return g_home;
-    const QString env = qEnvironmentVariable("HOME");
-    return env.isEmpty() ? QStringLiteral("/") : cleanLogical(env);
+    if (g_home)
+        return *g_home;
+    return LogicalPath::make(qEnvironmentVariable("HOME"), LogicalPath());
 }
 
-QString Volume::expandTilde(const QString &logical)
+QString Volume::expandTilde(const QString &text)
 {
-    if (logical == QLatin1String("~"))
-        return home();
-    if (logical.startsWith(QLatin1String("~/")))
-        return cleanLogical(home() + logical.mid(1));
-    if (!logical.startsWith(QLatin1Char('/')))
-        return cleanLogical(QLatin1Char('/') + logical);
-    return cleanLogical(logical);
+    return LogicalPath::make(text).toString();
 }
 
-QString Volume::physicalPath(const QString &logical)
+QString Volume::physicalPath(const LogicalPath &path)
 {
-    if (logical.isEmpty())
-        return QString();
-    return joinRoot(expandTilde(logical));
+    if (isRealRoot())
+        return path.toString();
+    return path.isRoot() ? g_root : g_root + path.toString();
 }
 
-QString Volume::logicalPath(const QString &physical)
+std::optional<LogicalPath> Volume::logicalPath(const QString &physical)
 {
     const QString cleaned = QDir::cleanPath(physical);
-    if (g_root == QLatin1String("/"))
-        return cleaned;
+    if (isRealRoot())
+        return LogicalPath::make(cleaned, LogicalPath());
     if (cleaned == g_root)
-        return QStringLiteral("/");
+        return LogicalPath();
     if (cleaned.startsWith(g_root + QLatin1Char('/')))
-        return cleaned.mid(g_root.size());
-    return QString();
-}
-
-QString Volume::resolvedLogicalPath(const QString &logical, bool followFinal)
-{
-    if (logical.isEmpty())
-        return QString();
-    const QString expanded = expandTilde(logical);
-    const bool trailingSlash = expanded.size() > 1 && expanded.endsWith(QLatin1Char('/'));
-
-    // Walk component by component; a link's target is spliced in front of
-    // what is left, so a chain of links resolves like the kernel does it.
-    QStringList pending = expanded.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    std::reverse(pending.begin(), pending.end());
-    QStringList done;
-    int links = 0;
-    bool missing = false;
-
-    while (!pending.isEmpty()) {
-        const QString part = pending.takeLast();
-        if (part == QLatin1String("."))
-            continue;
-        if (part == QLatin1String("..")) {
-            if (!done.isEmpty())
-                done.removeLast();
-            continue;
-        }
-        done.append(part);
-        const bool isFinal = pending.isEmpty();
-        if (missing || (isFinal && !followFinal && !trailingSlash))
-            continue;
-
-        const QByteArray physical = QFile::encodeName(joinRoot(QLatin1Char('/') + done.join(QLatin1Char('/'))));
-        struct stat st;
-        if (::lstat(physical.constData(), &st) != 0) {
-            missing = true; // the rest cannot contain links
-            continue;
-        }
-        if (!S_ISLNK(st.st_mode))
-            continue;
-        if (++links > kMaxLinks)
-            return QString();
-        QByteArray buffer(4096, Qt::Uninitialized);
-        const ssize_t n = ::readlink(physical.constData(), buffer.data(), buffer.size());
-        if (n <= 0)
-            continue;
-        const QString linkText = QFile::decodeName(buffer.left(n));
-        done.removeLast();
-        if (linkText.startsWith(QLatin1Char('/')))
-            done.clear();
-        QStringList targetParts = linkText.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-        for (auto it = targetParts.crbegin(); it != targetParts.crend(); ++it)
-            pending.append(*it);
-    }
-    QString result = QLatin1Char('/') + done.join(QLatin1Char('/'));
-    if (trailingSlash && result.size() > 1)
-        result += QLatin1Char('/');
-    return result;
-}
-
-QString Volume::resolvedPhysicalPath(const QString &logical, bool followFinal)
-{
-    const QString resolved = resolvedLogicalPath(logical, followFinal);
-    return resolved.isEmpty() ? QString() : joinRoot(resolved);
+        return LogicalPath::make(QStringView(cleaned).mid(g_root.size()), LogicalPath());
+    return std::nullopt;
 }
 
 } // namespace platform

@@ -1,48 +1,149 @@
 #pragma once
 
+#include "platform/LogicalPath.h"
+
+#include <QByteArray>
+#include <QList>
 #include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
 
 namespace platform {
 
-// The Mac volume being worked on. Every path the program stores, compares,
-// shows or sends to the helper is logical ("/Applications/Foo.app"); only the
-// file-system layer turns it into a physical one by putting the root in front.
+// What one status call tells about an item.
+struct ItemStatus
+{
+    enum class Type { File, Directory, Link, Other };   // Other: fifo, socket, device
+    Type type = Type::Other;
+    quint64 size = 0;            // a link's own length; a folder's own entry
+    bool immutable = false;      // the stand-in for the Mac's restricted flag
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 modifiedMSecs = 0;    // since the epoch
+
+    bool isFile() const { return type == Type::File; }
+    bool isDirectory() const { return type == Type::Directory; }
+    bool isLink() const { return type == Type::Link; }
+};
+
+// Whether a final symbolic link is followed. Links before the last
+// component are always followed, inside the volume.
+enum class Follow { Final, NotFinal };
+
+class VolumeFolder;
+
+// The Mac volume being worked on, and the one door through which the program
+// reaches its disk. Every path the program stores, compares, shows or sends
+// to the helper is logical ("/Applications/Foo.app"); only this class turns
+// it into an item on the disk.
 //
-// configure() is called once at start-up, before other threads run; the
-// accessors are read-only afterwards and safe from any thread.
+// The door holds a descriptor of the volume root and opens every name inside
+// it, so a symbolic link resolves as the Mac would resolve it on this volume
+// (an absolute target counts from the volume root, ".." stops at it) and
+// never leads out of the root, whatever a receipt, a disk or another user
+// has put there. Nothing is written, read or listed by joining the root and
+// a path as text.
+//
+// configure() is called once at start-up, before other threads run; every
+// other member is safe from any thread. Failures are values: nothing, false
+// or an error text, never an exception.
 class Volume
 {
 public:
     // root: the physical folder that stands for "/" (empty means "/").
     // home: the logical home folder that "~" stands for (empty means $HOME).
-    static void configure(const QString &root, const QString &home);
+    // False with *error when the root cannot be opened as a folder.
+    static bool configure(const QString &root, const QString &home, QString *error = nullptr);
 
-    static QString root();       // physical, without a trailing slash; "/" for the real disk
-    static QString home();       // logical
-    static bool isRealRoot();    // true when the volume is the machine's own disk
+    static QString root();             // physical, without a trailing slash; "/" for the real disk
+    static LogicalPath home();
+    static bool isRealRoot();          // true when the volume is the machine's own disk
 
-    // "~" and "~/x" become the logical home; the path is cleaned lexically
-    // (".", "..", repeated slashes), and ".." never climbs above "/". A
-    // trailing slash is kept, since the program's folder lists rely on it.
-    static QString expandTilde(const QString &logical);
+    // Whether "/etc", "/tmp" or "/var" (the name given) is on this volume a
+    // link into "/private", as on every Mac volume; LogicalPath then writes
+    // the "/private" form. Learnt once by configure().
+    static bool hasPrivateLink(QStringView name);
 
-    // The physical path of a logical one, lexically: the result always lies
-    // at or below the root, whatever ".." the logical path holds.
-    static QString physicalPath(const QString &logical);
+    // "~" and "~/x" become the logical home, the text is cleaned; the text
+    // form of LogicalPath::make().
+    static QString expandTilde(const QString &text);
 
-    // The logical path of a physical one, or an empty string when the
-    // physical path lies outside the root.
-    static QString logicalPath(const QString &physical);
+    // The physical path of a logical one, joined as text. For showing and for
+    // handing to programs outside (a file browser); never for reaching the
+    // disk, since the kernel would follow the volume's links out of the root.
+    static QString physicalPath(const LogicalPath &path);
 
-    // The physical path with symbolic links resolved the way the Mac would
-    // resolve them on this volume: an absolute link target counts from the
-    // volume root, and ".." never leaves it. With followFinal false, a final
-    // link is left as it is (the lstat form). Empty on a link loop.
-    static QString resolvedPhysicalPath(const QString &logical, bool followFinal);
+    // The logical path of a physical one, or nothing when it lies outside
+    // the root.
+    static std::optional<LogicalPath> logicalPath(const QString &physical);
 
-    // The logical path with every link resolved inside the volume (empty on
-    // a link loop); the part that does not exist is kept as written.
-    static QString resolvedLogicalPath(const QString &logical, bool followFinal = true);
+    // --- the door ---
+
+    // The item's status. Nothing when it is missing, cannot be reached, or a
+    // link loop or over-long path stands in the way.
+    static std::optional<ItemStatus> status(const LogicalPath &path, Follow follow);
+
+    // The path with its links resolved inside the volume; a part that does
+    // not exist is kept as written. Nothing on a link loop.
+    static std::optional<LogicalPath> resolved(const LogicalPath &path, Follow follow = Follow::Final);
+
+    // The whole regular file, when it is one (links followed inside the
+    // volume) and not larger than maxBytes. A fifo, socket, device, folder
+    // or larger file is refused without being read (and never blocks); the
+    // reason goes to *error.
+    static std::optional<QByteArray> readFile(const LogicalPath &path, qint64 maxBytes, QString *error = nullptr);
+
+    // Writes the data atomically: a new file in the same folder, then renamed
+    // over the name. The folder is reached inside the volume and must exist;
+    // a link at the final name is replaced, never written through. False
+    // with *error on failure.
+    static bool writeFile(const LogicalPath &path, const QByteArray &data, QString *error = nullptr);
+
+    // Makes the folder and the missing ones above it (mode 0755).
+    static bool makeFolders(const LogicalPath &path, QString *error = nullptr);
+
+    // Removes the file or empty folder itself (a final link is removed as a
+    // link). False when it is not there or cannot be removed.
+    static bool removeItem(const LogicalPath &path);
+
+    // The names in a folder (a final link followed inside the volume), in
+    // the file system's order; nothing when it cannot be listed.
+    static std::optional<QStringList> list(const LogicalPath &folder);
+};
+
+// An open folder of the volume, for many questions about its entries with
+// one resolution of the folder itself. Entries are never followed: a link
+// inside is answered as a link, and opening a child refuses a link.
+class VolumeFolder
+{
+public:
+    // The folder at the path, links followed inside the volume; nothing
+    // when it is no folder or cannot be opened.
+    static std::optional<VolumeFolder> open(const LogicalPath &path);
+
+    VolumeFolder(VolumeFolder &&other) noexcept;
+    VolumeFolder &operator=(VolumeFolder &&other) noexcept;
+    ~VolumeFolder();
+
+    std::optional<ItemStatus> statusOf(const QByteArray &name) const;
+
+    // A subfolder, never through a link.
+    std::optional<VolumeFolder> openChild(const QByteArray &name) const;
+
+    struct Entry
+    {
+        QByteArray name;
+        bool isDirectory = false;   // a real folder, not a link to one
+    };
+    // The entries, "." and ".." left out; nothing when they cannot be read,
+    // so an unreadable folder is never taken for an empty one.
+    std::optional<QList<Entry>> entries() const;
+
+private:
+    explicit VolumeFolder(int descriptor) : m_descriptor(descriptor) {}
+    int m_descriptor = -1;
 };
 
 } // namespace platform

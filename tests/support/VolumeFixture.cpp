@@ -23,9 +23,13 @@ VolumeFixture::~VolumeFixture()
     platform::UserDefaults::standard().reload();
 }
 
+// Joined as text on purpose: the fixture builds the volume, traps included.
 QString VolumeFixture::physical(const QString &logical) const
 {
-    return platform::Volume::physicalPath(logical);
+    QString path = logical;
+    if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/")))
+        path = m_home + path.mid(1);
+    return QDir::cleanPath(m_dir.path() + QLatin1Char('/') + path);
 }
 
 bool VolumeFixture::makeFolder(const QString &logical) const

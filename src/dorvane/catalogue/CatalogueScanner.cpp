@@ -6,6 +6,7 @@
 #include "kestrum/FileSystem.h"
 #include "platform/Bundle.h"
 #include "platform/PropertyList.h"
+#include "platform/ReadLimits.h"
 #include "platform/Volume.h"
 
 #include <QtConcurrent/QtConcurrentMap>
@@ -34,7 +35,7 @@ QVariantMap applicationInfo(const QString &executableFolder)
 {
     // ".../Foo.app/Contents/MacOS" -> ".../Foo.app/Contents/Info.plist"
     const QString info = executableFolder.chopped(int(sizeof("MacOS") - 1)) + QLatin1String("Info.plist");
-    const std::optional<QByteArray> bytes = kestrum::contents(info);
+    const std::optional<QByteArray> bytes = kestrum::contents(info, platform::ReadLimit::kInfoPlist);
     return bytes ? platform::PropertyList::fromData(*bytes).toMap() : QVariantMap();
 }
 
@@ -52,11 +53,13 @@ void CatalogueScanner::classify(PackageRecord &record, QStringList &files, Catal
     QStringList names;
     QStringList paths;
     QStringList bundleIdentifiers;
+    // "/tmp/" in the form paths take on this volume ("/private/tmp/" on a Mac).
+    const QString temporaryFolder = platform::LogicalPath::make(u"/tmp").toFolderString();
 
     for (qsizetype i = 0; i < files.size(); ++i) {
         QString &path = files[i];
 
-        if (path.startsWith(QLatin1String("/tmp/"))) {
+        if (path.startsWith(temporaryFolder)) {
             const qsizetype applications = path.indexOf(kApplications);
             if (applications >= 0)
                 correct(path, path.mid(applications));
@@ -137,7 +140,7 @@ std::optional<Catalogue> CatalogueScanner::scan(const QString &damagedIconPath, 
     // Reading the bills is most of the work and each package's is its own,
     // so they are read side by side; the catalogue is then built in order.
     QtConcurrent::blockingMap(packages, [](Package &package) {
-        const QString location = PackageHelperNative::installLocationForPackage(package.record);
+        const platform::LogicalPath location = PackageHelperNative::installLocationForPackage(package.record);
         package.files = PackageHelperNative::getFilesForPackage(package.record, location);
     });
 

@@ -27,15 +27,15 @@ int runReceiptsCommand(const QStringList &arguments)
     QJsonArray array;
     QList<PackageRecord> records = PackageHelperNative::getPackages();
     for (PackageRecord &record : records) {
-        const QString location = PackageHelperNative::installLocationForPackage(record);
+        const platform::LogicalPath location = PackageHelperNative::installLocationForPackage(record);
         const QStringList files = PackageHelperNative::getFilesForPackage(record, location);
         if (parser.isSet(json)) {
             QJsonObject object = jsonFromPropertyList(record.values()).toObject();
-            object.insert(QStringLiteral("InstallLocation"), location);
+            object.insert(QStringLiteral("InstallLocation"), location.toFolderString());
             object.insert(QStringLiteral("Files"), QJsonArray::fromStringList(files));
             array.append(object);
         } else {
-            out << record.packageIdentifier() << '\t' << record.packageVersion() << '\t' << location << '\t'
+            out << record.packageIdentifier() << '\t' << record.packageVersion() << '\t' << location.toFolderString() << '\t'
                 << files.size() << (files.size() == 1 ? " file" : " files")
                 << (record.isDamaged() ? "\tdamaged" : "") << '\n';
         }

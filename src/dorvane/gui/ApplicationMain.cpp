@@ -4,7 +4,7 @@
 #include "dorvane/gui/AppDelegate.h"
 #include "dorvane/gui/MainWindow.h"
 #include "kestrum/AlertDialog.h"
-#include "kestrum/CrashSignalHandler.h"
+#include "platform/CrashSignalHandler.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -37,7 +37,7 @@ int ApplicationMain::run(QApplication &app)
         return 1;
     }
     // Reports of a crash go into the volume's home, where the next start looks.
-    kestrum::installCrashSignalHandlers();
+    platform::installCrashSignalHandlers();
     kestrum::setAlertPresenter(std::make_shared<kestrum::DialogPresenter>());
     StartUp::registerDefaults();
 

@@ -1,13 +1,20 @@
 #include "dorvane/gui/PackageTableModel.h"
 
+#include "kestrum/FileSystem.h"
 #include "platform/Bundle.h"
 #include "platform/Volume.h"
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QPixmap>
 #include <QStyle>
 
 namespace dorvane {
+
+namespace {
+// Icons larger than this are not worth reading from the volume.
+constexpr qint64 kIconLimit = 16 * 1024 * 1024;
+} // namespace
 
 PackageTableModel::PackageTableModel(QObject *parent)
     : QAbstractTableModel(parent)
@@ -32,10 +39,14 @@ QIcon PackageTableModel::iconFor(const QString &iconPath) const
     // The damaged-package icon is the application's own resource; every
     // other icon lies on the volume.
     const QString resources = platform::Bundle::main().resourcesPath();
-    const QString physical = !resources.isEmpty() && iconPath.startsWith(resources)
-                                 ? iconPath
-                                 : platform::Volume::resolvedPhysicalPath(iconPath, true);
-    QIcon icon(physical);
+    QIcon icon;
+    if (!resources.isEmpty() && iconPath.startsWith(resources)) {
+        icon = QIcon(iconPath);
+    } else if (const std::optional<QByteArray> bytes = kestrum::contents(iconPath, kIconLimit)) {
+        QPixmap pixmap;
+        if (pixmap.loadFromData(*bytes))
+            icon = QIcon(pixmap);
+    }
     if (icon.availableSizes().isEmpty() && icon.pixmap(16, 16).isNull())
         icon = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
     m_icons.insert(iconPath, icon);

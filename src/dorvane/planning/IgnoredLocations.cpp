@@ -1,21 +1,23 @@
 #include "dorvane/planning/IgnoredLocations.h"
 
 #include "dorvane/Settings.h"
-#include "dorvane/planning/StandardizedPath.h"
 #include "kestrum/DefaultsKey.h"
 
 namespace dorvane {
 
 IgnoredLocations::IgnoredLocations(const QStringList &settingEntries)
 {
+    // Entries are cleaned like every other path: "/usr/bin/", "/usr//bin"
+    // and "/usr/./bin" are one folder, and "/tmp/" is where /tmp leads.
+    // An empty entry cleans to "/" and so ignores everything: the safe reading.
     for (const QString &entry : settingEntries) {
-        const QString folder = standardizedPath(entry);
-        m_prefixes.append(folder + QLatin1Char('/'));
+        const platform::LogicalPath folder = platform::LogicalPath::make(entry);
+        m_folders.append(folder);
         m_exact.insert(folder);
     }
     // The setting's default is the list of fixed system folders.
     for (const QString &fixed : Settings::defaultIgnoredSystemFolders())
-        m_exact.insert(standardizedPath(fixed));
+        m_exact.insert(platform::LogicalPath::make(fixed));
 }
 
 IgnoredLocations IgnoredLocations::fromSettings()
@@ -23,10 +25,10 @@ IgnoredLocations IgnoredLocations::fromSettings()
     return IgnoredLocations(kestrum::DefaultsKey(Settings::kIgnoredSystemFolders).defaultStringArray());
 }
 
-bool IgnoredLocations::contains(const QString &path) const
+bool IgnoredLocations::contains(const platform::LogicalPath &path) const
 {
-    for (const QString &prefix : m_prefixes) {
-        if (path.startsWith(prefix))
+    for (const platform::LogicalPath &folder : m_folders) {
+        if (path.isWithin(folder))
             return true;
     }
     return m_exact.contains(path);

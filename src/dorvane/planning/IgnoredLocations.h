@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/LogicalPath.h"
+
+#include <QList>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -20,15 +23,14 @@ public:
     // The setting as it is now in the user defaults.
     static IgnoredLocations fromSettings();
 
-    // Whether the path lies inside one of the setting's folders (a plain
-    // prefix test up to the folder's "/"), or is one of those folders or a
-    // fixed system folder itself. The entries are compared standardized
-    // (StandardizedPath.h); the path as the bills list it.
-    bool contains(const QString &path) const;
+    // Whether the path lies inside one of the setting's folders, or is one
+    // of those folders or a fixed system folder itself. Both sides are
+    // compared in their clean form, so no spelling of a path escapes.
+    bool contains(const platform::LogicalPath &path) const;
 
 private:
-    QStringList m_prefixes;   // each standardized entry followed by "/"
-    QSet<QString> m_exact;    // each standardized entry, and each fixed folder
+    QList<platform::LogicalPath> m_folders;   // the setting's entries
+    QSet<platform::LogicalPath> m_exact;      // each entry, and each fixed folder
 };
 
 } // namespace dorvane

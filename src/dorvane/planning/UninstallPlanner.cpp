@@ -3,7 +3,6 @@
 #include "dorvane/planning/GeneratedItems.h"
 #include "dorvane/planning/PathProbe.h"
 #include "dorvane/planning/PlanTree.h"
-#include "dorvane/planning/StandardizedPath.h"
 #include "kestrum/FileSystem.h"
 #include "kestrum/Format.h"
 #include "kestrum/Log.h"
@@ -112,16 +111,16 @@ bool Run::overlapsUnselected(const PackageRecord &record) const
 {
     qsizetype count = 0;
     for (const QString &application : record.appPaths())
-        count += others(standardizedPath(application)).size();
+        count += others(platform::LogicalPath::make(application).toString()).size();
     return count != 0;
 }
 
 void Run::addExisting(const QStringList &candidates)
 {
     for (const QString &candidate : candidates) {
-        const QString path = platform::Volume::expandTilde(candidate);
-        if (kestrum::fileExists(path))
-            plan.removeGenerated.append(path);
+        const platform::LogicalPath path = platform::LogicalPath::make(candidate);
+        if (platform::Volume::status(path, platform::Follow::Final))
+            plan.removeGenerated.append(path.toString());
     }
 }
 
@@ -157,8 +156,10 @@ void Run::addGenerated(const QList<PackageRecord> &selection)
         }
         // A protected bundle cannot go; it is left out without a word.
         for (const QString &application : record.appPaths()) {
-            if (kestrum::fileExists(application) && !(m_isRootless && kestrum::fileIsRestricted(application)))
-                plan.removeRemaining.append(application);
+            const platform::LogicalPath path = platform::LogicalPath::make(application);
+            const std::optional<platform::ItemStatus> status = platform::Volume::status(path, platform::Follow::NotFinal);
+            if (status && platform::Volume::status(path, platform::Follow::Final) && !(m_isRootless && status->immutable))
+                plan.removeRemaining.append(path.toString());
         }
     }
 }
@@ -169,7 +170,7 @@ void Run::addGenerated(const QList<PackageRecord> &selection)
 // target.
 void Run::classify(const QString &path)
 {
-    const bool ignored = m_ignored.contains(path);
+    const bool ignored = m_ignored.contains(platform::LogicalPath::make(path));
     const PathProbe::Item item = m_probe.look(path);
 
     if (item.kind == Kind::Folder) {

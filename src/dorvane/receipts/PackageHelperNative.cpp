@@ -7,6 +7,7 @@
 #include "platform/PackageBOM.h"
 #include "platform/PackageReceipt.h"
 #include "platform/PropertyList.h"
+#include "platform/ReadLimits.h"
 #include "platform/Volume.h"
 
 #include <QFileInfo>
@@ -15,32 +16,45 @@ namespace dorvane {
 
 using kestrum::asl_NSLog;
 using kestrum::LogError;
+using kestrum::LogWarning;
+using platform::LogicalPath;
 
 namespace {
 
 // The folder's immediate entries with exactly this extension, as absolute
-// paths, in the file system's order.
-QStringList entriesWithExtension(const QString &folder, const QString &extension)
+// paths, in the file system's order. A folder that exists but cannot be
+// listed contributes nothing, and says so.
+QStringList entriesWithExtension(const LogicalPath &folder, const QString &extension)
 {
     QStringList result;
-    const QStringList names = kestrum::dirContents(folder).value_or(QStringList());
-    for (const QString &name : names) {
+    const std::optional<QStringList> names = platform::Volume::list(folder);
+    if (!names) {
+        if (platform::Volume::status(folder, platform::Follow::Final))
+            asl_NSLog(LogWarning, "Warning: cannot read the receipts folder %@", folder.toString());
+        return result;
+    }
+    for (const QString &name : *names) {
         if (QFileInfo(name).suffix() == extension)
-            result.append(folder + name);
+            result.append(folder.child(name).toString());
     }
     return result;
 }
 
 QVariant readPropertyList(const QString &logicalPath, bool *readable)
 {
-    const std::optional<QByteArray> bytes = kestrum::contents(logicalPath);
+    QString problem;
+    const std::optional<QByteArray> bytes =
+        platform::Volume::readFile(LogicalPath::make(logicalPath), platform::ReadLimit::kReceipt, &problem);
     *readable = bytes.has_value();
-    if (!bytes)
+    if (!bytes) {
+        if (platform::Volume::status(LogicalPath::make(logicalPath), platform::Follow::Final))
+            asl_NSLog(LogError, "Error: cannot read the receipt %@: %@", logicalPath, problem);
         return QVariant();
+    }
     return platform::PropertyList::fromData(*bytes);
 }
 
-void addModernReceipts(const QStringList &plistPaths, const QString &userFolder, QList<PackageRecord> &result)
+void addModernReceipts(const QStringList &plistPaths, const LogicalPath &userFolder, QList<PackageRecord> &result)
 {
     for (const QString &plistPath : plistPaths) {
         bool readable = false;
@@ -62,9 +76,11 @@ void addModernReceipts(const QStringList &plistPaths, const QString &userFolder,
         const QString bomPath = plistPath.chopped(5) + QLatin1String("bom");
         record.setValue(PackageKey::BOMPath, bomPath);
         record.setValue(PackageKey::PlistPath, plistPath);
-        if (plistPath.startsWith(userFolder))
+        if (LogicalPath::make(plistPath).isWithin(userFolder))
             record.setUserPrefix();
-        if (kestrum::fileExists(bomPath))
+        const std::optional<platform::ItemStatus> bill =
+            platform::Volume::status(LogicalPath::make(bomPath), platform::Follow::Final);
+        if (bill)
             result.append(record);
         else
             asl_NSLog(LogError, "Error: receipt plist without accompanying BOM installed, please remove manually: %@",
@@ -76,7 +92,7 @@ void addModernReceipts(const QStringList &plistPaths, const QString &userFolder,
 // anywhere inside the bundle. Empty when there is none or more than one.
 QString legacyBill(const QString &bundlePath, const QString &infoPath)
 {
-    const QString archive = infoPath.section(QLatin1Char('/'), 0, -2) + QLatin1String("/Archive.bom");
+    const QString archive = LogicalPath::make(infoPath).parent().child(u"Archive.bom").toString();
     if (kestrum::fileExists(archive))
         return archive;
     QStringList bills;
@@ -92,12 +108,9 @@ QString legacyBill(const QString &bundlePath, const QString &infoPath)
 
 void addLegacyReceipts(QList<PackageRecord> &result)
 {
-    const QString folder = PackageHelperNative::kLegacyReceipts;
-    const QStringList names = kestrum::dirContents(folder).value_or(QStringList());
-    for (const QString &name : names) {
-        if (QFileInfo(name).suffix() != QLatin1String("pkg"))
-            continue;
-        const QString bundlePath = folder + name;
+    const LogicalPath folder = LogicalPath::make(PackageHelperNative::kLegacyReceipts);
+    for (const QString &bundlePath : entriesWithExtension(folder, QStringLiteral("pkg"))) {
+        const QString name = LogicalPath::make(bundlePath).name().toString();
         const QString infoPath = bundlePath + QLatin1String("/Contents/Info.plist");
 
         bool readable = false;
@@ -138,19 +151,19 @@ void addLegacyReceipts(QList<PackageRecord> &result)
 
 QList<PackageRecord> PackageHelperNative::getPackages()
 {
-    const QString userFolder = platform::Volume::expandTilde(kUserReceipts);
+    const LogicalPath userFolder = LogicalPath::make(kUserReceipts);
     QList<PackageRecord> result;
-    addModernReceipts(entriesWithExtension(kSystemReceipts, QStringLiteral("plist"))
+    addModernReceipts(entriesWithExtension(LogicalPath::make(kSystemReceipts), QStringLiteral("plist"))
                           + entriesWithExtension(userFolder, QStringLiteral("plist")),
                       userFolder, result);
     addLegacyReceipts(result);
     return result;
 }
 
-QString PackageHelperNative::installLocationForPackage(PackageRecord &record)
+LogicalPath PackageHelperNative::installLocationForPackage(PackageRecord &record)
 {
     std::optional<QString> prefix;
-    if (const auto receipt = platform::PackageReceipt::openWithBOMPath(record.bomPath())) {
+    if (const auto receipt = platform::PackageReceipt::openWithBOMPath(LogicalPath::make(record.bomPath()))) {
         prefix = receipt->installPrefixPath();
     } else {
         asl_NSLog(LogError, "Error: failed to get PKReceipt for the damaged package, which should be removed: %@",
@@ -158,23 +171,16 @@ QString PackageHelperNative::installLocationForPackage(PackageRecord &record)
         record.setDamaged();
     }
 
-    const QString home = platform::Volume::home();
-    if (!prefix)
-        return record.hasUserPrefix() ? home + QLatin1Char('/') : QStringLiteral("/");
-
-    QString location = *prefix;
-    if (!location.startsWith(QLatin1Char('/')))
-        location.prepend(QLatin1Char('/'));
-    if (record.hasUserPrefix())
-        location = (home == QLatin1String("/") ? QString() : home) + location;
-    if (!location.endsWith(QLatin1Char('/')))
-        location.append(QLatin1Char('/'));
-    return location;
+    // The prefix is text from the receipt: "Applications/..", "./" or "//"
+    // all become the place they name, and a user package's prefix never
+    // leaves the home folder.
+    const LogicalPath base = record.hasUserPrefix() ? platform::Volume::home() : LogicalPath();
+    return prefix ? base.child(*prefix) : base;
 }
 
-QStringList PackageHelperNative::getFilesForPackage(PackageRecord &record, const QString &prefix)
+QStringList PackageHelperNative::getFilesForPackage(PackageRecord &record, const LogicalPath &prefix)
 {
-    const auto bom = platform::PackageBOM::openWithBOMPath(record.bomPath());
+    const auto bom = platform::PackageBOM::openWithBOMPath(LogicalPath::make(record.bomPath()));
     if (!bom) {
         asl_NSLog(LogError, "Failed to get PKBOM for the damaged package, which should be removed: %@",
                   record.description());
@@ -191,10 +197,8 @@ QStringList PackageHelperNative::getFilesForPackage(PackageRecord &record, const
     files.reserve(entries->size());
     for (const QString &entry : *entries) {
         // Finder's "Icon\r" files end in a carriage return; the bill keeps it.
-        if (entry.endsWith(QLatin1Char('\r')))
-            files.append(prefix + entry.chopped(1));
-        else
-            files.append(prefix + entry);
+        const QStringView name = entry.endsWith(QLatin1Char('\r')) ? QStringView(entry).chopped(1) : QStringView(entry);
+        files.append(prefix.child(name).toString());
     }
     return files;
 }

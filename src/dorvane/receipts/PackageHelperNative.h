@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dorvane/receipts/PackageRecord.h"
+#include "platform/LogicalPath.h"
 
 #include <QList>
 #include <QStringList>
@@ -18,14 +19,14 @@ public:
     // receipts are logged and skipped.
     static QList<PackageRecord> getPackages();
 
-    // The folder the package was installed into, beginning and ending with
-    // "/". Marks the record damaged when its receipt cannot be opened.
-    static QString installLocationForPackage(PackageRecord &record);
+    // The folder the package was installed into. Marks the record damaged
+    // when its receipt cannot be opened.
+    static platform::LogicalPath installLocationForPackage(PackageRecord &record);
 
     // The absolute path of every entry of the package's bill, in the bill's
     // order, duplicates kept; empty when the bill cannot be read (and the
     // record marked damaged when it cannot even be opened).
-    static QStringList getFilesForPackage(PackageRecord &record, const QString &prefix);
+    static QStringList getFilesForPackage(PackageRecord &record, const platform::LogicalPath &prefix);
 
     static inline const QString kSystemReceipts = QStringLiteral("/private/var/db/receipts/");
     static inline const QString kUserReceipts = QStringLiteral("~/Library/Receipts/");

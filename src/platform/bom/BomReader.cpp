@@ -1,5 +1,7 @@
 #include "platform/bom/BomReader.h"
 
+#include "platform/ReadLimits.h"
+
 #include "platform/bom/BomFormat.h"
 #include "platform/bom/BomRecord.h"
 
@@ -14,7 +16,7 @@ using namespace bom;
 
 namespace {
 
-constexpr qint64 kMaxFileSize = qint64(1) << 30;
+constexpr qint64 kMaxFileSize = ReadLimit::kBill;
 constexpr quint32 kMaxPathBytes = 1023;          // PATH_MAX on the Mac is 1024 with the NUL
 constexpr quint64 kPathBytesPerFileByte = 32;
 constexpr quint64 kPathBytesSlack = 64 * 1024;
@@ -51,8 +53,13 @@ public:
 
     bool run()
     {
-        return readHeader() && readVariables() && readPaths() && checkNames() && sortKeys()
-            && buildListing();
+        // What the listing needs before anything can be walked: a fault
+        // here means the bill cannot even be opened.
+        if (!readHeader() || !readVariables()) {
+            r.m_openFailed = true;
+            return false;
+        }
+        return readPaths() && checkNames() && sortKeys() && buildListing();
     }
 
 private:
@@ -386,6 +393,7 @@ private:
 
 BomReader::BomReader()
     : m_error(QStringLiteral("no bill of materials has been read"))
+    , m_openFailed(true)
 {
 }
 

@@ -60,11 +60,14 @@ class BomReader
 public:
     BomReader();   // an invalid reader that has read nothing
 
-    static BomReader open(const QString &physicalPath);
+    static BomReader open(const QString &physicalPath);   // for tools and tests; the program reads through the volume
     static BomReader fromData(const QByteArray &data);
 
     bool isValid() const { return m_error.isEmpty(); }
     QString errorString() const { return m_error; }
+    // Whether the fault lies in what opening a bill needs (the file itself,
+    // the header, the block table, the variables) rather than in the tree.
+    bool failedToOpen() const { return m_openFailed; }
 
     // The number of listed entries (the root "." not counted).
     qsizetype count() const { return qsizetype(m_order.size()); }
@@ -106,6 +109,7 @@ private:
     std::vector<Entry> m_entries;   // sorted by parent id, then name
     std::vector<Listed> m_order;    // the listing, in order
     qsizetype m_root = -1;          // index of "." in m_entries
+    bool m_openFailed = false;
     quint32 m_maxDepth = 0;
 };
 

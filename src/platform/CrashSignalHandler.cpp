@@ -1,8 +1,9 @@
-#include "kestrum/CrashSignalHandler.h"
+#include "platform/CrashSignalHandler.h"
 
 #include "platform/Bundle.h"
 #include "platform/Host.h"
 #include "platform/Volume.h"
+#include "platform/VolumeRoot.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -20,7 +21,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-namespace kestrum {
+namespace platform {
 
 namespace {
 
@@ -30,7 +31,7 @@ constexpr char kStars[] = "**********\n";
 
 // Everything the handler needs, prepared while installing. Fixed buffers,
 // because the handler may not allocate.
-char g_folder[4096];        // physical, ends in "/"
+int g_folder = -1;          // the reports folder, opened through the volume door
 char g_appName[256];
 char g_processName[256];    // the executable's file name
 char g_host[256];
@@ -197,26 +198,13 @@ void writeText(int fd, const char *text)
     writeAll(fd, text, std::strlen(text));
 }
 
-// Creates the folder and its parents; failures show when the file is opened.
-void makeFolders(char *path)
-{
-    for (char *p = path + 1; *p; ++p) {
-        if (*p != '/')
-            continue;
-        *p = '\0';
-        ::mkdir(path, 0755);
-        *p = '/';
-    }
-}
-
 int openReport(const Moment &m)
 {
     for (int duplicate = 0; duplicate < 10; ++duplicate) {
-        char path[sizeof g_folder + 1024];
-        Writer w(path, sizeof path);
-        w.text(g_folder);
+        char name[1024];
+        Writer w(name, sizeof name);
         writeFileName(w, g_appName, m, duplicate, g_host);
-        const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        const int fd = ::openat(g_folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -301,7 +289,6 @@ void crashHandler(int signal, siginfo_t *info, void *)
     } else if (expected == 0) {
         timespec now{};
         ::clock_gettime(CLOCK_REALTIME, &now);
-        makeFolders(g_folder);
         const int fd = openReport(localMoment(now.tv_sec, g_utcOffset.load()));
         if (fd >= 0) {
             writeReport(fd, signal, info, self, now.tv_sec, now.tv_nsec);
@@ -363,11 +350,14 @@ void noteUncaughtExceptionForCrashReport(const QByteArray &name, const QByteArra
 
 void installCrashSignalHandlers()
 {
-    const QString folder = platform::Volume::physicalPath(
-        platform::Volume::expandTilde(QStringLiteral("~/Library/Logs/DiagnosticReports/")));
-    copyText(g_folder, sizeof g_folder - 1, QFile::encodeName(folder).constData());
-    if (std::strlen(g_folder) == 0 || g_folder[std::strlen(g_folder) - 1] != '/')
-        std::strcat(g_folder, "/");
+    // The folder is made and opened now, through the volume door: a handler
+    // may not resolve paths, and a link on the volume must not steer the
+    // report off it.
+    const LogicalPath folder = LogicalPath::make(u"~/Library/Logs/DiagnosticReports");
+    Volume::makeFolders(folder);
+    if (g_folder >= 0)
+        ::close(g_folder);
+    g_folder = VolumeRoot::openDescriptor(folder, O_PATH | O_DIRECTORY);
     copyText(g_appName, sizeof g_appName,
              fileNamePart(platform::Bundle::main().infoValue(QStringLiteral("CFBundleName")).toString()).constData());
     // The Mac names reports after the short host name.
@@ -399,4 +389,4 @@ void installCrashSignalHandlers()
         ::sigaction(signal, &action, nullptr);
 }
 
-} // namespace kestrum
+} // namespace platform

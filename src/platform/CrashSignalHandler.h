@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-namespace kestrum {
+namespace platform {
 
 // The program's own crash reports. Nothing on Linux writes reports where the
 // crash-report check looks for them, so a fatal signal (SIGSEGV, SIGABRT,
@@ -41,4 +41,4 @@ void noteUncaughtExceptionForCrashReport(const QByteArray &name, const QByteArra
 // the same integer code.
 QString crashReportFileName(const QString &appName, qint64 seconds, int utcOffsetSeconds, const QString &host);
 
-} // namespace kestrum
+} // namespace platform

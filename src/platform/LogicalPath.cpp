@@ -1,0 +1,136 @@
+#include "platform/LogicalPath.h"
+
+#include "platform/Volume.h"
+
+#include <QList>
+
+namespace platform {
+
+namespace {
+
+// Appends the cleaned components of `text` to `out`; ".." pops, but never
+// below `floor` components.
+void appendComponents(QList<QStringView> &out, QStringView text, qsizetype floor)
+{
+    for (const QStringView part : text.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (part == u".")
+            continue;
+        if (part == u"..") {
+            if (out.size() > floor)
+                out.removeLast();
+            continue;
+        }
+        out.append(part);
+    }
+}
+
+// On a Mac volume /etc, /tmp and /var are links into /private: one place,
+// one spelling. The volume says whether it has them (a Linux root does not).
+bool isPrivateLink(QStringView first)
+{
+    return (first == u"etc" || first == u"tmp" || first == u"var") && Volume::hasPrivateLink(first);
+}
+
+QString joined(const QList<QStringView> &parts)
+{
+    if (parts.isEmpty())
+        return QStringLiteral("/");
+    qsizetype length = 0;
+    for (const QStringView part : parts)
+        length += part.size() + 1;
+    const bool addPrivate = isPrivateLink(parts.first());
+    QString out;
+    out.reserve(length + (addPrivate ? 8 : 0));
+    if (addPrivate)
+        out += QLatin1String("/private");
+    for (const QStringView part : parts) {
+        out += QLatin1Char('/');
+        out += part;
+    }
+    return out;
+}
+
+} // namespace
+
+bool LogicalPath::isClean(QStringView text)
+{
+    const qsizetype n = text.size();
+    if (n == 1)
+        return text.at(0) == QLatin1Char('/');
+    if (n < 2 || text.at(0) != QLatin1Char('/') || text.at(n - 1) == QLatin1Char('/'))
+        return false;
+    for (qsizetype i = 0; i < n; ++i) {
+        // i is at a slash; find the component after it.
+        qsizetype end = i + 1;
+        while (end < n && text.at(end) != QLatin1Char('/'))
+            ++end;
+        const QStringView part = text.mid(i + 1, end - i - 1);
+        if (part.isEmpty() || part == u"." || part == u"..")
+            return false;
+        if (i == 0 && isPrivateLink(part))
+            return false;
+        i = end - 1;
+    }
+    return true;
+}
+
+LogicalPath LogicalPath::make(QStringView text)
+{
+    if (text == u"~" || text.startsWith(u"~/"))
+        return make(text, Volume::home());
+    return make(text, LogicalPath());
+}
+
+LogicalPath LogicalPath::make(QStringView text, const LogicalPath &home)
+{
+    if (isClean(text))
+        return LogicalPath(text.toString());
+    QList<QStringView> parts;
+    if (text == u"~" || text.startsWith(u"~/")) {
+        appendComponents(parts, home.m_path, 0);
+        text = text.mid(1);
+    }
+    appendComponents(parts, text, 0);
+    return LogicalPath(joined(parts));
+}
+
+LogicalPath LogicalPath::child(QStringView relative) const
+{
+    // The common case, a clean name or relative path from a bill, needs no
+    // splitting.
+    if (!relative.isEmpty() && !isRoot()) {
+        QString candidate = m_path;
+        candidate += QLatin1Char('/');
+        candidate += relative;
+        if (isClean(candidate))
+            return LogicalPath(std::move(candidate));
+    }
+    QList<QStringView> parts;
+    appendComponents(parts, m_path, 0);
+    const qsizetype floor = parts.size();
+    appendComponents(parts, relative, floor);
+    // A child of "/" that names "etc" becomes "/private/etc"; below any
+    // other folder the first component stays what it is.
+    return LogicalPath(joined(parts));
+}
+
+LogicalPath LogicalPath::parent() const
+{
+    const qsizetype slash = m_path.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? LogicalPath() : LogicalPath(m_path.left(slash));
+}
+
+QStringView LogicalPath::name() const
+{
+    return QStringView(m_path).mid(m_path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+bool LogicalPath::isWithin(const LogicalPath &folder) const
+{
+    if (folder.isRoot())
+        return true;
+    return m_path.startsWith(folder.m_path)
+           && (m_path.size() == folder.m_path.size() || m_path.at(folder.m_path.size()) == QLatin1Char('/'));
+}
+
+} // namespace platform

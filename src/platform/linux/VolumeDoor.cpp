@@ -1,0 +1,442 @@
+// The volume door on Linux: every name is opened with openat2() and
+// RESOLVE_IN_ROOT below the descriptor of the volume root, so the kernel
+// itself resolves links inside the volume and never out of it.
+
+#include "platform/Volume.h"
+#include "platform/VolumeRoot.h"
+
+#include <QFile>
+#include <QMutex>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+int g_rootDescriptor = -1;
+QString g_canonicalRoot;
+QMutex g_rootMutex;
+
+class Descriptor
+{
+public:
+    explicit Descriptor(int fd = -1) : m_fd(fd) {}
+    Descriptor(Descriptor &&o) noexcept : m_fd(std::exchange(o.m_fd, -1)) {}
+    Descriptor &operator=(Descriptor &&o) noexcept
+    {
+        std::swap(m_fd, o.m_fd);
+        return *this;
+    }
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int get() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
+    bool isValid() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+QString errorText(int error)
+{
+    if (error == ELOOP)
+        return QStringLiteral("too many levels of symbolic links");
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+void setError(QString *error, const QString &text)
+{
+    if (error)
+        *error = text;
+}
+
+// The logical path as the kernel takes it below the root: "/" is ".".
+QByteArray kernelName(const LogicalPath &path)
+{
+    return path.isRoot() ? QByteArrayLiteral(".") : QFile::encodeName(path.toString());
+}
+
+// Opens the path inside the volume. Never crosses into /proc's magic links,
+// and retries the rare EAGAIN that a rename racing the lookup gives.
+int openInside(const LogicalPath &path, int flags, quint64 resolve = 0)
+{
+    const QByteArray name = kernelName(path);
+    struct open_how how;
+    std::memset(&how, 0, sizeof how);
+    how.flags = quint64(flags | O_CLOEXEC);
+    how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS | resolve;
+    const int root = VolumeRoot::descriptor();
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const long fd = ::syscall(SYS_openat2, root, name.constData(), &how, sizeof how);
+        if (fd >= 0 || errno != EAGAIN)
+            return int(fd);
+    }
+    return -1;
+}
+
+ItemStatus::Type typeOf(unsigned mode)
+{
+    return S_ISREG(mode) ? ItemStatus::Type::File
+           : S_ISDIR(mode) ? ItemStatus::Type::Directory
+           : S_ISLNK(mode) ? ItemStatus::Type::Link
+                           : ItemStatus::Type::Other;
+}
+
+// The status of `name` relative to the descriptor (the descriptor itself for
+// an empty name), never following a link. The immutable flag comes with the
+// status, so a protected item is recognised without being opened, even when
+// the user may not read it.
+std::optional<ItemStatus> statusAt(int folder, const char *name)
+{
+    struct statx st;
+    const int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (*name ? 0 : AT_EMPTY_PATH);
+    if (::statx(folder, name, flags, STATX_TYPE | STATX_SIZE | STATX_INO | STATX_MTIME, &st) != 0)
+        return std::nullopt;
+    ItemStatus status;
+    status.type = typeOf(st.stx_mode);
+    status.size = st.stx_size;
+    status.immutable = (st.stx_attributes_mask & STATX_ATTR_IMMUTABLE) && (st.stx_attributes & STATX_ATTR_IMMUTABLE);
+    status.device = (quint64(st.stx_dev_major) << 32) | st.stx_dev_minor;
+    status.inode = st.stx_ino;
+    status.modifiedMSecs = qint64(st.stx_mtime.tv_sec) * 1000 + st.stx_mtime.tv_nsec / 1000000;
+    return status;
+}
+
+// Where the kernel says an open descriptor is, as a logical path.
+std::optional<LogicalPath> logicalOfDescriptor(int fd)
+{
+    char buffer[PATH_MAX + 1];
+    const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
+    const ssize_t n = ::readlink(link.constData(), buffer, PATH_MAX);
+    if (n <= 0)
+        return std::nullopt;
+    const QString physical = QFile::decodeName(QByteArray(buffer, n));
+    const QString root = VolumeRoot::canonicalPath();
+    if (root == QLatin1String("/"))
+        return LogicalPath::make(physical, LogicalPath());
+    if (physical == root)
+        return LogicalPath();
+    if (physical.startsWith(root + QLatin1Char('/')))
+        return LogicalPath::make(QStringView(physical).mid(root.size()), LogicalPath());
+    return std::nullopt; // cannot happen with RESOLVE_IN_ROOT
+}
+
+// Reopens an O_PATH descriptor for reading, through the descriptor itself:
+// the item checked is the item opened, with no second lookup by name.
+int reopen(int pathDescriptor, int flags)
+{
+    const QByteArray link = "/proc/self/fd/" + QByteArray::number(pathDescriptor);
+    return ::open(link.constData(), flags | O_CLOEXEC);
+}
+
+bool readAll(int fd, qint64 maxBytes, QByteArray &out, QString *error)
+{
+    out.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            setError(error, errorText(errno));
+            return false;
+        }
+        if (n == 0)
+            return true;
+        if (out.size() + n > maxBytes) {
+            setError(error, QStringLiteral("larger than %1 bytes").arg(maxBytes));
+            return false;
+        }
+        out.append(buffer, n);
+    }
+}
+
+bool writeAll(int fd, const QByteArray &data)
+{
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+std::optional<QList<VolumeFolder::Entry>> readEntries(int folder)
+{
+    const int fd = reopen(folder, O_RDONLY | O_DIRECTORY | O_NONBLOCK);
+    if (fd < 0)
+        return std::nullopt;
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    QList<VolumeFolder::Entry> entries;
+    errno = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        const char *name = entry->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+            continue;
+        bool isDirectory = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) {
+            const std::optional<ItemStatus> status = statusAt(folder, name);
+            isDirectory = status && status->isDirectory();
+        }
+        entries.append({QByteArray(name), isDirectory});
+        errno = 0;
+    }
+    const bool failed = errno != 0;
+    ::closedir(dir);
+    if (failed)
+        return std::nullopt;
+    return entries;
+}
+
+} // namespace
+
+// --- the root ---
+
+bool VolumeRoot::open(const QString &physicalRoot, QString *error)
+{
+    const int fd = ::open(QFile::encodeName(physicalRoot).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        setError(error, QStringLiteral("cannot open the volume root %1: %2").arg(physicalRoot, errorText(errno)));
+        return false;
+    }
+    char buffer[PATH_MAX + 1];
+    const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
+    const ssize_t n = ::readlink(link.constData(), buffer, PATH_MAX);
+    QMutexLocker lock(&g_rootMutex);
+    if (g_rootDescriptor >= 0)
+        ::close(g_rootDescriptor);
+    g_rootDescriptor = fd;
+    g_canonicalRoot = n > 0 ? QFile::decodeName(QByteArray(buffer, n)) : physicalRoot;
+    return true;
+}
+
+int VolumeRoot::descriptor()
+{
+    QMutexLocker lock(&g_rootMutex);
+    if (g_rootDescriptor < 0) {
+        g_rootDescriptor = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        g_canonicalRoot = QStringLiteral("/");
+    }
+    return g_rootDescriptor;
+}
+
+QString VolumeRoot::canonicalPath()
+{
+    descriptor();
+    QMutexLocker lock(&g_rootMutex);
+    return g_canonicalRoot;
+}
+
+int VolumeRoot::openDescriptor(const LogicalPath &path, int flags)
+{
+    return openInside(path, flags);
+}
+
+// --- the door ---
+
+std::optional<ItemStatus> Volume::status(const LogicalPath &path, Follow follow)
+{
+    const Descriptor fd(openInside(path, O_PATH | (follow == Follow::NotFinal ? O_NOFOLLOW : 0)));
+    if (!fd.isValid())
+        return std::nullopt;
+    return statusAt(fd.get(), "");
+}
+
+std::optional<LogicalPath> Volume::resolved(const LogicalPath &path, Follow follow)
+{
+    if (follow == Follow::NotFinal && !path.isRoot()) {
+        const std::optional<LogicalPath> folder = resolved(path.parent(), Follow::Final);
+        return folder ? std::optional<LogicalPath>(folder->child(path.name())) : std::nullopt;
+    }
+    const Descriptor fd(openInside(path, O_PATH));
+    if (fd.isValid())
+        return logicalOfDescriptor(fd.get());
+    if (errno != ENOENT && errno != ENOTDIR)
+        return std::nullopt; // a loop, or a name too long
+    if (path.isRoot())
+        return path;
+    // The missing part is kept as written.
+    const std::optional<LogicalPath> folder = resolved(path.parent(), Follow::Final);
+    return folder ? std::optional<LogicalPath>(folder->child(path.name())) : std::nullopt;
+}
+
+std::optional<QByteArray> Volume::readFile(const LogicalPath &path, qint64 maxBytes, QString *error)
+{
+    const Descriptor at(openInside(path, O_PATH));
+    if (!at.isValid()) {
+        setError(error, errorText(errno));
+        return std::nullopt;
+    }
+    const std::optional<ItemStatus> status = statusAt(at.get(), "");
+    if (!status || !status->isFile()) {
+        setError(error, QStringLiteral("not a regular file"));
+        return std::nullopt;
+    }
+    if (qint64(status->size) > maxBytes) {
+        setError(error, QStringLiteral("larger than %1 bytes").arg(maxBytes));
+        return std::nullopt;
+    }
+    const Descriptor fd(reopen(at.get(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
+    if (!fd.isValid()) {
+        setError(error, errorText(errno));
+        return std::nullopt;
+    }
+    QByteArray data;
+    data.reserve(qsizetype(status->size));
+    if (!readAll(fd.get(), maxBytes, data, error))
+        return std::nullopt;
+    return data;
+}
+
+bool Volume::makeFolders(const LogicalPath &path, QString *error)
+{
+    const std::optional<ItemStatus> existing = status(path, Follow::Final);
+    if (existing)
+        return existing->isDirectory() || (setError(error, QStringLiteral("not a folder")), false);
+    if (path.isRoot())
+        return false;
+    if (!makeFolders(path.parent(), error))
+        return false;
+    const Descriptor parent(openInside(path.parent(), O_PATH | O_DIRECTORY));
+    const QByteArray name = QFile::encodeName(path.name().toString());
+    if (!parent.isValid() || (::mkdirat(parent.get(), name.constData(), 0755) != 0 && errno != EEXIST)) {
+        setError(error, errorText(errno));
+        return false;
+    }
+    return true;
+}
+
+bool Volume::writeFile(const LogicalPath &path, const QByteArray &data, QString *error)
+{
+    if (path.isRoot())
+        return false;
+    const Descriptor folder(openInside(path.parent(), O_PATH | O_DIRECTORY));
+    if (!folder.isValid()) {
+        setError(error, errorText(errno));
+        return false;
+    }
+    const QByteArray name = QFile::encodeName(path.name().toString());
+    QByteArray temporary;
+    Descriptor fd;
+    for (int attempt = 0; attempt < 16 && !fd.isValid(); ++attempt) {
+        temporary = "." + name + "." + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        fd = Descriptor(::openat(folder.get(), temporary.constData(),
+                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        if (!fd.isValid() && errno != EEXIST)
+            break;
+    }
+    if (!fd.isValid()) {
+        setError(error, errorText(errno));
+        return false;
+    }
+    const bool written = writeAll(fd.get(), data);
+    const int writeError = errno;
+    Descriptor closing(fd.release());
+    closing = Descriptor();
+    if (!written || ::renameat(folder.get(), temporary.constData(), folder.get(), name.constData()) != 0) {
+        setError(error, errorText(written ? errno : writeError));
+        ::unlinkat(folder.get(), temporary.constData(), 0);
+        return false;
+    }
+    return true;
+}
+
+bool Volume::removeItem(const LogicalPath &path)
+{
+    if (path.isRoot())
+        return false;
+    const Descriptor folder(openInside(path.parent(), O_PATH | O_DIRECTORY));
+    if (!folder.isValid())
+        return false;
+    const QByteArray name = QFile::encodeName(path.name().toString());
+    if (::unlinkat(folder.get(), name.constData(), 0) == 0)
+        return true;
+    return errno == EISDIR && ::unlinkat(folder.get(), name.constData(), AT_REMOVEDIR) == 0;
+}
+
+std::optional<QStringList> Volume::list(const LogicalPath &folder)
+{
+    const std::optional<VolumeFolder> open = VolumeFolder::open(folder);
+    const std::optional<QList<VolumeFolder::Entry>> entries = open ? open->entries() : std::nullopt;
+    if (!entries)
+        return std::nullopt;
+    QStringList names;
+    names.reserve(entries->size());
+    for (const VolumeFolder::Entry &entry : *entries)
+        names.append(QFile::decodeName(entry.name));
+    return names;
+}
+
+// --- open folders ---
+
+// Folders are held as O_PATH descriptors: status questions need only the
+// right to search a folder, listing reopens it for reading.
+std::optional<VolumeFolder> VolumeFolder::open(const LogicalPath &path)
+{
+    const int fd = openInside(path, O_PATH | O_DIRECTORY);
+    if (fd < 0)
+        return std::nullopt;
+    return VolumeFolder(fd);
+}
+
+VolumeFolder::VolumeFolder(VolumeFolder &&other) noexcept
+    : m_descriptor(std::exchange(other.m_descriptor, -1))
+{
+}
+
+VolumeFolder &VolumeFolder::operator=(VolumeFolder &&other) noexcept
+{
+    std::swap(m_descriptor, other.m_descriptor);
+    return *this;
+}
+
+VolumeFolder::~VolumeFolder()
+{
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
+}
+
+std::optional<ItemStatus> VolumeFolder::statusOf(const QByteArray &name) const
+{
+    if (name.isEmpty() || name.contains('/'))
+        return std::nullopt;
+    return statusAt(m_descriptor, name.constData());
+}
+
+std::optional<VolumeFolder> VolumeFolder::openChild(const QByteArray &name) const
+{
+    if (name.isEmpty() || name.contains('/') || name == "." || name == "..")
+        return std::nullopt;
+    const int fd = ::openat(m_descriptor, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    return VolumeFolder(fd);
+}
+
+std::optional<QList<VolumeFolder::Entry>> VolumeFolder::entries() const
+{
+    return readEntries(m_descriptor);
+}
+
+} // namespace platform
