@@ -1,5 +1,5 @@
 #include "kestrum/Alert.h"
-#include "kestrum/AlertDialog.h"
+#include "kestrum/widgets/AlertDialog.h"
 #include "kestrum/DefaultsKey.h"
 #include "kestrum/Dispatch.h"
 #include "platform/Bundle.h"

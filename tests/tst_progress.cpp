@@ -1,5 +1,5 @@
 #include "dorvane/gui/ProgressPanel.h"
-#include "kestrum/WindowProgress.h"
+#include "kestrum/widgets/WindowProgress.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,5 +1,5 @@
 #include "kestrum/BlockWrapper.h"
-#include "kestrum/WidgetUtilities.h"
+#include "kestrum/widgets/WidgetUtilities.h"
 
 #include <QFontMetricsF>
 #include <QFrame>

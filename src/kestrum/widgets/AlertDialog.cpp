@@ -1,4 +1,4 @@
-#include "kestrum/AlertDialog.h"
+#include "kestrum/widgets/AlertDialog.h"
 
 #include <QApplication>
 #include <QButtonGroup>

@@ -1,4 +1,4 @@
-#include "kestrum/Application.h"
+#include "kestrum/widgets/Application.h"
 
 #include "kestrum/ExceptionHandler.h"
 
