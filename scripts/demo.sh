@@ -4,7 +4,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-bash scripts/build.sh release
+# Only what the demo runs: the application, the command line and the volume
+# generator. The tests and benchmarks are built by scripts/test.sh.
+if [[ ! -f build/release/build.ninja ]]; then
+    cmake --preset release >/dev/null
+fi
+cmake --build --preset release --target Dorvane dorvane mkvolume
 
 volume="$PWD/build/demo-volume"
 home="/Users/demo"

@@ -1,7 +1,7 @@
 #include "kestrum/Alert.h"
-#include "kestrum/AlertDialog.h"
 #include "kestrum/DefaultsKey.h"
 #include "kestrum/Dispatch.h"
+#include "kestrum/widgets/AlertDialog.h"
 #include "platform/Bundle.h"
 #include "platform/UserDefaults.h"
 #include "support/ScriptedPresenter.h"
@@ -45,6 +45,8 @@ private Q_SLOTS:
 
     void dialogPutsTheFirstButtonRightmost();
     void dialogReturnsAccessoryValues();
+    void dialogDismissedAnswersCancel_data();
+    void dialogDismissedAnswersCancel();
 
 private:
     std::unique_ptr<VolumeFixture> m_volume;
@@ -269,7 +271,8 @@ void AlertsTest::consoleAnswersWhatChangesNothing()
     QCOMPARE(console.present(question).button, result);
 }
 
-// Clicks a button of the alert that is about to open, once it is up.
+// Clicks a button of the alert that is about to open, once it is up (none
+// for an empty text).
 static void clickWhenShown(const QString &buttonText, std::function<void(QDialog *)> prepare = {})
 {
     QTimer::singleShot(0, [=] {
@@ -327,6 +330,38 @@ void AlertsTest::dialogReturnsAccessoryValues()
     alert_dontwarnagain_ever("dialog", "Tip", "Message", "OK", "Do not show again");
     QCOMPARE(DefaultsKey("_dialog_asked").defaultInt(), 1);
     setAlertPresenter(previous);
+}
+
+void AlertsTest::dialogDismissedAnswersCancel_data()
+{
+    QTest::addColumn<QStringList>("buttons");
+    QTest::addColumn<bool>("escape");   // else the window's close button
+    QTest::addColumn<int>("result");
+    const QStringList crash{"Send", "Never", "Cancel"};
+    const QStringList uninstaller{"Open Uninstaller", "Cancel", "Uninstall Anyway"};
+    QTest::newRow("crash report, Escape") << crash << true << 1002;
+    QTest::newRow("native uninstaller, Escape") << uninstaller << true << 1001;
+    QTest::newRow("native uninstaller, closed") << uninstaller << false << 1001;
+    QTest::newRow("no Cancel: the last") << QStringList{"Send to support", "Quit"} << true << 1001;
+    QTest::newRow("one button") << QStringList{"OK"} << false << 1000;
+}
+
+void AlertsTest::dialogDismissedAnswersCancel()
+{
+    QFETCH(QStringList, buttons);
+    QFETCH(bool, escape);
+    QFETCH(int, result);
+    const auto previous = setAlertPresenter(std::make_shared<DialogPresenter>());
+    clickWhenShown(QString(), [escape](QDialog *dialog) {
+        // Escape goes where the keyboard is, the default button.
+        if (escape)
+            QTest::keyClick(dialog->focusWidget() ? dialog->focusWidget() : dialog, Qt::Key_Escape);
+        else
+            dialog->close();
+    });
+    const int answer = alert("Title", "Message", buttons.value(0), buttons.value(1), buttons.value(2));
+    setAlertPresenter(previous);
+    QCOMPARE(answer, result);
 }
 
 QTEST_MAIN(AlertsTest)

@@ -29,8 +29,8 @@ private Q_SLOTS:
     void listMatchesTheCatalogue();
     void listMatchesOnALargeVolume();
     void filesMarkTheMissing();
-    void usageErrors_data();
-    void usageErrors();
+    void exitCodesAndMessages_data();
+    void exitCodesAndMessages();
 
 private:
     std::unique_ptr<VolumeFixture> m_volume;
@@ -179,19 +179,22 @@ void CommandLineTest::filesMarkTheMissing()
     QVERIFY(missing > 0);
 }
 
-void CommandLineTest::usageErrors_data()
+void CommandLineTest::exitCodesAndMessages_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("message");
-    QTest::newRow("unknown package") << QStringList{"files", "com.example.none"} << 1
+    // The same code as `plan` for the same mistake.
+    QTest::newRow("unknown package") << QStringList{"files", "com.example.none"} << 2
                                      << "no listed package has the identifier com.example.none";
+    QTest::newRow("damaged package") << QStringList{"files", "com.lumenfold.Prism"} << 0
+                                     << "The package is damaged - its contents can not be read";
     QTest::newRow("no package") << QStringList{"files"} << 2 << "usage: dorvane files";
     QTest::newRow("both modes") << QStringList{"list", "--apps", "--defunct"} << 2 << "usage: dorvane list";
     QTest::newRow("unknown option") << QStringList{"receipts", "--xml"} << 2 << "usage: dorvane receipts";
 }
 
-void CommandLineTest::usageErrors()
+void CommandLineTest::exitCodesAndMessages()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);

@@ -356,9 +356,9 @@ void KestrumTest::defaultsKeyReadsAndWrites()
     QCOMPARE(key.defaultInt(), 0);
     key.setDefaultInt(41);
     QCOMPARE("SomeNumber"_key.defaultInt(), 41);
-    key.setDefaultString("12");
-    QCOMPARE(key.defaultString(), QStringLiteral("12"));
-    QCOMPARE(key.defaultInt(), 12); // a stored text reads as its number
+    key.setDefaultString(" 12abc");
+    QCOMPARE(key.defaultString(), QStringLiteral(" 12abc"));
+    QCOMPARE(key.defaultInt(), 12); // a stored text reads as its leading number
     QVERIFY(key.defaultArray().isEmpty());
     key.setDefaultArray(QStringList{"a", "b"});
     QCOMPARE(key.defaultStringArray(), (QStringList{"a", "b"}));

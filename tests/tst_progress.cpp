@@ -1,5 +1,6 @@
 #include "dorvane/gui/ProgressPanel.h"
-#include "kestrum/WindowProgress.h"
+#include "kestrum/Dispatch.h"
+#include "kestrum/widgets/WindowProgress.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -19,7 +20,7 @@ private Q_SLOTS:
     void effectsApplyInCallOrderFromAPoolThread();
     void endKeepsTheFieldsAndBeginClearsTheDetail();
     void librarySheetOnAnyWindow();
-    void detailWithoutSheetDoesNothing();
+    void effectsWithoutASheetDoNothing();
     void borderlessClose();
 };
 
@@ -56,6 +57,18 @@ void ProgressTest::effectsApplyInCallOrderFromAPoolThread()
         last = number;
     }
     QVERIFY(!panel.isVisible());
+
+    // Nothing has run yet when the calls come from the main thread: a detail
+    // after an end and the next begin still waits for both.
+    events.clear();
+    panel.beginProgress("View");
+    panel.setProgress("first");
+    panel.endProgress();
+    panel.beginProgress("Plan");
+    panel.setProgress("second");
+    panel.endProgress();
+    QTRY_COMPARE(events.size(), 6);
+    QCOMPARE(events, (QStringList{"begin View", "detail first open", "end", "begin Plan", "detail second open", "end"}));
 }
 
 void ProgressTest::endKeepsTheFieldsAndBeginClearsTheDetail()
@@ -108,11 +121,21 @@ void ProgressTest::librarySheetOnAnyWindow()
     QVERIFY(!window.property("HxProgressIndicator").isValid());
 }
 
-void ProgressTest::detailWithoutSheetDoesNothing()
+void ProgressTest::effectsWithoutASheetDoNothing()
 {
     QWidget window;
     kestrum::setProgressMessage(&window, "nobody listens");
-    QTest::qWait(10);
+    // Work may outlive the window: its feed then reaches nothing.
+    auto *gone = new dorvane::ProgressPanel(&window);
+    const dorvane::ProgressPanel::Feed feed = gone->feed();
+    delete gone;
+    feed.beginProgress("Late");
+    feed.setProgress("late");
+    feed.endProgress();
+    // Effects apply in call order: once a later block has run, so has it.
+    bool later = false;
+    kestrum::dispatch_async_main([&later] { later = true; });
+    QTRY_VERIFY(later);
     QVERIFY(window.findChildren<QLabel *>().isEmpty());
     QVERIFY(!window.property("HxProgressDetailInfo").isValid());
 }

@@ -1,5 +1,8 @@
 #include "kestrum/BlockWrapper.h"
-#include "kestrum/WidgetUtilities.h"
+#include "kestrum/DefaultsKey.h"
+#include "kestrum/widgets/Application.h"
+#include "kestrum/widgets/WidgetUtilities.h"
+#include "support/VolumeFixture.h"
 
 #include <QFontMetricsF>
 #include <QFrame>
@@ -36,6 +39,8 @@ private Q_SLOTS:
     void hyperlink_data();
     void hyperlink();
     void sizeUsingFont();
+    void toolTipDelayFollowsTheSetting_data();
+    void toolTipDelayFollowsTheSetting();
 };
 
 void WidgetsTest::viewWithClass_data()
@@ -327,6 +332,26 @@ void WidgetsTest::sizeUsingFont()
     QVERIFY(wrapped.height() > single.height() * (fewest - 0.5));
 
     QCOMPARE(kestrum::sizeUsingFont(QString(), font, 100).width(), 0.0);
+}
+
+void WidgetsTest::toolTipDelayFollowsTheSetting_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<int>("delay");   // -1: the style's own
+    QTest::newRow("none stored") << QVariant() << -1;
+    QTest::newRow("as every start sets it") << QVariant(1) << 1;
+    QTest::newRow("another value") << QVariant(1500) << 1500;
+}
+
+void WidgetsTest::toolTipDelayFollowsTheSetting()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(int, delay);
+    VolumeFixture volume;
+    ToolTipDelayStyle style;
+    const int own = style.baseStyle()->styleHint(QStyle::SH_ToolTip_WakeUpDelay);
+    DefaultsKey(ToolTipDelayStyle::kDelayKey).setDefaultObject(stored);
+    QCOMPARE(style.styleHint(QStyle::SH_ToolTip_WakeUpDelay), delay < 0 ? own : delay);
 }
 
 QTEST_MAIN(WidgetsTest)

@@ -1,5 +1,5 @@
 #include "dorvane/gui/ApplicationMain.h"
-#include "kestrum/Application.h"
+#include "kestrum/widgets/Application.h"
 
 int main(int argc, char *argv[])
 {

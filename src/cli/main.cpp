@@ -1,4 +1,4 @@
-#include "dorvane/CommandLineTool.h"
+#include "dorvane/cli/CommandLineTool.h"
 
 #include <QCoreApplication>
 

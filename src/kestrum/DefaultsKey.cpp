@@ -3,6 +3,8 @@
 #include "kestrum/VariantKinds.h"
 #include "platform/UserDefaults.h"
 
+#include <limits>
+
 namespace kestrum {
 
 namespace {
@@ -10,6 +12,27 @@ namespace {
 platform::UserDefaults &defaults()
 {
     return platform::UserDefaults::standard();
+}
+
+// A number in a text as the Mac reads it: blanks, a sign and the digits that
+// follow; the rest is ignored ("12abc" is 12), no digits give 0, and a number
+// beyond the range gives the nearest bound.
+qint64 leadingInteger(const QString &text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text.at(i).isSpace())
+        ++i;
+    const bool negative = i < text.size() && text.at(i) == QLatin1Char('-');
+    if (i < text.size() && (text.at(i) == QLatin1Char('-') || text.at(i) == QLatin1Char('+')))
+        ++i;
+    qint64 value = 0;
+    for (; i < text.size() && text.at(i) >= QLatin1Char('0') && text.at(i) <= QLatin1Char('9'); ++i) {
+        const int digit = text.at(i).unicode() - '0';
+        if (value > (std::numeric_limits<qint64>::max() - digit) / 10)
+            return negative ? std::numeric_limits<qint64>::min() : std::numeric_limits<qint64>::max();
+        value = value * 10 + digit;
+    }
+    return negative ? -value : value;
 }
 
 } // namespace
@@ -100,7 +123,7 @@ qint64 DefaultsKey::defaultInt() const
     if (isNumericValue(v))
         return v.typeId() == QMetaType::Double ? qint64(v.toDouble()) : v.toLongLong();
     if (v.typeId() == QMetaType::QString)
-        return v.toString().trimmed().toLongLong();
+        return leadingInteger(v.toString());
     return 0;
 }
 

@@ -2,9 +2,12 @@
 
 #include "dorvane/catalogue/CatalogueScanner.h"
 #include "dorvane/catalogue/PackageFilter.h"
-#include "dorvane/catalogue/PackageSize.h"
+#include "dorvane/catalogue/SizePass.h"
+#include "dorvane/cli/ExitCode.h"
 #include "dorvane/cli/JsonValue.h"
-#include "kestrum/FileSystem.h"
+#include "dorvane/cli/ListedPackages.h"
+#include "dorvane/viewing/PackageContents.h"
+#include "kestrum/Alert.h"
 
 #include <QCommandLineParser>
 #include <QJsonArray>
@@ -17,18 +20,6 @@
 namespace dorvane {
 
 namespace {
-
-std::optional<Catalogue> scanWithSizes()
-{
-    std::optional<Catalogue> catalogue = CatalogueScanner::scanOrComplain();
-    if (!catalogue)
-        return std::nullopt;
-    for (const PackageRecord &record : catalogue->installerPackages) {
-        const QStringList files = catalogue->filesForPackage.value(record.packageIdentifier());
-        record.setInstallSize(PackageSize::text(PackageSize::bytes(record, files)));
-    }
-    return catalogue;
-}
 
 void printJson(const QJsonArray &array)
 {
@@ -51,11 +42,12 @@ int runListCommand(const QStringList &arguments)
     if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()
         || (parser.isSet(apps) && parser.isSet(defunct))) {
         std::fputs("usage: dorvane list [--apps|--defunct] [--search TEXT] [--json]\n", stderr);
-        return 2;
+        return ExitUsage;
     }
-    const std::optional<Catalogue> catalogue = scanWithSizes();
+    const std::optional<Catalogue> catalogue = CatalogueScanner::scanOrComplain();
     if (!catalogue)
-        return 1;
+        return ExitFailure;
+    SizePass::sizeAll(*catalogue);
     const PackageFilter::Mode mode = parser.isSet(apps)      ? PackageFilter::Mode::Applications
                                      : parser.isSet(defunct) ? PackageFilter::Mode::Defunct
                                                              : PackageFilter::Mode::All;
@@ -66,7 +58,7 @@ int runListCommand(const QStringList &arguments)
         for (const PackageRecord &record : shown)
             array.append(jsonFromPropertyList(record.values()));
         printJson(array);
-        return 0;
+        return ExitSuccess;
     }
     QTextStream out(stdout);
     for (const PackageRecord &record : shown) {
@@ -74,7 +66,7 @@ int runListCommand(const QStringList &arguments)
             << (record.isDamaged() ? "\tdamaged" : "") << '\n';
     }
     out << PackageFilter::statistics(shown) << '\n';
-    return 0;
+    return ExitSuccess;
 }
 
 int runFilesCommand(const QStringList &arguments)
@@ -84,33 +76,30 @@ int runFilesCommand(const QStringList &arguments)
     parser.addOption(json);
     if (!parser.parse(arguments) || parser.positionalArguments().isEmpty()) {
         std::fputs("usage: dorvane files ID... [--json]\n", stderr);
-        return 2;
+        return ExitUsage;
     }
-    std::optional<Catalogue> catalogue = CatalogueScanner::scanOrComplain();
+    const std::optional<Catalogue> catalogue = CatalogueScanner::scanOrComplain();
     if (!catalogue)
-        return 1;
-    const QStringList identifiers = parser.positionalArguments();
-    for (const QString &identifier : identifiers) {
-        if (!catalogue->filesForPackage.contains(identifier)) {
-            std::fprintf(stderr, "dorvane: no listed package has the identifier %s\n", qPrintable(identifier));
-            return 1;
-        }
-    }
-    QJsonArray array;
-    QTextStream out(stdout);
-    for (const QString &identifier : identifiers) {
-        const QStringList files = catalogue->filesForPackage.value(identifier);
-        for (const QString &path : files) {
-            const bool exists = kestrum::fileExists(path);
-            if (parser.isSet(json))
-                array.append(QJsonObject{{QStringLiteral("text"), path}, {QStringLiteral("exists"), exists}});
-            else
-                out << path << (exists ? "" : "\t(missing)") << '\n';
-        }
-    }
-    if (parser.isSet(json))
+        return ExitFailure;
+    const std::optional<QList<PackageRecord>> selection = listedPackages(*catalogue, parser.positionalArguments());
+    if (!selection)
+        return ExitUsage;
+
+    // The rows of the window's package view, and its word on damaged packages.
+    const PackageContents contents = PackageContents::gather(*selection, *catalogue);
+    if (parser.isSet(json)) {
+        QJsonArray array;
+        for (const PackageContents::Row &row : contents.rows)
+            array.append(QJsonObject{{QStringLiteral("text"), row.text}, {QStringLiteral("exists"), row.exists}});
         printJson(array);
-    return 0;
+    } else {
+        QTextStream out(stdout);
+        for (const PackageContents::Row &row : contents.rows)
+            out << row.text << (row.exists ? "" : "\t(missing)") << '\n';
+    }
+    if (contents.anyDamaged)
+        kestrum::alert_apptitled(PackageContents::kDamagedMessage, QStringLiteral("OK"));
+    return ExitSuccess;
 }
 
 } // namespace dorvane

@@ -2,6 +2,8 @@
 
 #include "dorvane/ProtectionStatus.h"
 #include "dorvane/catalogue/CatalogueScanner.h"
+#include "dorvane/cli/ExitCode.h"
+#include "dorvane/cli/ListedPackages.h"
 #include "dorvane/planning/UninstallChecks.h"
 #include "dorvane/planning/UninstallPlanner.h"
 #include "kestrum/Format.h"
@@ -12,7 +14,6 @@
 #include <QJsonObject>
 #include <QTextStream>
 
-#include <algorithm>
 #include <cstdio>
 
 namespace dorvane {
@@ -74,40 +75,27 @@ int runPlanCommand(const QStringList &arguments)
     parser.addOption(json);
     if (!parser.parse(arguments) || parser.positionalArguments().isEmpty()) {
         std::fputs("usage: dorvane plan ID... [--json]\n", stderr);
-        return 2;
+        return ExitUsage;
     }
     const std::optional<Catalogue> catalogue = CatalogueScanner::scanOrComplain();
     if (!catalogue)
-        return 1;
+        return ExitFailure;
 
-    // The selection in the order given; an identifier given twice is one
-    // selected package, as in the window's list.
-    QList<PackageRecord> selection;
-    QStringList selected;
-    for (const QString &identifier : parser.positionalArguments()) {
-        if (selected.contains(identifier))
-            continue;
-        const auto record = std::find_if(catalogue->installerPackages.cbegin(), catalogue->installerPackages.cend(),
-                                         [&](const PackageRecord &r) { return r.packageIdentifier() == identifier; });
-        if (record == catalogue->installerPackages.cend()) {
-            std::fprintf(stderr, "dorvane: no listed package has the identifier %s\n", qPrintable(identifier));
-            return 2;
-        }
-        selection.append(*record);
-        selected.append(identifier);
-    }
+    const std::optional<QList<PackageRecord>> selection = listedPackages(*catalogue, parser.positionalArguments());
+    if (!selection)
+        return ExitUsage;
 
     UninstallChecks checks;
-    if (!checks.mayPlan(selection)) {
+    if (!checks.mayPlan(*selection)) {
         std::fprintf(stderr, "dorvane: nothing planned: %s\n", qPrintable(checks.stopReason()));
-        return 1;
+        return ExitFailure;
     }
-    const UninstallPlan plan = UninstallPlanner::plan(selection, *catalogue, ProtectionStatus::isRootless());
+    const UninstallPlan plan = UninstallPlanner::plan(*selection, *catalogue, ProtectionStatus::isRootless());
     if (parser.isSet(json))
         QTextStream(stdout) << QJsonDocument(planJson(plan)).toJson(QJsonDocument::Indented);
     else
         printPlan(plan);
-    return 0;
+    return ExitSuccess;
 }
 
 } // namespace dorvane

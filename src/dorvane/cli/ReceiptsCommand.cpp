@@ -1,5 +1,6 @@
 #include "dorvane/cli/ReceiptsCommand.h"
 
+#include "dorvane/cli/ExitCode.h"
 #include "dorvane/cli/JsonValue.h"
 #include "dorvane/receipts/PackageHelperNative.h"
 
@@ -20,7 +21,7 @@ int runReceiptsCommand(const QStringList &arguments)
     parser.addOption(json);
     if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
         std::fprintf(stderr, "usage: dorvane receipts [--json]\n");
-        return 2;
+        return ExitUsage;
     }
 
     QTextStream out(stdout);
@@ -42,7 +43,7 @@ int runReceiptsCommand(const QStringList &arguments)
     }
     if (parser.isSet(json))
         out << QJsonDocument(array).toJson(QJsonDocument::Indented);
-    return 0;
+    return ExitSuccess;
 }
 
 } // namespace dorvane

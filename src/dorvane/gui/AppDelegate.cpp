@@ -3,10 +3,11 @@
 #include "dorvane/ProtectionStatus.h"
 #include "dorvane/Settings.h"
 #include "dorvane/catalogue/CatalogueScanner.h"
-#include "dorvane/catalogue/PackageSize.h"
+#include "dorvane/catalogue/SizePass.h"
 #include "dorvane/gui/MainWindow.h"
 #include "dorvane/gui/PackageTableModel.h"
 #include "dorvane/gui/ProgressPanel.h"
+#include "dorvane/gui/SheetWork.h"
 #include "dorvane/gui/UninstallPanel.h"
 #include "dorvane/gui/ViewPanel.h"
 #include "dorvane/planning/UninstallChecks.h"
@@ -26,7 +27,6 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPropertyAnimation>
-#include <QTimer>
 
 #include <cstdlib>
 
@@ -63,7 +63,6 @@ QUrl resourceURL(const QString &name)
 } // namespace
 
 AppDelegate::AppDelegate()
-    : m_generation(std::make_shared<std::atomic<int>>(0))
 {
     m_window = new MainWindow;
     m_window->setAttribute(Qt::WA_DeleteOnClose, false);
@@ -71,12 +70,12 @@ AppDelegate::AppDelegate()
     m_progress = new ProgressPanel(m_window);
     m_viewPanel = new ViewPanel(m_window);
     m_uninstallPanel = new UninstallPanel(m_window);
+    m_sizePass = new SizePass(this);
     awakeFromNib();
 }
 
 AppDelegate::~AppDelegate()
 {
-    m_generation->fetch_add(1); // any size pass still running stops
     qApp->removeEventFilter(this);
     delete m_window;
 }
@@ -124,6 +123,11 @@ void AppDelegate::awakeFromNib()
     // Carrying the plan out comes with the uninstall itself; until then
     // confirming only closes the sheet.
     connect(m_uninstallPanel, &UninstallPanel::continueRequested, m_uninstallPanel, &QDialog::hide);
+    connect(m_sizePass, &SizePass::packageSized, m_model, &PackageTableModel::sizeChanged);
+    connect(m_sizePass, &SizePass::finished, this, [this] {
+        updateStatsLabel();
+        Q_EMIT sizePassFinished();
+    });
 
     bindOptionCheckBoxes();
     Settings::countLaunch();
@@ -146,7 +150,6 @@ void AppDelegate::bindOptionCheckBoxes()
 void AppDelegate::applicationDidFinishLaunching()
 {
     static kestrum::Kestrum shared;
-    QTimer::singleShot(100, this, &AppDelegate::update);
     Settings::recordLaunchDate();
     m_version = kestrum::makeString("v%@ (%i)", shared.appVersionString(), shared.appBuildNumber());
     m_aboutURL = resourceURL(QStringLiteral("Credits.rtfd"));
@@ -158,75 +161,36 @@ void AppDelegate::applicationDidFinishLaunching()
     Settings::resetToolTipDelay();
     kestrum::RvCrashReporter::CheckAndReportCrashes(QString::fromLatin1(kCrashReportAddress), crashSignatures());
     m_isRootless = ProtectionStatus::isRootless();
+    // Only now: a scan scheduled earlier would run inside the crash
+    // question's event loop, under a question nobody has answered yet.
+    update();
 }
 
 void AppDelegate::update()
 {
-    ProgressPanel *progress = m_progress;
     const QString icon = CatalogueScanner::damagedIconPath();
-    QPointer<AppDelegate> self(this);
-    kestrum::dispatch_async_back([self, progress, icon] {
-        progress->beginProgress(QStringLiteral("Scanning Packages"));
-        std::optional<Catalogue> catalogue =
-            CatalogueScanner::scan(icon, [progress](const QString &detail) { progress->setProgress(detail); });
-        if (!catalogue) {
-            kestrum::dispatch_sync_main([] {
-                kestrum::alert(QStringLiteral("Error"), CatalogueScanner::kNoPackagesMessage,
-                               QStringLiteral("OK"));
-                std::exit(1);
-            });
-            return;
-        }
-        kestrum::dispatch_async_main([self, progress, catalogue = std::move(*catalogue)]() mutable {
-            if (self)
-                self->handOver(std::move(catalogue));
-            else
-                progress->endProgress();
-        });
-    });
+    runBehindSheet(*m_progress, this, QStringLiteral("Scanning Packages"),
+                   [icon](const SheetProgress &progress) { return CatalogueScanner::scan(icon, progress); },
+                   [this](std::optional<Catalogue> catalogue) { handOver(std::move(catalogue)); });
 }
 
-void AppDelegate::handOver(Catalogue catalogue)
+void AppDelegate::handOver(std::optional<Catalogue> catalogue)
 {
-    m_catalogue = std::move(catalogue);
+    if (!catalogue) {
+        kestrum::alert(QStringLiteral("Error"), CatalogueScanner::kNoPackagesMessage, QStringLiteral("OK"));
+        std::exit(1);
+    }
+    m_catalogue = std::move(*catalogue);
+    m_window->ui().refreshButton->setChecked(false);
     filterInstallerPackage();
-    m_progress->endProgress();
-    startSizePass();
+    // A refresh while a pass still runs: the old pass stops at its next
+    // package, so each row's size comes from its own scan's file list.
+    m_sizePass->start(m_catalogue);
     Q_EMIT catalogueHandedOver();
     if (!m_firstScanCompleted) {
         m_firstScanCompleted = true;
         completeFirstScan();
     }
-}
-
-void AppDelegate::startSizePass()
-{
-    // A refresh while a pass still runs: the old pass stops at its next
-    // package, so each row's size comes from its own scan's file list.
-    const int generation = m_generation->fetch_add(1) + 1;
-    const std::shared_ptr<std::atomic<int>> current = m_generation;
-    const QList<PackageRecord> packages = m_catalogue.installerPackages;
-    const QHash<QString, QStringList> files = m_catalogue.filesForPackage;
-    QPointer<AppDelegate> self(this);
-    kestrum::dispatch_async_back([self, current, generation, packages, files] {
-        for (const PackageRecord &record : packages) {
-            if (current->load() != generation)
-                return;
-            const QString text = PackageSize::text(PackageSize::bytes(record, files.value(record.packageIdentifier())));
-            kestrum::dispatch_async_main([self, current, generation, record, text] {
-                if (!self || current->load() != generation)
-                    return;
-                record.setInstallSize(text);
-                self->m_model->sizeChanged(record.packageIdentifier());
-            });
-        }
-        kestrum::dispatch_async_main([self, current, generation] {
-            if (!self || current->load() != generation)
-                return;
-            self->updateStatsLabel();
-            Q_EMIT self->sizePassFinished();
-        });
-    });
 }
 
 void AppDelegate::completeFirstScan()
@@ -289,10 +253,8 @@ void AppDelegate::controlTextDidChange(const QString &text)
 
 void AppDelegate::refreshPackages()
 {
-    m_window->ui().refreshButton->setDown(true);
-    QTimer::singleShot(150, m_window->ui().refreshButton, [button = m_window->ui().refreshButton] {
-        button->setDown(false);
-    });
+    // On until the new catalogue is handed over.
+    m_window->ui().refreshButton->setChecked(true);
     update();
 }
 
@@ -345,29 +307,20 @@ void AppDelegate::viewPackage()
 {
     const QList<PackageRecord> selection = selectedPackages();
     const Catalogue catalogue = m_catalogue; // shares the maps; the scan never changes them in place
-    ProgressPanel *progress = m_progress;
-    QPointer<AppDelegate> self(this);
-    kestrum::dispatch_async_back([self, selection, catalogue, progress] {
-        progress->beginProgress(QStringLiteral("Scanning Package Contents"));
-        const PackageContents contents = PackageContents::gather(
-            selection, catalogue, [progress](const QString &detail) { progress->setProgress(detail); });
-        progress->endProgress();
-        // Waits until the sheet is up and a damaged package has been reported.
-        kestrum::dispatch_sync_main([self, &contents] {
-            if (!self)
-                return;
-            self->m_viewFiles = contents.rows;
-            self->m_viewPanel->setRows(contents.rows);
-            self->m_viewPanel->setUninstallTitle(self->m_uninstallPackage2Title);
-            self->m_viewPanel->open();
-            Q_EMIT self->viewPanelShown();
-            if (contents.anyDamaged) {
-                kestrum::alert_apptitled(QStringLiteral("The package is damaged - its contents can not be read as the "
-                                                        "BOM file is corrupt. You should uninstall it."),
-                                         QStringLiteral("OK"));
-            }
+    runBehindSheet(
+        *m_progress, this, QStringLiteral("Scanning Package Contents"),
+        [selection, catalogue](const SheetProgress &progress) {
+            return PackageContents::gather(selection, catalogue, progress);
+        },
+        [this](const PackageContents &contents) {
+            m_viewFiles = contents.rows;
+            m_viewPanel->setRows(contents.rows);
+            m_viewPanel->setUninstallTitle(m_uninstallPackage2Title);
+            m_viewPanel->open();
+            Q_EMIT viewPanelShown();
+            if (contents.anyDamaged)
+                kestrum::alert_apptitled(PackageContents::kDamagedMessage, QStringLiteral("OK"));
         });
-    });
 }
 
 void AppDelegate::closeViewPanel()
@@ -390,23 +343,18 @@ void AppDelegate::uninstallPackage()
 
     const Catalogue catalogue = m_catalogue;
     const bool rootless = m_isRootless;
-    ProgressPanel *progress = m_progress;
-    QPointer<AppDelegate> self(this);
-    kestrum::dispatch_async_back([self, selection, catalogue, rootless, progress] {
-        progress->beginProgress(UninstallPlanner::kProgressTitle);
-        UninstallPlan plan = UninstallPlanner::plan(selection, catalogue, rootless,
-                                                    [progress](const QString &detail) { progress->setProgress(detail); });
-        progress->endProgress();
-        kestrum::dispatch_async_main([self, plan = std::move(plan)]() mutable {
-            if (!self)
-                return;
-            self->m_plan = std::move(plan);
-            self->m_uninstallPanel->setTree(self->m_plan.uninstallFiles);
-            self->m_uninstallPanel->setContinueTitle(self->m_uninstallPackage2Title);
-            self->m_uninstallPanel->open();
-            Q_EMIT self->uninstallPanelShown();
+    runBehindSheet(
+        *m_progress, this, UninstallPlanner::kProgressTitle,
+        [selection, catalogue, rootless](const SheetProgress &progress) {
+            return UninstallPlanner::plan(selection, catalogue, rootless, progress);
+        },
+        [this](UninstallPlan plan) {
+            m_plan = std::move(plan);
+            m_uninstallPanel->setTree(m_plan.uninstallFiles);
+            m_uninstallPanel->setContinueTitle(m_uninstallPackage2Title);
+            m_uninstallPanel->open();
+            Q_EMIT uninstallPanelShown();
         });
-    });
 }
 
 void AppDelegate::cancelUninstall()

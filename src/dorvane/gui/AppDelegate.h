@@ -9,9 +9,6 @@
 #include <QPointer>
 #include <QUrl>
 
-#include <atomic>
-#include <memory>
-
 class QAbstractButton;
 
 namespace dorvane {
@@ -19,6 +16,7 @@ namespace dorvane {
 class MainWindow;
 class PackageTableModel;
 class ProgressPanel;
+class SizePass;
 class UninstallPanel;
 class ViewPanel;
 
@@ -35,7 +33,8 @@ public:
     AppDelegate();
     ~AppDelegate() override;
 
-    // The start-up sequence once the interface is up.
+    // The start-up sequence once the interface is up; the first scan starts
+    // when it has finished, after any question it asks has been answered.
     void applicationDidFinishLaunching();
 
     // Starts a scan of the receipts on the background queue.
@@ -100,8 +99,7 @@ protected:
 private:
     void awakeFromNib();
     void bindOptionCheckBoxes();
-    void handOver(Catalogue catalogue);
-    void startSizePass();
+    void handOver(std::optional<Catalogue> catalogue);
     void completeFirstScan();
     void showHelpView();
     void switchVersionColumn(bool altDown);
@@ -127,9 +125,7 @@ private:
     bool m_isRootless = true;
     bool m_versionColumnSwitched = false;
     bool m_firstScanCompleted = false;
-    // Each scan's size pass carries the generation it belongs to; a newer
-    // scan makes the older pass stop at its next package.
-    std::shared_ptr<std::atomic<int>> m_generation;
+    SizePass *m_sizePass = nullptr;
 };
 
 } // namespace dorvane

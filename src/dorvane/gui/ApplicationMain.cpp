@@ -3,7 +3,8 @@
 #include "dorvane/StartUp.h"
 #include "dorvane/gui/AppDelegate.h"
 #include "dorvane/gui/MainWindow.h"
-#include "kestrum/AlertDialog.h"
+#include "kestrum/widgets/AlertDialog.h"
+#include "kestrum/widgets/Application.h"
 #include "platform/CrashSignalHandler.h"
 
 #include <QApplication>
@@ -39,6 +40,7 @@ int ApplicationMain::run(QApplication &app)
     // Reports of a crash go into the volume's home, where the next start looks.
     platform::installCrashSignalHandlers();
     kestrum::setAlertPresenter(std::make_shared<kestrum::DialogPresenter>());
+    QApplication::setStyle(new kestrum::ToolTipDelayStyle);
     StartUp::registerDefaults();
 
     AppDelegate delegate;

@@ -3,76 +3,111 @@
 #include "kestrum/Dispatch.h"
 #include "ui_ProgressPanel.h"
 
+#include <QMutex>
 #include <QPointer>
 
 namespace dorvane {
 
+struct ProgressPanel::Feed::Channel
+{
+    QPointer<ProgressPanel> panel;   // read on the main thread only
+    QMutex mutex;
+    // The text of the detail effect still queued that a newer detail may
+    // replace; none once a begin or an end has been queued after it.
+    std::shared_ptr<QString> mergeable;
+
+    // The panel is looked at on the main thread only, where it is destroyed.
+    static void queue(std::shared_ptr<Channel> channel, std::function<void(ProgressPanel *)> effect)
+    {
+        kestrum::dispatch_async_main([channel = std::move(channel), effect = std::move(effect)] {
+            if (ProgressPanel *panel = channel->panel)
+                effect(panel);
+        });
+    }
+    void closeMerging()
+    {
+        QMutexLocker lock(&mutex);
+        mergeable.reset();
+    }
+};
+
+void ProgressPanel::Feed::beginProgress(const QString &title) const
+{
+    m_channel->closeMerging();
+    Channel::queue(m_channel, [title](ProgressPanel *panel) { panel->showBegun(title); });
+}
+
+void ProgressPanel::Feed::setProgress(const QString &detail) const
+{
+    // A detail a path can come hundreds of thousands of times a second; only
+    // the newest waiting one is shown, so the main thread's queue holds at
+    // most one. It never merges across a begin or an end: the effects still
+    // apply in call order.
+    std::shared_ptr<QString> text;
+    {
+        QMutexLocker lock(&m_channel->mutex);
+        if (m_channel->mergeable) {
+            *m_channel->mergeable = detail;
+            return;
+        }
+        text = std::make_shared<QString>(detail);
+        m_channel->mergeable = text;
+    }
+    const std::shared_ptr<Channel> channel = m_channel;
+    Channel::queue(channel, [channel, text](ProgressPanel *panel) {
+        QString shown;
+        {
+            QMutexLocker lock(&channel->mutex);
+            shown = *text;
+            if (channel->mergeable == text)
+                channel->mergeable.reset();
+        }
+        panel->showDetail(shown);
+    });
+}
+
+void ProgressPanel::Feed::endProgress() const
+{
+    m_channel->closeMerging();
+    Channel::queue(m_channel, [](ProgressPanel *panel) { panel->showEnded(); });
+}
+
 ProgressPanel::ProgressPanel(QWidget *window)
     : QDialog(window, Qt::Sheet | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
     , m_ui(std::make_unique<Ui::ProgressPanel>())
+    , m_feed(std::make_shared<Feed::Channel>())
 {
+    m_feed.m_channel->panel = this;
     m_ui->setupUi(this);
     setWindowModality(Qt::WindowModal);
 }
 
 ProgressPanel::~ProgressPanel() = default;
 
-void ProgressPanel::beginProgress(const QString &title)
+void ProgressPanel::showBegun(const QString &title)
 {
-    QPointer<ProgressPanel> self(this);
-    kestrum::dispatch_async_main([self, title] {
-        if (!self)
-            return;
-        self->m_ui->progressInfo->setText(title);
-        self->m_ui->progressDetailInfo->clear();
-        self->m_ui->progressIndicator->setRange(0, 0);
-        if (QWidget *window = self->parentWidget())
-            window->activateWindow();
-        self->open();
-        Q_EMIT self->began(title);
-    });
+    m_ui->progressInfo->setText(title);
+    m_ui->progressDetailInfo->clear();
+    m_ui->progressIndicator->setRange(0, 0);
+    if (QWidget *window = parentWidget())
+        window->activateWindow();
+    open();
+    Q_EMIT began(title);
 }
 
-void ProgressPanel::setProgress(const QString &detail)
+void ProgressPanel::showDetail(const QString &detail)
 {
-    // A detail a path can come hundreds of thousands of times a second; only
-    // the newest waiting one is shown, so the main thread's queue holds at
-    // most one. Order is kept: the one queued detail runs after the begin
-    // queued before it and before the end queued after it.
-    {
-        QMutexLocker lock(&m_detailMutex);
-        m_pendingDetail = detail;
-        if (m_detailQueued)
-            return;
-        m_detailQueued = true;
-    }
-    QPointer<ProgressPanel> self(this);
-    kestrum::dispatch_async_main([self] {
-        if (!self)
-            return;
-        QString text;
-        {
-            QMutexLocker lock(&self->m_detailMutex);
-            text = self->m_pendingDetail;
-            self->m_detailQueued = false;
-        }
-        self->m_ui->progressDetailInfo->setText(text);
-        Q_EMIT self->detailShown(text, self->isVisible());
-    });
+    m_ui->progressDetailInfo->setText(detail);
+    Q_EMIT detailShown(detail, isVisible());
 }
 
-void ProgressPanel::endProgress()
+void ProgressPanel::showEnded()
 {
-    QPointer<ProgressPanel> self(this);
-    kestrum::dispatch_async_main([self] {
-        if (!self)
-            return;
-        self->m_ui->progressIndicator->setRange(0, 1); // stops the animation
-        if (QWidget *window = self->parentWidget())
-            window->activateWindow();
-        self->hide();
-        Q_EMIT self->ended();
-    });
+    m_ui->progressIndicator->setRange(0, 1); // stops the animation
+    if (QWidget *window = parentWidget())
+        window->activateWindow();
+    hide();
+    Q_EMIT ended();
 }
 
 QString ProgressPanel::titleText() const

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QMutex>
 
 #include <memory>
 
@@ -21,12 +20,30 @@ class ProgressPanel : public QDialog
     Q_OBJECT
 
 public:
+    // What background work holds instead of the panel, which the window's
+    // destruction may free while the work runs: a feed is safe to keep and
+    // call from any thread, and once the panel is gone its effects do nothing.
+    class Feed
+    {
+    public:
+        void beginProgress(const QString &title) const;
+        void setProgress(const QString &detail) const;
+        void endProgress() const;
+
+    private:
+        friend class ProgressPanel;
+        struct Channel;
+        explicit Feed(std::shared_ptr<Channel> channel) : m_channel(std::move(channel)) {}
+        std::shared_ptr<Channel> m_channel;
+    };
+
     explicit ProgressPanel(QWidget *window);
     ~ProgressPanel() override;
 
-    void beginProgress(const QString &title);
-    void setProgress(const QString &detail);
-    void endProgress();
+    Feed feed() const { return m_feed; }
+    void beginProgress(const QString &title) { m_feed.beginProgress(title); }
+    void setProgress(const QString &detail) { m_feed.setProgress(detail); }
+    void endProgress() { m_feed.endProgress(); }
 
     QString titleText() const;
     QString detailText() const;
@@ -42,10 +59,12 @@ protected:
     void reject() override {}
 
 private:
+    void showBegun(const QString &title);
+    void showDetail(const QString &detail);
+    void showEnded();
+
     std::unique_ptr<Ui::ProgressPanel> m_ui;
-    QMutex m_detailMutex;
-    QString m_pendingDetail;
-    bool m_detailQueued = false;
+    Feed m_feed;
 };
 
 } // namespace dorvane

@@ -21,6 +21,10 @@ struct PackageContents
     QList<Row> rows;
     bool anyDamaged = false;   // some selected package's receipt or bill could not be read
 
+    // What the window and the command line say when anyDamaged is set.
+    static inline const QString kDamagedMessage = QStringLiteral(
+        "The package is damaged - its contents can not be read as the BOM file is corrupt. You should uninstall it.");
+
     using ProgressFunction = std::function<void(const QString &detail)>;
     static PackageContents gather(const QList<PackageRecord> &selection, const Catalogue &catalogue,
                                   const ProgressFunction &progress = {});

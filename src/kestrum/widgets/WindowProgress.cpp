@@ -1,4 +1,4 @@
-#include "kestrum/WindowProgress.h"
+#include "kestrum/widgets/WindowProgress.h"
 
 #include "kestrum/Dispatch.h"
 

@@ -1,7 +1,8 @@
-#include "dorvane/CommandLineTool.h"
+#include "dorvane/cli/CommandLineTool.h"
 
 #include "dorvane/StartUp.h"
 #include "dorvane/cli/CatalogueCommands.h"
+#include "dorvane/cli/ExitCode.h"
 #include "dorvane/cli/PlanCommand.h"
 #include "dorvane/cli/ReceiptsCommand.h"
 #include "kestrum/AlertPresenter.h"
@@ -52,16 +53,16 @@ int CommandLineTool::run(const QStringList &arguments)
 
     if (!parser.parse(arguments)) {
         printLine(stderr, parser.errorText());
-        return UsageError;
+        return ExitUsage;
     }
     if (parser.isSet(QStringLiteral("help"))) {
         printLine(stdout, parser.helpText());
-        return Success;
+        return ExitSuccess;
     }
     QString error;
     if (!StartUp::configureVolume(parser, &error)) {
         printLine(stderr, error);
-        return UsageError;
+        return ExitUsage;
     }
     kestrum::setAlertPresenter(std::make_shared<kestrum::ConsolePresenter>(parser.isSet(yesOption)));
     StartUp::registerDefaults();
@@ -72,11 +73,11 @@ int CommandLineTool::run(const QStringList &arguments)
         printLine(stdout, QStringLiteral("%1 %2 (%3)")
                               .arg(kestrum::hx->appName(), kestrum::hx->appVersionString())
                               .arg(kestrum::hx->appBuildNumber()));
-        return Success;
+        return ExitSuccess;
     }
     if (positional.isEmpty()) {
         printLine(stderr, parser.helpText());
-        return UsageError;
+        return ExitUsage;
     }
     // Each command parses its own options; the global ones are already taken.
     const QString command = positional.first();
@@ -90,7 +91,7 @@ int CommandLineTool::run(const QStringList &arguments)
     if (command == QLatin1String("plan"))
         return runPlanCommand(commandArguments);
     printLine(stderr, QStringLiteral("dorvane: unknown command '%1'").arg(command));
-    return UsageError;
+    return ExitUsage;
 }
 
 } // namespace dorvane

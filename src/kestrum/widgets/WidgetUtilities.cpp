@@ -1,4 +1,4 @@
-#include "kestrum/WidgetUtilities.h"
+#include "kestrum/widgets/WidgetUtilities.h"
 
 #include <QAbstractButton>
 #include <QFontInfo>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QProxyStyle>
 
 namespace kestrum {
 
@@ -16,6 +17,19 @@ public:
     Application(int &argc, char **argv);
 
     bool notify(QObject *receiver, QEvent *event) override;
+};
+
+// The desktop's style with the tool-tip delay that the user defaults hold
+// under "NSInitialToolTipDelay", in milliseconds, read at each tool tip as
+// AppKit reads it; the style's own delay while none is stored. Installed
+// once the volume, and with it the defaults' file, is chosen.
+class ToolTipDelayStyle : public QProxyStyle
+{
+public:
+    static constexpr char kDelayKey[] = "NSInitialToolTipDelay";
+
+    int styleHint(StyleHint hint, const QStyleOption *option = nullptr, const QWidget *widget = nullptr,
+                  QStyleHintReturn *returnData = nullptr) const override;
 };
 
 } // namespace kestrum

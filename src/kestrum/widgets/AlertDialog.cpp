@@ -1,4 +1,4 @@
-#include "kestrum/AlertDialog.h"
+#include "kestrum/widgets/AlertDialog.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -56,6 +56,7 @@ AlertDialog::AlertDialog(const AlertQuestion &question, QWidget *parent)
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
     const QStringList titles = question.buttons.isEmpty() ? QStringList{tr("OK")} : question.buttons;
+    m_dismissal = dismissalResult(titles);
     // The first button is the default and stands rightmost.
     for (qsizetype i = titles.size() - 1; i >= 0; --i) {
         auto *button = new QPushButton(titles.at(i));
@@ -149,12 +150,23 @@ AlertAnswer AlertDialog::collect() const
     return answer;
 }
 
+int AlertDialog::dismissalResult(const QStringList &buttons)
+{
+    const qsizetype cancel = buttons.indexOf(QStringLiteral("Cancel"));
+    return 1000 + int(cancel >= 0 ? cancel : qMax<qsizetype>(buttons.size() - 1, 0));
+}
+
+void AlertDialog::reject()
+{
+    // Escape and the close button both end here; a button click accepts.
+    m_pressed = m_dismissal;
+    QDialog::reject();
+}
+
 AlertAnswer AlertDialog::run()
 {
     QApplication::setActiveWindow(this);
     raise();
-    // Closing the window without a button counts as the default button, as
-    // an alert cannot be closed any other way on the Mac.
     QDialog::exec();
     return collect();
 }

@@ -25,11 +25,20 @@ public:
     // Runs modally and answers with the pressed button and the accessory's value.
     AlertAnswer run();
 
+    // What Escape and the window's close button answer: the button titled
+    // "Cancel" where there is one, else the last button. Never the first
+    // (unless it is the only one): that one may send, open or remove.
+    static int dismissalResult(const QStringList &buttons);
+
+protected:
+    void reject() override;
+
 private:
     QWidget *makeAccessory(const AlertQuestion &question);
     AlertAnswer collect() const;
 
     int m_pressed = 1000;
+    int m_dismissal = 1000;
     QLineEdit *m_line = nullptr;
     QPlainTextEdit *m_text = nullptr;
     QCheckBox *m_check = nullptr;
