@@ -110,7 +110,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "the scan did not find the package\n");
         return 1;
     }
-    const QStringList listed = catalogue->filesForPackage.value(kIdentifier);
+    const QStringList listed = catalogue->filesForPackage(kIdentifier);
     std::printf("scan: %lld paths of %s in %lld ms\n", qint64(listed.size()), qPrintable(kIdentifier),
                 timer.elapsed());
 

@@ -65,23 +65,46 @@ int scan(const QString &root)
     }
     const double peakAtHandOver = peakMiB();
 
-    qint64 pathBytes = 0;
-    for (auto it = catalogue->packagesForFile.cbegin(); it != catalogue->packagesForFile.cend(); ++it)
-        pathBytes += it.key().toUtf8().size();
+    const qint64 pathBytes = qint64(catalogue->paths().textBytes());
 
     for (const dorvane::PackageRecord &record : catalogue->installerPackages) {
-        const QStringList files = catalogue->filesForPackage.value(record.packageIdentifier());
-        record.setInstallSize(dorvane::PackageSize::text(dorvane::PackageSize::bytes(record, files)));
+        const QStringList files = catalogue->filesForPackage(record.packageIdentifier());
+        record.setInstallBytes(dorvane::PackageSize::bytes(record, files));
     }
     const qint64 lastSize = timer.elapsed();
 
     std::printf("packages: %lld listed, %lld kept out; distinct paths: %lld (%.1f MiB as UTF-8)\n",
                 qint64(catalogue->installerPackages.size()), qint64(catalogue->allPackages.size()),
-                qint64(catalogue->packagesForFile.size()), pathBytes / 1048576.0);
+                qint64(catalogue->paths().count()), pathBytes / 1048576.0);
     std::printf("hand-over after %lld ms; last size after %lld ms\n", handOver, lastSize);
     std::printf("peak memory: %.1f MiB before the scan, %.1f MiB at hand-over, %.1f MiB at the end\n", before,
                 peakAtHandOver, peakMiB());
     return 0;
+}
+
+// The command line's whole list, sizes included, beside du -sb of the same
+// volume, alternated three times so that both see the same cache and load.
+void compareWithDu(const QString &root)
+{
+    const auto timed = [](const QString &program, const QStringList &arguments) {
+        QProcess child;
+        child.setStandardOutputFile(QProcess::nullDevice());
+        QElapsedTimer timer;
+        timer.start();
+        child.start(program, arguments);
+        child.waitForFinished(-1);
+        return child.exitCode() == 0 ? timer.elapsed() : qint64(-1);
+    };
+    qint64 bestList = -1;
+    qint64 bestDu = -1;
+    for (int round = 0; round < 3; ++round) {
+        const qint64 list = timed(QStringLiteral(DORVANE_CLI), {"--root", root, "--home", "/Users/demo", "list", "--json"});
+        const qint64 du = timed(QStringLiteral("du"), {"-sb", root});
+        bestList = bestList < 0 || (list >= 0 && list < bestList) ? list : bestList;
+        bestDu = bestDu < 0 || (du >= 0 && du < bestDu) ? du : bestDu;
+    }
+    std::printf("dorvane list --json: %lld ms; du -sb: %lld ms (best of three each); ratio %.2f\n", bestList, bestDu,
+                bestDu > 0 ? double(bestList) / double(bestDu) : 0.0);
 }
 
 } // namespace
@@ -108,6 +131,7 @@ int main(int argc, char *argv[])
         if (!child.waitForFinished(-1) || child.exitCode() != 0)
             return 1;
     }
+    compareWithDu(root);
     volumegen::removeVolume(root);
     return 0;
 }

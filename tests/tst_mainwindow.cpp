@@ -110,9 +110,9 @@ void MainWindowTest::listsTheCatalogueWithSizes()
     double total = 0;
     for (const PackageRecord &record : catalogue.installerPackages) {
         // Each row's size comes from its own package's files.
-        const quint64 bytes = PackageSize::bytes(record, catalogue.filesForPackage.value(record.packageIdentifier()));
-        QCOMPARE(record.installSize(), PackageSize::text(bytes));
-        total += PackageSize::megabytes(record.installSize());
+        const quint64 bytes = PackageSize::bytes(record, catalogue.filesForPackage(record.packageIdentifier()));
+        QCOMPARE(record.installBytes(), bytes);
+        total += PackageSize::shownMegabytes(bytes);
     }
     QCOMPARE(m_delegate->window()->ui().statsLabel->text(),
              QString::asprintf("%lld Packages  %.1f MB", qint64(catalogue.installerPackages.size()), total));
@@ -222,8 +222,8 @@ void MainWindowTest::refreshDuringTheSizePass()
     QTRY_VERIFY_WITH_TIMEOUT(events.count("handed over") == 2 && events.last() == "sized", 20000);
     QVERIFY(!refresh->isChecked());
     for (const PackageRecord &record : m_delegate->catalogue().installerPackages) {
-        const QStringList files = m_delegate->catalogue().filesForPackage.value(record.packageIdentifier());
-        QCOMPARE(record.installSize(), PackageSize::text(PackageSize::bytes(record, files)));
+        const QStringList files = m_delegate->catalogue().filesForPackage(record.packageIdentifier());
+        QCOMPARE(record.installBytes(), PackageSize::bytes(record, files));
     }
 }
 

@@ -320,7 +320,7 @@ void PlannerTest::classification()
     const Catalogue catalogue = write(classificationCases(), {kKextInfo, kKext});
     if (needsProtection && m_protected.size() != 2)
         QSKIP("setting the immutable flag needs root (CAP_LINUX_IMMUTABLE) and a file system that keeps it");
-    QVERIFY(catalogue.filesForPackage.value(kSelected).contains(path));
+    QVERIFY(catalogue.filesForPackage(kSelected).contains(path));
 
     const UninstallPlan plan = UninstallPlanner::plan(select(catalogue, {kSelected, kSecond}), catalogue, rootless);
     QCOMPARE(listsHolding(plan, path), list.isEmpty() ? QStringList() : QStringList{list});
@@ -389,7 +389,7 @@ void PlannerTest::ignoreTests()
         PathItem::file("/opt/vendorish/y", 10),
         PathItem::file(home + "/Library/Keep/file", 10),
     })});
-    QVERIFY(catalogue.filesForPackage.value("com.example.tools").contains(path));
+    QVERIFY(catalogue.filesForPackage("com.example.tools").contains(path));
     const UninstallPlan plan = UninstallPlanner::plan(catalogue.installerPackages, catalogue, true);
     QCOMPARE(listsHolding(plan, path), list.isEmpty() ? QStringList() : QStringList{list});
 }
@@ -737,7 +737,7 @@ void PlannerTest::neverRemovesWhatItMustKeep()
             const UninstallPlan plan = UninstallPlanner::plan(select(catalogue, identifiers), catalogue, true);
 
             for (const QString &path : plan.removeFiles + plan.removeFolders) {
-                for (const QString &user : catalogue.packagesForFile.value(path))
+                for (const QString &user : catalogue.packagesForFile(path))
                     QVERIFY2(selected.contains(user), qPrintable(path + " is used by " + user + ": " + context));
                 QVERIFY2(!isIgnored(path), qPrintable(path + " is ignored: " + context));
                 QVERIFY2(!kestrum::fileIsRestricted(path), qPrintable(path + " is protected: " + context));
@@ -757,7 +757,7 @@ void PlannerTest::neverRemovesWhatItMustKeep()
             // Each path once at most; one in no list is a real folder kept on purpose.
             QSet<QString> listed;
             for (const QString &identifier : identifiers)
-                for (const QString &path : catalogue.filesForPackage.value(identifier))
+                for (const QString &path : catalogue.filesForPackage(identifier))
                     listed.insert(path);
             for (const QString &path : std::as_const(listed)) {
                 const QStringList lists = listsHolding(plan, path);
@@ -766,7 +766,7 @@ void PlannerTest::neverRemovesWhatItMustKeep()
                     continue;
                 const auto attributes = kestrum::fileAttributes(path);
                 QVERIFY2(attributes && attributes->isDirectory(), qPrintable(path + " is in no list: " + context));
-                QStringList users = catalogue.packagesForFile.value(path);
+                QStringList users = catalogue.packagesForFile(path);
                 users.removeIf([&](const QString &user) { return selected.contains(user); });
                 QVERIFY2(isIgnored(path) || !users.isEmpty(), qPrintable(path + " dropped: " + context));
             }
@@ -818,8 +818,8 @@ void PlannerTest::oddSpellingsNeverReachTheRemovalLists()
     QVERIFY2(m_builder->write(&error), qPrintable(error));
     QVERIFY(platform::Volume::configure(m_volume->root(), m_volume->home() + "/"));
     const Catalogue catalogue = CatalogueScanner::scan(kMinus).value_or(Catalogue());
-    const QStringList hostileFiles = catalogue.filesForPackage.value("com.example.hostile");
-    QCOMPARE(hostileFiles, catalogue.filesForPackage.value("com.apple.pkg.BSD"));
+    const QStringList hostileFiles = catalogue.filesForPackage("com.example.hostile");
+    QCOMPARE(hostileFiles, catalogue.filesForPackage("com.apple.pkg.BSD"));
 
     kestrum::DefaultsKey(Settings::kIgnoredSystemFolders).setDefaultArray(Settings::defaultIgnoredSystemFolders());
     const UninstallPlan plan = UninstallPlanner::plan(select(catalogue, {"com.example.hostile"}), catalogue, true);

@@ -129,7 +129,7 @@ void ViewAndPlanTest::viewListsRowsInSelectionAndBillOrder()
     const Catalogue &catalogue = m_delegate->catalogue();
     QStringList expected;
     for (const PackageRecord &record : m_delegate->selectedPackages())
-        expected += catalogue.filesForPackage.value(record.packageIdentifier());
+        expected += catalogue.filesForPackage(record.packageIdentifier());
     QStringList shownPaths;
     int red = 0;
     for (const PackageContents::Row &row : m_delegate->viewFiles()) {
@@ -198,7 +198,7 @@ void ViewAndPlanTest::proceedingFromTheViewPlansTheSameSelection()
     QVERIFY(m_delegate->uninstallPanel()->isVisible());
     QVERIFY(!m_delegate->uninstallPlan().removeFiles.isEmpty());
     for (const QString &path : m_delegate->uninstallPlan().removeFiles)
-        QVERIFY(m_delegate->catalogue().packagesForFile.value(path).contains("com.saltmarsh.Tide"));
+        QVERIFY(m_delegate->catalogue().packagesForFile(path).contains("com.saltmarsh.Tide"));
 }
 
 void ViewAndPlanTest::planSheetShowsTheTreeExpanded()

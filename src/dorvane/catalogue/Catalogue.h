@@ -1,30 +1,73 @@
 #pragma once
 
+#include "dorvane/catalogue/PathTable.h"
 #include "dorvane/receipts/PackageRecord.h"
 
 #include <QHash>
 #include <QList>
 #include <QStringList>
 
+#include <memory>
+
 namespace dorvane {
 
-// Everything one scan learns about the installed packages.
-struct Catalogue
+// Everything one scan learns about the installed packages. The package lists
+// are plain values; the paths and the maps between paths and packages are
+// kept in one shared, read-only block (paths interned, maps holding numbers),
+// so a copy of the catalogue costs next to nothing and the texts are made
+// only for the callers that show them.
+class Catalogue
 {
+public:
+    using PathId = PathTable::Id;
+
+    Catalogue();
+
     // Packages whose installer is not ignored, in receipt-store order: the
     // source of the list.
     QList<PackageRecord> installerPackages;
     // Packages kept out because their installer is ignored; never listed.
     QList<PackageRecord> allPackages;
-    // Identifier to the package's corrected absolute paths (listed packages only).
-    QHash<QString, QStringList> filesForPackage;
-    // Path to the identifiers of every package that lists it, kept-out ones
-    // included, in scan order, with repeats.
-    QHash<QString, QStringList> packagesForFile;
     // Packages that installed an application into /Applications/, once per
     // application; and those whose application is gone.
     QStringList applicationPackageIdentifiers;
     QStringList defunctappPackageIdentifiers;
+
+    // The listed package's corrected absolute paths, in its bill's order with
+    // repeats; empty for a package that is not listed.
+    QStringList filesForPackage(const QString &identifier) const;
+    QList<PathId> fileIdsForPackage(const QString &identifier) const;
+    bool hasFilesFor(const QString &identifier) const;
+
+    // The identifiers of every package that lists the path, kept-out ones
+    // included, in scan order, with repeats.
+    QStringList packagesForFile(const QString &path) const;
+    QStringList packagesForFile(PathId id) const;
+
+    std::optional<PathId> pathId(const QString &path) const { return m_data->paths.find(path); }
+    QString path(PathId id) const { return m_data->paths.path(id); }
+    const PathTable &paths() const { return m_data->paths; }
+
+    // --- building, by the scan only ---
+
+    // Records that the package lists the path; the package's number comes
+    // from addPackage().
+    PathId addFile(const QString &path, quint32 package);
+    quint32 addPackage(const QString &identifier);
+    void setFilesForPackage(const QString &identifier, QList<PathId> ids);
+
+private:
+    struct Data
+    {
+        PathTable paths;
+        QStringList packages;                          // every scanned package's identifier, by number
+        std::vector<quint32> firstOwner;               // per path: the first package that lists it
+        QHash<PathId, QList<quint32>> moreOwners;      // per path: the packages after the first
+        QHash<QString, QList<PathId>> files;           // listed package -> its paths
+    };
+    Data &writable();
+
+    std::shared_ptr<Data> m_data;
 };
 
 } // namespace dorvane

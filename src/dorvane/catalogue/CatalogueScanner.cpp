@@ -47,9 +47,12 @@ QString nonEmptyText(const QVariantMap &map, const char *key)
 
 } // namespace
 
-void CatalogueScanner::classify(PackageRecord &record, QStringList &files, Catalogue &catalogue)
+QList<Catalogue::PathId> CatalogueScanner::classify(PackageRecord &record, QStringList &files, Catalogue &catalogue)
 {
     const QString identifier = record.packageIdentifier();
+    const quint32 package = catalogue.addPackage(identifier);
+    QList<Catalogue::PathId> ids;
+    ids.reserve(files.size());
     QStringList names;
     QStringList paths;
     QStringList bundleIdentifiers;
@@ -68,7 +71,7 @@ void CatalogueScanner::classify(PackageRecord &record, QStringList &files, Catal
         if (inApplications && path.size() >= 15 && path.at(14) == QLatin1Char('.'))
             correct(path, QString(path).replace(kHiddenApplications, kApplications));
 
-        catalogue.packagesForFile[path].append(identifier);
+        ids.append(catalogue.addFile(path, package));
 
         if (!path.endsWith(kExecutableFolder))
             continue;
@@ -109,6 +112,7 @@ void CatalogueScanner::classify(PackageRecord &record, QStringList &files, Catal
     record.setValue(PackageKey::AppNames, names);
     record.setValue(PackageKey::AppPaths, paths);
     record.setValue(PackageKey::AppBuIDs, bundleIdentifiers);
+    return ids;
 }
 
 QString CatalogueScanner::damagedIconPath()
@@ -137,43 +141,45 @@ std::optional<Catalogue> CatalogueScanner::scan(const QString &damagedIconPath, 
     if (packages.isEmpty())
         return std::nullopt;
 
-    // Reading the bills is most of the work and each package's is its own,
-    // so they are read side by side; the catalogue is then built in order.
-    QtConcurrent::blockingMap(packages, [](Package &package) {
-        const platform::LogicalPath location = PackageHelperNative::installLocationForPackage(package.record);
-        package.files = PackageHelperNative::getFilesForPackage(package.record, location);
-    });
-
     Catalogue catalogue;
-    qsizetype paths = 0;
-    for (const Package &package : std::as_const(packages))
-        paths += package.files.size();
-    catalogue.packagesForFile.reserve(paths);
-
-    for (Package &package : packages) {
-        PackageRecord &record = package.record;
-        QStringList &files = package.files;
-        const QString identifier = record.packageIdentifier();
-        if (progress)
-            progress(identifier);
-
-        classify(record, files, catalogue);
-        if (!record.contains(PackageKey::IconPath))
-            record.setValue(PackageKey::IconPath, kPackageIcon);
-        if (record.isDamaged())
-            record.setValue(PackageKey::IconPath, damagedIconPath);
-
-        // Read afresh for every package: the user may edit the list meanwhile.
-        const QStringList ignored = kestrum::DefaultsKey(Settings::kIgnoredInstallers).defaultStringArray();
-        const QVariant installer = record.value(PackageKey::InstallProcessName);
-        if (installer.typeId() == QMetaType::QString && ignored.contains(installer.toString())) {
-            catalogue.allPackages.append(record);
-        } else {
-            catalogue.installerPackages.append(record);
-            catalogue.filesForPackage.insert(identifier, files);
-        }
+    // Reading the bills is most of the work and each package's is its own,
+    // so a batch is read side by side; the catalogue is then built in order
+    // and the batch's texts dropped, so they never all live at once.
+    constexpr qsizetype kBatch = 32;
+    for (qsizetype start = 0; start < packages.size(); start += kBatch) {
+        const qsizetype end = std::min(packages.size(), start + kBatch);
+        QtConcurrent::blockingMap(packages.begin() + start, packages.begin() + end, [](Package &package) {
+            const platform::LogicalPath location = PackageHelperNative::installLocationForPackage(package.record);
+            package.files = PackageHelperNative::getFilesForPackage(package.record, location);
+        });
+        for (qsizetype i = start; i < end; ++i)
+            add(packages[i].record, std::exchange(packages[i].files, {}), catalogue, damagedIconPath, progress);
     }
     return catalogue;
+}
+
+void CatalogueScanner::add(PackageRecord &record, QStringList files, Catalogue &catalogue,
+                           const QString &damagedIconPath, const ProgressFunction &progress)
+{
+    const QString identifier = record.packageIdentifier();
+    if (progress)
+        progress(identifier);
+
+    QList<Catalogue::PathId> ids = classify(record, files, catalogue);
+    if (!record.contains(PackageKey::IconPath))
+        record.setValue(PackageKey::IconPath, kPackageIcon);
+    if (record.isDamaged())
+        record.setValue(PackageKey::IconPath, damagedIconPath);
+
+    // Read afresh for every package: the user may edit the list meanwhile.
+    const QStringList ignored = kestrum::DefaultsKey(Settings::kIgnoredInstallers).defaultStringArray();
+    const QVariant installer = record.value(PackageKey::InstallProcessName);
+    if (installer.typeId() == QMetaType::QString && ignored.contains(installer.toString())) {
+        catalogue.allPackages.append(record);
+    } else {
+        catalogue.installerPackages.append(record);
+        catalogue.setFilesForPackage(identifier, std::move(ids));
+    }
 }
 
 } // namespace dorvane

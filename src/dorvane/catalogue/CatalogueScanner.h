@@ -37,10 +37,15 @@ public:
     // the no-receipts message on standard error when there is nothing.
     static std::optional<Catalogue> scanOrComplain();
 
-    // The scan of one record's paths, for tests and the planner alike: fills
-    // the record's application keys and icon, corrects `files` in place and
-    // adds to the catalogue's maps and application lists.
-    static void classify(PackageRecord &record, QStringList &files, Catalogue &catalogue);
+    // The scan of one record's paths: fills the record's application keys,
+    // corrects `files` in place, adds them to the catalogue's maps and
+    // application lists and gives back their numbers in the bill's order.
+    static QList<Catalogue::PathId> classify(PackageRecord &record, QStringList &files, Catalogue &catalogue);
+
+private:
+    // Classifies one read package and puts it into the catalogue's lists.
+    static void add(PackageRecord &record, QStringList files, Catalogue &catalogue, const QString &damagedIconPath,
+                    const ProgressFunction &progress);
 };
 
 } // namespace dorvane

@@ -44,7 +44,7 @@ QString PackageFilter::statistics(const QList<PackageRecord> &shown)
 {
     double total = 0;
     for (const PackageRecord &record : shown)
-        total += PackageSize::megabytes(record.installSize());
+        total += PackageSize::shownMegabytes(record.installBytes().value_or(0));
     return kestrum::makeString("%lu Packages  %.1f MB", quint64(shown.size()), total);
 }
 

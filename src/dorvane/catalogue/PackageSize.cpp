@@ -1,9 +1,10 @@
 #include "dorvane/catalogue/PackageSize.h"
 
+#include "dorvane/planning/PathProbe.h"
 #include "kestrum/FileSystem.h"
 #include "kestrum/Format.h"
 
-#include <QRegularExpression>
+#include <cmath>
 
 namespace dorvane::PackageSize {
 
@@ -11,24 +12,20 @@ quint64 bytes(const PackageRecord &record, const QStringList &files)
 {
     quint64 total = record.isLegacy() ? kestrum::directorySize(record.pkgPath())
                                       : kestrum::fileSize(record.bomPath()) + kestrum::fileSize(record.plistPath());
+    // A bill lists a folder's items together: the probe opens each folder
+    // once and asks one status per item.
+    PathProbe probe;
     for (const QString &path : files) {
-        const std::optional<kestrum::FileAttributes> attributes = kestrum::fileAttributes(path);
-        if (attributes && !attributes->isDirectory())
-            total += attributes->size;
+        const PathProbe::Item item = probe.look(path);
+        if (item.kind != PathProbe::Item::Kind::Folder)
+            total += item.size;
     }
     return total;
 }
 
-QString text(quint64 bytes)
+double shownMegabytes(quint64 bytes)
 {
-    return kestrum::makeString("%.1f MB", double(bytes) / 1048576.0);
-}
-
-double megabytes(const QString &text)
-{
-    static const QRegularExpression leadingNumber(QStringLiteral("^\\s*[-+]?(\\d+\\.?\\d*|\\.\\d+)"));
-    const QRegularExpressionMatch match = leadingNumber.match(text);
-    return match.hasMatch() ? match.captured(0).toDouble() : 0.0;
+    return std::round(double(bytes) / 1048576.0 * 10.0) / 10.0;
 }
 
 } // namespace dorvane::PackageSize

@@ -12,11 +12,9 @@ namespace PackageSize {
 
 quint64 bytes(const PackageRecord &record, const QStringList &files);
 
-// The size text of the list: "%.1f MB".
-QString text(quint64 bytes);
-
-// The number a size text begins with, in megabytes; 0 for an empty text.
-double megabytes(const QString &text);
+// The megabytes the list shows for a size: rounded to one decimal, so that
+// a total adds up what the user reads.
+double shownMegabytes(quint64 bytes);
 
 } // namespace PackageSize
 } // namespace dorvane

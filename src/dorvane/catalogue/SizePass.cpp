@@ -4,14 +4,15 @@
 #include "kestrum/Dispatch.h"
 
 #include <QPointer>
+#include <QtConcurrent/QtConcurrentMap>
 
 namespace dorvane {
 
 namespace {
 
-QString sizeText(const PackageRecord &record, const QHash<QString, QStringList> &files)
+quint64 sizeOf(const PackageRecord &record, const Catalogue &catalogue)
 {
-    return PackageSize::text(PackageSize::bytes(record, files.value(record.packageIdentifier())));
+    return PackageSize::bytes(record, catalogue.filesForPackage(record.packageIdentifier()));
 }
 
 } // namespace
@@ -32,7 +33,7 @@ void SizePass::start(const Catalogue &catalogue)
     const int generation = m_generation->fetch_add(1) + 1;
     const std::shared_ptr<std::atomic<int>> current = m_generation;
     const QList<PackageRecord> packages = catalogue.installerPackages;
-    const QHash<QString, QStringList> files = catalogue.filesForPackage;
+    const Catalogue files = catalogue;
     // The background side looks at the generation only; the pass object is
     // looked at on the main thread, where it is destroyed.
     const QPointer<SizePass> self(this);
@@ -41,11 +42,11 @@ void SizePass::start(const Catalogue &catalogue)
         for (const PackageRecord &record : packages) {
             if (current->load() != generation)
                 return;
-            const QString text = sizeText(record, files);
-            kestrum::dispatch_async_main([self, stillCurrent, record, text] {
+            const quint64 bytes = sizeOf(record, files);
+            kestrum::dispatch_async_main([self, stillCurrent, record, bytes] {
                 if (!stillCurrent())
                     return;
-                record.setInstallSize(text);
+                record.setInstallBytes(bytes);
                 Q_EMIT self->packageSized(record.packageIdentifier());
             });
         }
@@ -58,8 +59,12 @@ void SizePass::start(const Catalogue &catalogue)
 
 void SizePass::sizeAll(const Catalogue &catalogue)
 {
-    for (const PackageRecord &record : catalogue.installerPackages)
-        record.setInstallSize(sizeText(record, catalogue.filesForPackage));
+    // Packages are measured side by side on the pool; the records are filled
+    // in afterwards, on this thread.
+    const QList<quint64> sizes = QtConcurrent::blockingMapped(
+        catalogue.installerPackages, [&catalogue](const PackageRecord &record) { return sizeOf(record, catalogue); });
+    for (qsizetype i = 0; i < sizes.size(); ++i)
+        catalogue.installerPackages.at(i).setInstallBytes(sizes.at(i));
 }
 
 } // namespace dorvane

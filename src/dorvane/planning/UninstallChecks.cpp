@@ -6,6 +6,7 @@
 #include "kestrum/Feedback.h"
 #include "kestrum/FileSystem.h"
 #include "kestrum/Format.h"
+#include "platform/Volume.h"
 #include "platform/Workspace.h"
 
 #include <QUrl>
@@ -13,6 +14,12 @@
 namespace dorvane {
 
 namespace {
+
+// The uninstaller lies on the volume; the desktop opens it where it really is.
+QUrl onTheVolume(const QString &logical)
+{
+    return QUrl::fromLocalFile(platform::Volume::physicalPath(platform::LogicalPath::make(logical)));
+}
 
 constexpr int kFirstButton = 1000;
 constexpr int kThirdButton = 1002;
@@ -103,7 +110,7 @@ bool UninstallChecks::offerVendorUninstallers(const QList<PackageRecord> &select
                                "native Uninstaller included. Using a native Uninstaller is always preferable. Would "
                                "you like open the open the native 'Avira' Uninstaller now?"),
                 kOpenUninstaller, kCancel, QStringLiteral("Uninstall Anyway"));
-            if (!followAnswer(answer, QUrl::fromLocalFile(avira().application), QStringLiteral("Avira")))
+            if (!followAnswer(answer, onTheVolume(avira().application), QStringLiteral("Avira")))
                 return false;
         } else if (identifier == crashPlan().packageIdentifier) {
             int answer = 0;
@@ -114,7 +121,7 @@ bool UninstallChecks::offerVendorUninstallers(const QList<PackageRecord> &select
                                    "Uninstaller is included with 'CrashPlan'. Would you like open the open the "
                                    "native 'CrashPlan' Uninstaller now?"),
                     kOpenUninstaller, kCancel, QStringLiteral("Try Uninstall Anyway"));
-                target = QUrl::fromLocalFile(crashPlan().application);
+                target = onTheVolume(crashPlan().application);
             } else {
                 answer = kestrum::alert_apptitled(
                     QStringLiteral("Dorvane is currently unable to uninstall 'CrashPlan'. However, a native "

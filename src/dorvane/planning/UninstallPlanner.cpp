@@ -29,9 +29,9 @@ public:
     {
     }
 
-    QStringList gather(const QList<PackageRecord> &selection);
+    QList<Catalogue::PathId> gather(const QList<PackageRecord> &selection);
     void addGenerated(const QList<PackageRecord> &selection);
-    void classify(const QString &path);
+    void classify(Catalogue::PathId id);
     void report(const QString &detail) const
     {
         if (m_progress)
@@ -41,7 +41,7 @@ public:
     UninstallPlan plan;
 
 private:
-    QStringList others(const QString &path) const;
+    QStringList others(Catalogue::PathId id) const;
     bool overlapsUnselected(const PackageRecord &record) const;
     void addExisting(const QStringList &candidates);
 
@@ -57,30 +57,22 @@ private:
 // packages in selection order, each in its bill's order. A path that two
 // selected packages list is planned like any other; they do not protect each
 // other.
-QStringList Run::gather(const QList<PackageRecord> &selection)
+QList<Catalogue::PathId> Run::gather(const QList<PackageRecord> &selection)
 {
-    qsizetype total = 0;
-    for (const PackageRecord &record : selection)
-        total += m_catalogue.filesForPackage.value(record.packageIdentifier()).size();
-
-    QSet<QString> seen;
-    seen.reserve(total);
-    QStringList paths;
-    paths.reserve(total);
+    std::vector<bool> seen(size_t(m_catalogue.paths().count()), false);
+    QList<Catalogue::PathId> paths;
     for (const PackageRecord &record : selection) {
         const QString identifier = record.packageIdentifier();
         report(kestrum::makeString("Adding files from package: %@", identifier));
         m_selected.insert(identifier);
-        const auto files = m_catalogue.filesForPackage.constFind(identifier);
-        if (files == m_catalogue.filesForPackage.cend())
-            continue;
-        for (const QString &path : *files) {
-            const qsizetype before = seen.size();
-            seen.insert(path);
-            if (seen.size() != before)
-                paths.append(path);
+        for (const Catalogue::PathId id : m_catalogue.fileIdsForPackage(identifier)) {
+            if (!seen[id]) {
+                seen[id] = true;
+                paths.append(id);
+            }
         }
     }
+    const qsizetype total = paths.size();
 
     plan.removeFiles.reserve(total / 2);
     plan.removeFolders.reserve(total / 10);
@@ -92,16 +84,10 @@ QStringList Run::gather(const QList<PackageRecord> &selection)
     return paths;
 }
 
-QStringList Run::others(const QString &path) const
+QStringList Run::others(Catalogue::PathId id) const
 {
-    QStringList out;
-    const auto listed = m_catalogue.packagesForFile.constFind(path);
-    if (listed == m_catalogue.packagesForFile.cend())
-        return out;
-    for (const QString &identifier : *listed) {
-        if (!m_selected.contains(identifier))
-            out.append(identifier);
-    }
+    QStringList out = m_catalogue.packagesForFile(id);
+    out.removeIf([this](const QString &identifier) { return m_selected.contains(identifier); });
     return out;
 }
 
@@ -110,8 +96,10 @@ QStringList Run::others(const QString &path) const
 bool Run::overlapsUnselected(const PackageRecord &record) const
 {
     qsizetype count = 0;
-    for (const QString &application : record.appPaths())
-        count += others(platform::LogicalPath::make(application).toString()).size();
+    for (const QString &application : record.appPaths()) {
+        if (const auto id = m_catalogue.pathId(platform::LogicalPath::make(application).toString()))
+            count += others(*id).size();
+    }
     return count != 0;
 }
 
@@ -168,13 +156,14 @@ void Run::addGenerated(const QList<PackageRecord> &selection)
 // bills list themselves, judged by what is on the disk now; a link is never
 // a folder, whatever it leads to, so removing it never reaches into its
 // target.
-void Run::classify(const QString &path)
+void Run::classify(Catalogue::PathId id)
 {
+    const QString path = m_catalogue.path(id);
     const bool ignored = m_ignored.contains(platform::LogicalPath::make(path));
     const PathProbe::Item item = m_probe.look(path);
 
     if (item.kind == Kind::Folder) {
-        if (ignored || !others(path).isEmpty())
+        if (ignored || !others(id).isEmpty())
             return; // neither removed nor shown
         if (m_isRootless && PathProbe::isRestricted(item))
             plan.protectedPaths.append(path);
@@ -195,7 +184,7 @@ void Run::classify(const QString &path)
         plan.sizes.ignoredBytes += item.size;
         return;
     }
-    QStringList usedBy = others(path);
+    QStringList usedBy = others(id);
     if (!usedBy.isEmpty()) {
         plan.sharedFiles.append({path, std::move(usedBy)});
         plan.sizes.sharedBytes += item.size;
@@ -222,10 +211,10 @@ UninstallPlan UninstallPlanner::plan(const QList<PackageRecord> &selection, cons
                                      const ProgressFunction &progress)
 {
     Run run(catalogue, isRootless, ignored, progress);
-    const QStringList paths = run.gather(selection);
+    const QList<Catalogue::PathId> paths = run.gather(selection);
     run.addGenerated(selection);
-    for (const QString &path : paths)
-        run.classify(path);
+    for (const Catalogue::PathId id : paths)
+        run.classify(id);
     run.report(QStringLiteral("Wrapping up\u2026"));
     run.plan.uninstallFiles = PlanTree::build(run.plan);
     return std::move(run.plan);

@@ -7,7 +7,7 @@ namespace dorvane {
 QVariant PackageRecord::value(const QString &key) const
 {
     if (m_installSize && key == PackageKey::InstallSize)
-        return *m_installSize;
+        return installSize();
     return m_values.value(key);
 }
 
@@ -21,8 +21,14 @@ QVariantMap PackageRecord::values() const
     if (!m_installSize)
         return m_values;
     QVariantMap all = m_values;
-    all.insert(PackageKey::InstallSize, *m_installSize);
+    all.insert(PackageKey::InstallSize, installSize());
     return all;
+}
+
+QString PackageRecord::installSize() const
+{
+    const std::optional<quint64> bytes = installBytes();
+    return bytes ? kestrum::makeString("%.1f MB", double(*bytes) / 1048576.0) : QString();
 }
 
 QString PackageRecord::description() const

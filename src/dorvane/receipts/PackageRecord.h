@@ -5,6 +5,7 @@
 #include <QVariantMap>
 
 #include <memory>
+#include <optional>
 
 namespace dorvane {
 
@@ -31,10 +32,11 @@ inline const QString IconPath = QStringLiteral("IconPath");
 // wrote it; the typed accessors below answer the keys the program reads,
 // and an absent key reads as no value (an empty text, false, an empty list).
 //
-// Copies are independent except for "InstallSize": once a record has been
-// given its size text (setInstallSizeShared), every copy shares that one
-// text, so the size pass fills in what every list holding the record shows.
-// The text is written and read on the main thread only.
+// Copies are independent except for the size: once a record has been given
+// its size slot (startInstallSize), every copy shares it, so the size pass
+// fills in what every list holding the record shows. The size is kept in
+// bytes; the "InstallSize" text ("%.1f MB") is made where it is shown. It is
+// written and read on the main thread only.
 class PackageRecord
 {
 public:
@@ -48,14 +50,15 @@ public:
     // Every key with its value, the size text included.
     QVariantMap values() const;
 
-    // Gives the record a new, empty size text that its copies will share.
-    void startInstallSize() { m_installSize = std::make_shared<QString>(); }
-    // Changes the shared text in place; nothing when none was started.
-    void setInstallSize(const QString &text) const
+    // Gives the record a new, empty size slot that its copies will share.
+    void startInstallSize() { m_installSize = std::make_shared<std::optional<quint64>>(); }
+    // Changes the shared size in place; nothing when no slot was started.
+    void setInstallBytes(quint64 bytes) const
     {
         if (m_installSize)
-            *m_installSize = text;
+            *m_installSize = bytes;
     }
+    std::optional<quint64> installBytes() const { return m_installSize ? *m_installSize : std::nullopt; }
 
     QString packageIdentifier() const { return text(PackageKey::PackageIdentifier); }
     QString packageVersion() const { return text(PackageKey::PackageVersion); }
@@ -64,7 +67,8 @@ public:
     QString plistPath() const { return text(PackageKey::PlistPath); }
     QString bomPath() const { return text(PackageKey::BOMPath); }
     QString pkgPath() const { return text(PackageKey::PKGPath); }
-    QString installSize() const { return m_installSize ? *m_installSize : QString(); }
+    // The size as the list shows it, "%.1f MB"; empty until it is known.
+    QString installSize() const;
     QString iconPath() const { return text(PackageKey::IconPath); }
     QStringList appNames() const { return m_values.value(PackageKey::AppNames).toStringList(); }
     QStringList appPaths() const { return m_values.value(PackageKey::AppPaths).toStringList(); }
@@ -82,7 +86,7 @@ public:
 
     friend bool operator==(const PackageRecord &a, const PackageRecord &b)
     {
-        return a.m_values == b.m_values && a.installSize() == b.installSize();
+        return a.m_values == b.m_values && a.installBytes() == b.installBytes();
     }
 
 private:
@@ -93,7 +97,7 @@ private:
     }
 
     QVariantMap m_values;
-    std::shared_ptr<QString> m_installSize;
+    std::shared_ptr<std::optional<quint64>> m_installSize;
 };
 
 } // namespace dorvane

@@ -10,7 +10,7 @@ PackageContents PackageContents::gather(const QList<PackageRecord> &selection, c
 {
     PackageContents contents;
     for (const PackageRecord &record : selection) {
-        const QStringList files = catalogue.filesForPackage.value(record.packageIdentifier());
+        const QStringList files = catalogue.filesForPackage(record.packageIdentifier());
         for (const QString &path : files) {
             contents.rows.append({path, kestrum::fileExists(path)});
             if (progress)

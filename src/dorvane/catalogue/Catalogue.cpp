@@ -1,0 +1,81 @@
+#include "dorvane/catalogue/Catalogue.h"
+
+namespace dorvane {
+
+Catalogue::Catalogue()
+    : m_data(std::make_shared<Data>())
+{
+}
+
+// The scan builds its catalogue before anybody holds a copy of it.
+Catalogue::Data &Catalogue::writable()
+{
+    return *m_data;
+}
+
+QStringList Catalogue::filesForPackage(const QString &identifier) const
+{
+    QStringList out;
+    const auto files = m_data->files.constFind(identifier);
+    if (files == m_data->files.cend())
+        return out;
+    out.reserve(files->size());
+    for (const PathId id : *files)
+        out.append(m_data->paths.path(id));
+    return out;
+}
+
+QList<Catalogue::PathId> Catalogue::fileIdsForPackage(const QString &identifier) const
+{
+    return m_data->files.value(identifier);
+}
+
+bool Catalogue::hasFilesFor(const QString &identifier) const
+{
+    return m_data->files.contains(identifier);
+}
+
+QStringList Catalogue::packagesForFile(const QString &path) const
+{
+    const std::optional<PathId> id = m_data->paths.find(path);
+    return id ? packagesForFile(*id) : QStringList();
+}
+
+QStringList Catalogue::packagesForFile(PathId id) const
+{
+    QStringList out;
+    if (id >= m_data->firstOwner.size())
+        return out;
+    out.append(m_data->packages.at(m_data->firstOwner[id]));
+    const auto more = m_data->moreOwners.constFind(id);
+    if (more != m_data->moreOwners.cend()) {
+        for (const quint32 package : *more)
+            out.append(m_data->packages.at(package));
+    }
+    return out;
+}
+
+Catalogue::PathId Catalogue::addFile(const QString &path, quint32 package)
+{
+    Data &data = writable();
+    const PathId id = data.paths.intern(path);
+    if (id == data.firstOwner.size())
+        data.firstOwner.push_back(package);
+    else
+        data.moreOwners[id].append(package);
+    return id;
+}
+
+quint32 Catalogue::addPackage(const QString &identifier)
+{
+    Data &data = writable();
+    data.packages.append(identifier);
+    return quint32(data.packages.size() - 1);
+}
+
+void Catalogue::setFilesForPackage(const QString &identifier, QList<PathId> ids)
+{
+    writable().files.insert(identifier, std::move(ids));
+}
+
+} // namespace dorvane

@@ -1,0 +1,102 @@
+#include "dorvane/catalogue/PathTable.h"
+
+#include <QHashFunctions>
+
+#include <cstring>
+
+namespace dorvane {
+
+namespace {
+
+constexpr quint32 kBlockSize = 4 * 1024 * 1024;
+
+quint32 hashOf(QByteArrayView bytes)
+{
+    return quint32(qHash(bytes, 0));
+}
+
+} // namespace
+
+PathTable::PathTable() = default;
+PathTable::PathTable(PathTable &&) noexcept = default;
+PathTable &PathTable::operator=(PathTable &&) noexcept = default;
+PathTable::~PathTable() = default;
+
+PathTable::Id PathTable::intern(QStringView path)
+{
+    const QByteArray bytes = path.toUtf8();
+    const quint32 hash = hashOf(bytes);
+    if (const std::optional<Id> known = findBytes(bytes, hash))
+        return *known;
+
+    const quint32 length = quint32(bytes.size());
+    if (m_blocks.empty() || m_blockUsed + length > m_blockSize) {
+        // An over-long path (a hostile prefix) gets a block of its own.
+        m_blockSize = std::max(kBlockSize, length);
+        m_blocks.push_back(std::make_unique<char[]>(m_blockSize));
+        m_blockUsed = 0;
+    }
+    std::memcpy(m_blocks.back().get() + m_blockUsed, bytes.constData(), length);
+    const Id id = Id(m_entries.size());
+    m_entries.push_back({quint32(m_blocks.size() - 1), m_blockUsed, length, hash});
+    m_blockUsed += length;
+    m_textBytes += length;
+    if ((m_entries.size() + 1) * 2 > m_slots.size())
+        rehash();
+    else
+        insertSlot(id, hash);
+    return id;
+}
+
+std::optional<PathTable::Id> PathTable::find(QStringView path) const
+{
+    const QByteArray bytes = path.toUtf8();
+    return findBytes(bytes, hashOf(bytes));
+}
+
+QString PathTable::path(Id id) const
+{
+    return QString::fromUtf8(utf8(id));
+}
+
+QByteArrayView PathTable::utf8(Id id) const
+{
+    const Entry &entry = m_entries.at(id);
+    return QByteArrayView(m_blocks[entry.block].get() + entry.offset, entry.length);
+}
+
+std::optional<PathTable::Id> PathTable::findBytes(QByteArrayView bytes, quint32 hash) const
+{
+    if (m_slots.empty())
+        return std::nullopt;
+    const size_t mask = m_slots.size() - 1;
+    for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+        const quint32 stored = m_slots[slot];
+        if (stored == 0)
+            return std::nullopt;
+        const Id id = stored - 1;
+        if (m_entries[id].hash == hash && utf8(id) == bytes)
+            return id;
+    }
+}
+
+void PathTable::insertSlot(Id id, quint32 hash)
+{
+    const size_t mask = m_slots.size() - 1;
+    size_t slot = hash & mask;
+    while (m_slots[slot] != 0)
+        slot = (slot + 1) & mask;
+    m_slots[slot] = id + 1;
+}
+
+void PathTable::rehash()
+{
+    size_t size = std::max<size_t>(m_slots.size() * 2, 1024);
+    while (size < m_entries.size() * 2)
+        size *= 2;
+    m_slots.assign(size, 0);
+    for (Id id = 0; id < Id(m_entries.size()); ++id)
+        insertSlot(id, m_entries[id].hash);
+}
+
+} // namespace dorvane

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace dorvane {
+
+// Every distinct path of a scan, stored once: the UTF-8 bytes of all paths
+// in a few large blocks, each path known by a small number. A volume lists
+// half a million paths; as separate strings they took three times their
+// bytes, here they take their bytes and some twenty more each.
+//
+// Paths are taken as given: the catalogue hands in clean logical paths only,
+// so two spellings of one place never meet here. Not thread-safe while
+// paths are added; safe to read from any thread afterwards.
+class PathTable
+{
+public:
+    using Id = quint32;
+
+    PathTable();
+    PathTable(PathTable &&) noexcept;
+    PathTable &operator=(PathTable &&) noexcept;
+    ~PathTable();
+
+    // The path's number, adding it when it is new.
+    Id intern(QStringView path);
+    std::optional<Id> find(QStringView path) const;
+
+    QString path(Id id) const;
+    QByteArrayView utf8(Id id) const;
+    qsizetype count() const { return qsizetype(m_entries.size()); }
+    // The bytes of all paths, without the table's own overhead.
+    quint64 textBytes() const { return m_textBytes; }
+
+private:
+    struct Entry
+    {
+        quint32 block;
+        quint32 offset;
+        quint32 length;
+        quint32 hash;
+    };
+    std::optional<Id> findBytes(QByteArrayView bytes, quint32 hash) const;
+    void insertSlot(Id id, quint32 hash);
+    void rehash();
+
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    quint32 m_blockUsed = 0;
+    quint32 m_blockSize = 0;
+    std::vector<Entry> m_entries;
+    std::vector<quint32> m_slots;   // id + 1; 0 is an empty slot
+    quint64 m_textBytes = 0;
+};
+
+} // namespace dorvane
