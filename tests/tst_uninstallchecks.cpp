@@ -305,7 +305,8 @@ void UninstallChecksTest::vendorUninstallers()
     QCOMPARE(question.message, message);
     QCOMPARE(question.buttons, buttons);
     // The uninstaller is opened where it lies on the volume.
-    const QUrl onVolume = opened.isEmpty() ? QUrl() : QUrl::fromLocalFile(m_volume->physical(QUrl(opened).path()));
+    const QUrl onVolume = QUrl(opened).isLocalFile() ? QUrl::fromLocalFile(m_volume->physical(QUrl(opened).path()))
+                                                     : QUrl(opened);
     QCOMPARE(m_urls->urls(), opened.isEmpty() ? QList<QUrl>() : QList<QUrl>{onVolume});
     QCOMPARE(checks.stopReason().isEmpty(), mayPlan);
 }
