@@ -8,7 +8,11 @@
 
 #include "VolumeBuilder.h"
 
+#include <QFile>
 #include <QTest>
+#include <QtEndian>
+
+#include <sys/stat.h>
 
 using namespace dorvane;
 using volumegen::AppBundle;
@@ -33,6 +37,7 @@ private Q_SLOTS:
     void presentAndMissingApplication();
     void appleApplicationsAreNotApplicationPackages();
     void ignoredInstallersAreKeptOut();
+    void damagedRecordGetsTheMinusIcon_data();
     void damagedRecordGetsTheMinusIcon();
     void progressNamesEachPackage();
 
@@ -227,12 +232,49 @@ void CatalogueTest::ignoredInstallersAreKeptOut()
     QCOMPARE(hidden.allPackages.size(), 2);
 }
 
+// A bill header in the file's big-endian layout: magic, version, block
+// count, block table and variables (offset and length each).
+static QByteArray billHeader(quint32 tableOffset, quint32 tableLength, quint32 varsOffset, quint32 varsLength)
+{
+    QByteArray header("BOMStore");
+    for (const quint32 value : {1u, 0u, tableOffset, tableLength, varsOffset, varsLength}) {
+        const quint32 be = qToBigEndian(value);
+        header.append(reinterpret_cast<const char *>(&be), 4);
+    }
+    header.resize(512, '\0');
+    return header;
+}
+
+void CatalogueTest::damagedRecordGetsTheMinusIcon_data()
+{
+    QTest::addColumn<QByteArray>("bill");   // empty: the generator's own unopenable bill
+    QTest::addColumn<bool>("fifo");
+    QTest::newRow("not a bill") << QByteArray() << false;
+    QTest::newRow("the magic alone") << QByteArray("BOMStore") << false;
+    QTest::newRow("block table outside the file") << billHeader(0xFFFFFF00, 64, 32, 16) << false;
+    QTest::newRow("variables outside the file") << billHeader(32, 16, 0x7FFFFFF0, 64) << false;
+    QTest::newRow("a fifo in its place") << QByteArray() << true;
+}
+
 void CatalogueTest::damagedRecordGetsTheMinusIcon()
 {
+    QFETCH(QByteArray, bill);
+    QFETCH(bool, fifo);
     Package item = package("com.example.broken", {});
     item.applications = {app("/Applications/Broken.app", "Broken", "com.example.broken.app")};
-    item.billDamage = Damage::Unopenable;
-    const Catalogue catalogue = scan({item});
+    item.billDamage = bill.isEmpty() && !fifo ? Damage::Unopenable : Damage::None;
+    m_builder->addReceipt(item);
+    QVERIFY(m_builder->write());
+    const QString physical = m_volume->physical(m_builder->billPath(item));
+    if (fifo) {
+        QVERIFY(QFile::remove(physical));
+        QCOMPARE(::mkfifo(QFile::encodeName(physical).constData(), 0644), 0);
+    } else if (!bill.isEmpty()) {
+        QFile file(physical);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bill) == bill.size());
+    }
+    const Catalogue catalogue = CatalogueScanner::scan(kMinus).value_or(Catalogue());
+    QCOMPARE(catalogue.installerPackages.size(), 1);
     const PackageRecord record = catalogue.installerPackages.first();
     QVERIFY(record.isDamaged());
     QCOMPARE(record.iconPath(), kMinus);

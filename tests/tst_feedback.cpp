@@ -1,5 +1,4 @@
 #include "kestrum/Dispatch.h"
-#include "kestrum/ExceptionHandler.h"
 #include "kestrum/Feedback.h"
 #include "kestrum/Kestrum.h"
 #include "kestrum/Log.h"
@@ -8,6 +7,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/Volume.h"
 #include "platform/Workspace.h"
+#include "support/LogRing.h"
 #include "support/ScriptedPresenter.h"
 #include "support/UrlRecorder.h"
 #include "support/VolumeFixture.h"
@@ -166,33 +166,10 @@ ChildResult runChild(const QString &root, const QByteArray &mode, int answer)
 // Fixed facts, so the whole report text can be written out here.
 FeedbackFacts sampleFacts()
 {
-    FeedbackFacts facts;
-    facts.appName = QStringLiteral("Dorvane");
-    facts.appVersion = QStringLiteral("1.2");
-    facts.buildNumber = 42;
-    facts.machineType = QStringLiteral("MacBookPro18,3");
-    facts.systemVersion = QStringLiteral("Version 14.1 (Build 23B74)");
-    facts.userIsAdmin = true;
-    facts.crashReportCount = 0;
-    facts.preferences = QStringLiteral("YWJj");
-    facts.logMessages = QStringList{QStringLiteral("first"), QStringLiteral("second")};
-    return facts;
+    return FeedbackFacts{.appName = "Dorvane", .appVersion = "1.2", .buildNumber = 42, .machineType = "MacBookPro18,3",
+                         .systemVersion = "Version 14.1 (Build 23B74)", .userIsAdmin = true, .crashReportCount = 0,
+                         .preferences = "YWJj", .logMessages = QStringList{"first", "second"}};
 }
-
-// Records which thread each question was asked on.
-class ThreadRecordingPresenter : public AlertPresenter
-{
-public:
-    AlertAnswer present(const AlertQuestion &question) override
-    {
-        threads.append(QThread::currentThread());
-        questions.append(question);
-        return AlertAnswer{answer, {}, false, 0};
-    }
-    int answer = 1000;
-    QList<QThread *> threads;
-    QList<AlertQuestion> questions;
-};
 
 const char kAlertTail[] = "\n\n You can contact our support with detailed information so that we can fix this "
                           "problem.\n\nInformation: ";
@@ -206,18 +183,12 @@ class FeedbackTest : public QObject
 private Q_SLOTS:
     void initTestCase();
 
-    void shownDetails_data();
     void shownDetails();
-    void mailText_data();
     void mailText();
     void nonfatalAlertAndMail_data();
     void nonfatalAlertAndMail();
-    void backgroundCallerWaitsForMainThread();
-    void exceptionDescription();
-    void fatalEndsWithStatusOne_data();
-    void fatalEndsWithStatusOne();
-    void uncaughtExceptionsEndInFatalFeedback_data();
-    void uncaughtExceptionsEndInFatalFeedback();
+    void fatalFeedbackEndsWithStatusOne_data();
+    void fatalFeedbackEndsWithStatusOne();
 
 private:
     std::unique_ptr<VolumeFixture> m_volume;
@@ -230,64 +201,32 @@ void FeedbackTest::initTestCase()
     QVERIFY(hx == &shared);
 }
 
-void FeedbackTest::shownDetails_data()
-{
-    QTest::addColumn<QString>("details");
-    QTest::addColumn<QString>("shown");
-    const QString x400(400, QLatin1Char('x'));
-    QTest::newRow("empty") << QString() << QString();
-    QTest::newRow("399") << QString(399, QLatin1Char('x')) << QString(399, QLatin1Char('x'));
-    QTest::newRow("400 whole") << x400 << x400;
-    QTest::newRow("401 cut") << x400 + QLatin1Char('y') << x400 + QString::fromUtf8("  \xE2\x80\xA6\n(Remaining message omitted)");
-    QTest::newRow("long cut") << x400 + QString(600, QLatin1Char('z'))
-                              << x400 + QString::fromUtf8("  \xE2\x80\xA6\n(Remaining message omitted)");
-}
-
 void FeedbackTest::shownDetails()
 {
-    QFETCH(QString, details);
-    QFETCH(QString, shown);
-    QCOMPARE(feedbackShownDetails(details), shown);
-}
-
-void FeedbackTest::mailText_data()
-{
-    QTest::addColumn<bool>("fatal");
-    QTest::addColumn<qsizetype>("crashReports");
-    QTest::addColumn<bool>("noLog");
-    QTest::addColumn<QString>("expected");
-
-    const QString head = QStringLiteral("mailto:feedback@dorvane.example?subject=Dorvane v1.2 (42) Problem Report&body=");
-    QTest::newRow("nonfatal") << false << qsizetype(0) << false
-                              << head + QStringLiteral(
-                                     "Hello\nA  error in Dorvane occured (Disk full).\n\nBye\n\nP.S. Details: "
-                                     "no space left\n\n\nP.P.S: Hardware: MacBookPro18,3 Software: Version 14.1 "
-                                     "(Build 23B74) Admin: 1\n\nPreferences: YWJj\n Messages: (\n    first,\n    "
-                                     "second\n)\n");
-    QTest::newRow("fatal with problems") << true << qsizetype(3) << false
-                                         << head + QStringLiteral(
-                                                "Hello\nA fatal error in Dorvane occured (Disk full).\n\nBye\n\nP.S. "
-                                                "Details: no space left\n\n\nP.P.S: Hardware: MacBookPro18,3 Software: "
-                                                "Version 14.1 (Build 23B74) Admin: 1 Problems: 3\n\nPreferences: YWJj\n "
-                                                "Messages: (\n    first,\n    second\n)\n");
-    QTest::newRow("no system log") << false << qsizetype(1) << true
-                                   << head + QStringLiteral(
-                                          "Hello\nA  error in Dorvane occured (Disk full).\n\nBye\n\nP.S. Details: no "
-                                          "space left\n\n\nP.P.S: Hardware: MacBookPro18,3 Software: Version 14.1 "
-                                          "(Build 23B74) Admin: 1 Problems: 1\n\nPreferences: YWJj\n Messages: (null)\n");
+    const QString x400(400, QLatin1Char('x'));
+    QCOMPARE(feedbackShownDetails(x400), x400);
+    QCOMPARE(feedbackShownDetails(x400 + QStringLiteral("yz")),
+             x400 + QString::fromUtf8("  \xE2\x80\xA6\n(Remaining message omitted)"));
 }
 
 void FeedbackTest::mailText()
 {
-    QFETCH(bool, fatal);
-    QFETCH(qsizetype, crashReports);
-    QFETCH(bool, noLog);
-    QFETCH(QString, expected);
     FeedbackFacts facts = sampleFacts();
-    facts.crashReportCount = crashReports;
-    if (noLog)
-        facts.logMessages.reset();
-    QCOMPARE(feedbackMailText(QStringLiteral("Disk full"), QStringLiteral("no space left"), fatal, facts), expected);
+    facts.crashReportCount = 3;
+    const QString fatal = feedbackMailText(QStringLiteral("Disk full"), QStringLiteral("no space left"), true, facts);
+    QCOMPARE(fatal, QStringLiteral("mailto:feedback@dorvane.example?subject=Dorvane v1.2 (42) Problem Report&body="
+                                   "Hello\nA fatal error in Dorvane occured (Disk full).\n\nBye\n\nP.S. Details: "
+                                   "no space left\n\n\nP.P.S: Hardware: MacBookPro18,3 Software: Version 14.1 "
+                                   "(Build 23B74) Admin: 1 Problems: 3\n\nPreferences: YWJj\n Messages: (\n    "
+                                   "first,\n    second\n)\n"));
+    // Without crash reports and system log, and not fatal, only those parts change.
+    facts.crashReportCount = 0;
+    facts.logMessages.reset();
+    QString expected = fatal;
+    expected.replace(QStringLiteral("A fatal error"), QStringLiteral("A  error"))
+        .replace(QStringLiteral(" Problems: 3"), QString())
+        .replace(QStringLiteral("(\n    first,\n    second\n)"), QStringLiteral("(null)"));
+    QCOMPARE(feedbackMailText(QStringLiteral("Disk full"), QStringLiteral("no space left"), false, facts), expected);
 }
 
 void FeedbackTest::nonfatalAlertAndMail_data()
@@ -305,7 +244,7 @@ void FeedbackTest::nonfatalAlertAndMail()
     // A preference file goes along, base64-encoded.
     platform::UserDefaults::standard().setObject(QStringLiteral("FeedbackProbe"), QStringLiteral("on"));
 
-    const QString details = QString(400, QLatin1Char('d')) + QStringLiteral("&100% ü");
+    const QString details = QString(400, QLatin1Char('d')) + QStringLiteral("&100% \u00fc");
     ScriptedPresenterScope presenter;
     presenter->enqueueButton(answer);
     UrlRecorder recorder;
@@ -315,154 +254,76 @@ void FeedbackTest::nonfatalAlertAndMail()
     const AlertQuestion question = presenter->questions().first();
     QCOMPARE(question.title, QStringLiteral("Error"));
     QCOMPARE(question.message, QStringLiteral("Receipt unreadable") + QLatin1String(kAlertTail)
-                                   + QString(400, QLatin1Char('d'))
-                                   + QString::fromUtf8("  \xE2\x80\xA6\n(Remaining message omitted)"));
+                                   + feedbackShownDetails(details));
     QCOMPARE(question.buttons, (QStringList{QStringLiteral("Send to support"), QStringLiteral("Continue")}));
+    QVERIFY(wasLogged(LogError, QStringLiteral("message: alert_feedback Receipt unreadable ") + details));
 
-    // The message and the full details were logged as an error.
-    bool logged = false;
-    for (int slot = 0; slot < 10; ++slot) {
-        const QString entry = platform::UserDefaults::standard().storedObject(logRingKey(3, slot)).toString();
-        logged = logged || entry.endsWith(QStringLiteral("message: alert_feedback Receipt unreadable ") + details);
-    }
-    QVERIFY(logged);
-
-    if (!mailed) {
-        QVERIFY(recorder.urls().isEmpty());
+    QCOMPARE(recorder.urls().size(), mailed ? 1 : 0);
+    if (!mailed)
         return;
-    }
-    QCOMPARE(recorder.urls().size(), 1);
     const QByteArray encoded = recorder.urls().first().toEncoded();
-    // The mail carries all the details, not the shortened ones; line breaks,
-    // blanks, "%" and non-ASCII letters are encoded, "&" is left as it is.
-    QVERIFY(encoded.startsWith("mailto:feedback@dorvane.example?subject=Dorvane%20v"));
-    QVERIFY(encoded.contains("%20Problem%20Report&body=Hello%0AA%20%20error%20in%20Dorvane%20occured%20(Receipt%20unreadable)."));
+    // The mail carries all the details, not the shortened ones; blanks, "%"
+    // and non-ASCII letters are encoded, "&" is left as it is.
     QVERIFY(encoded.contains("Details:%20" + QByteArray(400, 'd') + "&100%25%20%C3%BC%0A%0A%0AP.P.S:%20Hardware:%20"));
-    QVERIFY(!encoded.contains("omitted"));
     QFile prefsFile(m_volume->physical(hx->prefsPath()));
     QVERIFY(prefsFile.open(QIODevice::ReadOnly));
-    const QByteArray base64 = prefsFile.readAll().toBase64();
-    QVERIFY(!base64.isEmpty());
-    QVERIFY(encoded.contains("%0A%0APreferences:%20" + base64.toPercentEncoding("!$&'()*+,/:;=?@") + "%0A%20Messages:%20"));
+    QVERIFY(encoded.contains("Preferences:%20" + prefsFile.readAll().toBase64().toPercentEncoding("!$&'()*+,/:;=?@")));
     // The whole text, with the facts of this machine read afterwards.
-    QCOMPARE(QString::fromLatin1(encoded),
-             QString::fromLatin1(queryEscapedUrl(feedbackMailText(QStringLiteral("Receipt unreadable"), details, false,
-                                                                  currentFeedbackFacts()))
-                                     .toEncoded()));
+    QCOMPARE(encoded, queryEscapedUrl(feedbackMailText(QStringLiteral("Receipt unreadable"), details, false,
+                                                       currentFeedbackFacts()))
+                          .toEncoded());
     QVERIFY(encoded.contains(QByteArray("Admin:%20") + (platform::Host::isUserAdmin() ? "1" : "0")));
 }
 
-void FeedbackTest::backgroundCallerWaitsForMainThread()
-{
-    auto presenter = std::make_shared<ThreadRecordingPresenter>();
-    presenter->answer = 1001;
-    auto previous = setAlertPresenter(presenter);
-    std::atomic<bool> returned = false;
-    std::thread worker([&] {
-        alert_feedback_nonfatal(QStringLiteral("From a worker"), QStringLiteral("details"));
-        returned = true;
-    });
-    QTRY_VERIFY(returned.load());
-    worker.join();
-    setAlertPresenter(previous);
-    QCOMPARE(presenter->threads.size(), 1);
-    QCOMPARE(presenter->threads.first(), QCoreApplication::instance()->thread());
-    QCOMPARE(presenter->questions.first().title, QStringLiteral("Error"));
-}
-
-namespace sample {
-struct DiskError
-{
-};
-} // namespace sample
-
-void FeedbackTest::exceptionDescription()
-{
-    const QStringList stack{QStringLiteral("frame one"), QStringLiteral("frame two")};
-    const auto runtime = std::make_exception_ptr(std::runtime_error("boom"));
-    QCOMPARE(exceptionName(runtime), QStringLiteral("std::runtime_error"));
-    QCOMPARE(exceptionDetails(runtime, stack), QStringLiteral(" boom boom (null) (\n    frame one,\n    frame two\n)"));
-
-    const auto number = std::make_exception_ptr(42);
-    QCOMPARE(exceptionName(number), QStringLiteral("int"));
-    QCOMPARE(exceptionDetails(number, {}), QStringLiteral(" int (null) (null) (\n)"));
-
-    QCOMPARE(exceptionName(std::make_exception_ptr(sample::DiskError())), QStringLiteral("sample::DiskError"));
-
-    // The stack names this very function among its frames' callers.
-    const QStringList own = callStackSymbols();
-    QVERIFY(own.size() > 3);
-    QVERIFY(own.first().contains(QStringLiteral("tst_feedback")));
-}
-
-void FeedbackTest::fatalEndsWithStatusOne_data()
-{
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<bool>("mailed");
-    QTest::newRow("Quit") << 1001 << false;
-    QTest::newRow("Send to support") << 1000 << true;
-}
-
-void FeedbackTest::fatalEndsWithStatusOne()
-{
-    QFETCH(int, answer);
-    QFETCH(bool, mailed);
-    const ChildResult result = runChild(m_volume->root(), "fatal", answer);
-    QVERIFY2(result.finished, qPrintable(result.output));
-    QCOMPARE(result.exitStatus, QProcess::NormalExit);
-    QCOMPARE(result.exitCode, 1);
-    QVERIFY(!result.output.contains(QStringLiteral("RETURNED")));
-    QCOMPARE(result.questions.size(), 1);
-    QCOMPARE(result.questions.first().title, QStringLiteral("Fatal Error"));
-    QCOMPARE(result.questions.first().message,
-             QStringLiteral("Helper failed") + QLatin1String(kAlertTail) + QStringLiteral("The helper tool did not answer."));
-    QCOMPARE(result.questions.first().buttons, (QStringList{QStringLiteral("Send to support"), QStringLiteral("Quit")}));
-    QCOMPARE(result.urls.size(), mailed ? 1 : 0);
-    if (mailed) {
-        QVERIFY(result.urls.first().startsWith(QStringLiteral("mailto:feedback@dorvane.example?subject=Dorvane%20v")));
-        QVERIFY(result.urls.first().contains(QStringLiteral("body=Hello%0AA%20fatal%20error%20in%20Dorvane%20occured%20(Helper%20failed).")));
-    }
-}
-
-void FeedbackTest::uncaughtExceptionsEndInFatalFeedback_data()
+// Every way a fatal error reaches the user ends the same: one question on
+// the main thread (also from other threads), the mail when asked for, and
+// exit status 1.
+void FeedbackTest::fatalFeedbackEndsWithStatusOne_data()
 {
     QTest::addColumn<QByteArray>("mode");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("reason");
-    QTest::addColumn<QString>("thread");
-    QTest::newRow("thread-pool block") << QByteArray("pool") << "std::runtime_error" << "pool boom" << "main";
-    QTest::newRow("event loop") << QByteArray("loop") << "std::logic_error" << "loop boom" << "main";
-    QTest::newRow("noexcept boundary") << QByteArray("noexcept") << "std::out_of_range" << "noexcept boom" << "main";
-    QTest::newRow("plain thread") << QByteArray("thread") << "std::runtime_error" << "thread boom" << "main";
-    QTest::newRow("std::terminate") << QByteArray("terminate") << "std::terminate" << QString() << "main";
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("details");
+    QTest::newRow("fatal, Quit") << QByteArray("fatal") << 1001 << "Helper failed" << "The helper tool did not answer.";
+    QTest::newRow("fatal, Send") << QByteArray("fatal") << 1000 << "Helper failed" << "The helper tool did not answer.";
+    QTest::newRow("thread-pool block") << QByteArray("pool") << 1001 << "std::runtime_error" << " pool boom pool boom (null) (\n    ";
+    QTest::newRow("event loop") << QByteArray("loop") << 1000 << "std::logic_error" << " loop boom loop boom (null) (\n    ";
+    QTest::newRow("noexcept boundary") << QByteArray("noexcept") << 1001 << "std::out_of_range"
+                                       << " noexcept boom noexcept boom (null) (\n    ";
+    QTest::newRow("plain thread") << QByteArray("thread") << 1001 << "std::runtime_error" << " thread boom thread boom (null) (\n    ";
+    QTest::newRow("std::terminate") << QByteArray("terminate") << 1001 << "std::terminate"
+                                    << " std::terminate was called without an active exception (null) (null) (\n";
 }
 
-void FeedbackTest::uncaughtExceptionsEndInFatalFeedback()
+void FeedbackTest::fatalFeedbackEndsWithStatusOne()
 {
     QFETCH(QByteArray, mode);
-    QFETCH(QString, name);
-    QFETCH(QString, reason);
-    QFETCH(QString, thread);
-    const ChildResult result = runChild(m_volume->root(), mode, 1001);
+    QFETCH(int, answer);
+    QFETCH(QString, message);
+    QFETCH(QString, details);
+    const ChildResult result = runChild(m_volume->root(), mode, answer);
     QVERIFY2(result.finished, qPrintable(result.output));
     QCOMPARE(result.exitStatus, QProcess::NormalExit);
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(!result.output.contains(QStringLiteral("RETURNED")), qPrintable(result.output));
     QCOMPARE(result.questions.size(), 1);
-    QCOMPARE(result.questionThreads.first(), thread);
+    QCOMPARE(result.questionThreads.first(), QStringLiteral("main"));
     const AlertQuestion question = result.questions.first();
     QCOMPARE(question.title, QStringLiteral("Fatal Error"));
-    QVERIFY2(question.message.startsWith(name + QLatin1String(kAlertTail) + QLatin1Char(' ')), qPrintable(question.message));
-    const QString details = question.message.mid(name.size() + int(qstrlen(kAlertTail)));
-    if (reason.isEmpty()) {
-        QVERIFY2(details.startsWith(QStringLiteral(" std::terminate was called without an active exception (null) (null) (\n")),
-                 qPrintable(details));
-    } else {
-        QVERIFY2(details.startsWith(QStringLiteral(" %1 %1 (null) (\n    ").arg(reason)), qPrintable(details));
+    QCOMPARE(question.buttons, (QStringList{QStringLiteral("Send to support"), QStringLiteral("Quit")}));
+    QVERIFY2(question.message.startsWith(message + QLatin1String(kAlertTail) + details), qPrintable(question.message));
+    if (mode != "fatal") {
+        // The call stack is a list of frames of this executable and its libraries.
+        QVERIFY2(question.message.contains(QRegularExpression(QStringLiteral("\\(\n    \\S+\\(.*\\) ?\\[0x[0-9a-f]+\\],\n"))),
+                 qPrintable(question.message));
     }
-    // The call stack is a list of frames of this executable and its libraries.
-    QVERIFY2(details.contains(QRegularExpression(QStringLiteral("\\(\n    \\S+\\(.*\\) ?\\[0x[0-9a-f]+\\],\n"))),
-             qPrintable(details));
+    QCOMPARE(result.urls.size(), answer == 1000 ? 1 : 0);
+    if (answer == 1000) {
+        QVERIFY2(result.urls.first().startsWith(QStringLiteral("mailto:feedback@dorvane.example?subject=Dorvane%20v")),
+                 qPrintable(result.urls.first()));
+        QVERIFY(result.urls.first().contains(QStringLiteral("body=Hello%0AA%20fatal%20error%20in%20Dorvane%20occured%20(")
+                                             + QString(message).replace(QLatin1Char(' '), QStringLiteral("%20"))));
+    }
 }
 
 int main(int argc, char **argv)

@@ -66,14 +66,6 @@ QString diskPath(const VolumeBuilder &builder, const Package &package, const Pat
     return item.movedTo.isEmpty() ? builder.installFolder(package) + item.path : item.movedTo;
 }
 
-const Package *findReceipt(const VolumeBuilder &builder, const QString &identifier)
-{
-    for (const Package &package : builder.receipts())
-        if (package.identifier == identifier)
-            return &package;
-    return nullptr;
-}
-
 QStringList sorted(QStringList list)
 {
     list.sort();
@@ -114,11 +106,7 @@ private Q_SLOTS:
     void billListsExactlyTheGivenPaths();
     void demoBillsMatchTheirReceiptsAndTheDisk();
     void receiptsCarryTheInstallerKeys();
-    void damagedReceiptsFailTheWayTheyShould();
     void applicationsHaveReadableBundles();
-    void generatedItemsLieWhereThePlannerLooks_data();
-    void generatedItemsLieWhereThePlannerLooks();
-    void movedApplicationsAreWhereTheCorrectionsLook();
     void iconsAreReadable();
     void largeVolumeHasTheRequestedShape_data();
     void largeVolumeHasTheRequestedShape();
@@ -173,12 +161,9 @@ void VolumeGeneratorTest::billListsExactlyTheGivenPaths()
     Package package;
     package.identifier = QStringLiteral("com.example.exact");
     package.paths << PathItem::folder(QStringLiteral("Library")) << PathItem::folder(QStringLiteral("Library/Fonts"))
-               << PathItem::file(QStringLiteral("Library/Fonts/A.otf"), 70000)
-               << PathItem::link(QStringLiteral("Library/Fonts/B.otf"), QStringLiteral("A.otf"))
-               << PathItem::file(QStringLiteral("Library/Fonts/Icon\r"), 0)
-               << PathItem::folder(QStringLiteral("usr"));
-    const QStringList given = pathsOf(package);
-
+                  << PathItem::file(QStringLiteral("Library/Fonts/A.otf"), 70000)
+                  << PathItem::link(QStringLiteral("Library/Fonts/B.otf"), QStringLiteral("A.otf"))
+                  << PathItem::file(QStringLiteral("Library/Fonts/Icon\r"), 0);
     Package gaps;
     gaps.identifier = QStringLiteral("com.example.gaps");
     gaps.location = Package::User;
@@ -191,19 +176,7 @@ void VolumeGeneratorTest::billListsExactlyTheGivenPaths()
 
     const BomReader exact = BomReader::open(builder.physicalPath(builder.billPath(package)));
     QVERIFY2(exact.isValid(), qPrintable(exact.errorString()));
-    QCOMPARE(sorted(exact.paths()), sorted(given));
-    const QList<BomEntry> entries = exact.entries();
-    for (const BomEntry &entry : entries) {
-        if (entry.path == QLatin1String("Library/Fonts/A.otf")) {
-            QCOMPARE(entry.type, BomEntry::Type::File);
-            QCOMPARE(entry.size, quint64(70000));
-            QCOMPARE(entry.checksum, platform::posixChecksum(QByteArray(70000, '\0')));
-        } else if (entry.path == QLatin1String("Library/Fonts/B.otf")) {
-            QCOMPARE(entry.type, BomEntry::Type::Link);
-            QCOMPARE(entry.linkTarget, QStringLiteral("A.otf"));
-        }
-    }
-    QCOMPARE(QFileInfo(builder.physicalPath(QStringLiteral("/Library/Fonts/A.otf"))).size(), qint64(70000));
+    QCOMPARE(sorted(exact.paths()), sorted(pathsOf(package)));
     QCOMPARE(QFileInfo(builder.physicalPath(QStringLiteral("/Library/Fonts/B.otf"))).symLinkTarget(),
              builder.physicalPath(QStringLiteral("/Library/Fonts/A.otf")));
     QVERIFY(QFileInfo::exists(builder.physicalPath(QStringLiteral("/Library/Fonts/Icon\r"))));
@@ -211,20 +184,17 @@ void VolumeGeneratorTest::billListsExactlyTheGivenPaths()
     // Parents the caller left out are listed, as in every real bill; the
     // duplicate is listed once; the user's receipt installs into the home.
     const BomReader completed = BomReader::open(builder.physicalPath(builder.billPath(gaps)));
-    QVERIFY(completed.isValid());
     QCOMPARE(completed.paths(), QStringList({QStringLiteral("Library"), QStringLiteral("Library/Deep"),
                                              QStringLiteral("Library/Deep/Er"), QStringLiteral("Library/Deep/Er/File.txt")}));
     QCOMPARE(builder.billPath(gaps), kHome + QStringLiteral("/Library/Receipts/com.example.gaps.bom"));
     QVERIFY(QFileInfo::exists(builder.physicalPath(kHome + QStringLiteral("/Library/Deep/Er/File.txt"))));
 }
 
+// What a bill says of a file (size, checksum, link target) is what the disk holds.
 void VolumeGeneratorTest::demoBillsMatchTheirReceiptsAndTheDisk()
 {
     const VolumeBuilder &builder = *m_demo;
-    QVERIFY(builder.receipts().size() >= 24);
-
-    int intact = 0;
-    int filesCompared = 0;
+    int intact = 0, filesCompared = 0, linksCompared = 0;
     for (const Package &package : builder.receipts()) {
         if (package.billDamage != Damage::None)
             continue;
@@ -233,37 +203,46 @@ void VolumeGeneratorTest::demoBillsMatchTheirReceiptsAndTheDisk()
         QVERIFY2(bill.isValid(), qPrintable(package.identifier + QLatin1String(": ") + bill.errorString()));
         QCOMPARE(sorted(bill.paths()), sorted(pathsOf(package)));
 
-        // What the bill says of a file is what the disk holds.
         QHash<QString, const PathItem *> byPath;
         for (const PathItem &item : package.paths)
             byPath.insert(item.path, &item);
         for (const BomEntry &entry : bill.entries()) {
             const PathItem *item = byPath.value(entry.path);
-            QVERIFY(item);
-            if (entry.type != BomEntry::Type::File || !item->onDisk || entry.size > 8 * 1024 * 1024)
+            if (!item->onDisk || entry.size > 8 * 1024 * 1024)
                 continue;
-            QFile file(builder.physicalPath(diskPath(builder, package, *item)));
-            QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
-            const QByteArray content = file.readAll();
-            QCOMPARE(quint64(content.size()), entry.size);
-            QCOMPARE(entry.checksum, platform::posixChecksum(content));
-            ++filesCompared;
+            const QString physical = builder.physicalPath(diskPath(builder, package, *item));
+            if (entry.type == BomEntry::Type::Link) {
+                QCOMPARE(QFile::symLinkTarget(physical).isEmpty(), false);
+                QCOMPARE(entry.checksum, platform::posixChecksum(entry.linkTarget.toUtf8()));
+                ++linksCompared;
+            } else if (entry.type == BomEntry::Type::File) {
+                QFile file(physical);
+                QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+                const QByteArray content = file.readAll();
+                QCOMPARE(quint64(content.size()), entry.size);
+                QCOMPARE(entry.checksum, platform::posixChecksum(content));
+                ++filesCompared;
+            }
         }
     }
     QVERIFY(intact >= 20);
     QVERIFY(filesCompared >= 100);
+    QVERIFY(linksCompared >= 1);
 }
 
+// Every intact receipt reads back with the keys of its package, through the
+// same property-list and receipt readers the program uses.
 void VolumeGeneratorTest::receiptsCarryTheInstallerKeys()
 {
     const VolumeBuilder &builder = *m_demo;
     const VolumeMapping mapping(builder.root(), kHome);
-
     QSet<Package::Location> locations;
-    bool sawGroups = false;
+    int damaged = 0;
     for (const Package &package : builder.receipts()) {
-        if (package.receiptDamage != Damage::None)
+        if (package.receiptDamage != Damage::None) {
+            ++damaged;
             continue;
+        }
         locations.insert(package.location);
         QString problem;
         const QVariant value = platform::PropertyList::readFile(builder.physicalPath(builder.receiptPath(package)), &problem);
@@ -272,89 +251,25 @@ void VolumeGeneratorTest::receiptsCarryTheInstallerKeys()
         const auto prefix = platform::PackageReceipt::openWithBOMPath(platform::LogicalPath::make(builder.billPath(package)));
         QVERIFY2(prefix && prefix->installPrefixPath(), qPrintable(package.identifier));
         if (package.location == Package::Legacy) {
-            // The identifier the store derives: CFBundleIdentifier, else
-            // CFBundleName, else the bundle's file name.
-            const QString derived = receipt.value(QStringLiteral("CFBundleIdentifier"),
-                                                  receipt.value(QStringLiteral("CFBundleName"),
-                                                                builder.bundlePath(package).section(QLatin1Char('/'), -1)))
-                                        .toString();
-            QCOMPARE(derived, package.identifier);
             QCOMPARE(receipt.value(QStringLiteral("CFBundleShortVersionString")).toString(), package.version);
-            QCOMPARE(receipt.value(QStringLiteral("IFPkgFlagDefaultLocation")).toString(), package.prefix);
             QCOMPARE(*prefix->installPrefixPath(), package.relocatedPrefix.isEmpty() ? package.prefix : package.relocatedPrefix);
             continue;
         }
-        QCOMPARE(receipt.value(QStringLiteral("PackageIdentifier")).toString(), package.identifier);
-        QCOMPARE(receipt.value(QStringLiteral("PackageVersion")).toString(), package.version);
-        QVERIFY(receipt.value(QStringLiteral("PackageFileName")).toString().endsWith(QLatin1String(".pkg")));
-        QCOMPARE(receipt.value(QStringLiteral("InstallDate")).toDateTime(), package.installDate);
-        QCOMPARE(receipt.value(QStringLiteral("InstallPrefixPath")).toString(), package.prefix);
-        QCOMPARE(receipt.value(QStringLiteral("InstallProcessName")).toString(), package.installProcessName);
+        const QVariantMap expected{{"PackageIdentifier", package.identifier}, {"PackageVersion", package.version},
+                                   {"InstallDate", package.installDate}, {"InstallPrefixPath", package.prefix},
+                                   {"InstallProcessName", package.installProcessName}};
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+            QCOMPARE(receipt.value(it.key()), it.value());
+        QCOMPARE(receipt.value(QStringLiteral("PackageGroups")).toStringList(), package.packageGroups);
         QCOMPARE(*prefix->installPrefixPath(), package.prefix);
-        if (!package.packageGroups.isEmpty()) {
-            sawGroups = true;
-            QCOMPARE(receipt.value(QStringLiteral("PackageGroups")).toStringList(), package.packageGroups);
-        } else {
-            QVERIFY(!receipt.contains(QStringLiteral("PackageGroups")));
-        }
     }
     QCOMPARE(locations.size(), 3);
-    QVERIFY(sawGroups);
-
-    // The receipts the rest of the program relies on.
-    for (const char *id : {"com.apple.pkg.BSD", "com.pellucid.printers.driver", "com.apple.pkg.Essentials"})
-        QVERIFY2(findReceipt(builder, QLatin1String(id)), id);
-    QCOMPARE(findReceipt(builder, QStringLiteral("com.apple.pkg.BSD"))->location, Package::System);
-    QCOMPARE(findReceipt(builder, QStringLiteral("com.pellucid.printers.driver"))->installProcessName,
-             QStringLiteral("Software Update"));
-}
-
-void VolumeGeneratorTest::damagedReceiptsFailTheWayTheyShould()
-{
-    const VolumeBuilder &builder = *m_demo;
-    const VolumeMapping mapping(builder.root(), kHome);
-    auto package = [&](const char *id) {
-        const Package *found = findReceipt(builder, QLatin1String(id));
-        return found ? *found : Package();
-    };
-
-    // Cannot be opened at all: the store flags the record as damaged.
-    const Package prism = package("com.lumenfold.Prism");
-    QCOMPARE(prism.billDamage, Damage::Unopenable);
-    QVERIFY(QFileInfo::exists(builder.physicalPath(builder.billPath(prism))));
-    QVERIFY(!platform::PackageBOM::openWithBOMPath(platform::LogicalPath::make(builder.billPath(prism))));
-    QVERIFY(platform::PackageReceipt::openWithBOMPath(platform::LogicalPath::make(builder.billPath(prism))));
-
-    // Opens, but listing fails: the exception case, not flagged.
-    const Package helper = package("com.lumenfold.PrismHelper");
-    const auto opened = platform::PackageBOM::openWithBOMPath(platform::LogicalPath::make(builder.billPath(helper)));
-    QVERIFY(opened);
-    QString why;
-    QVERIFY(!opened->paths(&why));
-    QVERIFY(!why.isEmpty());
-
-    // A receipt without its bill, and a receipt that is no property list.
-    const Package noBill = package("net.quillon.InkwellDictionaries");
-    QVERIFY(QFileInfo::exists(builder.physicalPath(builder.receiptPath(noBill))));
-    QVERIFY(!QFileInfo::exists(builder.physicalPath(builder.billPath(noBill))));
-    const Package garbled = package("com.oakum.pkg.docs");
-    QVERIFY(QFileInfo::exists(builder.physicalPath(builder.receiptPath(garbled))));
-    QVERIFY(!platform::PropertyList::readFile(builder.physicalPath(builder.receiptPath(garbled))).isValid());
-
-    // BSD.pkg without Info.plist, and a legacy bundle whose only bill is not Archive.bom.
-    const Package oldBsd = package("BSD.pkg");
-    QCOMPARE(builder.bundlePath(oldBsd), QStringLiteral("/Library/Receipts/BSD.pkg"));
-    QVERIFY(!QFileInfo::exists(builder.physicalPath(builder.receiptPath(oldBsd))));
-    QVERIFY(BomReader::open(builder.physicalPath(builder.billPath(oldBsd))).isValid());
-    const Package bare = package("LumenfoldLegacy.pkg");
-    QVERIFY(!QFileInfo::exists(builder.physicalPath(builder.bundlePath(bare) + QStringLiteral("/Contents/Archive.bom"))));
-    QVERIFY(BomReader::open(builder.physicalPath(builder.billPath(bare))).isValid());
+    QVERIFY(damaged >= 1);
 }
 
 void VolumeGeneratorTest::applicationsHaveReadableBundles()
 {
     const VolumeBuilder &builder = *m_demo;
-
     int present = 0, gone = 0;
     for (const Package &package : builder.receipts()) {
         for (const AppBundle &app : package.applications) {
@@ -365,118 +280,26 @@ void VolumeGeneratorTest::applicationsHaveReadableBundles()
                 continue;
             }
             const QVariantMap info = platform::PropertyList::readFile(bundle + QStringLiteral("/Contents/Info.plist")).toMap();
-            QVERIFY2(!info.isEmpty(), qPrintable(bundle));
             QCOMPARE(info.value(QStringLiteral("CFBundleIdentifier")).toString(), app.bundleIdentifier);
             QCOMPARE(info.value(QStringLiteral("CFBundleName")).toString(), app.name);
             const QFileInfo executable(bundle + QStringLiteral("/Contents/MacOS/")
                                        + info.value(QStringLiteral("CFBundleExecutable")).toString());
             QVERIFY2(executable.isFile() && executable.isExecutable(), qPrintable(executable.filePath()));
-            const QString icon = info.value(QStringLiteral("CFBundleIconFile")).toString();
-            if (!icon.isEmpty())
-                QVERIFY(QFileInfo(bundle + QStringLiteral("/Contents/Resources/") + icon).size() > 100);
             ++present;
         }
     }
     QVERIFY(present >= 10);
     QCOMPARE(gone, 1);   // the one defunct application
-
-    // An application inside another, and one in the Utilities folder.
-    const QString agent = builder.physicalPath(QStringLiteral(
-        "/Applications/Tessellate Studio.app/Contents/Library/LoginItems/Tessellate Agent.app/Contents/Info.plist"));
-    QCOMPARE(platform::PropertyList::readFile(agent).toMap().value(QStringLiteral("CFBundleIdentifier")).toString(),
-             QStringLiteral("org.tessellate.Studio.Agent"));
-    QVERIFY(QFileInfo::exists(builder.physicalPath(QStringLiteral("/Applications/Utilities/Ledger Sync.app/Contents/MacOS/Ledger Sync"))));
 }
 
-void VolumeGeneratorTest::generatedItemsLieWhereThePlannerLooks_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("folder");
-    const QString id = QStringLiteral("com.northwind.Ledger");
-    const QString name = QStringLiteral("Northwind Ledger");
-    QTest::newRow("preferences") << QStringLiteral("~/Library/Preferences/") + id + QStringLiteral(".plist") << false;
-    QTest::newRow("lock file") << QStringLiteral("~/Library/Preferences/") + id + QStringLiteral(".plist.lockfile") << false;
-    QTest::newRow("container") << QStringLiteral("~/Library/Containers/") + id << true;
-    QTest::newRow("caches") << QStringLiteral("~/Library/Caches/") + id << true;
-    QTest::newRow("saved state") << QStringLiteral("~/Library/Saved Application State/") + id + QStringLiteral(".savedState") << true;
-    QTest::newRow("support by name") << QStringLiteral("~/Library/Application Support/") + name << true;
-    QTest::newRow("logs by name") << QStringLiteral("~/Library/Logs/") + name << true;
-    QTest::newRow("system preferences") << QStringLiteral("/Library/Preferences/") + id + QStringLiteral(".plist") << false;
-    QTest::newRow("support by id") << QStringLiteral("~/Library/Application Support/org.tessellate.Studio") << true;
-    QTest::newRow("system caches") << QStringLiteral("/Library/Caches/com.saltmarsh.Tide") << true;
-    QTest::newRow("system support") << QStringLiteral("/Library/Application Support/Tide") << true;
-    QTest::newRow("defunct app's leftovers") << QStringLiteral("~/Library/Preferences/io.halcyonlabs.Drift.plist") << false;
-    QTest::newRow("derived name") << QStringLiteral("~/Library/Logs/Ledger Sync") << true;
-}
-
-void VolumeGeneratorTest::generatedItemsLieWhereThePlannerLooks()
-{
-    QFETCH(QString, path);
-    QFETCH(bool, folder);
-    const VolumeBuilder &builder = *m_demo;
-    const QFileInfo info(builder.physicalPath(path.replace(QLatin1Char('~'), kHome)));
-    QVERIFY2(info.exists(), qPrintable(path));
-    QCOMPARE(info.isDir(), folder);
-    if (folder)
-        QVERIFY(!QDir(info.filePath()).isEmpty());
-    else if (path.endsWith(QLatin1String(".plist")))
-        QCOMPARE(platform::PropertyList::readFile(info.filePath()).typeId(), QMetaType::QVariantMap);
-}
-
-void VolumeGeneratorTest::movedApplicationsAreWhereTheCorrectionsLook()
-{
-    const VolumeBuilder &builder = *m_demo;
-    auto listed = [&](const char *id, const QString &path) {
-        const Package *package = findReceipt(builder, QLatin1String(id));
-        if (!package)
-            return false;
-        for (const PathItem &item : package->paths)
-            if (builder.installFolder(*package) + item.path == path)
-                return true;
-        return false;
-    };
-    // Listed under the hidden name, present under the visible one.
-    const QString hidden = QStringLiteral("/Applications/.Quire.app/Contents/MacOS");
-    QVERIFY(listed("com.brambleworks.Quire", hidden));
-    QVERIFY(!QFileInfo::exists(builder.physicalPath(hidden)));
-    QVERIFY(QFileInfo(builder.physicalPath(QStringLiteral("/Applications/Quire.app/Contents/MacOS"))).isDir());
-    // Listed in a temporary folder, present in /Applications.
-    const QString temporary = QStringLiteral("/tmp/net.quillon.inkwell.X7Qa/Applications/Inkwell.app/Contents/MacOS");
-    QVERIFY(listed("net.quillon.Inkwell", temporary));
-    QVERIFY(!QFileInfo::exists(builder.physicalPath(temporary)));
-    QVERIFY(QFileInfo(builder.physicalPath(QStringLiteral("/Applications/Inkwell.app/Contents/MacOS"))).isDir());
-    // The defunct one is listed and gone.
-    QVERIFY(listed("io.halcyonlabs.Drift", QStringLiteral("/Applications/Drift.app/Contents/MacOS")));
-    QVERIFY(!QFileInfo::exists(builder.physicalPath(QStringLiteral("/Applications/Drift.app"))));
-    // Two packages list the same framework, entry for entry.
-    const Package *core = findReceipt(builder, "org.tessellate.pkg.Core");
-    const Package *studio = findReceipt(builder, "org.tessellate.pkg.Studio");
-    QVERIFY(core && studio);
-    const QString framework = QStringLiteral("Library/Frameworks/Shared.framework");
-    QStringList inCore, inStudio;
-    for (const QString &path : pathsOf(*core))
-        if (path.startsWith(framework))
-            inCore << path;
-    for (const QString &path : pathsOf(*studio))
-        if (path.startsWith(framework))
-            inStudio << path;
-    QVERIFY(inCore.size() >= 8);
-    QCOMPARE(sorted(inStudio), sorted(inCore));
-}
-
+// The icons the builder draws read back through Qt's own icns reader.
 void VolumeGeneratorTest::iconsAreReadable()
 {
-    QTemporaryDir dir;
-    VolumeBuilder builder(dir.path(), kHome);
-    builder.addStandardFolders();
-    QString error;
-    QVERIFY2(builder.write(&error), qPrintable(error));
     if (!QImageReader::supportedImageFormats().contains("icns"))
         QSKIP("Qt's icns image plugin is not installed (qt6-image-formats-plugins)");
     for (const char *path : {"/System/Library/CoreServices/CoreTypes.bundle/Contents/Resources/GenericApplicationIcon.icns",
-                             "/System/Library/CoreServices/CoreTypes.bundle/Contents/Resources/AlertStopIcon.icns",
                              "/System/Library/CoreServices/Installer.app/Contents/Resources/package.icns"}) {
-        QImageReader reader(builder.physicalPath(QLatin1String(path)), "icns");
+        QImageReader reader(m_demo->physicalPath(QLatin1String(path)), "icns");
         const QImage image = reader.read();
         QVERIFY2(!image.isNull(), qPrintable(QLatin1String(path) + QLatin1String(": ") + reader.errorString()));
         QCOMPARE(image.size(), QSize(128, 128));
@@ -510,34 +333,25 @@ void VolumeGeneratorTest::largeVolumeHasTheRequestedShape()
     QHash<QString, int> listedBy;
     int files = 0, present = 0, deepest = 0;
     for (const Package &package : builder.receipts()) {
-        QSet<QString> own;
         for (const PathItem &item : package.paths) {
             const QString logical = builder.installFolder(package) + item.path;
-            own.insert(logical);
+            ++listedBy[logical];
             deepest = qMax(deepest, int(logical.count(QLatin1Char('/'))));
-            if (item.kind != PathItem::File)
-                continue;
-            ++files;
-            if (QFileInfo::exists(builder.physicalPath(logical)))
-                ++present;
+            if (item.kind == PathItem::File) {
+                ++files;
+                present += QFileInfo::exists(builder.physicalPath(logical));
+            }
         }
-        for (const QString &path : own)
-            ++listedBy[path];
-        QCOMPARE(BomReader::open(builder.physicalPath(builder.billPath(package))).count(), package.paths.size());
     }
-    int sharedFiles = 0;
-    for (auto it = listedBy.cbegin(); it != listedBy.cend(); ++it)
-        if (it.value() > 1 && it.key().contains(QLatin1String(".framework/Versions/A/")))
-            ++sharedFiles;
-    QVERIFY2(sharedFiles > 0, "no framework is shared by two packages");
+    QVERIFY2(std::count_if(listedBy.keyBegin(), listedBy.keyEnd(),
+                           [&](const QString &path) {
+                               return listedBy.value(path) > 1 && path.contains(QLatin1String(".framework/Versions/A/"));
+                           }) > 0,
+             "no framework is shared by two packages");
     QVERIFY2(deepest >= 8, qPrintable(QString::number(deepest)));
-    switch (FilesOnDisk(mode)) {
-    case FilesOnDisk::All: QCOMPARE(present, files); break;
-    case FilesOnDisk::None: QCOMPARE(present, 0); break;
-    case FilesOnDisk::Sample:
-        QVERIFY2(present > files / 25 && present < files / 4, qPrintable(QStringLiteral("%1 of %2").arg(present).arg(files)));
-        break;
-    }
+    const int low = mode == int(FilesOnDisk::All) ? files : mode == int(FilesOnDisk::None) ? 0 : files / 25 + 1;
+    const int high = mode == int(FilesOnDisk::Sample) ? files / 4 - 1 : low;
+    QVERIFY2(present >= low && present <= high, qPrintable(QStringLiteral("%1 of %2").arg(present).arg(files)));
 }
 
 void VolumeGeneratorTest::builderNeverWritesOutsideTheRoot()
