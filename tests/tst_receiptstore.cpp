@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace dorvane;
 using volumegen::Damage;
 using volumegen::PathItem;
@@ -34,6 +36,8 @@ private Q_SLOTS:
     void identifierContainingPlist();
     void badReceipts_data();
     void badReceipts();
+    void unreadableFilesAreRefusedUnread_data();
+    void unreadableFilesAreRefusedUnread();
     void legacyBundles_data();
     void legacyBundles();
     void bsdBundleWithoutInfoIsSilent();
@@ -202,6 +206,51 @@ void ReceiptStoreTest::identifierContainingPlist()
     const QList<PackageRecord> records = writeAndRead({item});
     QCOMPARE(records.size(), 1);
     QCOMPARE(records.first().bomPath(), QStringLiteral("/private/var/db/receipts/a.plistreader.bom"));
+}
+
+void ReceiptStoreTest::unreadableFilesAreRefusedUnread_data()
+{
+    QTest::addColumn<int>("location");
+    QTest::addColumn<QString>("replaced");   // which of the bad receipt's files
+    QTest::addColumn<bool>("fifo");          // else a sparse file of 3 GB
+    QTest::addColumn<bool>("damaged");       // kept and marked damaged, else left out
+    QTest::newRow("receipt is a fifo") << int(Package::User) << "plist" << true << false;
+    QTest::newRow("receipt of 3 GB") << int(Package::User) << "plist" << false << false;
+    QTest::newRow("bill is a fifo") << int(Package::User) << "bom" << true << true;
+    QTest::newRow("bill of 3 GB") << int(Package::System) << "bom" << false << true;
+    QTest::newRow("legacy Info.plist is a fifo") << int(Package::Legacy) << "info" << true << false;
+}
+
+// A fifo would block the scan for ever and a huge file exhaust its memory;
+// both are refused before a byte is read, and the scan goes on.
+void ReceiptStoreTest::unreadableFilesAreRefusedUnread()
+{
+    QFETCH(int, location);
+    QFETCH(QString, replaced);
+    QFETCH(bool, fifo);
+    QFETCH(bool, damaged);
+    const Package bad = receipt("com.example.bad", Package::Location(location));
+    writeAndRead({receipt("com.example.good"), bad});
+    const QString target = replaced == "plist" ? m_builder->receiptPath(bad)
+                           : replaced == "bom" ? m_builder->billPath(bad)
+                                               : m_builder->bundlePath(bad) + "/Contents/Info.plist";
+    const QString physical = m_volume->physical(target);
+    QVERIFY(QFile::remove(physical));
+    if (fifo) {
+        QCOMPARE(::mkfifo(QFile::encodeName(physical).constData(), 0644), 0);
+    } else {
+        QFile huge(physical);
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(3) << 30));
+    }
+    const QList<PackageRecord> records = PackageHelperNative::getPackages();
+    QVERIFY(find(records, "com.example.good"));
+    const PackageRecord *kept = find(records, bad.identifier);
+    QCOMPARE(kept != nullptr, damaged);
+    if (kept) {
+        PackageRecord record = *kept;
+        QVERIFY(PackageHelperNative::getFilesForPackage(record, platform::LogicalPath()).isEmpty());
+        QVERIFY(record.isDamaged());
+    }
 }
 
 void ReceiptStoreTest::badReceipts_data()
