@@ -9,6 +9,7 @@
 #include "platform/ReadLimits.h"
 #include "platform/Volume.h"
 
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>
 
 #include <cstdio>
@@ -145,10 +146,13 @@ std::optional<Catalogue> CatalogueScanner::scan(const QString &damagedIconPath, 
     // Reading the bills is most of the work and each package's is its own,
     // so a batch is read side by side; the catalogue is then built in order
     // and the batch's texts dropped, so they never all live at once.
+    // A pool of its own: the scan runs on a thread of the global pool, which
+    // must not wait for that pool's other threads.
+    QThreadPool pool;
     constexpr qsizetype kBatch = 32;
     for (qsizetype start = 0; start < packages.size(); start += kBatch) {
         const qsizetype end = std::min(packages.size(), start + kBatch);
-        QtConcurrent::blockingMap(packages.begin() + start, packages.begin() + end, [](Package &package) {
+        QtConcurrent::blockingMap(&pool, packages.begin() + start, packages.begin() + end, [](Package &package) {
             const platform::LogicalPath location = PackageHelperNative::installLocationForPackage(package.record);
             package.files = PackageHelperNative::getFilesForPackage(package.record, location);
         });

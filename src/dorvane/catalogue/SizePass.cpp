@@ -4,6 +4,7 @@
 #include "kestrum/Dispatch.h"
 
 #include <QPointer>
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>
 
 namespace dorvane {
@@ -13,6 +14,16 @@ namespace {
 quint64 sizeOf(const PackageRecord &record, const Catalogue &catalogue)
 {
     return PackageSize::bytes(record, catalogue.filesForPackage(record.packageIdentifier()));
+}
+
+// Measures side by side on a pool of its own: the caller may itself be a
+// thread of the global pool, and waiting there for the global pool's other
+// threads can wait for ever when they wait too (a scan running meanwhile).
+QList<quint64> measure(const QList<PackageRecord> &packages, const Catalogue &catalogue)
+{
+    QThreadPool pool;
+    return QtConcurrent::blockingMapped(&pool, packages,
+                                        [&catalogue](const PackageRecord &record) { return sizeOf(record, catalogue); });
 }
 
 } // namespace
@@ -39,15 +50,21 @@ void SizePass::start(const Catalogue &catalogue)
     const QPointer<SizePass> self(this);
     kestrum::dispatch_async_back([self, current, generation, packages, files] {
         const auto stillCurrent = [self, current, generation] { return self && current->load() == generation; };
-        for (const PackageRecord &record : packages) {
+        // A few packages at a time are measured side by side on the pool and
+        // handed over in list order, so the list fills in from the top.
+        constexpr qsizetype kBatch = 8;
+        for (qsizetype start = 0; start < packages.size(); start += kBatch) {
             if (current->load() != generation)
                 return;
-            const quint64 bytes = sizeOf(record, files);
-            kestrum::dispatch_async_main([self, stillCurrent, record, bytes] {
+            const QList<PackageRecord> batch = packages.mid(start, kBatch);
+            const QList<quint64> sizes = measure(batch, files);
+            kestrum::dispatch_async_main([self, stillCurrent, batch, sizes] {
                 if (!stillCurrent())
                     return;
-                record.setInstallBytes(bytes);
-                Q_EMIT self->packageSized(record.packageIdentifier());
+                for (qsizetype i = 0; i < batch.size(); ++i) {
+                    batch.at(i).setInstallBytes(sizes.at(i));
+                    Q_EMIT self->packageSized(batch.at(i).packageIdentifier());
+                }
             });
         }
         kestrum::dispatch_async_main([self, stillCurrent] {
@@ -61,8 +78,7 @@ void SizePass::sizeAll(const Catalogue &catalogue)
 {
     // Packages are measured side by side on the pool; the records are filled
     // in afterwards, on this thread.
-    const QList<quint64> sizes = QtConcurrent::blockingMapped(
-        catalogue.installerPackages, [&catalogue](const PackageRecord &record) { return sizeOf(record, catalogue); });
+    const QList<quint64> sizes = measure(catalogue.installerPackages, catalogue);
     for (qsizetype i = 0; i < sizes.size(); ++i)
         catalogue.installerPackages.at(i).setInstallBytes(sizes.at(i));
 }

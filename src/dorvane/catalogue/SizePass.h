@@ -10,7 +10,7 @@
 namespace dorvane {
 
 // Fills in the size of every listed package of a scan. The sizes are
-// measured on the background queue, one package at a time in list order,
+// measured on the background queue, a few packages side by side, in list order,
 // and reach the records on the main thread, so a list shows them as they
 // come. Needs no window.
 class SizePass : public QObject
