@@ -98,8 +98,11 @@ LogicalPath LogicalPath::child(QStringView relative) const
 {
     // The common case, a clean name or relative path from a bill, needs no
     // splitting.
-    if (!relative.isEmpty() && !isRoot()) {
-        QString candidate = m_path;
+    if (!relative.isEmpty()) {
+        QString candidate;
+        candidate.reserve(m_path.size() + 1 + relative.size());
+        if (!isRoot())
+            candidate += m_path;
         candidate += QLatin1Char('/');
         candidate += relative;
         if (isClean(candidate))

@@ -43,6 +43,24 @@ public:
     // included, in scan order, with repeats.
     QStringList packagesForFile(const QString &path) const;
     QStringList packagesForFile(PathId id) const;
+    // Whether a package other than those the predicate accepts lists the
+    // path; asks without making any text but the identifiers.
+    template<typename Accepted>
+    bool listedByOthers(PathId id, const Accepted &accepted) const
+    {
+        if (id >= m_data->firstOwner.size())
+            return false;
+        if (!accepted(m_data->packages.at(m_data->firstOwner[id])))
+            return true;
+        const auto more = m_data->moreOwners.constFind(id);
+        if (more == m_data->moreOwners.cend())
+            return false;
+        for (const quint32 package : *more) {
+            if (!accepted(m_data->packages.at(package)))
+                return true;
+        }
+        return false;
+    }
 
     std::optional<PathId> pathId(const QString &path) const { return m_data->paths.find(path); }
     QString path(PathId id) const { return m_data->paths.path(id); }

@@ -144,18 +144,26 @@ std::optional<Catalogue> CatalogueScanner::scan(const QString &damagedIconPath, 
 
     Catalogue catalogue;
     // Reading the bills is most of the work and each package's is its own,
-    // so a batch is read side by side; the catalogue is then built in order
-    // and the batch's texts dropped, so they never all live at once.
-    // A pool of its own: the scan runs on a thread of the global pool, which
-    // must not wait for that pool's other threads.
+    // so a batch is read side by side while the batch before is put into
+    // the catalogue, in order; a batch's texts are dropped once it is in, so
+    // they never all live at once. The pool is the scan's own: the scan runs
+    // on a thread of the global pool, which must not wait for that pool's
+    // other threads.
     QThreadPool pool;
     constexpr qsizetype kBatch = 32;
-    for (qsizetype start = 0; start < packages.size(); start += kBatch) {
+    const auto read = [&](qsizetype start) {
         const qsizetype end = std::min(packages.size(), start + kBatch);
-        QtConcurrent::blockingMap(&pool, packages.begin() + start, packages.begin() + end, [](Package &package) {
+        return QtConcurrent::map(&pool, packages.begin() + start, packages.begin() + end, [](Package &package) {
             const platform::LogicalPath location = PackageHelperNative::installLocationForPackage(package.record);
             package.files = PackageHelperNative::getFilesForPackage(package.record, location);
         });
+    };
+    QFuture<void> reading = read(0);
+    for (qsizetype start = 0; start < packages.size(); start += kBatch) {
+        reading.waitForFinished();
+        if (start + kBatch < packages.size())
+            reading = read(start + kBatch);
+        const qsizetype end = std::min(packages.size(), start + kBatch);
         for (qsizetype i = start; i < end; ++i)
             add(packages[i].record, std::exchange(packages[i].files, {}), catalogue, damagedIconPath, progress);
     }

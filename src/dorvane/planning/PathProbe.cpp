@@ -6,19 +6,23 @@ namespace dorvane {
 
 PathProbe::Item PathProbe::look(const QString &logical)
 {
-    if (logical.isEmpty())
-        return Item{};
-    const platform::LogicalPath path = platform::LogicalPath::make(logical);
+    return logical.isEmpty() ? Item{} : look(platform::LogicalPath::make(logical));
+}
+
+PathProbe::Item PathProbe::look(const platform::LogicalPath &path)
+{
     if (path.isRoot()) {
         const std::optional<platform::ItemStatus> root = platform::Volume::status(path, platform::Follow::NotFinal);
         return root ? Item{Item::Kind::Folder, root->size, root->immutable} : Item{};
     }
-    const platform::LogicalPath folder = path.parent();
     // Bills list a folder's items together, so most paths reuse the folder
-    // of the one before.
-    if (folder.toString() != m_folder || m_folder.isEmpty()) {
-        m_folder = folder.toString();
-        m_open = platform::VolumeFolder::open(folder);
+    // of the one before; that is told without making the folder's path.
+    const QStringView text = path.toString();
+    const QStringView folderText = text.left(std::max<qsizetype>(text.lastIndexOf(QLatin1Char('/')), 1));
+    if (!m_entered || folderText != m_folder.toString()) {
+        m_folder = path.parent();
+        m_entered = true;
+        m_open = platform::VolumeFolder::open(m_folder);
     }
     if (!m_open)
         return Item{};

@@ -31,11 +31,13 @@ public:
 
     // The item itself; a final symbolic link is not followed.
     Item look(const QString &logical);
+    Item look(const platform::LogicalPath &path);
 
     static bool isRestricted(const Item &item) { return item.restricted; }
 
 private:
-    QString m_folder;                                // the folder opened last, logical
+    platform::LogicalPath m_folder;                  // the folder opened last
+    bool m_entered = false;
     std::optional<platform::VolumeFolder> m_open;    // nothing when it is missing or unreachable
 };
 

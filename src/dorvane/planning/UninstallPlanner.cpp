@@ -42,6 +42,10 @@ public:
 
 private:
     QStringList others(Catalogue::PathId id) const;
+    bool listedByOthers(Catalogue::PathId id) const
+    {
+        return m_catalogue.listedByOthers(id, [this](const QString &identifier) { return m_selected.contains(identifier); });
+    }
     bool overlapsUnselected(const PackageRecord &record) const;
     void addExisting(const QStringList &candidates);
 
@@ -159,11 +163,12 @@ void Run::addGenerated(const QList<PackageRecord> &selection)
 void Run::classify(Catalogue::PathId id)
 {
     const QString path = m_catalogue.path(id);
-    const bool ignored = m_ignored.contains(platform::LogicalPath::make(path));
-    const PathProbe::Item item = m_probe.look(path);
+    const platform::LogicalPath logical = platform::LogicalPath::make(path);
+    const bool ignored = m_ignored.contains(logical);
+    const PathProbe::Item item = m_probe.look(logical);
 
     if (item.kind == Kind::Folder) {
-        if (ignored || !others(id).isEmpty())
+        if (ignored || listedByOthers(id))
             return; // neither removed nor shown
         if (m_isRootless && PathProbe::isRestricted(item))
             plan.protectedPaths.append(path);
@@ -184,8 +189,8 @@ void Run::classify(Catalogue::PathId id)
         plan.sizes.ignoredBytes += item.size;
         return;
     }
-    QStringList usedBy = others(id);
-    if (!usedBy.isEmpty()) {
+    if (listedByOthers(id)) {
+        QStringList usedBy = others(id);
         plan.sharedFiles.append({path, std::move(usedBy)});
         plan.sizes.sharedBytes += item.size;
         return;
