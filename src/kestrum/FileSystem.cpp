@@ -69,7 +69,7 @@ void walk(const VolumeFolder &folder, const QString &relative, bool recursive, c
 std::optional<VolumeFolder> openFolder(const QString &text)
 {
     const std::optional<LogicalPath> path = pathOf(text);
-    return path ? VolumeFolder::open(*path) : std::nullopt;
+    return path ? VolumeFolder::opened(*path) : std::nullopt;
 }
 
 std::optional<QStringList> listFolder(const QString &text, bool recursive)

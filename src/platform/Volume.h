@@ -121,7 +121,7 @@ class VolumeFolder
 public:
     // The folder at the path, links followed inside the volume; nothing
     // when it is no folder or cannot be opened.
-    static std::optional<VolumeFolder> open(const LogicalPath &path);
+    static std::optional<VolumeFolder> opened(const LogicalPath &path);
 
     VolumeFolder(VolumeFolder &&other) noexcept;
     VolumeFolder &operator=(VolumeFolder &&other) noexcept;

@@ -22,7 +22,7 @@ PathProbe::Item PathProbe::look(const platform::LogicalPath &path)
     if (!m_entered || folderText != m_folder.toString()) {
         m_folder = path.parent();
         m_entered = true;
-        m_open = platform::VolumeFolder::open(m_folder);
+        m_open = platform::VolumeFolder::opened(m_folder);
     }
     if (!m_open)
         return Item{};

@@ -377,7 +377,7 @@ bool Volume::removeItem(const LogicalPath &path)
 
 std::optional<QStringList> Volume::list(const LogicalPath &folder)
 {
-    const std::optional<VolumeFolder> open = VolumeFolder::open(folder);
+    const std::optional<VolumeFolder> open = VolumeFolder::opened(folder);
     const std::optional<QList<VolumeFolder::Entry>> entries = open ? open->entries() : std::nullopt;
     if (!entries)
         return std::nullopt;
@@ -392,7 +392,7 @@ std::optional<QStringList> Volume::list(const LogicalPath &folder)
 
 // Folders are held as O_PATH descriptors: status questions need only the
 // right to search a folder, listing reopens it for reading.
-std::optional<VolumeFolder> VolumeFolder::open(const LogicalPath &path)
+std::optional<VolumeFolder> VolumeFolder::opened(const LogicalPath &path)
 {
     const int fd = openInside(path, O_PATH | O_DIRECTORY);
     if (fd < 0)
