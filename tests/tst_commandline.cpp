@@ -34,7 +34,8 @@ private Q_SLOTS:
 
 private:
     std::unique_ptr<VolumeFixture> m_volume;
-    QJsonDocument run(const QStringList &arguments, int *exitCode = nullptr, QByteArray *err = nullptr);
+    QJsonDocument run(const QStringList &arguments, int *exitCode = nullptr, QByteArray *err = nullptr,
+                      QString root = QString());
 };
 
 void CommandLineTest::initTestCase()
@@ -46,10 +47,11 @@ void CommandLineTest::initTestCase()
     dorvane::StartUp::registerDefaults();
 }
 
-QJsonDocument CommandLineTest::run(const QStringList &arguments, int *exitCode, QByteArray *err)
+QJsonDocument CommandLineTest::run(const QStringList &arguments, int *exitCode, QByteArray *err, QString root)
 {
     QProcess process;
-    process.start(DORVANE_CLI, QStringList{"--root", m_volume->root(), "--home", "/Users/demo"} + arguments);
+    process.start(DORVANE_CLI, QStringList{"--root", root.isEmpty() ? m_volume->root() : root, "--home", "/Users/demo"}
+                                   + arguments);
     process.waitForFinished(60000);
     if (exitCode)
         *exitCode = process.exitCode();
@@ -88,6 +90,24 @@ void CommandLineTest::receiptsFlagTheDamagedAndLeaveOutTheBillless()
         QVERIFY(file.toString().startsWith(ledger.value("InstallLocation").toString()));
 }
 
+// Row by row the catalogue's records as the window shows them, each with its size.
+static void compareWithCatalogue(const QJsonArray &listed, const dorvane::Catalogue &catalogue,
+                                 const QList<dorvane::PackageRecord> &shown)
+{
+    QCOMPARE(listed.size(), shown.size());
+    QVERIFY(!shown.isEmpty());
+    for (int i = 0; i < shown.size(); ++i) {
+        const QJsonObject object = listed.at(i).toObject();
+        const dorvane::PackageRecord &record = shown.at(i);
+        QCOMPARE(object.value("PackageIdentifier").toString(), record.packageIdentifier());
+        const QStringList files = catalogue.filesForPackage(record.packageIdentifier());
+        QCOMPARE(object.value("InstallSize").toString(),
+                 QString::asprintf("%.1f MB", double(dorvane::PackageSize::bytes(record, files)) / 1048576.0));
+        QVERIFY(!object.value("IconPath").toString().isEmpty());
+        QCOMPARE(object.value("AppNames").toArray().size(), record.appNames().size());
+    }
+}
+
 void CommandLineTest::listMatchesTheCatalogue_data()
 {
     QTest::addColumn<QStringList>("options");
@@ -108,22 +128,9 @@ void CommandLineTest::listMatchesTheCatalogue()
     int exitCode = -1;
     const QJsonArray listed = run(QStringList{"list", "--json"} + options, &exitCode).array();
     QCOMPARE(exitCode, 0);
-
     const dorvane::Catalogue catalogue = dorvane::CatalogueScanner::scan("minus.png").value();
-    const QList<dorvane::PackageRecord> shown =
-        dorvane::PackageFilter::filter(catalogue, dorvane::PackageFilter::Mode(mode), search);
-    QCOMPARE(listed.size(), shown.size());
-    QVERIFY(!shown.isEmpty());
-    for (int i = 0; i < shown.size(); ++i) {
-        const QJsonObject object = listed.at(i).toObject();
-        const dorvane::PackageRecord &record = shown.at(i);
-        QCOMPARE(object.value("PackageIdentifier").toString(), record.packageIdentifier());
-        const QStringList files = catalogue.filesForPackage(record.packageIdentifier());
-        QCOMPARE(object.value("InstallSize").toString(),
-                 QString::asprintf("%.1f MB", double(dorvane::PackageSize::bytes(record, files)) / 1048576.0));
-        QCOMPARE(object.value("IconPath").toString().isEmpty(), false);
-        QCOMPARE(object.value("AppNames").toArray().size(), record.appNames().size());
-    }
+    compareWithCatalogue(listed, catalogue,
+                         dorvane::PackageFilter::filter(catalogue, dorvane::PackageFilter::Mode(mode), search));
 }
 
 void CommandLineTest::listMatchesOnALargeVolume()
@@ -142,24 +149,11 @@ void CommandLineTest::listMatchesOnALargeVolume()
     options.files = volumegen::FilesOnDisk::Sample;
     QString error;
     QVERIFY2(volumegen::buildLargeVolume(large.root(), options, nullptr, &error), qPrintable(error));
-
-    QProcess process;
-    process.start(DORVANE_CLI, {"--root", large.root(), "--home", "/Users/demo", "list", "--json"});
-    QVERIFY(process.waitForFinished(60000));
-    QCOMPARE(process.exitCode(), 0);
-    const QJsonArray listed = QJsonDocument::fromJson(process.readAllStandardOutput()).array();
-
+    int exitCode = -1;
+    const QJsonArray listed = run({"list", "--json"}, &exitCode, nullptr, large.root()).array();
+    QCOMPARE(exitCode, 0);
     const dorvane::Catalogue catalogue = dorvane::CatalogueScanner::scan("minus.png").value();
-    QVERIFY(!catalogue.allPackages.isEmpty());
-    QCOMPARE(listed.size(), catalogue.installerPackages.size());
-    for (int i = 0; i < listed.size(); ++i) {
-        const dorvane::PackageRecord &record = catalogue.installerPackages.at(i);
-        const QJsonObject object = listed.at(i).toObject();
-        QCOMPARE(object.value("PackageIdentifier").toString(), record.packageIdentifier());
-        const QStringList files = catalogue.filesForPackage(record.packageIdentifier());
-        QCOMPARE(object.value("InstallSize").toString(),
-                 QString::asprintf("%.1f MB", double(dorvane::PackageSize::bytes(record, files)) / 1048576.0));
-    }
+    compareWithCatalogue(listed, catalogue, catalogue.installerPackages);
     QVERIFY(volumegen::removeVolume(large.root()));
 }
 
