@@ -1,8 +1,8 @@
-// The alerts the program shows: which buttons, what a background caller
-// and the command line get, and how the dialog lays out and dismisses.
+// The alerts the program shows: which buttons, what the command line
+// answers, and how the dialog lays out and dismisses. A background caller's
+// hand-over to the main thread is tested in tst_kestrum and tst_feedback.
 
 #include "kestrum/Alert.h"
-#include "kestrum/Dispatch.h"
 #include "kestrum/widgets/AlertDialog.h"
 #include "support/ScriptedPresenter.h"
 #include "support/VolumeFixture.h"
@@ -10,10 +10,7 @@
 #include <QApplication>
 #include <QPushButton>
 #include <QTest>
-#include <QThreadPool>
 #include <QTimer>
-
-#include <atomic>
 
 using namespace kestrum;
 
@@ -25,7 +22,6 @@ private Q_SLOTS:
     void buttonsSkipAbsentTitles_data();
     void buttonsSkipAbsentTitles();
     void appTitledUsesTheApplicationsName();
-    void backgroundCallerWaitsForTheAnswer();
     void consoleAnswersWhatChangesNothing_data();
     void consoleAnswersWhatChangesNothing();
     void dialogPutsTheFirstButtonRightmost();
@@ -71,24 +67,6 @@ void AlertsTest::appTitledUsesTheApplicationsName()
     alert_apptitled("Something happened", "OK");
     QCOMPARE(script->questions().first().title, QStringLiteral("Dorvane"));
     QCOMPARE(script->questions().first().message, QStringLiteral("Something happened"));
-}
-
-void AlertsTest::backgroundCallerWaitsForTheAnswer()
-{
-    ScriptedPresenterScope script;
-    script->enqueueButton(1001);
-    std::atomic<int> result{0};
-    std::atomic<bool> onMain{false};
-    QThreadPool::globalInstance()->start([&] {
-        int answer = 0;
-        dispatch_sync_main([&] {
-            onMain = QThread::currentThread() == qApp->thread();
-            answer = alert("Question", "From the background", "Yes", "No");
-        });
-        result = answer;
-    });
-    QTRY_COMPARE(result.load(), 1001);
-    QVERIFY(onMain);
 }
 
 void AlertsTest::consoleAnswersWhatChangesNothing_data()

@@ -187,22 +187,17 @@ void UninstallChecksTest::receiptGoneSinceTheScan()
 
     // The log keeps the whole details: the receipt folder's entries, then the record.
     const QString prefix = "alert_feedback " + message + ' ';
-    QString logged;
-    for (const QString &entry : loggedMessages(kestrum::LogError)) {
-        const qsizetype start = entry.indexOf(prefix);
-        if (start >= 0)
-            logged = entry.mid(start + prefix.size());
-    }
-    QVERIFY2(!logged.isEmpty(), qPrintable(loggedMessages(kestrum::LogError).join('\n')));
-    const qsizetype lineBreak = logged.indexOf('\n');
-    QStringList entries = logged.left(lineBreak).split(", ");
+    const QStringList logged = loggedMessages(kestrum::LogError).filter(prefix);
+    QCOMPARE(logged.size(), 1);
+    const QString details = logged.first().section(prefix, 1);
+    QStringList entries = details.section('\n', 0, 0).split(", ");
     QStringList onDisk = QDir(m_volume->physical(PackageHelperNative::kSystemReceipts))
                              .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     entries.sort();
     onDisk.sort();
     QCOMPARE(entries, onDisk);
     QVERIFY(onDisk.contains("com.example.kept.bom"));
-    QCOMPARE(logged.mid(lineBreak + 1), partly.description());
+    QCOMPARE(details.section('\n', 1), partly.description());
 }
 
 // A legacy bundle keeps its bill inside and is not checked; Avira without

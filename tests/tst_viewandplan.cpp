@@ -62,15 +62,6 @@ private:
     QWidget *m_sheet;
 };
 
-// With DORVANE_TEST_PICTURES naming a folder, the sheets are pictured there
-// for a person to look at.
-static void picture(QWidget *widget, const QString &name)
-{
-    const QString folder = qEnvironmentVariable("DORVANE_TEST_PICTURES");
-    if (!folder.isEmpty())
-        widget->grab().save(folder + '/' + name + ".png");
-}
-
 void ViewAndPlanTest::initTestCase()
 {
     StartUp::registerDefaults();
@@ -142,7 +133,6 @@ void ViewAndPlanTest::viewListsRowsInSelectionAndBillOrder()
         QCOMPARE(color, model->rows().at(i).exists ? QColor(Qt::black) : QColor(Qt::red));
     }
     QVERIFY(m_script->presenter().questions().isEmpty());
-    picture(m_delegate->viewPanel(), "view-sheet");
     m_delegate->closeViewPanel();
     QVERIFY(!m_delegate->viewPanel()->isVisible());
     QCOMPARE(m_delegate->viewFiles().size(), expected.size()); // closing keeps the rows
@@ -209,7 +199,6 @@ void ViewAndPlanTest::planSheetShowsTheTreeExpanded()
         QVERIFY(item->isExpanded());
     }
     QVERIFY(tree->selectedItems().isEmpty());
-    picture(m_delegate->uninstallPanel(), "uninstall-sheet");
     QCOMPARE(m_delegate->uninstallPanel()->findChild<QPushButton *>("continueButton")->text(),
              QStringLiteral("Uninstall 2 Packages"));
 
