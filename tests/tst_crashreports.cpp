@@ -117,8 +117,6 @@ private Q_SLOTS:
     void initTestCase();
     void init();
 
-    void excerpt_data();
-    void excerpt();
     void reportFileName();
 
     void newestReportWins();
@@ -168,25 +166,6 @@ bool CrashReportsTest::writeReport(const QString &logical, const QByteArray &con
     return file.open(QIODevice::ReadWrite) && file.setFileTime(modified, QFileDevice::FileModificationTime);
 }
 
-void CrashReportsTest::excerpt_data()
-{
-    QTest::addColumn<QByteArray>("report");
-    QTest::addColumn<QString>("excerpt");
-    QTest::newRow("up to the binary images") << QByteArray("crash\nBinary Images:\n0x1 lib\n") << "crash\n";
-    QTest::newRow("the last of several crashes")
-        << macReport("Thread 0 Crashed:\n0 -[AppDelegate crash]\n") << "\n\nThread 0 Crashed:\n0 -[AppDelegate crash]\n\n";
-    QTest::newRow("invalid UTF-8 is replaced")
-        << QByteArray("**********\nuncaught exception \xff\xfe here\nBinary Images:")
-        << QString::fromUtf8("\nuncaught exception \xEF\xBF\xBD\xEF\xBF\xBD here\n");
-}
-
-void CrashReportsTest::excerpt()
-{
-    QFETCH(QByteArray, report);
-    QFETCH(QString, excerpt);
-    QCOMPARE(RvCrashReporter::excerpt(report), excerpt);
-}
-
 void CrashReportsTest::reportFileName()
 {
     // The signal handler works the local time out by hand; QDateTime checks it.
@@ -226,7 +205,7 @@ void CrashReportsTest::newestReportWins()
 
 // Asked about only for a report of this application (exact name) newer than
 // the last check, and with signatures, only when the last crash in it (not
-// an earlier one, not the binary images) has one of them.
+// an earlier one, not the binary images: the excerpt) has one of them.
 void CrashReportsTest::whenAsked_data()
 {
     QTest::addColumn<QString>("name");
