@@ -45,28 +45,16 @@ QList<BomEntry> inBillOrder(QList<BomEntry> entries)
     return result;
 }
 
-// What the reader gives back for an entry the writer was handed: the writer
-// completes the type bits of the mode, and a link's size and checksum.
+// What the reader gives back for an entry of makeTree's: the writer adds a
+// file's missing type bits, and a link's size and checksum.
 BomEntry asRead(BomEntry e)
 {
-    if ((e.mode & 0170000) == 0) {
-        if (e.type == BomEntry::Type::File)
-            e.mode |= 0100000;
-        else if (e.type == BomEntry::Type::Directory)
-            e.mode |= 040000;
-        else if (e.type == BomEntry::Type::Link)
-            e.mode |= 0120000;
-    }
+    if (e.type == BomEntry::Type::File && (e.mode & 0170000) == 0)
+        e.mode |= 0100000;
     if (e.type == BomEntry::Type::Link) {
         e.size = quint64(e.linkTarget.toUtf8().size());
         e.checksum = platform::posixChecksum(e.linkTarget.toUtf8());
     }
-    if (e.type != BomEntry::Type::Link)
-        e.linkTarget.clear();
-    if (e.type != BomEntry::Type::Device)
-        e.device = 0;
-    if (e.type != BomEntry::Type::File && e.type != BomEntry::Type::Link)
-        e.checksum = 0;
     return e;
 }
 
