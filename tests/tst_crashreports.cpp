@@ -124,7 +124,6 @@ private Q_SLOTS:
     void whenAsked();
     void cancelAndNeverKeepQuiet();
     void sendComposesTheMail();
-    void failedOpenIsLogged();
 
     void fatalSignalWritesReport_data();
     void fatalSignalWritesReport();
@@ -334,17 +333,6 @@ void CrashReportsTest::sendComposesTheMail()
     QCOMPARE(QString::fromLatin1(recorder.urls().first().toEncoded()), QString::fromLatin1(escapeIllegal(text)));
 }
 
-void CrashReportsTest::failedOpenIsLogged()
-{
-    QVERIFY(writeReport(QLatin1String(kUserReports) + "Dorvane_1_mac.crash", macReport("AppDelegate\n")));
-    ScriptedPresenterScope presenter;
-    presenter->enqueueButton(1000);
-    const auto previous = platform::Workspace::setUrlOpener([](const QUrl &) { return false; });
-    check(kAppSignatures);
-    platform::Workspace::setUrlOpener(previous);
-    QVERIFY(wasLogged(LogWarning, QStringLiteral(" message: Warning: Dorvane was unable to open the URL.")));
-}
-
 QProcess::ExitStatus CrashReportsTest::crashChild(const QByteArray &mode)
 {
     QProcess process;
@@ -415,11 +403,18 @@ void CrashReportsTest::crashWhileReportingAnExceptionIsOffered()
 
     ScriptedPresenterScope presenter;
     presenter->enqueueButton(1000);
-    UrlRecorder recorder;
+    // The mail program does not open this time: the failure is logged.
+    QList<QUrl> urls;
+    const auto previous = platform::Workspace::setUrlOpener([&urls](const QUrl &url) {
+        urls.append(url);
+        return false;
+    });
     check(kAppSignatures);
+    platform::Workspace::setUrlOpener(previous);
+    QVERIFY(wasLogged(LogWarning, QStringLiteral(" message: Warning: Dorvane was unable to open the URL.")));
     QCOMPARE(presenter->questions().size(), 1);
-    QCOMPARE(recorder.urls().size(), 1);
-    const QString mail = QUrl::fromPercentEncoding(recorder.urls().first().toEncoded());
+    QCOMPARE(urls.size(), 1);
+    const QString mail = QUrl::fromPercentEncoding(urls.first().toEncoded());
     QVERIFY2(mail.contains(QStringLiteral("Application Specific Information:\n*** Terminating app due to uncaught "
                                           "exception 'std::runtime_error', reason: 'while saving'\n")),
              qPrintable(mail));
