@@ -113,8 +113,8 @@ void StartUpTest::writesOnlyBelowTheRoot()
     QVERIFY(!stored.contains("IgnoredInstallers"));
 }
 
-// The environment names the volume unless --root does; the version line
-// comes from wherever the volume is.
+// The environment names the volume unless --root does. The first run also
+// shows the version line.
 void StartUpTest::environmentChoosesTheVolumeUnlessGiven()
 {
     QTemporaryDir byOption;
