@@ -31,52 +31,6 @@ BomEntry makeEntry(const QString &path, BomEntry::Type type, quint16 mode = 0)
     return e;
 }
 
-const BomEntry *findEntry(const QList<BomEntry> &entries, const QString &path)
-{
-    for (const BomEntry &e : entries) {
-        if (e.path == path)
-            return &e;
-    }
-    return nullptr;
-}
-
-// Direct reads of a written bill, to check its layout without going through
-// the reader under test.
-struct Raw
-{
-    QByteArray d;
-
-    quint32 u32(quint32 at) const { return qFromBigEndian<quint32>(d.constData() + at); }
-    quint16 u16(quint32 at) const { return qFromBigEndian<quint16>(d.constData() + at); }
-    std::pair<quint32, quint32> block(quint32 i) const
-    {
-        const quint32 table = u32(16);
-        return {u32(table + 4 + 8 * i), u32(table + 8 + 8 * i)};
-    }
-    QList<std::pair<QByteArray, quint32>> variables() const
-    {
-        QList<std::pair<QByteArray, quint32>> result;
-        quint32 at = u32(24);
-        const quint32 count = u32(at);
-        at += 4;
-        for (quint32 i = 0; i < count; ++i) {
-            const quint32 blockIndex = u32(at);
-            const int length = quint8(d[at + 4]);
-            result.append({d.mid(at + 5, length), blockIndex});
-            at += 5 + length;
-        }
-        return result;
-    }
-    quint32 variable(const QByteArray &name) const
-    {
-        for (const auto &[n, b] : variables()) {
-            if (n == name)
-                return b;
-        }
-        return 0;
-    }
-};
-
 // The order the bill must list: depth first, children by the bytes of their
 // names. Sorting by the list of UTF-8 components gives exactly that.
 QList<BomEntry> inBillOrder(QList<BomEntry> entries)
@@ -91,28 +45,16 @@ QList<BomEntry> inBillOrder(QList<BomEntry> entries)
     return result;
 }
 
-// What the reader gives back for an entry the writer was handed: the writer
-// completes the type bits of the mode, and a link's size and checksum.
+// What the reader gives back for an entry of makeTree's: the writer adds a
+// file's missing type bits, and a link's size and checksum.
 BomEntry asRead(BomEntry e)
 {
-    if ((e.mode & 0170000) == 0) {
-        if (e.type == BomEntry::Type::File)
-            e.mode |= 0100000;
-        else if (e.type == BomEntry::Type::Directory)
-            e.mode |= 040000;
-        else if (e.type == BomEntry::Type::Link)
-            e.mode |= 0120000;
-    }
+    if (e.type == BomEntry::Type::File && (e.mode & 0170000) == 0)
+        e.mode |= 0100000;
     if (e.type == BomEntry::Type::Link) {
         e.size = quint64(e.linkTarget.toUtf8().size());
         e.checksum = platform::posixChecksum(e.linkTarget.toUtf8());
     }
-    if (e.type != BomEntry::Type::Link)
-        e.linkTarget.clear();
-    if (e.type != BomEntry::Type::Device)
-        e.device = 0;
-    if (e.type != BomEntry::Type::File && e.type != BomEntry::Type::Link)
-        e.checksum = 0;
     return e;
 }
 
@@ -201,15 +143,19 @@ std::optional<QStringList> pythonListing(const QString &file, QString *why)
     return lines;
 }
 
-// How many levels the Paths tree has: down the first pair of every index node.
-int treeLevels(const Raw &raw)
+// How many levels the written bill's Paths tree has, read without the
+// reader under test: down the first pair of every index node.
+int treeLevels(const QByteArray &d)
 {
-    quint32 node = raw.u32(raw.block(raw.variable("Paths")).first + 8);
+    auto u32 = [&d](quint32 at) { return qFromBigEndian<quint32>(d.constData() + at); };
+    auto blockAt = [&](quint32 block) { return u32(u32(16) + 4 + 8 * block); };
+    quint32 at = u32(24) + 4;
+    while (d.mid(at + 5, quint8(d[at + 4])) != "Paths")
+        at += 5 + quint8(d[at + 4]);
+    quint32 node = u32(blockAt(u32(at)) + 8);
     int levels = 1;
-    while (raw.u16(raw.block(node).first) == 0) {
-        node = raw.u32(raw.block(node).first + 12);
-        ++levels;
-    }
+    for (; qFromBigEndian<quint16>(d.constData() + blockAt(node)) == 0; ++levels)
+        node = u32(blockAt(node) + 12);
     return levels;
 }
 
@@ -239,84 +185,45 @@ class TestBom : public QObject
     Q_OBJECT
 
 private slots:
-    void sampleEntries_data();
-    void sampleEntries();
     void matchesIndependentReader_data();
     void matchesIndependentReader();
     void posixChecksum_data();
     void posixChecksum();
     void roundTrip_data();
     void roundTrip();
-    void writerLayout_data();
-    void writerLayout();
-    void bytewiseOrder();
     void implicitParents();
     void writerRejects_data();
     void writerRejects();
-    void emptyAndMissing();
+    void emptyBill();
 };
 
-// Facts of the real samples, as other tools list them: sizes and checksums
-// of files, link targets (whose checksum is that of the target text), and a
-// universal binary whose architecture list follows its checksum.
-void TestBom::sampleEntries_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("fields");
-    const QString finnp = QStringLiteral("finnp-lsbom-Bom.bom");
-    const QString python = QStringLiteral("python-applications.bom");
-    const QString osquery = QStringLiteral("osquery-test_bom.bom");
-    const QString mkbom = QStringLiteral("NONAPPLE-mkbomjs-test-Bom.bom");
-    QTest::newRow("finnp file") << finnp << "one/beta/cats.txt" << "type=f mode=100644 uid=501 gid=20";
-    QTest::newRow("finnp folder") << finnp << "one/beta" << "type=d mode=40755";
-    QTest::newRow("finnp size") << finnp << "faust.txt" << "size=258";
-    QTest::newRow("finnp checksum") << finnp << "two/past.txt" << "sum=3136442595";
-    QTest::newRow("finnp empty file") << finnp << "one/alpha/empty" << "size=0 sum=4294967295";
-    QTest::newRow("finnp link") << finnp << "link.txt" << "type=l target=faust.txt size=9 sum=3434127505";
-    QTest::newRow("python Icon\\r") << python << "Python 3.9/Icon\r" << "type=f size=0";
-    QTest::newRow("python AppleDouble") << python << "Python 3.9/._Icon\r" << "";
-    QTest::newRow("python absolute link")
-        << python << "Python 3.9/IDLE.app/Contents/MacOS/Python"
-        << "type=l target=/Library/Frameworks/Python.framework/Versions/3.9/Resources/Python.app/Contents/MacOS/Python "
-           "size=92 sum=3776735147";
-    QTest::newRow("python universal binary") << python << "Python 3.9/Python Launcher.app/Contents/MacOS/Python Launcher"
-                                             << "type=f mode=100755 size=210912 sum=2323004274";
-    QTest::newRow("osquery binary") << osquery << "usr/local/bin/osqueryd" << "type=f mode=100755 size=12758140 sum=2075182232";
-    QTest::newRow("osquery link") << osquery << "usr/local/bin/osqueryi" << "type=l target=osqueryd size=8 sum=2588742340";
-    // An old bundle package: records without trailer, the file's only 27 bytes.
-    QTest::newRow("pyobjc") << "pyobjc-InstallerPluginsTestPackage-Archive.bom" << "InstalledFile.txt"
-                            << "type=f mode=100644 uid=501 gid=501 size=65 sum=3995837755";
-    // mkbom.js: an exact-size block table, an 84-byte leaf, flags 0x0003, no trailer.
-    QTest::newRow("mkbom.js") << mkbom << "faust.txt" << "type=f mode=100644 uid=0 gid=80 size=258 sum=2464829656";
-}
-
-void TestBom::sampleEntries()
-{
-    QFETCH(QString, file);
-    QFETCH(QString, path);
-    QFETCH(QString, fields);
-    const BomReader reader = BomReader::open(sample(file));
-    QVERIFY2(reader.isValid(), qPrintable(reader.errorString()));
-    const QList<BomEntry> entries = reader.entries();
-    const BomEntry *entry = findEntry(entries, path);
-    QVERIFY(entry);
-    QCOMPARE(describe(*entry, fields), fields);
-}
-
+// The samples' listings and a written bill's match the independent reader's.
+// Each sample also has the facts of one entry, as other tools list them:
+// sizes and checksums of files, link targets (whose checksum is that of the
+// target text), a universal binary whose architecture list follows its checksum.
 void TestBom::matchesIndependentReader_data()
 {
     QTest::addColumn<QString>("file");     // a sample, or empty for a written bill
     QTest::addColumn<int>("entries");      // with ".", or entries to generate
     QTest::addColumn<int>("levels");       // of the written bill's Paths tree
-    QTest::newRow("pyobjc") << "pyobjc-InstallerPluginsTestPackage-Archive.bom" << 2 << 0;
-    QTest::newRow("python-applications") << "python-applications.bom" << 54 << 0;
-    QTest::newRow("finnp") << "finnp-lsbom-Bom.bom" << 10 << 0;
-    QTest::newRow("osquery") << "osquery-test_bom.bom" << 247 << 0;
-    QTest::newRow("mkbom.js") << "NONAPPLE-mkbomjs-test-Bom.bom" << 9 << 0;
-    QTest::newRow("written, 7 leaves") << QString() << 3500 << 2;
+    QTest::addColumn<QString>("path");     // of a sample entry with the facts below
+    QTest::addColumn<QString>("fields");
+    // An old bundle package: records without trailer, the file's only 27 bytes.
+    QTest::newRow("pyobjc") << "pyobjc-InstallerPluginsTestPackage-Archive.bom" << 2 << 0 << "InstalledFile.txt"
+                            << "type=f mode=100644 uid=501 gid=501 size=65 sum=3995837755";
+    QTest::newRow("python-applications")
+        << "python-applications.bom" << 54 << 0 << "Python 3.9/Python Launcher.app/Contents/MacOS/Python Launcher"
+        << "type=f mode=100755 size=210912 sum=2323004274";
+    QTest::newRow("finnp") << "finnp-lsbom-Bom.bom" << 10 << 0 << "link.txt"
+                           << "type=l target=faust.txt size=9 sum=3434127505";
+    QTest::newRow("osquery") << "osquery-test_bom.bom" << 247 << 0 << "usr/local/bin/osqueryi"
+                             << "type=l target=osqueryd size=8 sum=2588742340";
+    // mkbom.js: an exact-size block table, an 84-byte leaf, flags 0x0003, no trailer.
+    QTest::newRow("mkbom.js") << "NONAPPLE-mkbomjs-test-Bom.bom" << 9 << 0 << "faust.txt"
+                              << "type=f mode=100644 uid=0 gid=80 size=258 sum=2464829656";
+    QTest::newRow("written, 7 leaves") << QString() << 3500 << 2 << QString() << QString();
     // More than 510 full leaves need an index below the index.
-    QTest::newRow("written, 3 levels") << QString() << 510 * 520 << 3;
+    QTest::newRow("written, 3 levels") << QString() << 510 * 520 << 3 << QString() << QString();
 }
 
 void TestBom::matchesIndependentReader()
@@ -324,29 +231,35 @@ void TestBom::matchesIndependentReader()
     QFETCH(QString, file);
     QFETCH(int, entries);
     QFETCH(int, levels);
+    QFETCH(QString, path);
+    QFETCH(QString, fields);
     QTemporaryDir dir;
-    QString path = sample(file);
+    QString bill = sample(file);
     if (file.isEmpty()) {
         const QByteArray data = writeAll(makeTree(entries, 40, 7));
-        QCOMPARE(treeLevels(Raw{data}), levels);
-        path = dir.filePath(QStringLiteral("generated.bom"));
-        QFile out(path);
+        QCOMPARE(treeLevels(data), levels);
+        bill = dir.filePath(QStringLiteral("generated.bom"));
+        QFile out(bill);
         QVERIFY(out.open(QIODevice::WriteOnly));
         out.write(data);
         entries = 0; // the generator's own check: the listing matches the other reader's
     }
-    const BomReader reader = BomReader::open(path);
+    const BomReader reader = BomReader::open(bill);
     QVERIFY2(reader.isValid(), qPrintable(reader.errorString()));
     QCOMPARE(reader.rootEntry().value_or(BomEntry()).type, BomEntry::Type::Directory);
     const QStringList paths = reader.paths();
     if (entries > 0)
         QCOMPARE(paths.size() + 1, entries);
-    QFile in(path);
+    QFile in(bill);
     QVERIFY(in.open(QIODevice::ReadOnly));
     QCOMPARE(BomReader::fromData(in.readAll()).paths(), paths);
+    if (!path.isEmpty()) {
+        QVERIFY(paths.contains(path));
+        QCOMPARE(describe(reader.entries().at(paths.indexOf(path)), fields), fields);
+    }
 
     QString why;
-    const std::optional<QStringList> expected = pythonListing(path, &why);
+    const std::optional<QStringList> expected = pythonListing(bill, &why);
     if (!expected)
         QSKIP(qPrintable(why));
     QVERIFY2(why.isEmpty(), qPrintable(why));
@@ -362,7 +275,6 @@ void TestBom::posixChecksum_data()
     QTest::addColumn<quint32>("expected");
     QTest::newRow("empty") << QByteArray() << 4294967295u;
     QTest::newRow("123456789") << QByteArray("123456789") << 930766865u;
-    QTest::newRow("hello line") << QByteArray("hello\n") << 3015617425u;
     // A length that needs three bytes when appended.
     QTest::newRow("100000 a") << QByteArray(100000, 'a') << 614267494u;
 }
@@ -429,91 +341,6 @@ void TestBom::roundTrip()
     QCOMPARE(*reader.rootEntry(), asRead(root));
 }
 
-void TestBom::writerLayout_data()
-{
-    QTest::addColumn<int>("count");   // entries besides "."
-    QTest::addColumn<int>("leaves");
-    QTest::newRow("one full leaf") << 509 << 1;
-    QTest::newRow("six leaves") << 510 * 5 + 7 << 6;
-}
-
-// What Apple's reader needs besides what ours reads: keys in order, the
-// index node's keys, the backward links of the leaves, record flags and
-// trailers.
-void TestBom::writerLayout()
-{
-    QFETCH(int, count);
-    QFETCH(int, leaves);
-    BomWriter writer;
-    QVERIFY(writer.addEntry(makeEntry(QString(), BomEntry::Type::Directory)));
-    for (int i = 0; i < count; ++i) {
-        const bool folder = i < 7;
-        QVERIFY(writer.addEntry(makeEntry(folder ? QStringLiteral("d%1").arg(i) : QStringLiteral("d%1/f%2").arg(i % 7).arg(i),
-                                          folder ? BomEntry::Type::Directory : BomEntry::Type::File)));
-    }
-    const Raw raw{writer.toByteArray()};
-    const QByteArray &d = raw.d;
-    QVERIFY(d.startsWith("BOMStore"));
-    QCOMPARE(raw.u32(24), 512u);   // variables right after a 512-byte header
-    QCOMPARE(raw.u32(16) + raw.u32(20), quint32(d.size()));   // block table last
-    QList<QByteArray> names;
-    for (const auto &v : raw.variables())
-        names.append(v.first);
-    QCOMPARE(names, QList<QByteArray>({"BomInfo", "Paths", "HLIndex", "VIndex", "Size64"}));
-
-    const quint32 tree = raw.block(raw.variable("Paths")).first;
-    QCOMPARE(d.mid(tree, 4), QByteArray("tree"));
-    QCOMPARE(raw.u32(tree + 16), quint32(count + 1));
-    const quint32 top = raw.u32(tree + 8);
-    const quint32 topAt = raw.block(top).first;
-    QList<quint32> leafBlocks{top};
-    if (leaves > 1) {
-        QCOMPARE(raw.u16(topAt), quint16(0));
-        QCOMPARE(raw.u16(topAt + 2), quint16(leaves - 1));   // Apple: count + 1 pairs
-        leafBlocks.clear();
-        for (int i = 0; i < leaves; ++i)
-            leafBlocks.append(raw.u32(topAt + 12 + 8 * i));
-        QCOMPARE(raw.u32(topAt + 12 + 8 * (leaves - 1) + 4), 0u);   // the last key is 0
-    }
-    quint32 previous = 0;
-    std::pair<quint32, QByteArray> previousKey;
-    for (int i = 0; i < leafBlocks.size(); ++i) {
-        const quint32 at = raw.block(leafBlocks[i]).first;
-        const quint32 n = raw.u16(at + 2);
-        QCOMPARE(raw.u32(at + 8), previous);   // backward link
-        previous = leafBlocks[i];
-        for (quint32 k = 0; k < n; ++k) {
-            const quint32 valueAt = raw.block(raw.u32(at + 12 + 8 * k)).first;
-            const auto [recordAt, recordLength] = raw.block(raw.u32(valueAt + 4));
-            QCOMPARE(raw.u16(recordAt + 2), quint16(0x000F));
-            QCOMPARE(d.mid(recordAt + recordLength - 8, 8), QByteArray(8, '\0'));
-            // Keys ascend by parent id, then name, across leaves.
-            const auto [keyAt, keyLength] = raw.block(raw.u32(at + 16 + 8 * k));
-            const std::pair key{raw.u32(keyAt), d.mid(keyAt + 4, keyLength - 5)};
-            QVERIFY(previousKey < key);
-            previousKey = key;
-        }
-        // The index records the key of each leaf's last entry.
-        if (i + 1 < leafBlocks.size())
-            QCOMPARE(raw.u32(topAt + 12 + 8 * quint32(i) + 4), raw.u32(at + 16 + 8 * (n - 1)));
-    }
-}
-
-void TestBom::bytewiseOrder()
-{
-    // A plain sort of whole paths would put "a-b" and "a.b" before "a/x"
-    // ("-" and "." sort before "/"); the bill lists a folder's contents right
-    // after the folder.
-    BomWriter writer;
-    for (const QString &path : {QStringLiteral("\u00e9"), QStringLiteral("a.b"), QStringLiteral("a/x"),
-                                QStringLiteral("a-b"), QStringLiteral("Icon\r"), QStringLiteral("Icon"),
-                                QStringLiteral("A")})
-        QVERIFY(writer.addEntry(makeEntry(path, BomEntry::Type::File)));
-    const BomReader reader = BomReader::fromData(writer.toByteArray());
-    QVERIFY2(reader.isValid(), qPrintable(reader.errorString()));
-    QCOMPARE(reader.paths(), QStringList({"A", "Icon", "Icon\r", "a", "a/x", "a-b", "a.b", "\u00e9"}));
-}
-
 void TestBom::implicitParents()
 {
     BomWriter writer;
@@ -543,8 +370,6 @@ void TestBom::writerRejects_data()
     QTest::newRow("absolute") << "/etc/passwd" << int(BomEntry::Type::File);
     QTest::newRow("parent step") << "a/../../etc" << int(BomEntry::Type::File);
     QTest::newRow("dot step") << "a/./b" << int(BomEntry::Type::File);
-    QTest::newRow("empty component") << "a//b" << int(BomEntry::Type::File);
-    QTest::newRow("trailing slash") << "a/b/" << int(BomEntry::Type::File);
     QTest::newRow("too long") << QString(1024, QLatin1Char('x')) << int(BomEntry::Type::File);
     QTest::newRow("unknown type") << "a/b" << int(BomEntry::Type::Unknown);
     QTest::newRow("below a file") << "file/child" << int(BomEntry::Type::File);
@@ -566,19 +391,13 @@ void TestBom::writerRejects()
     QCOMPARE(writer.toByteArray(), before);   // a refused entry leaves no trace
 }
 
-void TestBom::emptyAndMissing()
+void TestBom::emptyBill()
 {
     // No entry at all, not even "." (as in a real empty bill).
     const BomReader empty = BomReader::fromData(BomWriter().toByteArray());
     QVERIFY2(empty.isValid(), qPrintable(empty.errorString()));
     QCOMPARE(empty.count(), 0);
     QVERIFY(!empty.rootEntry().has_value());
-
-    QTemporaryDir dir;
-    const BomReader missing = BomReader::open(dir.filePath(QStringLiteral("absent.bom")));
-    QVERIFY(!missing.isValid());
-    QVERIFY(!missing.errorString().isEmpty());
-    QVERIFY(missing.paths().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestBom)

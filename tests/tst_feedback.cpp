@@ -14,6 +14,9 @@
 
 #include <QApplication>
 #include <QProcess>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTest>
 #include <QThread>
@@ -38,9 +41,8 @@ constexpr char kMode[] = "TST_FEEDBACK_CHILD";
 constexpr char kRoot[] = "TST_FEEDBACK_ROOT";
 constexpr char kAnswer[] = "TST_FEEDBACK_ANSWER";
 
-// Prints every question as "QUESTION <thread> <title> <message> <buttons>"
-// (base64 fields, buttons joined by newlines) and answers the button the
-// parent asked for.
+// Prints every question as a line of JSON, with the thread it came on, and
+// answers the button the parent asked for.
 class PrintingPresenter : public AlertPresenter
 {
 public:
@@ -48,9 +50,9 @@ public:
     AlertAnswer present(const AlertQuestion &question) override
     {
         const bool onMain = QThread::currentThread() == QCoreApplication::instance()->thread();
-        std::printf("QUESTION %s %s %s %s\n", onMain ? "main" : "other", question.title.toUtf8().toBase64().constData(),
-                    question.message.toUtf8().toBase64().constData(),
-                    question.buttons.join(QLatin1Char('\n')).toUtf8().toBase64().constData());
+        const QJsonObject line{{"thread", onMain ? "main" : "other"}, {"title", question.title},
+                               {"message", question.message}, {"buttons", QJsonArray::fromStringList(question.buttons)}};
+        std::printf("%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
         std::fflush(stdout);
         return AlertAnswer{m_answer, {}, false, 0};
     }
@@ -78,7 +80,8 @@ int run(int argc, char **argv, const QByteArray &mode)
     static Kestrum shared;
     setAlertPresenter(std::make_shared<PrintingPresenter>(qEnvironmentVariableIntValue(kAnswer)));
     platform::Workspace::setUrlOpener([](const QUrl &url) {
-        std::printf("URL %s\n", url.toEncoded().constData());
+        const QJsonObject line{{"url", QString::fromLatin1(url.toEncoded())}};
+        std::printf("%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
         std::fflush(stdout);
         return true;
     });
@@ -124,8 +127,7 @@ struct ChildResult
     bool finished = false;
     QProcess::ExitStatus exitStatus = QProcess::CrashExit;
     int exitCode = -1;
-    QList<AlertQuestion> questions;
-    QStringList questionThreads;
+    QList<QJsonObject> questions;   // thread, title, message, buttons
     QStringList urls;
     QString output;
 };
@@ -148,17 +150,11 @@ ChildResult runChild(const QString &root, const QByteArray &mode, int answer)
     result.exitCode = process.exitCode();
     result.output = QString::fromUtf8(process.readAllStandardOutput());
     for (const QString &line : result.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const QStringList fields = line.split(QLatin1Char(' '));
-        if (fields.value(0) == QLatin1String("QUESTION") && fields.size() == 5) {
-            AlertQuestion question;
-            question.title = QString::fromUtf8(QByteArray::fromBase64(fields[2].toLatin1()));
-            question.message = QString::fromUtf8(QByteArray::fromBase64(fields[3].toLatin1()));
-            question.buttons = QString::fromUtf8(QByteArray::fromBase64(fields[4].toLatin1())).split(QLatin1Char('\n'));
-            result.questions.append(question);
-            result.questionThreads.append(fields[1]);
-        } else if (fields.value(0) == QLatin1String("URL")) {
-            result.urls.append(fields.value(1));
-        }
+        const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
+        if (object.contains("url"))
+            result.urls.append(object.value("url").toString());
+        else if (object.contains("title"))
+            result.questions.append(object);
     }
     return result;
 }
@@ -183,7 +179,6 @@ class FeedbackTest : public QObject
 private Q_SLOTS:
     void initTestCase();
 
-    void shownDetails();
     void mailText();
     void nonfatalAlertAndMail_data();
     void nonfatalAlertAndMail();
@@ -199,14 +194,6 @@ void FeedbackTest::initTestCase()
     m_volume = std::make_unique<VolumeFixture>();
     static Kestrum shared;
     QVERIFY(hx == &shared);
-}
-
-void FeedbackTest::shownDetails()
-{
-    const QString x400(400, QLatin1Char('x'));
-    QCOMPARE(feedbackShownDetails(x400), x400);
-    QCOMPARE(feedbackShownDetails(x400 + QStringLiteral("yz")),
-             x400 + QString::fromUtf8("  \xE2\x80\xA6\n(Remaining message omitted)"));
 }
 
 void FeedbackTest::mailText()
@@ -253,8 +240,9 @@ void FeedbackTest::nonfatalAlertAndMail()
     QCOMPARE(presenter->questions().size(), 1);
     const AlertQuestion question = presenter->questions().first();
     QCOMPARE(question.title, QStringLiteral("Error"));
-    QCOMPARE(question.message, QStringLiteral("Receipt unreadable") + QLatin1String(kAlertTail)
-                                   + feedbackShownDetails(details));
+    // The alert shows the first 400 characters of longer details.
+    QCOMPARE(question.message, QStringLiteral("Receipt unreadable") + QLatin1String(kAlertTail) + QString(400, 'd')
+                                   + QString::fromUtf8("  \xE2\x80\xA6\n(Remaining message omitted)"));
     QCOMPARE(question.buttons, (QStringList{QStringLiteral("Send to support"), QStringLiteral("Continue")}));
     QVERIFY(wasLogged(LogError, QStringLiteral("message: alert_feedback Receipt unreadable ") + details));
 
@@ -284,7 +272,6 @@ void FeedbackTest::fatalFeedbackEndsWithStatusOne_data()
     QTest::addColumn<int>("answer");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("details");
-    QTest::newRow("fatal, Quit") << QByteArray("fatal") << 1001 << "Helper failed" << "The helper tool did not answer.";
     QTest::newRow("fatal, Send") << QByteArray("fatal") << 1000 << "Helper failed" << "The helper tool did not answer.";
     QTest::newRow("thread-pool block") << QByteArray("pool") << 1001 << "std::runtime_error" << " pool boom pool boom (null) (\n    ";
     QTest::newRow("event loop") << QByteArray("loop") << 1000 << "std::logic_error" << " loop boom loop boom (null) (\n    ";
@@ -307,16 +294,15 @@ void FeedbackTest::fatalFeedbackEndsWithStatusOne()
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(!result.output.contains(QStringLiteral("RETURNED")), qPrintable(result.output));
     QCOMPARE(result.questions.size(), 1);
-    QCOMPARE(result.questionThreads.first(), QStringLiteral("main"));
-    const AlertQuestion question = result.questions.first();
-    QCOMPARE(question.title, QStringLiteral("Fatal Error"));
-    QCOMPARE(question.buttons, (QStringList{QStringLiteral("Send to support"), QStringLiteral("Quit")}));
-    QVERIFY2(question.message.startsWith(message + QLatin1String(kAlertTail) + details), qPrintable(question.message));
-    if (mode != "fatal") {
-        // The call stack is a list of frames of this executable and its libraries.
-        QVERIFY2(question.message.contains(QRegularExpression(QStringLiteral("\\(\n    \\S+\\(.*\\) ?\\[0x[0-9a-f]+\\],\n"))),
-                 qPrintable(question.message));
-    }
+    const QJsonObject question = result.questions.first();
+    QCOMPARE(question.value("thread").toString(), QStringLiteral("main"));
+    QCOMPARE(question.value("title").toString(), QStringLiteral("Fatal Error"));
+    QCOMPARE(question.value("buttons").toArray(), QJsonArray({"Send to support", "Quit"}));
+    const QString text = question.value("message").toString();
+    QVERIFY2(text.startsWith(message + QLatin1String(kAlertTail) + details), qPrintable(text));
+    // The call stack is a list of frames of this executable and its libraries.
+    if (mode != "fatal")
+        QVERIFY2(text.contains(QRegularExpression(QStringLiteral("\\(\n    \\S+\\(.*\\) ?\\[0x[0-9a-f]+\\],\n"))), qPrintable(text));
     QCOMPARE(result.urls.size(), answer == 1000 ? 1 : 0);
     if (answer == 1000) {
         QVERIFY2(result.urls.first().startsWith(QStringLiteral("mailto:feedback@dorvane.example?subject=Dorvane%20v")),

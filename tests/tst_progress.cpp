@@ -1,14 +1,8 @@
 #include "dorvane/gui/ProgressPanel.h"
 #include "kestrum/Dispatch.h"
-#include "kestrum/widgets/WindowProgress.h"
 
 #include <QApplication>
-#include <QCloseEvent>
-#include <QDialog>
-#include <QLabel>
 #include <QMainWindow>
-#include <QPointer>
-#include <QProgressBar>
 #include <QTest>
 #include <QThreadPool>
 
@@ -19,9 +13,7 @@ class ProgressTest : public QObject
 private Q_SLOTS:
     void effectsApplyInCallOrderFromAPoolThread();
     void endKeepsTheFieldsAndBeginClearsTheDetail();
-    void librarySheetOnAnyWindow();
-    void effectsWithoutASheetDoNothing();
-    void borderlessClose();
+    void feedOutlivingThePanelDoesNothing();
 };
 
 void ProgressTest::effectsApplyInCallOrderFromAPoolThread()
@@ -89,42 +81,9 @@ void ProgressTest::endKeepsTheFieldsAndBeginClearsTheDetail()
     QTRY_VERIFY(!panel.isVisible());
 }
 
-void ProgressTest::librarySheetOnAnyWindow()
+void ProgressTest::feedOutlivingThePanelDoesNothing()
 {
     QWidget window;
-    window.show();
-    QThreadPool::globalInstance()->start([&window] {
-        kestrum::beginProgress(&window, "Working");
-        kestrum::setProgressMessage(&window, "step 1");
-    });
-    QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
-    QDialog *sheet = nullptr;
-    QTRY_VERIFY((sheet = window.findChild<QDialog *>()) && sheet->isVisible());
-    QCOMPARE(sheet->size(), QSize(400, 120));
-    auto texts = [sheet] {
-        QStringList out;
-        for (QLabel *label : sheet->findChildren<QLabel *>())
-            out << label->text();
-        return out;
-    };
-    QTRY_VERIFY(texts().contains("step 1"));
-    QVERIFY(texts().contains("Working"));
-    QVERIFY(texts().contains(QStringLiteral("Please wait until the operation finishes…")));
-    QVERIFY(window.property("HxProgressSheet").isValid());
-    QCOMPARE(sheet->findChild<QProgressBar *>()->maximum(), 0);
-
-    QPointer<QDialog> guard(sheet);
-    kestrum::endProgress(&window);
-    QTRY_VERIFY(!guard || !guard->isVisible());
-    QVERIFY(!window.property("HxProgressSheet").isValid());
-    QVERIFY(!window.property("HxProgressDetailInfo").isValid());
-    QVERIFY(!window.property("HxProgressIndicator").isValid());
-}
-
-void ProgressTest::effectsWithoutASheetDoNothing()
-{
-    QWidget window;
-    kestrum::setProgressMessage(&window, "nobody listens");
     // Work may outlive the window: its feed then reaches nothing.
     auto *gone = new dorvane::ProgressPanel(&window);
     const dorvane::ProgressPanel::Feed feed = gone->feed();
@@ -132,31 +91,11 @@ void ProgressTest::effectsWithoutASheetDoNothing()
     feed.beginProgress("Late");
     feed.setProgress("late");
     feed.endProgress();
-    // Effects apply in call order: once a later block has run, so has it.
+    // Effects apply in call order: once a later block has run, so have they.
     bool later = false;
     kestrum::dispatch_async_main([&later] { later = true; });
     QTRY_VERIFY(later);
-    QVERIFY(window.findChildren<QLabel *>().isEmpty());
-    QVERIFY(!window.property("HxProgressDetailInfo").isValid());
-}
-
-class RefusingWindow : public QWidget
-{
-protected:
-    void closeEvent(QCloseEvent *event) override { event->ignore(); }
-};
-
-void ProgressTest::borderlessClose()
-{
-    QWidget plain;
-    plain.show();
-    kestrum::performBorderlessClose(&plain);
-    QVERIFY(!plain.isVisible());
-
-    RefusingWindow refusing;
-    refusing.show();
-    kestrum::performBorderlessClose(&refusing);
-    QVERIFY(refusing.isVisible());
+    QVERIFY(window.findChildren<QWidget *>().isEmpty());
 }
 
 QTEST_MAIN(ProgressTest)

@@ -20,11 +20,9 @@ class StartUpTest : public QObject
 private Q_SLOTS:
     void writesOnlyBelowTheRoot_data();
     void writesOnlyBelowTheRoot();
-    void environmentChoosesTheVolume();
-    void optionWinsOverEnvironment();
-    void missingRootIsRefused();
-    void versionLine();
-    void unknownCommandIsAUsageError();
+    void environmentChoosesTheVolumeUnlessGiven();
+    void refusals_data();
+    void refusals();
 
 private:
     struct Run { int exitCode; QByteArray out; QByteArray err; };
@@ -115,20 +113,9 @@ void StartUpTest::writesOnlyBelowTheRoot()
     QVERIFY(!stored.contains("IgnoredInstallers"));
 }
 
-void StartUpTest::environmentChoosesTheVolume()
-{
-    QTemporaryDir root;
-    QTemporaryDir realHome;
-    QProcessEnvironment env = cleanEnvironment(realHome.path());
-    env.insert("DORVANE_ROOT", root.path());
-    env.insert("DORVANE_HOME", "/Users/env");
-    const Run result = run(DORVANE_CLI, {"--version"}, env);
-    QCOMPARE(result.exitCode, 0);
-    QVERIFY(QFileInfo(root.path() + "/Users/env/Library/Preferences/com.dorvane.Dorvane.plist").isFile());
-    QVERIFY(filesBelow(realHome.path()).isEmpty());
-}
-
-void StartUpTest::optionWinsOverEnvironment()
+// The environment names the volume unless --root does. The first run also
+// shows the version line.
+void StartUpTest::environmentChoosesTheVolumeUnlessGiven()
 {
     QTemporaryDir byOption;
     QTemporaryDir byEnvironment;
@@ -136,38 +123,45 @@ void StartUpTest::optionWinsOverEnvironment()
     QProcessEnvironment env = cleanEnvironment(realHome.path());
     env.insert("DORVANE_ROOT", byEnvironment.path());
     env.insert("DORVANE_HOME", "/Users/env");
-    const Run result = run(DORVANE_CLI, {"--root", byOption.path(), "--version"}, env);
-    QCOMPARE(result.exitCode, 0);
-    QVERIFY(QFileInfo(byOption.path() + "/Users/env/Library/Application Support/Dorvane").isDir());
-    QVERIFY(filesBelow(byEnvironment.path()).isEmpty());
-}
-
-void StartUpTest::missingRootIsRefused()
-{
-    QTemporaryDir realHome;
-    const Run cli = run(DORVANE_CLI, {"--root", "/nonexistent/volume", "--version"}, cleanEnvironment(realHome.path()));
-    QCOMPARE(cli.exitCode, 2);
-    QVERIFY(cli.err.contains("/nonexistent/volume"));
-    const Run app = run(DORVANE_APP, {"--root", "/nonexistent/volume"}, cleanEnvironment(realHome.path()));
-    QCOMPARE(app.exitCode, 1);
+    const Run fromEnvironment = run(DORVANE_CLI, {"--version"}, env);
+    QCOMPARE(fromEnvironment.exitCode, 0);
+    QVERIFY2(QRegularExpression("^Dorvane \\d+\\.\\d+\\.\\d+ \\(\\d+\\)\n$").match(fromEnvironment.out).hasMatch(),
+             fromEnvironment.out.constData());
+    QVERIFY(QFileInfo(byEnvironment.path() + "/Users/env/Library/Preferences/com.dorvane.Dorvane.plist").isFile());
+    QCOMPARE(run(DORVANE_CLI, {"--root", byOption.path(), "--version"}, env).exitCode, 0);
+    QVERIFY(QFileInfo(byOption.path() + "/Users/env/Library/Preferences/com.dorvane.Dorvane.plist").isFile());
     QVERIFY(filesBelow(realHome.path()).isEmpty());
 }
 
-void StartUpTest::versionLine()
+void StartUpTest::refusals_data()
 {
-    QTemporaryDir root;
-    const Run result = run(DORVANE_CLI, {"--root", root.path(), "--version"}, cleanEnvironment(root.path()));
-    QCOMPARE(result.exitCode, 0);
-    QVERIFY2(QRegularExpression("^Dorvane \\d+\\.\\d+\\.\\d+ \\(\\d+\\)\n$").match(QString::fromUtf8(result.out)).hasMatch(),
-             result.out.constData());
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("missing root, command line") << QStringLiteral(DORVANE_CLI)
+                                                << QStringList{"--root", "/nonexistent/volume", "--version"} << 2
+                                                << QByteArray("/nonexistent/volume");
+    QTest::newRow("missing root, application") << QStringLiteral(DORVANE_APP)
+                                               << QStringList{"--root", "/nonexistent/volume"} << 1 << QByteArray();
+    QTest::newRow("unknown command") << QStringLiteral(DORVANE_CLI) << QStringList{"frobnicate"} << 2
+                                     << QByteArray("unknown command 'frobnicate'");
 }
 
-void StartUpTest::unknownCommandIsAUsageError()
+void StartUpTest::refusals()
 {
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, message);
     QTemporaryDir root;
-    const Run result = run(DORVANE_CLI, {"--root", root.path(), "frobnicate"}, cleanEnvironment(root.path()));
-    QCOMPARE(result.exitCode, 2);
-    QVERIFY(result.err.contains("unknown command 'frobnicate'"));
+    QTemporaryDir realHome;
+    if (!arguments.contains("--root"))
+        arguments = QStringList{"--root", root.path()} + arguments;
+    const Run result = run(program, arguments, cleanEnvironment(realHome.path()));
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2(result.err.contains(message), result.err.constData());
+    QVERIFY(filesBelow(realHome.path()).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(StartUpTest)

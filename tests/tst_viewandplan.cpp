@@ -1,6 +1,5 @@
 #include "dorvane/StartUp.h"
 #include "dorvane/gui/AppDelegate.h"
-#include "dorvane/gui/FirstArrayObjectTransformer.h"
 #include "dorvane/gui/MainWindow.h"
 #include "dorvane/gui/PackageTableModel.h"
 #include "dorvane/gui/UninstallPanel.h"
@@ -33,12 +32,9 @@ private Q_SLOTS:
 
     void viewListsRowsInSelectionAndBillOrder();
     void damagedPackagesAreReportedOnceAfterTheSheet();
-    void doubleClickViews();
-    void proceedingFromTheViewPlansTheSameSelection();
+    void doubleClickViewsThenProceedingPlans();
     void planSheetShowsTheTreeExpanded();
     void essentialPackageStopsBeforePlanning();
-    void transformer_data();
-    void transformer();
 
 private:
     std::unique_ptr<VolumeFixture> m_volume;
@@ -65,15 +61,6 @@ public:
 private:
     QWidget *m_sheet;
 };
-
-// With DORVANE_TEST_PICTURES naming a folder, the sheets are pictured there
-// for a person to look at.
-static void picture(QWidget *widget, const QString &name)
-{
-    const QString folder = qEnvironmentVariable("DORVANE_TEST_PICTURES");
-    if (!folder.isEmpty())
-        widget->grab().save(folder + '/' + name + ".png");
-}
 
 void ViewAndPlanTest::initTestCase()
 {
@@ -146,7 +133,6 @@ void ViewAndPlanTest::viewListsRowsInSelectionAndBillOrder()
         QCOMPARE(color, model->rows().at(i).exists ? QColor(Qt::black) : QColor(Qt::red));
     }
     QVERIFY(m_script->presenter().questions().isEmpty());
-    picture(m_delegate->viewPanel(), "view-sheet");
     m_delegate->closeViewPanel();
     QVERIFY(!m_delegate->viewPanel()->isVisible());
     QCOMPARE(m_delegate->viewFiles().size(), expected.size()); // closing keeps the rows
@@ -171,26 +157,20 @@ void ViewAndPlanTest::damagedPackagesAreReportedOnceAfterTheSheet()
     kestrum::setAlertPresenter(previous);
 }
 
-void ViewAndPlanTest::doubleClickViews()
+// A double-click views the row; Uninstall on the view sheet plans the same selection.
+void ViewAndPlanTest::doubleClickViewsThenProceedingPlans()
 {
     select({"com.saltmarsh.Tide"});
-    QSignalSpy shown(m_delegate.get(), &AppDelegate::viewPanelShown);
+    QSignalSpy viewed(m_delegate.get(), &AppDelegate::viewPanelShown);
     QTableView *table = m_delegate->window()->ui().tableView;
     const QModelIndex index = table->selectionModel()->selectedRows().first();
     // A double-click is a press, a release, then the double-click itself.
     const QPoint where = table->visualRect(index).center();
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, where);
     QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, where);
-    QVERIFY(shown.wait(10000));
-    QVERIFY(!m_delegate->viewFiles().isEmpty());
-}
-
-void ViewAndPlanTest::proceedingFromTheViewPlansTheSameSelection()
-{
-    select({"com.saltmarsh.Tide"});
-    QSignalSpy viewed(m_delegate.get(), &AppDelegate::viewPanelShown);
-    m_delegate->viewPackage();
     QVERIFY(viewed.wait(10000));
+    QVERIFY(!m_delegate->viewFiles().isEmpty());
+
     QSignalSpy planned(m_delegate.get(), &AppDelegate::uninstallPanelShown);
     m_delegate->proceedFromInfoToUninstall();
     QVERIFY(!m_delegate->viewPanel()->isVisible());
@@ -219,7 +199,6 @@ void ViewAndPlanTest::planSheetShowsTheTreeExpanded()
         QVERIFY(item->isExpanded());
     }
     QVERIFY(tree->selectedItems().isEmpty());
-    picture(m_delegate->uninstallPanel(), "uninstall-sheet");
     QCOMPARE(m_delegate->uninstallPanel()->findChild<QPushButton *>("continueButton")->text(),
              QStringLiteral("Uninstall 2 Packages"));
 
@@ -238,33 +217,13 @@ void ViewAndPlanTest::essentialPackageStopsBeforePlanning()
     QCOMPARE(m_script->presenter().questions().size(), 1);
     const kestrum::AlertQuestion question = m_script->presenter().questions().first();
     QCOMPARE(question.title, QStringLiteral("Error"));
-    QCOMPARE(question.message,
-             QStringLiteral("You can't uninstall the essential system package 'com.apple.pkg.BSD' as this would make "
-                            "your system unusable. Please take more care when uninstalling in the future or you may "
-                            "damage your system."));
+    QVERIFY(question.message.startsWith("You can't uninstall the essential system package 'com.apple.pkg.BSD'"));
     // The checks ran on the main thread and queued nothing: once the
     // background queue and the main thread's queue are empty, nothing came.
     QVERIFY(QThreadPool::globalInstance()->waitForDone(30000));
     QCoreApplication::sendPostedEvents();
     QCOMPARE(planned.size(), 0);
     QVERIFY(!m_delegate->uninstallPanel()->isVisible());
-}
-
-void ViewAndPlanTest::transformer_data()
-{
-    QTest::addColumn<QVariant>("value");
-    QTest::addColumn<QColor>("color");
-    QTest::newRow("two colours") << QVariant(QVariantList{QColor(Qt::red), QColor(Qt::blue)}) << QColor(Qt::red);
-    QTest::newRow("empty list") << QVariant(QVariantList{}) << QColor(Qt::black);
-    QTest::newRow("nothing") << QVariant() << QColor(Qt::black);
-    QTest::newRow("not a list") << QVariant(QStringLiteral("red")) << QColor(Qt::black);
-}
-
-void ViewAndPlanTest::transformer()
-{
-    QFETCH(QVariant, value);
-    QFETCH(QColor, color);
-    QCOMPARE(FirstArrayObjectTransformer::transformedValue(value).value<QColor>(), color);
 }
 
 QTEST_MAIN(ViewAndPlanTest)
