@@ -40,6 +40,7 @@ private Q_SLOTS:
     void damagedRecordGetsTheMinusIcon_data();
     void damagedRecordGetsTheMinusIcon();
     void progressNamesEachPackage();
+    void everyBatchOfBillsIsListed();
 
     void filterModesAndSearch_data();
     void filterModesAndSearch();
@@ -279,6 +280,26 @@ void CatalogueTest::damagedRecordGetsTheMinusIcon()
     QVERIFY(record.isDamaged());
     QCOMPARE(record.iconPath(), kMinus);
     QVERIFY(catalogue.filesForPackage("com.example.broken").isEmpty());
+}
+
+// The bills are read in batches; none is lost or listed twice at their seams.
+void CatalogueTest::everyBatchOfBillsIsListed()
+{
+    QList<Package> packages;
+    QStringList identifiers;
+    for (int i = 0; i < 70; ++i) {
+        identifiers << QStringLiteral("com.example.p%1").arg(i, 2, 10, QLatin1Char('0'));
+        packages << package(identifiers.last(), {PathItem::file(identifiers.last(), 1), PathItem::file("shared", 1)});
+    }
+    const Catalogue catalogue = scan(packages);
+    QStringList listed;
+    for (const PackageRecord &record : catalogue.installerPackages) {
+        listed << record.packageIdentifier();
+        QCOMPARE(catalogue.filesForPackage(listed.last()), (QStringList{"/" + listed.last(), "/shared"}));
+    }
+    listed.sort();
+    QCOMPARE(listed, identifiers);
+    QCOMPARE(catalogue.packagesForFile("/shared").size(), 70);
 }
 
 void CatalogueTest::progressNamesEachPackage()
