@@ -2,15 +2,28 @@
 
 #include "platform/Bundle.h"
 #include "platform/PropertyList.h"
+#include "platform/SystemLog.h"
 #include "platform/Volume.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 
 #include <memory>
 
 namespace platform {
+
+namespace {
+
+constexpr int kLogWarning = 4;
+
+void logWarning(const QString &message)
+{
+    SystemLog::write(kLogWarning, Bundle::main().infoValue(QStringLiteral("CFBundleName")).toString(), message);
+}
+
+} // namespace
 
 UserDefaults::UserDefaults(const QString &domain)
     : m_domain(domain)
@@ -46,12 +59,39 @@ void UserDefaults::loadLocked() const
     if (m_loaded)
         return;
     m_loaded = true;
-    m_stored = PropertyList::readFile(Volume::physicalPath(logicalFilePath())).toMap();
+    m_unreadable = false;
+    m_stored.clear();
+    const QString physical = Volume::physicalPath(logicalFilePath());
+    if (!QFileInfo::exists(physical))
+        return;
+    QString error;
+    const QVariant value = PropertyList::readFile(physical, &error);
+    if (value.typeId() == QMetaType::QVariantMap) {
+        m_stored = value.toMap();
+        return;
+    }
+    m_unreadable = true;
+    logWarning(QStringLiteral("Preferences file %1 cannot be read (%2); using the registered defaults, and keeping "
+                              "the file until a setting changes")
+                   .arg(logicalFilePath(), value.isValid() ? QStringLiteral("not a dictionary") : error));
 }
 
 void UserDefaults::saveLocked()
 {
     const QString physical = Volume::physicalPath(logicalFilePath());
+    if (m_unreadable) {
+        // Keep what could not be read beside the new file; when even that
+        // fails, the change stays in memory and the file stays as it is.
+        const QString kept = physical + QLatin1String(".unreadable");
+        if (QFileInfo::exists(physical) && !QFile::rename(physical, kept)) {
+            logWarning(QStringLiteral("Preferences file %1 cannot be read nor moved aside; the change is not saved")
+                           .arg(logicalFilePath()));
+            return;
+        }
+        m_unreadable = false;
+        logWarning(QStringLiteral("Preferences file %1 could not be read; it is kept as %2.unreadable")
+                       .arg(logicalFilePath(), logicalFilePath()));
+    }
     QDir().mkpath(QFileInfo(physical).absolutePath());
     // A failed write leaves the old file in place; the value stays in memory.
     PropertyList::writeFile(physical, m_stored, PropertyList::Format::Binary);
@@ -116,6 +156,7 @@ void UserDefaults::reload()
 {
     QMutexLocker lock(&m_mutex);
     m_loaded = false;
+    m_unreadable = false;
     m_stored.clear();
 }
 
