@@ -21,7 +21,7 @@ enum class Format { Xml, Binary };
 
 // An invalid QVariant and a message in *error when the bytes are not a
 // property list this reader takes: malformed; nested deeper than 512 levels;
-// more than 2^20 values or 64 MiB of strings and data (a shared binary object
+// more than 2^16 values or 16 MiB of strings and data (a shared binary object
 // counts wherever it appears); a binary object that refers back to itself; a
 // string or key that holds a NUL or is not valid UTF-8/UTF-16; a null, set or
 // other value without a Qt type. Never aborts.

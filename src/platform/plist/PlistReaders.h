@@ -14,10 +14,13 @@ namespace platform::plist {
 inline constexpr int kMaxDepth = 512;
 
 // Values in one list, counting a shared binary object at every place that
-// refers to it, so that a small file cannot expand into an enormous tree.
-inline constexpr qint64 kMaxValues = qint64(1) << 20;
+// refers to it, so that a small file cannot expand into an enormous tree:
+// whatever the reader accepts, the writer (libplist, which expands every
+// shared object) must write back in a fraction of a second. Real lists here
+// (receipts, Info.plist, preferences, the Dock's) hold a few thousand at most.
+inline constexpr qint64 kMaxValues = qint64(1) << 16;
 // Bytes of strings and data in one list, counted the same way.
-inline constexpr qint64 kMaxBytes = qint64(1) << 26;
+inline constexpr qint64 kMaxBytes = qint64(1) << 24;
 
 // Seconds between the Unix epoch and the property-list epoch (2001-01-01).
 inline constexpr qint64 kMacEpochOffset = 978307200;
