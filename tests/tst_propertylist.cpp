@@ -1,8 +1,14 @@
+#include "dorvane/catalogue/CatalogueScanner.h"
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
+#include "support/LogRing.h"
 #include "support/VolumeFixture.h"
 
+#include "VolumeBuilder.h"
+
 #include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -19,15 +25,24 @@ class PropertyListTest : public QObject
 private Q_SLOTS:
     void roundTrip_data();
     void roundTrip();
-    void readsTheLegacyReceiptSample();
-    void rejectsWhatIsNotAPropertyList_data();
-    void rejectsWhatIsNotAPropertyList();
+    void readsSeedsAndRejectsHostileInputs_data();
+    void readsSeedsAndRejectsHostileInputs();
+    void hostileFilesOnAVolumeAreLeftOut();
 
     void registeredDefaultsAreNeverWritten();
     void preferenceFileIsReadableByAnotherReader();
     void settingInvalidValueRemovesKey();
     void concurrentWritersLoseNothing();
+    void unreadablePreferencesAreKept();
 };
+
+static QByteArray fileContents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+static const QString kCrashers = QStringLiteral(DORVANE_SAMPLES_DIR "/../crashers/");
 
 static QVariantMap sampleDictionary()
 {
@@ -66,31 +81,88 @@ void PropertyListTest::roundTrip()
         QCOMPARE(back.value(it.key()), it.value());
 }
 
-void PropertyListTest::readsTheLegacyReceiptSample()
+// The fuzz corpus and the shared files: "seed-" files and the samples are real
+// lists that read and write back unchanged; every other file (a crasher, a
+// fuzzer's finding, a hand-made hostile list) gives a message, not a crash.
+void PropertyListTest::readsSeedsAndRejectsHostileInputs_data()
 {
-    QString error;
-    const QVariantMap info =
-        PropertyList::readFile(DORVANE_SAMPLES_DIR "/pyobjc-InstallerPluginsTestPackage-Info.plist", &error).toMap();
-    QVERIFY2(!info.isEmpty(), qPrintable(error));
-    QVERIFY(info.contains("CFBundleIdentifier"));
-    QVERIFY(info.contains("IFPkgFlagDefaultLocation"));
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("valid");
+    const QDir corpus(QFINDTESTDATA("../fuzz/corpus/plist"));
+    const QDir samples(DORVANE_SAMPLES_DIR);
+    QVERIFY(corpus.exists() && samples.exists());
+    for (const QString &name : corpus.entryList(QDir::Files))
+        QTest::newRow(qPrintable(name)) << corpus.filePath(name) << name.startsWith("seed-");
+    for (const QString &name : samples.entryList({"*.plist"}, QDir::Files))
+        QTest::newRow(qPrintable(name)) << samples.filePath(name) << true;
+    for (const QString &name : QDir(kCrashers).entryList({"*.plist"}, QDir::Files))
+        QTest::newRow(qPrintable(name)) << kCrashers + name << false;
 }
 
-void PropertyListTest::rejectsWhatIsNotAPropertyList_data()
+void PropertyListTest::readsSeedsAndRejectsHostileInputs()
 {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("empty") << QByteArray();
-    QTest::newRow("text") << QByteArray("hello, world");
-    QTest::newRow("truncated binary") << QByteArray("bplist00\xd1\x01\x02", 11);
-    QTest::newRow("unclosed xml") << QByteArray("<?xml version=\"1.0\"?><plist><dict><key>a</key>");
+    QFETCH(QString, path);
+    QFETCH(bool, valid);
+    QString error;
+    const QVariant value = PropertyList::fromData(fileContents(path), &error);
+    QVERIFY2(value.isValid() == valid, qPrintable(error));
+    QCOMPARE(error.isEmpty(), valid);
+    if (valid)
+        QCOMPARE(PropertyList::fromData(PropertyList::toData(value, PropertyList::Format::Binary)), value);
 }
 
-void PropertyListTest::rejectsWhatIsNotAPropertyList()
+// Hostile receipts beside their bills, and a hostile Info.plist in a listed
+// application, read through the scan the window and "dorvane list" run.
+void PropertyListTest::hostileFilesOnAVolumeAreLeftOut()
 {
-    QFETCH(QByteArray, bytes);
-    QString error;
-    QVERIFY(!PropertyList::fromData(bytes, &error).isValid());
-    QVERIFY(!error.isEmpty());
+    VolumeFixture volume;
+    volumegen::VolumeBuilder builder(volume.root(), volume.home());
+    volumegen::Package system, user;
+    system.identifier = "com.example.system";
+    system.applications = {volumegen::AppBundle()};
+    system.applications[0].path = "/Applications/Good.app";
+    system.applications[0].bundleIdentifier = "com.example.good";
+    user.identifier = "com.example.user";
+    user.location = volumegen::Package::User;
+    builder.addReceipt(system);
+    builder.addReceipt(user);
+    QVERIFY(builder.write());
+    QVERIFY(volume.writeFile("/Applications/Good.app/Contents/Info.plist",
+                             fileContents(kCrashers + "receipt-key-with-nul.plist")));
+
+    const QString receipts = volume.home() + "/Library/Receipts/";
+    const QByteArray bill = fileContents(volume.physical(receipts + "com.example.user.bom"));
+    const QMap<QString, QByteArray> hostile{
+        {"string-with-nul", fileContents(kCrashers + "receipt-string-with-nul.plist")},
+        {"key-with-nul", fileContents(kCrashers + "receipt-key-with-nul.plist")},
+        {"deep", "<?xml version=\"1.0\"?><plist version=\"1.0\">" + QByteArray("<array>").repeated(200000)
+                     + QByteArray("</array>").repeated(200000) + "</plist>"},
+    };
+    for (auto it = hostile.cbegin(); it != hostile.cend(); ++it) {
+        QVERIFY(!it.value().isEmpty() && !bill.isEmpty());
+        QVERIFY(volume.writeFile(receipts + it.key() + ".plist", it.value()));
+        QVERIFY(volume.writeFile(receipts + it.key() + ".bom", bill));
+    }
+
+    QElapsedTimer timer;
+    timer.start();
+    const std::optional<dorvane::Catalogue> catalogue = dorvane::CatalogueScanner::scan(QString());
+    QVERIFY2(timer.elapsed() < 30000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(catalogue);
+    QStringList listed;
+    for (const dorvane::PackageRecord &record : catalogue->installerPackages + catalogue->allPackages) {
+        listed.append(record.packageIdentifier());
+        if (record.packageIdentifier() == "com.example.system") {
+            QCOMPARE(record.appPaths(), QStringList{"/Applications/Good.app/"});
+            QVERIFY(record.appBuIDs().isEmpty()); // its Info.plist cannot be read
+        }
+    }
+    listed.sort();
+    QCOMPARE(listed, (QStringList{"com.example.system", "com.example.user"}));
+    for (const QString &name : hostile.keys()) {
+        const QString line = "Error: damaged receipt installed " + receipts + name + ".plist";
+        QVERIFY2(wasLogged(kestrum::LogError, line), qPrintable(line));
+    }
 }
 
 void PropertyListTest::registeredDefaultsAreNeverWritten()
@@ -161,6 +233,25 @@ void PropertyListTest::concurrentWritersLoseNothing()
     UserDefaults reread(QStringLiteral("com.example.threads"));
     QCOMPARE(reread.persistentDomain().size(), 100);
     QCOMPARE(reread.storedObject("t3_24").toLongLong(), 24);
+}
+
+void PropertyListTest::unreadablePreferencesAreKept()
+{
+    VolumeFixture volume;
+    UserDefaults defaults(QStringLiteral("com.example.hostile"));
+    const QString file = volume.physical(defaults.logicalFilePath());
+    const QByteArray hostile = fileContents(kCrashers + "receipt-key-with-nul.plist");
+    QVERIFY(volume.writeFile(defaults.logicalFilePath(), hostile));
+    defaults.registerDefaults({{"Launches", qint64(2)}});
+    QCOMPARE(defaults.object("Launches").toLongLong(), 2);
+    QVERIFY(defaults.persistentDomain().isEmpty());
+    QCOMPARE(fileContents(file), hostile); // reading leaves it alone
+
+    defaults.setObject("Launches", qint64(3));
+    QCOMPARE(fileContents(file + ".unreadable"), hostile);
+    QCOMPARE(PropertyList::readFile(file).toMap(), (QVariantMap{{"Launches", qint64(3)}}));
+    defaults.setObject("Other", true); // moved aside once only
+    QCOMPARE(fileContents(file + ".unreadable"), hostile);
 }
 
 QTEST_GUILESS_MAIN(PropertyListTest)

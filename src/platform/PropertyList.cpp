@@ -1,5 +1,7 @@
 #include "platform/PropertyList.h"
 
+#include "platform/plist/PlistReaders.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QSaveFile>
@@ -8,111 +10,24 @@
 #include <plist/plist.h>
 
 #include <cstdlib>
-#include <limits>
 #include <memory>
 
 namespace platform::PropertyList {
 
 namespace {
 
-// Seconds between the Unix epoch and the property-list epoch (2001-01-01).
-constexpr qint64 kMacEpochOffset = 978307200;
-
-// Deeper nesting than any real property list; stops a hostile file from
-// exhausting the stack.
-constexpr int kMaxDepth = 512;
+using plist::kMacEpochOffset;
+using plist::kMaxDepth;
 
 struct PlistDeleter {
     void operator()(plist_t node) const { plist_free(node); }
 };
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
-QVariant toVariant(plist_t node, int depth, bool *ok)
+// libplist takes C strings: a NUL inside would silently cut the text short.
+bool fitsCString(const QString &text)
 {
-    if (!node || depth > kMaxDepth) {
-        *ok = false;
-        return {};
-    }
-    switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN: {
-        uint8_t b = 0;
-        plist_get_bool_val(node, &b);
-        return QVariant(b != 0);
-    }
-    case PLIST_UINT: {
-        // libplist keeps every integer in 64 bits; a negative one comes back
-        // as its two's complement, which the signed cast restores.
-        uint64_t v = 0;
-        plist_get_uint_val(node, &v);
-        return QVariant(qint64(v));
-    }
-    case PLIST_REAL: {
-        double d = 0;
-        plist_get_real_val(node, &d);
-        return QVariant(d);
-    }
-    case PLIST_STRING: {
-        char *s = nullptr;
-        plist_get_string_val(node, &s);
-        QString str = QString::fromUtf8(s);
-        std::free(s);
-        return QVariant(str);
-    }
-    case PLIST_DATA: {
-        char *bytes = nullptr;
-        uint64_t length = 0;
-        plist_get_data_val(node, &bytes, &length);
-        QByteArray data(bytes, qsizetype(length));
-        std::free(bytes);
-        return QVariant(data);
-    }
-    case PLIST_DATE: {
-        int32_t sec = 0, usec = 0;
-        plist_get_date_val(node, &sec, &usec);
-        const qint64 ms = (qint64(sec) + kMacEpochOffset) * 1000 + usec / 1000;
-        return QVariant(QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC));
-    }
-    case PLIST_ARRAY: {
-        QVariantList list;
-        const uint32_t n = plist_array_get_size(node);
-        list.reserve(n);
-        for (uint32_t i = 0; i < n; ++i) {
-            list.append(toVariant(plist_array_get_item(node, i), depth + 1, ok));
-            if (!*ok)
-                return {};
-        }
-        return QVariant(list);
-    }
-    case PLIST_DICT: {
-        QVariantMap map;
-        plist_dict_iter it = nullptr;
-        plist_dict_new_iter(node, &it);
-        for (;;) {
-            char *key = nullptr;
-            plist_t value = nullptr;
-            plist_dict_next_item(node, it, &key, &value);
-            if (!key)
-                break;
-            const QString k = QString::fromUtf8(key);
-            std::free(key);
-            map.insert(k, toVariant(value, depth + 1, ok));
-            if (!*ok) {
-                std::free(it);
-                return {};
-            }
-        }
-        std::free(it);
-        return QVariant(map);
-    }
-    case PLIST_UID: {
-        uint64_t v = 0;
-        plist_get_uid_val(node, &v);
-        return QVariant(quint64(v));
-    }
-    default:
-        *ok = false;
-        return {};
-    }
+    return !text.contains(QChar(0));
 }
 
 plist_t fromVariant(const QVariant &value, int depth)
@@ -136,6 +51,8 @@ plist_t fromVariant(const QVariant &value, int depth)
     case QMetaType::Float:
         return plist_new_real(value.toDouble());
     case QMetaType::QString:
+        if (!fitsCString(value.toString()))
+            return nullptr;
         return plist_new_string(value.toString().toUtf8().constData());
     case QMetaType::QByteArray: {
         const QByteArray data = value.toByteArray();
@@ -167,7 +84,7 @@ plist_t fromVariant(const QVariant &value, int depth)
         plist_t dict = plist_new_dict();
         const QVariantMap map = value.toMap();
         for (auto it = map.cbegin(); it != map.cend(); ++it) {
-            plist_t child = fromVariant(it.value(), depth + 1);
+            plist_t child = fitsCString(it.key()) ? fromVariant(it.value(), depth + 1) : nullptr;
             if (!child) {
                 plist_free(dict);
                 return nullptr;
@@ -185,26 +102,16 @@ plist_t fromVariant(const QVariant &value, int depth)
 
 QVariant fromData(const QByteArray &data, QString *error)
 {
-    if (data.isEmpty() || data.size() > std::numeric_limits<uint32_t>::max()) {
-        if (error)
-            *error = QStringLiteral("empty or oversized property list");
-        return {};
-    }
-    plist_t root = nullptr;
-    plist_from_memory(data.constData(), uint32_t(data.size()), &root);
-    if (!root) {
-        if (error)
-            *error = QStringLiteral("not a property list");
-        return {};
-    }
-    PlistPtr guard(root);
-    bool ok = true;
-    QVariant result = toVariant(root, 0, &ok);
-    if (!ok) {
-        if (error)
-            *error = QStringLiteral("property list holds an unsupported value");
-        return {};
-    }
+    QString problem;
+    QVariant result;
+    if (data.isEmpty())
+        problem = QStringLiteral("empty property list");
+    else if (data.startsWith("bplist"))
+        result = plist::readBinary(data, &problem);
+    else
+        result = plist::readXml(data, &problem);
+    if (error)
+        *error = problem;
     return result;
 }
 

@@ -3,15 +3,28 @@
 #include "platform/Bundle.h"
 #include "platform/PropertyList.h"
 #include "platform/ReadLimits.h"
+#include "platform/SystemLog.h"
 #include "platform/Volume.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 
 #include <memory>
 
 namespace platform {
+
+namespace {
+
+constexpr int kLogWarning = 4;
+
+void logWarning(const QString &message)
+{
+    SystemLog::write(kLogWarning, Bundle::main().infoValue(QStringLiteral("CFBundleName")).toString(), message);
+}
+
+} // namespace
 
 UserDefaults::UserDefaults(const QString &domain)
     : m_domain(domain)
@@ -47,16 +60,42 @@ void UserDefaults::loadLocked() const
     if (m_loaded)
         return;
     m_loaded = true;
-    const std::optional<QByteArray> bytes =
-        Volume::readFile(LogicalPath::make(logicalFilePath()), ReadLimit::kPreferences);
-    m_stored = bytes ? PropertyList::fromData(*bytes).toMap() : QVariantMap();
+    m_unreadable = false;
+    m_stored.clear();
+    const LogicalPath file = LogicalPath::make(logicalFilePath());
+    if (!Volume::status(file, Follow::NotFinal))
+        return;
+    QString error;
+    const std::optional<QByteArray> bytes = Volume::readFile(file, ReadLimit::kPreferences, &error);
+    const QVariant value = bytes ? PropertyList::fromData(*bytes, &error) : QVariant();
+    if (value.typeId() == QMetaType::QVariantMap) {
+        m_stored = value.toMap();
+        return;
+    }
+    m_unreadable = true;
+    logWarning(QStringLiteral("Preferences file %1 cannot be read (%2); using the registered defaults, and keeping "
+                              "the file until a setting changes")
+                   .arg(logicalFilePath(), value.isValid() ? QStringLiteral("not a dictionary") : error));
 }
 
 void UserDefaults::saveLocked()
 {
+    const LogicalPath file = LogicalPath::make(logicalFilePath());
+    if (m_unreadable) {
+        // Keep what could not be read beside the new file; when even that
+        // fails, the change stays in memory and the file stays as it is.
+        const LogicalPath kept = file.parent().child(file.name().toString() + QLatin1String(".unreadable"));
+        if (Volume::status(file, Follow::NotFinal) && !Volume::renameItem(file, kept)) {
+            logWarning(QStringLiteral("Preferences file %1 cannot be read nor moved aside; the change is not saved")
+                           .arg(logicalFilePath()));
+            return;
+        }
+        m_unreadable = false;
+        logWarning(QStringLiteral("Preferences file %1 could not be read; it is kept as %2.unreadable")
+                       .arg(logicalFilePath(), logicalFilePath()));
+    }
     // A failed write leaves the old file in place; the value stays in memory.
     const QByteArray bytes = PropertyList::toData(m_stored, PropertyList::Format::Binary);
-    const LogicalPath file = LogicalPath::make(logicalFilePath());
     if (!bytes.isEmpty() && Volume::makeFolders(file.parent()))
         Volume::writeFile(file, bytes);
 }
@@ -120,6 +159,7 @@ void UserDefaults::reload()
 {
     QMutexLocker lock(&m_mutex);
     m_loaded = false;
+    m_unreadable = false;
     m_stored.clear();
 }
 

@@ -13,6 +13,10 @@ namespace platform {
 //
 // The file is read on first use and written atomically on every change, so
 // that another process (the command line, a second start) sees it at once.
+// A file that cannot be read (damaged, hostile, not a dictionary) counts as
+// empty, so the registered defaults apply; it is logged, left in place, and
+// moved aside to "<domain>.plist.unreadable" only when a value is first
+// stored, so that nothing in it is lost.
 class UserDefaults
 {
 public:
@@ -50,6 +54,7 @@ private:
     const QString m_domain;
     mutable QMutex m_mutex;
     mutable bool m_loaded = false;
+    mutable bool m_unreadable = false; // the file is there but could not be read
     mutable QVariantMap m_stored;
     QVariantMap m_registered;
 };

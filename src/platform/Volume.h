@@ -108,6 +108,11 @@ public:
     // link). False when it is not there or cannot be removed.
     static bool removeItem(const LogicalPath &path);
 
+    // Renames the item itself (a final link is renamed as a link) to a new
+    // name that may be in another folder of the volume; an item already at
+    // the new name is replaced. False when it cannot be renamed.
+    static bool renameItem(const LogicalPath &from, const LogicalPath &to);
+
     // The names in a folder (a final link followed inside the volume), in
     // the file system's order; nothing when it cannot be listed.
     static std::optional<QStringList> list(const LogicalPath &folder);

@@ -375,6 +375,19 @@ bool Volume::removeItem(const LogicalPath &path)
     return errno == EISDIR && ::unlinkat(folder.get(), name.constData(), AT_REMOVEDIR) == 0;
 }
 
+bool Volume::renameItem(const LogicalPath &from, const LogicalPath &to)
+{
+    if (from.isRoot() || to.isRoot())
+        return false;
+    const Descriptor fromFolder(openInside(from.parent(), O_PATH | O_DIRECTORY));
+    const Descriptor toFolder(openInside(to.parent(), O_PATH | O_DIRECTORY));
+    if (!fromFolder.isValid() || !toFolder.isValid())
+        return false;
+    return ::renameat(fromFolder.get(), QFile::encodeName(from.name().toString()).constData(), toFolder.get(),
+                      QFile::encodeName(to.name().toString()).constData())
+           == 0;
+}
+
 std::optional<QStringList> Volume::list(const LogicalPath &folder)
 {
     const std::optional<VolumeFolder> open = VolumeFolder::opened(folder);
