@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing and builds once; runs the bill-of-materials
-# reader's tests under the address and undefined-behaviour sanitizers, then
-# every test of the debug build, two at a time.
+# Installs what is missing and builds once; runs the readers of hostile
+# input (bills of materials, property lists) under the address and
+# undefined-behaviour sanitizers, then every test of the debug build, two at
+# a time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -10,7 +11,7 @@ bash scripts/build.sh dev
 if [[ ! -f build/asan/build.ninja ]]; then
     cmake --preset asan >/dev/null
 fi
-cmake --build --preset asan --target tst_bom tst_bom_hostile
-ctest --preset asan -R '^tst_bom'
+cmake --build --preset asan --target tst_bom tst_bom_hostile fuzz_plist
+ctest --preset asan -R '^(tst_bom|fuzz_)'
 
 ctest --preset dev
