@@ -12,6 +12,8 @@
 
 #include "VolumeGenerator.h"
 
+#include <QDir>
+#include <QFile>
 #include <QSet>
 #include <QTest>
 
@@ -49,12 +51,15 @@ private Q_SLOTS:
     void treeOfThePlannedVolume();
     void emptySelectionGivesAnEmptyTree();
     void neverRemovesWhatItMustKeep();
+    void invariantsHoldOnGeneratedVolumesWithTraps_data();
+    void invariantsHoldOnGeneratedVolumesWithTraps();
     void oddSpellingsNeverReachTheRemovalLists_data();
     void oddSpellingsNeverReachTheRemovalLists();
 
 private:
     Catalogue write(const QList<Package> &packages, const QStringList &protect = {});
     QList<PackageRecord> select(const Catalogue &catalogue, const QStringList &identifiers) const;
+    void checkInvariants(const Catalogue &catalogue, const QList<QStringList> &selections, int *removed);
     QString expand(const QString &path) const;
 
     std::unique_ptr<VolumeFixture> m_volume;
@@ -680,48 +685,23 @@ void PlannerTest::emptySelectionGivesAnEmptyTree()
 // nothing in an ignored location and nothing protected is ever removed, and
 // every path lands in at most one list. Checked with the library's own file
 // questions, not the planner's.
-void PlannerTest::neverRemovesWhatItMustKeep()
+// The planner's guarantees for every selection under three settings: no
+// removed path that an unselected package lists, that is ignored or that is
+// protected; every listed path in one list at most, and one in none is a
+// folder kept on purpose. Counts the removable paths it checked.
+void PlannerTest::checkInvariants(const Catalogue &catalogue, const QList<QStringList> &selections, int *removed)
 {
-    // The demo's home; the fixture of init() goes first, since a fixture
-    // resets the volume mapping when it ends.
-    m_builder.reset();
-    m_volume.reset();
-    m_volume = std::make_unique<VolumeFixture>(QStringLiteral("/Users/demo"));
-    volumegen::VolumeOptions options;
-    options.protect = true;
-    volumegen::VolumeStats stats;
-    QString error;
-    QVERIFY2(volumegen::buildDemoVolume(m_volume->root(), options, &stats, &error), qPrintable(error));
-    m_protected = stats.protectedPaths;
-    const Catalogue catalogue = CatalogueScanner::scan(kMinus).value_or(Catalogue());
-    QVERIFY(catalogue.installerPackages.size() > 20);
-
-    QList<QStringList> selections;
-    QStringList everything;
-    for (const PackageRecord &record : catalogue.installerPackages) {
-        selections << QStringList{record.packageIdentifier()};
-        everything << record.packageIdentifier();
-    }
-    selections << everything
-               << QStringList{"com.northwind.pkg.Ledger", "com.northwind.pkg.LedgerSync"}
-               << QStringList{"org.tessellate.pkg.Core", "org.tessellate.pkg.Studio"}
-               << QStringList{"com.oakum.pkg.cli", "com.oakum.pkg.completions"}
-               << QStringList{"com.brambleworks.Quire", "com.brambleworks.plistkit"}
-               << QStringList{"com.northwind.pkg.Ledger", "com.saltmarsh.Tide", "io.halcyonlabs.Drift"};
-
+    int &removable = *removed;
     const QList<QStringList> settings{
         Settings::defaultIgnoredSystemFolders(),
         QStringList(),
         {"/Library/Application Support/", "/usr/local/share/"},
     };
-    int removable = 0;
     for (const QStringList &setting : settings) {
         kestrum::DefaultsKey(Settings::kIgnoredSystemFolders).setDefaultArray(setting);
         QStringList ignoredFolders;
-        for (QString entry : setting + Settings::defaultIgnoredSystemFolders()) {
-            entry.chop(1);
-            ignoredFolders << entry;
-        }
+        for (const QString &entry : setting + Settings::defaultIgnoredSystemFolders())
+            ignoredFolders << platform::LogicalPath::make(entry).toString();
         const auto isIgnored = [&](const QString &path) {
             for (qsizetype i = 0; i < ignoredFolders.size(); ++i) {
                 const bool fromSetting = i < setting.size();
@@ -772,6 +752,41 @@ void PlannerTest::neverRemovesWhatItMustKeep()
             }
         }
     }
+}
+
+void PlannerTest::neverRemovesWhatItMustKeep()
+{
+    // The demo's home; the fixture of init() goes first, since a fixture
+    // resets the volume mapping when it ends.
+    m_builder.reset();
+    m_volume.reset();
+    m_volume = std::make_unique<VolumeFixture>(QStringLiteral("/Users/demo"));
+    volumegen::VolumeOptions options;
+    options.protect = true;
+    volumegen::VolumeStats stats;
+    QString error;
+    QVERIFY2(volumegen::buildDemoVolume(m_volume->root(), options, &stats, &error), qPrintable(error));
+    m_protected = stats.protectedPaths;
+    const Catalogue catalogue = CatalogueScanner::scan(kMinus).value_or(Catalogue());
+    QVERIFY(catalogue.installerPackages.size() > 20);
+
+    QList<QStringList> selections;
+    QStringList everything;
+    for (const PackageRecord &record : catalogue.installerPackages) {
+        selections << QStringList{record.packageIdentifier()};
+        everything << record.packageIdentifier();
+    }
+    selections << everything
+               << QStringList{"com.northwind.pkg.Ledger", "com.northwind.pkg.LedgerSync"}
+               << QStringList{"org.tessellate.pkg.Core", "org.tessellate.pkg.Studio"}
+               << QStringList{"com.oakum.pkg.cli", "com.oakum.pkg.completions"}
+               << QStringList{"com.brambleworks.Quire", "com.brambleworks.plistkit"}
+               << QStringList{"com.northwind.pkg.Ledger", "com.saltmarsh.Tide", "io.halcyonlabs.Drift"};
+
+    int removable = 0;
+    checkInvariants(catalogue, selections, &removable);
+    if (QTest::currentTestFailed())
+        return;
     QVERIFY(removable > 100);   // the checks above had something to check
 
     // The demo's protected driver: shown as protected, never removed.
@@ -784,6 +799,73 @@ void PlannerTest::neverRemovesWhatItMustKeep()
         if (path.startsWith("/Library/Extensions/"))
             QVERIFY2(plan.protectedPaths.contains(path), qPrintable(path));
     }
+}
+
+void PlannerTest::invariantsHoldOnGeneratedVolumesWithTraps_data()
+{
+    QTest::addColumn<quint32>("seed");
+    for (const quint32 seed : {2u, 3u, 4u})
+        QTest::addRow("seed %u", seed) << seed;
+}
+
+// Generated volumes of several seeds, with the traps a hostile receipt or
+// disk may set: install prefixes that climb or double their slashes onto
+// another package's files, a user receipt that climbs out of the home, a
+// home given with a trailing slash, and a package folder that is a link
+// out of the volume.
+void PlannerTest::invariantsHoldOnGeneratedVolumesWithTraps()
+{
+    QFETCH(quint32, seed);
+    volumegen::LargeVolumeOptions options;
+    options.seed = seed;
+    options.packages = 24;
+    options.paths = 3000;
+    options.home = m_volume->home();
+    volumegen::populateLargeVolume(*m_builder, options);
+    Package base = package("com.example.trap.base", {PathItem::folder("/opt/trap"), PathItem::file("/opt/trap/tool", 10),
+                                                     PathItem::file("/usr/bin/trap", 10)});
+    m_builder->addReceipt(base);
+    QStringList traps;
+    for (const char *prefix : {"opt/..", "//", "Applications/../."}) {
+        Package trap = package(QStringLiteral("com.example.trap.%1").arg(traps.size()), {});
+        trap.prefix = QString::fromLatin1(prefix);
+        for (const char *path : {"opt/trap", "opt/trap/tool", "usr/bin/trap", "usr/bin", "usr"}) {
+            PathItem listed = QByteArray(path).contains("trap") && !QByteArray(path).endsWith("trap")
+                                  ? PathItem::file(QString::fromLatin1(path), 10)
+                                  : PathItem::folder(QString::fromLatin1(path));
+            listed.onDisk = false;
+            trap.paths << listed;
+        }
+        m_builder->addReceipt(trap);
+        traps << trap.identifier;
+    }
+    Package climber = package("com.example.trap.user", {missingFile("Library/x")});
+    climber.location = Package::User;
+    climber.prefix = "../../..";
+    m_builder->addReceipt(climber);
+    Package linked = package("com.example.trap.linked", {missingFile("/Library/Outside/secret")});
+    m_builder->addReceipt(linked);
+    QString error;
+    QVERIFY2(m_builder->write(&error), qPrintable(error));
+    QVERIFY(QFile::link(QDir::tempPath(), m_volume->physical("/Library/Outside")));
+    QVERIFY(platform::Volume::configure(m_volume->root(), m_volume->home() + "/"));
+
+    const Catalogue catalogue = CatalogueScanner::scan(kMinus).value_or(Catalogue());
+    QVERIFY(catalogue.installerPackages.size() > 24);
+    QList<QStringList> selections;
+    for (const PackageRecord &record : catalogue.installerPackages)
+        selections << QStringList{record.packageIdentifier()};
+    selections << traps;
+    int removable = 0;
+    checkInvariants(catalogue, selections, &removable);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(removable > 100);
+    const UninstallPlan plan = UninstallPlanner::plan(select(catalogue, traps), catalogue, true);
+    QVERIFY(plan.removeFiles.isEmpty() && plan.removeFolders.isEmpty());
+    QCOMPARE(catalogue.filesForPackage("com.example.trap.user").constLast(), m_volume->home() + "/Library/x");
+    QCOMPARE(UninstallPlanner::plan(select(catalogue, {"com.example.trap.linked"}), catalogue, true).missingPaths,
+             QStringList{"/Library/Outside/secret"});
 }
 
 void PlannerTest::oddSpellingsNeverReachTheRemovalLists_data()
