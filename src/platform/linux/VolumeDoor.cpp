@@ -9,6 +9,7 @@
 #include <QMutex>
 #include <QRandomGenerator>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -22,7 +23,8 @@ namespace platform {
 
 namespace {
 
-int g_rootDescriptor = -1;
+// Read by every door call on every thread; changed only by configure().
+std::atomic<int> g_rootDescriptor{-1};
 QString g_canonicalRoot;
 QMutex g_rootMutex;
 
@@ -42,7 +44,6 @@ public:
             ::close(m_fd);
     }
     int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
     bool isValid() const { return m_fd >= 0; }
 
 private:
@@ -224,21 +225,25 @@ bool VolumeRoot::open(const QString &physicalRoot, QString *error)
     const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
     const ssize_t n = ::readlink(link.constData(), buffer, PATH_MAX);
     QMutexLocker lock(&g_rootMutex);
-    if (g_rootDescriptor >= 0)
-        ::close(g_rootDescriptor);
-    g_rootDescriptor = fd;
     g_canonicalRoot = n > 0 ? QFile::decodeName(QByteArray(buffer, n)) : physicalRoot;
+    const int old = g_rootDescriptor.exchange(fd);
+    if (old >= 0)
+        ::close(old);
     return true;
 }
 
 int VolumeRoot::descriptor()
 {
+    const int fd = g_rootDescriptor.load(std::memory_order_acquire);
+    if (fd >= 0)
+        return fd;
+    // Never configured: the machine's own disk.
     QMutexLocker lock(&g_rootMutex);
-    if (g_rootDescriptor < 0) {
-        g_rootDescriptor = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (g_rootDescriptor.load() < 0) {
         g_canonicalRoot = QStringLiteral("/");
+        g_rootDescriptor.store(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
     }
-    return g_rootDescriptor;
+    return g_rootDescriptor.load();
 }
 
 QString VolumeRoot::canonicalPath()
@@ -352,8 +357,7 @@ bool Volume::writeFile(const LogicalPath &path, const QByteArray &data, QString 
     }
     const bool written = writeAll(fd.get(), data);
     const int writeError = errno;
-    Descriptor closing(fd.release());
-    closing = Descriptor();
+    fd = Descriptor(); // closed before the rename
     if (!written || ::renameat(folder.get(), temporary.constData(), folder.get(), name.constData()) != 0) {
         setError(error, errorText(written ? errno : writeError));
         ::unlinkat(folder.get(), temporary.constData(), 0);
