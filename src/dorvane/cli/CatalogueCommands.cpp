@@ -71,23 +71,14 @@ int runListCommand(const QStringList &arguments)
 
 int runFilesCommand(const QStringList &arguments)
 {
-    QCommandLineParser parser;
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Print a JSON array."));
-    parser.addOption(json);
-    if (!parser.parse(arguments) || parser.positionalArguments().isEmpty()) {
-        std::fputs("usage: dorvane files ID... [--json]\n", stderr);
-        return ExitUsage;
-    }
-    const std::optional<Catalogue> catalogue = CatalogueScanner::scanOrComplain();
-    if (!catalogue)
-        return ExitFailure;
-    const std::optional<QList<PackageRecord>> selection = listedPackages(*catalogue, parser.positionalArguments());
-    if (!selection)
-        return ExitUsage;
+    const std::variant<NamedPackages, int> named = namedPackages(arguments, "files", "Print a JSON array.");
+    if (const int *exitCode = std::get_if<int>(&named))
+        return *exitCode;
+    const NamedPackages &packages = std::get<NamedPackages>(named);
 
     // The rows of the window's package view, and its word on damaged packages.
-    const PackageContents contents = PackageContents::gather(*selection, *catalogue);
-    if (parser.isSet(json)) {
+    const PackageContents contents = PackageContents::gather(packages.selection, packages.catalogue);
+    if (packages.json) {
         QJsonArray array;
         for (const PackageContents::Row &row : contents.rows)
             array.append(QJsonObject{{QStringLiteral("text"), row.text}, {QStringLiteral("exists"), row.exists}});

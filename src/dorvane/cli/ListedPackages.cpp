@@ -1,5 +1,10 @@
 #include "dorvane/cli/ListedPackages.h"
 
+#include "dorvane/catalogue/CatalogueScanner.h"
+#include "dorvane/cli/ExitCode.h"
+
+#include <QCommandLineParser>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -22,6 +27,24 @@ std::optional<QList<PackageRecord>> listedPackages(const Catalogue &catalogue, c
         selected.append(identifier);
     }
     return selection;
+}
+
+std::variant<NamedPackages, int> namedPackages(const QStringList &arguments, const char *name, const char *jsonHelp)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption json(QStringLiteral("json"), QString::fromLatin1(jsonHelp));
+    parser.addOption(json);
+    if (!parser.parse(arguments) || parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "usage: dorvane %s ID... [--json]\n", name);
+        return ExitUsage;
+    }
+    std::optional<Catalogue> catalogue = CatalogueScanner::scanOrComplain();
+    if (!catalogue)
+        return ExitFailure;
+    std::optional<QList<PackageRecord>> selection = listedPackages(*catalogue, parser.positionalArguments());
+    if (!selection)
+        return ExitUsage;
+    return NamedPackages{std::move(*catalogue), std::move(*selection), parser.isSet(json)};
 }
 
 } // namespace dorvane

@@ -3,6 +3,7 @@
 #include "dorvane/catalogue/Catalogue.h"
 
 #include <optional>
+#include <variant>
 
 namespace dorvane {
 
@@ -11,5 +12,18 @@ namespace dorvane {
 // Nothing, with the reason on standard error, when an identifier names no
 // listed package (a kept-out one included).
 std::optional<QList<PackageRecord>> listedPackages(const Catalogue &catalogue, const QStringList &identifiers);
+
+// What a command of the form "NAME ID... [--json]" works on: a fresh scan
+// and the packages named.
+struct NamedPackages
+{
+    Catalogue catalogue;
+    QList<PackageRecord> selection;
+    bool json = false;
+};
+
+// Parses the command's arguments, scans and selects; on failure the reason
+// is on standard error and the command's exit code comes back instead.
+std::variant<NamedPackages, int> namedPackages(const QStringList &arguments, const char *name, const char *jsonHelp);
 
 } // namespace dorvane

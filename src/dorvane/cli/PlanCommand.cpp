@@ -8,7 +8,6 @@
 #include "dorvane/planning/UninstallPlanner.h"
 #include "kestrum/Format.h"
 
-#include <QCommandLineParser>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -70,28 +69,19 @@ void printPlan(const UninstallPlan &plan)
 
 int runPlanCommand(const QStringList &arguments)
 {
-    QCommandLineParser parser;
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Print a JSON object."));
-    parser.addOption(json);
-    if (!parser.parse(arguments) || parser.positionalArguments().isEmpty()) {
-        std::fputs("usage: dorvane plan ID... [--json]\n", stderr);
-        return ExitUsage;
-    }
-    const std::optional<Catalogue> catalogue = CatalogueScanner::scanOrComplain();
-    if (!catalogue)
-        return ExitFailure;
-
-    const std::optional<QList<PackageRecord>> selection = listedPackages(*catalogue, parser.positionalArguments());
-    if (!selection)
-        return ExitUsage;
+    const std::variant<NamedPackages, int> named = namedPackages(arguments, "plan", "Print a JSON object.");
+    if (const int *exitCode = std::get_if<int>(&named))
+        return *exitCode;
+    const NamedPackages &packages = std::get<NamedPackages>(named);
 
     UninstallChecks checks;
-    if (!checks.mayPlan(*selection)) {
+    if (!checks.mayPlan(packages.selection)) {
         std::fprintf(stderr, "dorvane: nothing planned: %s\n", qPrintable(checks.stopReason()));
         return ExitFailure;
     }
-    const UninstallPlan plan = UninstallPlanner::plan(*selection, *catalogue, ProtectionStatus::isRootless());
-    if (parser.isSet(json))
+    const UninstallPlan plan =
+        UninstallPlanner::plan(packages.selection, packages.catalogue, ProtectionStatus::isRootless());
+    if (packages.json)
         QTextStream(stdout) << QJsonDocument(planJson(plan)).toJson(QJsonDocument::Indented);
     else
         printPlan(plan);
