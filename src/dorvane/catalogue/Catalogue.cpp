@@ -7,12 +7,6 @@ Catalogue::Catalogue()
 {
 }
 
-// The scan builds its catalogue before anybody holds a copy of it.
-Catalogue::Data &Catalogue::writable()
-{
-    return *m_data;
-}
-
 QStringList Catalogue::filesForPackage(const QString &identifier) const
 {
     QStringList out;
@@ -57,7 +51,7 @@ QStringList Catalogue::packagesForFile(PathId id) const
 
 Catalogue::PathId Catalogue::addFile(const QString &path, quint32 package)
 {
-    Data &data = writable();
+    Data &data = *m_data;
     const PathId id = data.paths.intern(path);
     if (id == data.firstOwner.size())
         data.firstOwner.push_back(package);
@@ -68,14 +62,14 @@ Catalogue::PathId Catalogue::addFile(const QString &path, quint32 package)
 
 quint32 Catalogue::addPackage(const QString &identifier)
 {
-    Data &data = writable();
+    Data &data = *m_data;
     data.packages.append(identifier);
     return quint32(data.packages.size() - 1);
 }
 
 void Catalogue::setFilesForPackage(const QString &identifier, QList<PathId> ids)
 {
-    writable().files.insert(identifier, std::move(ids));
+    m_data->files.insert(identifier, std::move(ids));
 }
 
 } // namespace dorvane

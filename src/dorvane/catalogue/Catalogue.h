@@ -66,7 +66,7 @@ public:
     QString path(PathId id) const { return m_data->paths.path(id); }
     const PathTable &paths() const { return m_data->paths; }
 
-    // --- building, by the scan only ---
+    // --- building, by the scan only, before anybody holds a copy ---
 
     // Records that the package lists the path; the package's number comes
     // from addPackage().
@@ -83,8 +83,6 @@ private:
         QHash<PathId, QList<quint32>> moreOwners;      // per path: the packages after the first
         QHash<QString, QList<PathId>> files;           // listed package -> its paths
     };
-    Data &writable();
-
     std::shared_ptr<Data> m_data;
 };
 
