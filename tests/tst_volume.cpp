@@ -4,8 +4,11 @@
 #include "platform/Volume.h"
 #include "support/VolumeFixture.h"
 
+#include "ImmutableFlag.h"
+
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -29,6 +32,7 @@ private Q_SLOTS:
     void linksNeverLeadOutOfTheRoot();
     void loopsAndLongPathsGiveAnAnswer();
     void onlyRegularFilesAreRead();
+    void removalNeverFollowsALink();
     void realRootMapsToItself();
 };
 
@@ -211,6 +215,41 @@ void VolumeTest::onlyRegularFilesAreRead()
         QVERIFY2(!Volume::readFile(LogicalPath::make(QString::fromLatin1(refused)), 4, &error), refused);
         QVERIFY2(!error.isEmpty(), refused);
     }
+}
+
+// A tree with links to the host and back up the volume inside, and a path
+// that reaches a kept file through a link: the tree goes, nothing behind a
+// link does, and an immutable file is reported while the rest still goes.
+void VolumeTest::removalNeverFollowsALink()
+{
+    QTemporaryDir outside;
+    QFile hostFile(outside.filePath("keep.txt"));
+    QVERIFY(hostFile.open(QIODevice::WriteOnly) && hostFile.write("host") == 4);
+    hostFile.close();
+    VolumeFixture volume;
+    QVERIFY(volume.writeFile("/Library/Tool/a/b/c.txt", "x") && volume.writeFile("/Library/Tool/d.txt", "y"));
+    QVERIFY(volume.writeFile("/Library/Kept/k.txt", "k"));
+    QVERIFY(volume.makeLink("/Library/Tool/out", outside.path()) && volume.makeLink("/Library/Tool/up", "../.."));
+    QVERIFY(volume.makeLink("/Library/Via", "/Library/Kept"));
+
+    QString error;
+    QVERIFY(!Volume::removeTree(LogicalPath::make(u"/Library/Via/k.txt"), &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!Volume::removeTree(LogicalPath(), &error));
+    QVERIFY2(Volume::removeTree(LogicalPath::make(u"/Library/Tool"), &error), qPrintable(error));
+    QVERIFY(!QFileInfo::exists(volume.physical("/Library/Tool")));
+    QVERIFY(QFileInfo::exists(volume.physical("/Library/Kept/k.txt")));
+    QVERIFY(QFileInfo::exists(outside.filePath("keep.txt")));
+
+    QVERIFY(volume.writeFile("/Library/Locked/in.txt") && volume.writeFile("/Library/Locked/free.txt"));
+    if (!volumegen::ImmutableFlag::set(volume.physical("/Library/Locked/in.txt"), true))
+        QSKIP("setting the immutable flag needs root and a file system that keeps it");
+    const bool removed = Volume::removeTree(LogicalPath::make(u"/Library/Locked"), &error);
+    volumegen::ImmutableFlag::set(volume.physical("/Library/Locked/in.txt"), false);
+    QVERIFY(!removed);
+    QVERIFY2(error.contains("in.txt"), qPrintable(error));
+    QVERIFY(QFileInfo::exists(volume.physical("/Library/Locked/in.txt")));
+    QVERIFY(!QFileInfo::exists(volume.physical("/Library/Locked/free.txt")));
 }
 
 void VolumeTest::realRootMapsToItself()

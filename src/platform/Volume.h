@@ -108,6 +108,16 @@ public:
     // link). False when it is not there or cannot be removed.
     static bool removeItem(const LogicalPath &path);
 
+    // Removes the item and, for a folder, everything inside it, without ever
+    // following a link: the folders above are reached inside the volume with
+    // no link on the way (a path through a link is refused whole), a link
+    // met is removed as a link, a subfolder is entered by descriptor and
+    // only on the same file system, and one swapped for a link meanwhile is
+    // not entered. An item that cannot be removed (an immutable one) is left
+    // and reported; the rest still goes. True when nothing is left; the
+    // first reason otherwise in *error.
+    static bool removeTree(const LogicalPath &path, QString *error = nullptr);
+
     // Renames the item itself (a final link is renamed as a link) to a new
     // name that may be in another folder of the volume; an item already at
     // the new name is replaced. False when it cannot be renamed.

@@ -379,6 +379,80 @@ bool Volume::removeItem(const LogicalPath &path)
     return errno == EISDIR && ::unlinkat(folder.get(), name.constData(), AT_REMOVEDIR) == 0;
 }
 
+namespace {
+
+// Removes the entries of an open folder, depth first, by descriptor. Keeps
+// the first failure's reason and goes on with the rest.
+void removeEntries(int folder, dev_t device, int depth, QString &failure)
+{
+    constexpr int kMaxDepth = 512;   // a descriptor is held per level
+    const int fd = reopen(folder, O_RDONLY | O_DIRECTORY | O_NONBLOCK);
+    DIR *dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0)
+            ::close(fd);
+        if (failure.isEmpty())
+            failure = errorText(errno);
+        return;
+    }
+    QList<QByteArray> names;
+    while (const dirent *entry = ::readdir(dir)) {
+        const char *name = entry->d_name;
+        if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))))
+            names.append(QByteArray(name));
+    }
+    ::closedir(dir);
+    for (const QByteArray &name : std::as_const(names)) {
+        struct stat st;
+        if (::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue; // gone meanwhile
+        if (S_ISDIR(st.st_mode)) {
+            if (st.st_dev != device || depth >= kMaxDepth) {
+                if (failure.isEmpty())
+                    failure = st.st_dev != device ? QStringLiteral("another file system is mounted inside")
+                                                  : QStringLiteral("folders nested too deep");
+                continue;
+            }
+            const Descriptor child(::openat(folder, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (child.isValid())
+                removeEntries(child.get(), device, depth + 1, failure);
+        }
+        if (::unlinkat(folder, name.constData(), S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) != 0 && failure.isEmpty())
+            failure = QStringLiteral("%1: %2").arg(QFile::decodeName(name), errorText(errno));
+    }
+}
+
+} // namespace
+
+bool Volume::removeTree(const LogicalPath &path, QString *error)
+{
+    if (path.isRoot()) {
+        setError(error, QStringLiteral("the volume's root is never removed"));
+        return false;
+    }
+    const Descriptor parent(openInside(path.parent(), O_PATH | O_DIRECTORY, RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV));
+    if (!parent.isValid()) {
+        setError(error, errorText(errno));
+        return false;
+    }
+    const QByteArray name = QFile::encodeName(path.name().toString());
+    struct stat st;
+    if (::fstatat(parent.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        setError(error, errorText(errno));
+        return false;
+    }
+    QString failure;
+    if (S_ISDIR(st.st_mode)) {
+        const Descriptor folder(::openat(parent.get(), name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (folder.isValid())
+            removeEntries(folder.get(), st.st_dev, 0, failure);
+    }
+    if (::unlinkat(parent.get(), name.constData(), S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) != 0 && failure.isEmpty())
+        failure = errorText(errno);
+    setError(error, failure);
+    return failure.isEmpty();
+}
+
 bool Volume::renameItem(const LogicalPath &from, const LogicalPath &to)
 {
     if (from.isRoot() || to.isRoot())
