@@ -1,0 +1,178 @@
+#include "helperwire/HelperRequest.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace helperwire {
+
+namespace {
+
+const QString TypeKey = QStringLiteral("type");
+const QString RequestKey = QStringLiteral("request");
+
+constexpr qsizetype MaxPathBytes = 4096;
+constexpr qsizetype MaxIdentifierBytes = 255;
+
+// The folders whose loss breaks the volume: never removed, whoever asks.
+// Compared without case, as the Mac's volumes are case-insensitive.
+const QStringList &deniedPaths()
+{
+    static const QStringList paths = {
+        QStringLiteral("/"), QStringLiteral("/System"), QStringLiteral("/Library"),
+        QStringLiteral("/Applications"), QStringLiteral("/Users"), QStringLiteral("/private"),
+        QStringLiteral("/usr"), QStringLiteral("/bin"), QStringLiteral("/sbin"),
+        QStringLiteral("/etc"), QStringLiteral("/var"), QStringLiteral("/tmp"),
+        QStringLiteral("/dev"), QStringLiteral("/opt"), QStringLiteral("/Volumes"),
+        QStringLiteral("/cores"), QStringLiteral("/private/etc"), QStringLiteral("/private/var"),
+        QStringLiteral("/private/tmp"),
+    };
+    return paths;
+}
+
+bool isDenied(const QString &path)
+{
+    for (const QString &denied : deniedPaths())
+        if (path.compare(denied, Qt::CaseInsensitive) == 0)
+            return true;
+    // A home folder and its Library: "/Users/<name>" and "/Users/<name>/Library".
+    const QStringList parts = path.split(QLatin1Char('/'));
+    return parts.size() >= 3 && parts.size() <= 4
+        && parts[1].compare(QLatin1String("Users"), Qt::CaseInsensitive) == 0
+        && (parts.size() == 3 || parts[3].compare(QLatin1String("Library"), Qt::CaseInsensitive) == 0);
+}
+
+bool hasControl(const QString &text)
+{
+    for (QChar c : text)
+        if (c.category() == QChar::Other_Control)   // NUL, C0, DEL and C1
+            return true;
+    return false;
+}
+
+// The strings of a JSON array, or nothing when the text is anything else.
+std::optional<QStringList> stringArray(const QString &json)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(json.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray())
+        return std::nullopt;
+    QStringList strings;
+    for (const QJsonValue &value : document.array()) {
+        if (!value.isString())
+            return std::nullopt;
+        strings.append(value.toString());
+    }
+    return strings;
+}
+
+QString compactArray(const QStringList &strings)
+{
+    return QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(strings)).toJson(QJsonDocument::Compact));
+}
+
+} // namespace
+
+QString pathRefusal(const QString &path)
+{
+    if (!path.startsWith(QLatin1Char('/')))
+        return QStringLiteral("not an absolute path");
+    if (path.toUtf8().size() > MaxPathBytes)
+        return QStringLiteral("longer than %1 bytes").arg(MaxPathBytes);
+    if (hasControl(path))
+        return QStringLiteral("holds a NUL or control character");
+    if (path.size() > 1) {
+        for (QStringView part : QStringView(path).sliced(1).split(QLatin1Char('/'))) {
+            if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
+                return QStringLiteral("has an empty, \".\" or \"..\" component");
+        }
+    }
+    // Checked in both spellings, so "/etc" and "/private/etc" are one folder.
+    if (isDenied(path) || isDenied(platform::LogicalPath::make(path).toString()))
+        return QStringLiteral("a protected system folder");
+    return {};
+}
+
+QString pidRefusal(const QString &pid)
+{
+    if (pid.isEmpty())
+        return QStringLiteral("empty process identifier");
+    for (QChar c : pid)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return QStringLiteral("not decimal digits");
+    if (pid.startsWith(QLatin1Char('0')))
+        return QStringLiteral("process 0 or a leading zero");
+    if (pid.size() > 7 || pid.toLongLong() > MaxPid)
+        return QStringLiteral("over the process identifier range");
+    if (pid == QLatin1String("1"))
+        return QStringLiteral("the system's first process");
+    return {};
+}
+
+QString identifierRefusal(const QString &identifier)
+{
+    if (identifier.isEmpty())
+        return QStringLiteral("empty identifier");
+    if (identifier.toUtf8().size() > MaxIdentifierBytes)
+        return QStringLiteral("longer than %1 bytes").arg(MaxIdentifierBytes);
+    if (identifier == QLatin1String(".") || identifier == QLatin1String(".."))
+        return QStringLiteral("\".\" or \"..\" is not a name");
+    if (identifier.contains(QLatin1Char('/')) || hasControl(identifier))
+        return QStringLiteral("holds a \"/\", NUL or control character");
+    return {};
+}
+
+ParseResult parseRequest(const Message &message)
+{
+    if (message.size() != 2 || !message.contains(TypeKey) || !message.contains(RequestKey))
+        return QStringLiteral("a request holds exactly the keys \"type\" and \"request\"");
+    const QString type = message.value(TypeKey);
+    const QString argument = message.value(RequestKey);
+    HelperRequest request;
+    if (type == QLatin1String("forget")) {
+        if (const QString why = identifierRefusal(argument); !why.isEmpty())
+            return QStringLiteral("forget: %1").arg(why);
+        request.type = RequestType::Forget;
+        request.identifier = argument;
+        return request;
+    }
+    const bool isDelete = type == QLatin1String("delete");
+    if (!isDelete && type != QLatin1String("kill"))
+        return QStringLiteral("unknown request type \"%1\"").arg(type);
+    const std::optional<QStringList> items = stringArray(argument);
+    if (!items)
+        return QStringLiteral("%1: the request is not a JSON array of strings").arg(type);
+    request.type = isDelete ? RequestType::Delete : RequestType::Kill;
+    for (const QString &item : *items) {
+        const QString why = isDelete ? pathRefusal(item) : pidRefusal(item);
+        if (!why.isEmpty())
+            request.refused.insert(item, why);
+        else if (isDelete)
+            request.paths.append(platform::LogicalPath::make(item));
+        else
+            request.pids.append(item.toLongLong());
+    }
+    return request;
+}
+
+Message deleteMessage(const QList<platform::LogicalPath> &paths)
+{
+    QStringList texts;
+    for (const platform::LogicalPath &path : paths)
+        texts.append(path.toString());
+    return {{TypeKey, QStringLiteral("delete")}, {RequestKey, compactArray(texts)}};
+}
+
+Message killMessage(const QList<qint64> &pids)
+{
+    QStringList texts;
+    for (qint64 pid : pids)
+        texts.append(QString::number(pid));
+    return {{TypeKey, QStringLiteral("kill")}, {RequestKey, compactArray(texts)}};
+}
+
+Message forgetMessage(const QString &identifier)
+{
+    return {{TypeKey, QStringLiteral("forget")}, {RequestKey, identifier}};
+}
+
+} // namespace helperwire
