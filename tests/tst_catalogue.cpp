@@ -4,6 +4,7 @@
 #include "dorvane/catalogue/PackageSize.h"
 #include "kestrum/DefaultsKey.h"
 #include "kestrum/FileSystem.h"
+#include "support/FixturePackages.h"
 #include "support/VolumeFixture.h"
 
 #include "VolumeBuilder.h"
@@ -80,24 +81,6 @@ Catalogue CatalogueTest::scan(const QList<Package> &described)
     if (!m_builder->write(&error))
         qWarning("volume not written: %s", qPrintable(error));
     return CatalogueScanner::scan(kMinus).value_or(Catalogue());
-}
-
-static Package package(const QString &identifier, const QList<PathItem> &paths)
-{
-    Package item;
-    item.identifier = identifier;
-    item.paths = paths;
-    return item;
-}
-
-static AppBundle app(const QString &path, const QString &name, const QString &bundleIdentifier)
-{
-    AppBundle item;
-    item.path = path;
-    item.name = name;
-    item.bundleIdentifier = bundleIdentifier;
-    item.executableSize = 1000;
-    return item;
 }
 
 void CatalogueTest::emptyVolumeHasNoCatalogue()

@@ -8,6 +8,7 @@
 #include "kestrum/Log.h"
 #include "platform/FileFlags.h"
 #include "support/LogRing.h"
+#include "support/FixturePackages.h"
 #include "support/VolumeFixture.h"
 
 #include "VolumeGenerator.h"
@@ -71,28 +72,10 @@ namespace {
 
 const QString kMinus = QStringLiteral("/bundle/Contents/Resources/minus.png");
 
-Package package(const QString &identifier, const QList<PathItem> &paths)
-{
-    Package item;
-    item.identifier = identifier;
-    item.paths = paths;
-    return item;
-}
-
 PathItem missingFile(const QString &path)
 {
     PathItem item = PathItem::file(path, 999);
     item.onDisk = false;
-    return item;
-}
-
-AppBundle app(const QString &path, const QString &name, const QString &bundleIdentifier)
-{
-    AppBundle item;
-    item.path = path;
-    item.name = name;
-    item.bundleIdentifier = bundleIdentifier;
-    item.executableSize = 1000;
     return item;
 }
 

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "VolumeItems.h"
+
+// Small packages and applications for fixture volumes, as the catalogue and
+// planner tests describe them.
+inline volumegen::Package package(const QString &identifier, const QList<volumegen::PathItem> &paths)
+{
+    volumegen::Package item;
+    item.identifier = identifier;
+    item.paths = paths;
+    return item;
+}
+
+inline volumegen::AppBundle app(const QString &path, const QString &name, const QString &bundleIdentifier)
+{
+    volumegen::AppBundle item;
+    item.path = path;
+    item.name = name;
+    item.bundleIdentifier = bundleIdentifier;
+    item.executableSize = 1000;
+    return item;
+}
