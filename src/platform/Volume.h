@@ -123,6 +123,17 @@ public:
     // the new name is replaced. False when it cannot be renamed.
     static bool renameItem(const LogicalPath &from, const LogicalPath &to);
 
+    // A listening stream socket at the path, for the helper's service: the
+    // folder is reached inside the volume, an old socket at the name is
+    // replaced, anything else there is refused. Created with mode 0666: who
+    // may talk to the service is decided by its peer check, not the mode.
+    // The descriptor, or -1 with *error.
+    static int listenOnSocket(const LogicalPath &path, QString *error = nullptr);
+
+    // A stream socket connected to the one listening at the path, its
+    // folder reached inside the volume; -1 with *error.
+    static int connectToSocket(const LogicalPath &path, QString *error = nullptr);
+
     // The names in a folder (a final link followed inside the volume), in
     // the file system's order; nothing when it cannot be listed.
     static std::optional<QStringList> list(const LogicalPath &folder);
