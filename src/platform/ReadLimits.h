@@ -10,6 +10,8 @@ namespace platform::ReadLimit {
 inline constexpr qint64 kReceipt = 8 * 1024 * 1024;        // a receipt's property list, a legacy Info.plist
 inline constexpr qint64 kInfoPlist = 8 * 1024 * 1024;      // an application's Info.plist
 inline constexpr qint64 kPreferences = 8 * 1024 * 1024;    // a user-defaults domain
+inline constexpr qint64 kJob = 1024 * 1024;               // a launch daemon's job property list
+inline constexpr qint64 kExecutable = 256 * 1024 * 1024;   // the helper tool, read for its embedded Info.plist
 inline constexpr qint64 kBill = qint64(1) << 30;           // the bill reader's own limit
 
 } // namespace platform::ReadLimit
