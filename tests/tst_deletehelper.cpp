@@ -321,10 +321,10 @@ void DeleteHelperTest::replies_data()
         << QStringList{"Info: deletePackage: com.example.pkg"};
 
     QTest::newRow("tool closes mid-request, next request reconnects")
-        << QStringList{"kill|501", "delete|/Library/x"} << QList<Message>{{}, answer("{}")}
-        << QList<Message>{request("kill", R"(["501"])"), deleteX}
+        << QStringList{"kill|501", "kill|501|502"} << QList<Message>{{}, answer("{}")}
+        << QList<Message>{request("kill", R"(["501"])"), kill12}
         << interrupted + QStringList{kKillFailed, "got empty response! XPC_TYPE_ERROR  -  (\n    501\n)  - " + kInfo}
-        << QStringList{killLine1, deleteLine};
+        << QStringList{killLine1, killLine12};
     QTest::newRow("tool closes while idle: reported, request goes out anew")
         << QStringList{"kill|501|502", "kill|501|502"}
         << QList<Message>{{{"reply", "{}"}, {"+close", ""}}, answer("{}")} << QList<Message>{kill12, kill12}
