@@ -66,10 +66,10 @@ public:
     ~ScriptedPeer()
     {
         m_stop = true;
-        if (m_thread.joinable())
+        if (m_listener >= 0) {
             m_thread.join();
-        if (m_listener >= 0)
             ::close(m_listener);
+        }
     }
     bool isListening() const { return m_listener >= 0; }
     QList<Message> requests() const { QMutexLocker lock(&m_mutex); return m_requests; }
@@ -87,22 +87,21 @@ private:
             Message received;
             while (!m_stop && channel.isOpen()) {
                 const auto status = channel.receive(&received, 20);
-                if (status == helperwire::FrameChannel::Status::TimedOut)
-                    continue;
-                if (status != helperwire::FrameChannel::Status::Ok)
+                if (status != helperwire::FrameChannel::Status::Ok) {
+                    if (status == helperwire::FrameChannel::Status::TimedOut)
+                        continue;
                     break;
-                Message reply;
-                {
-                    QMutexLocker lock(&m_mutex);
-                    m_requests.append(received);
-                    reply = m_script.isEmpty() ? Message() : m_script.takeFirst();
                 }
+                QMutexLocker lock(&m_mutex);
+                m_requests.append(received);
+                Message reply = m_script.isEmpty() ? Message() : m_script.takeFirst();
+                lock.unlock();
                 const bool close = reply.isEmpty() || reply.remove("+close") > 0;
                 if (!reply.isEmpty())
                     channel.send(reply, 5000);
                 if (close)
                     channel.close();
-                QMutexLocker lock(&m_mutex);
+                lock.relock();
                 ++m_handled;
             }
         }
@@ -163,30 +162,28 @@ bool matchesReport(const QString &actual, const QString &expected)
     return QRegularExpression(QStringLiteral("\\A") + pattern + QStringLiteral("\\z")).match(actual).hasMatch();
 }
 
-// Runs one call written as "operation|argument|argument...".
+// Runs one call written as "operation|argument|argument..."; "drop" drops
+// the connection.
 void runCall(DeleteHelper &helper, const QString &call)
 {
     QStringList arguments = call.split(QLatin1Char('|'));
     const QString operation = arguments.takeFirst();
-    if (operation == QLatin1String("delete")) {
-        QList<LogicalPath> paths;
-        for (const QString &path : arguments)
-            paths.append(LogicalPath::make(path));
-        helper.deleteFiles(paths, kInfo);
-    } else if (operation == QLatin1String("folder")) {
-        helper.deleteFolder(LogicalPath::make(arguments.value(0)), kInfo);
-    } else if (operation == QLatin1String("kill")) {
-        QList<qint64> pids;
-        for (const QString &pid : arguments)
-            pids.append(pid.toLongLong());
-        helper.killPIDs(pids, kInfo);
-    } else if (operation == QLatin1String("forget")) {
-        helper.deletePackage(package(arguments.value(0)));
-    } else if (operation == QLatin1String("drop")) {
-        helper.setConnection(nullptr);
-    } else {
-        QFAIL(qPrintable(call));
+    QList<LogicalPath> paths;
+    QList<qint64> pids;
+    for (const QString &argument : std::as_const(arguments)) {
+        paths.append(LogicalPath::make(argument));
+        pids.append(argument.toLongLong());
     }
+    if (operation == QLatin1String("delete"))
+        helper.deleteFiles(paths, kInfo);
+    else if (operation == QLatin1String("folder"))
+        helper.deleteFolder(paths.value(0), kInfo);
+    else if (operation == QLatin1String("kill"))
+        helper.killPIDs(pids, kInfo);
+    else if (operation == QLatin1String("forget"))
+        helper.deletePackage(package(arguments.value(0)));
+    else if (operation == QLatin1String("drop"))
+        helper.setConnection(nullptr);
 }
 
 // The child process of the tests whose report ends the process: it makes one
@@ -213,12 +210,8 @@ int runChild(int argc, char **argv)
     kestrum::setAlertPresenter(std::make_shared<PrintingPresenter>());
     startLogCapture();
     const QString call = qEnvironmentVariable(kChildCall);
-    if (call == QLatin1String("no connection")) {
-        DeleteHelper helper(nullptr);
-    } else {
-        DeleteHelper helper;
-        runCall(helper, call);
-    }
+    DeleteHelper helper(call == QLatin1String("none") ? nullptr : std::make_shared<HelperConnection>());
+    runCall(helper, call);
     std::printf("RETURNED\n");
     return 0;
 }
@@ -412,7 +405,7 @@ void DeleteHelperTest::fatalReports_data()
                        "XPC_ERROR_CONNECTION_INVALID: \n\n/Library/PrivilegedHelperTools/" + label
                            + ": {attrs:NSFileSize = 4}\n\n/Library/LaunchDaemons/" + label
                            + ".plist: {attrs:NSFileType = NSFileTypeRegular}\n\n" + job + "\n_\n" + job};
-    QTest::newRow("no connection") << "no connection" << false << QList<Message>{} << QList<Message>{}
+    QTest::newRow("no connection") << "none" << false << QList<Message>{} << QList<Message>{}
                                    << QStringList{"Failed to create XPC connection", ""};
 }
 
