@@ -39,7 +39,7 @@ const QString kInfo = QStringLiteral("A.pkg\nB.pkg");
 const QString kDeleteFailed = QStringLiteral("Failed to delete files/folders.");
 const QString kKillFailed = QStringLiteral("Failed to kill PIDs.");
 const QString kInterrupted = QStringLiteral("XPC connection interrupted");
-constexpr char kChildCall[] = "TST_DELETEHELPER_CALL";
+constexpr char kChildCalls[] = "TST_DELETEHELPER_CALLS";
 constexpr char kChildRoot[] = "TST_DELETEHELPER_ROOT";
 
 Message request(const QString &type, const QString &argument) { return {{"type", type}, {"request", argument}}; }
@@ -186,16 +186,17 @@ void runCall(DeleteHelper &helper, const QString &call)
         helper.setConnection(nullptr);
 }
 
-// The child process of the tests whose report ends the process: it makes one
-// call against the volume of the parent, whose peer answers, and prints each
-// alert's title with the error lines logged so far.
+// The child process of the rows whose report ends the process: it makes the
+// calls against the parent's volume, whose peer answers, and prints each
+// alert's title with the lines logged so far.
 class PrintingPresenter : public kestrum::AlertPresenter
 {
 public:
     kestrum::AlertAnswer present(const kestrum::AlertQuestion &question) override
     {
         const QJsonObject line{{"title", question.title},
-                               {"errors", QJsonArray::fromStringList(capturedLines(kestrum::LogError))}};
+                               {"errors", QJsonArray::fromStringList(capturedLines(kestrum::LogError))},
+                               {"info", QJsonArray::fromStringList(capturedLines(kestrum::LogInfo))}};
         std::printf("%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
         std::fflush(stdout);
         return kestrum::AlertAnswer{1001, {}, false, 0};   // never the mail
@@ -209,9 +210,10 @@ int runChild(int argc, char **argv)
     platform::UserDefaults::standard().reload();
     kestrum::setAlertPresenter(std::make_shared<PrintingPresenter>());
     startLogCapture();
-    const QString call = qEnvironmentVariable(kChildCall);
-    DeleteHelper helper(call == QLatin1String("none") ? nullptr : std::make_shared<HelperConnection>());
-    runCall(helper, call);
+    const QStringList calls = qEnvironmentVariable(kChildCalls).split(QLatin1Char('\n'));
+    DeleteHelper helper(calls.first() == QLatin1String("none") ? nullptr : std::make_shared<HelperConnection>());
+    for (const QString &call : calls)
+        runCall(helper, call);
     std::printf("RETURNED\n");
     return 0;
 }
@@ -224,10 +226,8 @@ class DeleteHelperTest : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void replies_data();
-    void replies();
-    void fatalReports_data();
-    void fatalReports();
+    void requests_data();
+    void requests();
 
 private:
     std::unique_ptr<VolumeFixture> m_volume;
@@ -247,9 +247,11 @@ void DeleteHelperTest::initTestCase()
     QVERIFY(m_volume->writeFile("/Library/LaunchDaemons/" + label + ".plist", platform::PropertyList::toData(job)));
 }
 
-// Each row makes its calls against a scripted tool and checks the messages
-// sent, the reports shown (problem and details, in order) and the info lines.
-void DeleteHelperTest::replies_data()
+// Each row makes its calls against a scripted tool (or none) and checks the
+// messages sent, the info lines, and the reports shown (problem and details,
+// in order). The "fatal" rows, whose last report ends the process, run in a
+// child process.
+void DeleteHelperTest::requests_data()
 {
     QTest::addColumn<QStringList>("calls");
     QTest::addColumn<QList<Message>>("script");
@@ -327,124 +329,105 @@ void DeleteHelperTest::replies_data()
         << QStringList{kKillFailed, "got empty response! XPC_TYPE_ERROR:XPC_ERROR_CONNECTION_INVALID  -  (\n    501\n)"
                                     "  - " + kInfo}
         << QStringList{killLine1};
+
+    const QString label = helperwire::helperLabel();
+    const QString receipts = QDir(m_volume->physical("/private/var/db/receipts"))
+                                 .entryList(QDir::Files | QDir::Hidden, QDir::Unsorted).join(", ");
+    const QString forgotten = package("com.example.pkg").description() + " XPC_TYPE_DICTIONARY";
+    const QString forgetLine = "Info: deletePackage: com.example.pkg";
+    const Message forget = request("forget", "com.example.pkg");
+    const QString job = "{\n    Label = " + label + ";\n    ProgramArguments = (\n        /Library/PrivilegedHelperTools/"
+                        + label + "\n    );\n}";
+    QTest::newRow("fatal: delete, no reply string") << QStringList{"delete|/Library/x"} << QList<Message>{{{"other", "{}"}}}
+        << QList<Message>{deleteX} << QStringList{kDeleteFailed, "got empty response! XPC_TYPE_DICTIONARY " + kInfo}
+        << QStringList{deleteLine};
+    QTest::newRow("fatal: delete, tool closes, its report first") << QStringList{"delete|/Library/x"}
+        << QList<Message>{{}} << QList<Message>{deleteX}
+        << interrupted + QStringList{kDeleteFailed, "got empty response! XPC_TYPE_ERROR " + kInfo}
+        << QStringList{deleteLine};
+    QTest::newRow("fatal: forget, case differs") << QStringList{"forget|com.example.pkg"}
+        << QList<Message>{answer("forgot package com.example.pkg")} << QList<Message>{forget}
+        << QStringList{"Failed to forget package.", "forgot package com.example.pkg\n" + receipts + "\n" + forgotten}
+        << QStringList{forgetLine};
+    QTest::newRow("fatal: forget, no reply string") << QStringList{"forget|com.example.pkg"}
+        << QList<Message>{{{"other", "Forgot package"}}} << QList<Message>{forget}
+        << QStringList{"Failed to forget package.", "\n" + receipts + "\n" + forgotten}
+        << QStringList{forgetLine};
+    QTest::newRow("fatal: no service") << QStringList{"delete|/Library/x"} << QList<Message>{} << QList<Message>{}
+        << QStringList{"XPC connection invalidated",
+                       "XPC_ERROR_CONNECTION_INVALID: \n\n/Library/PrivilegedHelperTools/" + label
+                           + ": {attrs:NSFileSize = 4}\n\n/Library/LaunchDaemons/" + label
+                           + ".plist: {attrs:NSFileType = NSFileTypeRegular}\n\n" + job + "\n_\n" + job}
+        << QStringList{deleteLine};
+    QTest::newRow("fatal: no connection") << QStringList{"none"} << QList<Message>{} << QList<Message>{}
+        << QStringList{"Failed to create XPC connection", ""} << QStringList{};
 }
 
-void DeleteHelperTest::replies()
+void DeleteHelperTest::requests()
 {
     QFETCH(QStringList, calls);
     QFETCH(QList<Message>, script);
     QFETCH(QList<Message>, requests);
     QFETCH(QStringList, reports);
     QFETCH(QStringList, infoLines);
+    const bool fatal = QByteArray(QTest::currentDataTag()).startsWith("fatal");
 
-    ScriptedPeer peer(script);
-    QVERIFY(peer.isListening());
-    ScriptedPresenterScope presenter;
-    for (int i = 0; i < 4; ++i)
-        presenter->enqueueButton(1001);
-    startLogCapture();
-    {
-        DeleteHelper helper;
-        for (const QString &call : std::as_const(calls)) {
-            QTRY_VERIFY(peer.idle());
-            runCall(helper, call);
-        }
-    }
-    QCOMPARE(peer.requests(), requests);
-    QCOMPARE(capturedLines(kestrum::LogInfo), infoLines);
-
-    const QList<kestrum::AlertQuestion> questions = presenter->questions();
-    const QStringList errors = capturedLines(kestrum::LogError);
-    QCOMPARE(questions.size(), reports.size() / 2);
-    QCOMPARE(errors.size(), questions.size() + reports.count(kInterrupted));
-    qsizetype line = 0;
-    for (qsizetype i = 0; i < questions.size(); ++i) {
-        const QString &problem = reports[2 * i];
-        const QString &details = reports[2 * i + 1];
-        QCOMPARE(questions[i].title, QStringLiteral("Error"));
-        if (problem == kInterrupted)
-            QCOMPARE(errors[line++], QStringLiteral("XPC_ERROR_CONNECTION_INTERRUPTED"));
-        QVERIFY2(matchesReport(errors[line++], "alert_feedback " + problem + " " + details), qPrintable(errors[line - 1]));
-        QVERIFY(questions[i].message.startsWith(problem + "\n\n"));
-    }
-}
-
-// Each row runs one call in a child process, against a scripted tool here
-// (or none), and checks the reports up to the fatal one that ends it.
-void DeleteHelperTest::fatalReports_data()
-{
-    QTest::addColumn<QString>("call");
-    QTest::addColumn<bool>("service");
-    QTest::addColumn<QList<Message>>("script");
-    QTest::addColumn<QList<Message>>("requests");
-    QTest::addColumn<QStringList>("reports");
-
-    const QString label = helperwire::helperLabel();
-    const QString receipts = QDir(m_volume->physical("/private/var/db/receipts"))
-                                 .entryList(QDir::Files | QDir::Hidden, QDir::Unsorted).join(", ");
-    const QString forgotten = package("com.example.pkg").description() + " XPC_TYPE_DICTIONARY";
-    const Message forget = request("forget", "com.example.pkg");
-    const QString job = "{\n    Label = " + label + ";\n    ProgramArguments = (\n        /Library/PrivilegedHelperTools/"
-                        + label + "\n    );\n}";
-
-    QTest::newRow("delete, no reply string") << "delete|/Library/x" << true << QList<Message>{{{"other", "{}"}}}
-        << QList<Message>{request("delete", R"(["/Library/x"])")}
-        << QStringList{kDeleteFailed, "got empty response! XPC_TYPE_DICTIONARY " + kInfo};
-    QTest::newRow("delete, tool closes: its report first") << "delete|/Library/x" << true << QList<Message>{{}}
-        << QList<Message>{request("delete", R"(["/Library/x"])")}
-        << QStringList{kInterrupted, "XPC_ERROR_CONNECTION_INTERRUPTED", kDeleteFailed,
-                       "got empty response! XPC_TYPE_ERROR " + kInfo};
-    QTest::newRow("forget, case differs") << "forget|com.example.pkg" << true
-        << QList<Message>{answer("forgot package com.example.pkg")} << QList<Message>{forget}
-        << QStringList{"Failed to forget package.", "forgot package com.example.pkg\n" + receipts + "\n" + forgotten};
-    QTest::newRow("forget, no reply string") << "forget|com.example.pkg" << true
-        << QList<Message>{{{"other", "Forgot package"}}} << QList<Message>{forget}
-        << QStringList{"Failed to forget package.", "\n" + receipts + "\n" + forgotten};
-    QTest::newRow("no service") << "delete|/Library/x" << false << QList<Message>{} << QList<Message>{}
-        << QStringList{"XPC connection invalidated",
-                       "XPC_ERROR_CONNECTION_INVALID: \n\n/Library/PrivilegedHelperTools/" + label
-                           + ": {attrs:NSFileSize = 4}\n\n/Library/LaunchDaemons/" + label
-                           + ".plist: {attrs:NSFileType = NSFileTypeRegular}\n\n" + job + "\n_\n" + job};
-    QTest::newRow("no connection") << "none" << false << QList<Message>{} << QList<Message>{}
-                                   << QStringList{"Failed to create XPC connection", ""};
-}
-
-void DeleteHelperTest::fatalReports()
-{
-    QFETCH(QString, call);
-    QFETCH(bool, service);
-    QFETCH(QList<Message>, script);
-    QFETCH(QList<Message>, requests);
-    QFETCH(QStringList, reports);
-
+    // A row that sends nothing has no tool to talk to.
     QFile::remove(m_volume->physical(helperwire::socketPath().toString()));
     std::optional<ScriptedPeer> peer;
-    if (service)
+    if (!requests.isEmpty())
         QVERIFY(peer.emplace(script).isListening());
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(kChildCall, call);
-    env.insert(kChildRoot, m_volume->root());
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), {});
-    const bool finished = child.waitForFinished(60000);
-    if (!finished)
-        child.kill();
-    const QString output = QString::fromUtf8(child.readAllStandardOutput());
-    QVERIFY2(finished && child.exitStatus() == QProcess::NormalExit, qPrintable(output));
-    QCOMPARE(child.exitCode(), 1);
-    QVERIFY2(!output.contains("RETURNED"), qPrintable(output));
+    QStringList titles, errors, info;
+    if (fatal) {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(kChildCalls, calls.join('\n'));
+        env.insert(kChildRoot, m_volume->root());
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        const bool finished = child.waitForFinished(60000);
+        const QString output = QString::fromUtf8(child.readAllStandardOutput());
+        QVERIFY2(finished && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 1, qPrintable(output));
+        QJsonObject alert;
+        for (const QString &line : output.split('\n', Qt::SkipEmptyParts)) {
+            alert = QJsonDocument::fromJson(line.toUtf8()).object();
+            titles.append(alert.value("title").toString());   // "RETURNED" counts as a wrong title
+        }
+        errors = alert.value("errors").toVariant().toStringList();
+        info = alert.value("info").toVariant().toStringList();
+    } else {
+        ScriptedPresenterScope presenter;
+        for (int i = 0; i < 4; ++i)
+            presenter->enqueueButton(1001);
+        startLogCapture();
+        {
+            DeleteHelper helper;
+            for (const QString &call : std::as_const(calls)) {
+                QTRY_VERIFY(!peer || peer->idle());
+                runCall(helper, call);
+            }
+        }
+        for (const kestrum::AlertQuestion &question : presenter->questions())
+            titles.append(question.title);
+        errors = capturedLines(kestrum::LogError);
+        info = capturedLines(kestrum::LogInfo);
+    }
     if (peer)
         QCOMPARE(peer->requests(), requests);
+    QCOMPARE(info, infoLines);
 
-    const QStringList lines = output.split('\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), reports.size() / 2);
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QJsonObject alert = QJsonDocument::fromJson(lines[i].toUtf8()).object();
-        const bool last = i == lines.size() - 1;
-        QCOMPARE(alert.value("title").toString(), last ? QStringLiteral("Fatal Error") : QStringLiteral("Error"));
-        const QString logged = alert.value("errors").toArray().last().toString();
-        QVERIFY2(matchesReport(logged, "alert_feedback " + reports[2 * i] + " " + reports[2 * i + 1]), qPrintable(logged));
+    QStringList expectedTitles(reports.size() / 2, QStringLiteral("Error"));
+    if (fatal)
+        expectedTitles.last() = QStringLiteral("Fatal Error");
+    QCOMPARE(titles, expectedTitles);
+    // The interruption's own line comes before its report.
+    QCOMPARE(errors.size(), titles.size() + reports.count(kInterrupted));
+    for (qsizetype i = 0, line = 0; i < titles.size(); ++i) {
+        if (reports[2 * i] == kInterrupted)
+            QCOMPARE(errors[line++], QStringLiteral("XPC_ERROR_CONNECTION_INTERRUPTED"));
+        const QString expected = "alert_feedback " + reports[2 * i] + " " + reports[2 * i + 1];
+        QVERIFY2(matchesReport(errors[line], expected), qPrintable(errors[line]));
+        ++line;
     }
 }
 
@@ -452,7 +435,7 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (qEnvironmentVariableIsSet(kChildCall))
+    if (qEnvironmentVariableIsSet(kChildCalls))
         return runChild(argc, argv);
     QApplication app(argc, argv);
     DeleteHelperTest test;
