@@ -1,0 +1,228 @@
+#include "dorvane/helper/DeleteHelper.h"
+
+#include "dorvane/receipts/PackageHelperNative.h"
+#include "dorvane/receipts/PackageRecord.h"
+#include "helperwire/HelperRequest.h"
+#include "kestrum/Feedback.h"
+#include "kestrum/Log.h"
+#include "platform/ServiceManagement.h"
+#include "platform/Volume.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <optional>
+
+namespace dorvane {
+
+using kestrum::makeString;
+using platform::LogicalPath;
+
+namespace {
+
+const QString DeleteFailed = QStringLiteral("Failed to delete files/folders.");
+const QString KillFailed = QStringLiteral("Failed to kill PIDs.");
+
+// The "reply" string of a reply dictionary; nothing for an error or a
+// dictionary without one.
+std::optional<QString> replyText(const HelperReply &reply)
+{
+    const auto *message = std::get_if<helperwire::Message>(&reply);
+    if (!message || !message->contains(QStringLiteral("reply")))
+        return std::nullopt;
+    return message->value(QStringLiteral("reply"));
+}
+
+// A text that is no JSON object counts as an object without keys.
+QJsonObject decodedObject(const QString &text)
+{
+    return QJsonDocument::fromJson(text.toUtf8()).object();
+}
+
+// The item's attributes as the application sees them (a final link not
+// followed); no value when nothing is there.
+QVariant attributesOf(const LogicalPath &path)
+{
+    const std::optional<platform::ItemStatus> status = platform::Volume::status(path, platform::Follow::NotFinal);
+    if (!status)
+        return {};
+    using Type = platform::ItemStatus::Type;
+    const QString type = status->type == Type::File        ? QStringLiteral("NSFileTypeRegular")
+                         : status->type == Type::Directory ? QStringLiteral("NSFileTypeDirectory")
+                         : status->type == Type::Link      ? QStringLiteral("NSFileTypeSymbolicLink")
+                                                           : QStringLiteral("NSFileTypeUnknown");
+    return QVariantMap{
+        {QStringLiteral("NSFileType"), type},
+        {QStringLiteral("NSFileSize"), status->size},
+        {QStringLiteral("NSFileModificationDate"), QDateTime::fromMSecsSinceEpoch(status->modifiedMSecs, Qt::UTC)},
+        {QStringLiteral("NSFileImmutable"), status->immutable},
+        {QStringLiteral("NSFileSystemNumber"), status->device},
+        {QStringLiteral("NSFileSystemFileNumber"), status->inode},
+    };
+}
+
+// One "path: attributes" line per entry of the folder.
+QString listing(const QString &folder)
+{
+    const LogicalPath path = LogicalPath::make(folder);
+    QStringList lines;
+    for (const QString &name : platform::Volume::list(path).value_or(QStringList())) {
+        const LogicalPath entry = path.child(name);
+        lines.append(makeString("%@: %@", entry.toString(), attributesOf(entry)));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
+DeleteHelper::DeleteHelper() : DeleteHelper(std::make_shared<HelperConnection>()) {}
+
+DeleteHelper::DeleteHelper(std::shared_ptr<HelperConnection> connection) : m_connection(std::move(connection))
+{
+    if (!m_connection)
+        kestrum::alert_feedback_fatal(QStringLiteral("Failed to create XPC connection"), QString());
+    // The destructor cancels the connection, which drops the handler, so it
+    // never outlives the instance.
+    m_connection->setEventHandler([this](HelperError error) { handleEvent(error); });
+}
+
+DeleteHelper::~DeleteHelper()
+{
+    if (const std::shared_ptr<HelperConnection> connection = this->connection())
+        connection->cancel();
+    setConnection(nullptr);
+}
+
+std::shared_ptr<HelperConnection> DeleteHelper::connection() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_connection;
+}
+
+void DeleteHelper::setConnection(std::shared_ptr<HelperConnection> connection)
+{
+    QMutexLocker lock(&m_mutex);
+    m_connection = std::move(connection);
+}
+
+HelperReply DeleteHelper::send(const helperwire::Message &message)
+{
+    // Held for the whole request, so dropping the field meanwhile is safe.
+    const std::shared_ptr<HelperConnection> connection = this->connection();
+    if (!connection)
+        return HelperError::Invalid;
+    return connection->sendWithReply(message);
+}
+
+void DeleteHelper::handleEvent(HelperError error)
+{
+    if (error == HelperError::Interrupted) {
+        kestrum::asl_NSLog(kestrum::LogError, QStringLiteral("XPC_ERROR_CONNECTION_INTERRUPTED"));
+        kestrum::alert_feedback_nonfatal(QStringLiteral("XPC connection interrupted"),
+                                         QStringLiteral("XPC_ERROR_CONNECTION_INTERRUPTED"));
+        return;
+    }
+    setConnection(nullptr);
+    kestrum::alert_feedback_fatal(QStringLiteral("XPC connection invalidated"),
+                                  makeString("XPC_ERROR_CONNECTION_INVALID: \n\n%@\n\n%@\n\n%@",
+                                             listing(QStringLiteral("/Library/PrivilegedHelperTools")),
+                                             listing(platform::ServiceManagement::launchDaemonsFolder()),
+                                             smjobdata()));
+}
+
+void DeleteHelper::deleteFiles(const QList<LogicalPath> &paths, const QString &information)
+{
+    kestrum::asl_NSLog(kestrum::LogInfo, "Info: deleteFiles: %@", information);
+    const HelperReply reply = send(helperwire::deleteMessage(paths));
+    const std::optional<QString> text = replyText(reply);
+    if (!text)
+        kestrum::alert_feedback_fatal(DeleteFailed,
+                                      makeString("got empty response! %@ %@", typeOfEvent(reply), information));
+    const QJsonObject object = decodedObject(*text);
+    if (object.isEmpty())
+        return;
+    // Only the first path is looked at: enough for support to see why.
+    const QString first = object.begin().key();
+    const QVariant attributes = first.isEmpty() ? QVariant() : attributesOf(LogicalPath::make(first));
+    kestrum::alert_feedback_nonfatal(
+        DeleteFailed, makeString(" response: %@\n\n attributes of first undeletable file: %@\n\n event type: %@\n\n "
+                                 "dorvane-info: %@",
+                                 QVariant(object.toVariantMap()), attributes, typeOfEvent(reply), information));
+}
+
+void DeleteHelper::deleteFolder(const LogicalPath &folder, const QString &information)
+{
+    kestrum::asl_NSLog(kestrum::LogInfo, "Info: deleteFolder: %@", information);
+    deleteFiles({folder}, information);
+}
+
+void DeleteHelper::killPIDs(const QList<qint64> &pids, const QString &information)
+{
+    QVariantList shown;
+    for (qint64 pid : pids)
+        shown.append(pid);
+    kestrum::asl_NSLog(kestrum::LogInfo, "Info: killPIDs: %@", QVariant(shown));
+    const HelperReply reply = send(helperwire::killMessage(pids));
+    const std::optional<QString> text = replyText(reply);
+    if (!text) {
+        kestrum::alert_feedback_nonfatal(KillFailed, makeString("got empty response! %@  -  %@  - %@", typeOfEvent(reply),
+                                                                QVariant(shown), information));
+        return;
+    }
+    const QJsonObject object = decodedObject(*text);
+    if (object.isEmpty())
+        return;
+    // Only the first value is looked at. "errno 3": the process had ended
+    // already, which is what was wanted.
+    const QJsonValue first = object.begin().value();
+    const QString examined = first.isString() ? first.toString() : kestrum::describe(first.toVariant());
+    if (examined.contains(QLatin1String("errno 3")))
+        return;
+    kestrum::alert_feedback_nonfatal(KillFailed, makeString("%@ -  %@  -  %@  -  %@", typeOfEvent(reply),
+                                                            QVariant(object.toVariantMap()), QVariant(shown),
+                                                            information));
+}
+
+void DeleteHelper::deletePackage(const PackageRecord &package)
+{
+    const QString identifier = package.packageIdentifier();
+    kestrum::asl_NSLog(kestrum::LogInfo, "Info: deletePackage: %@", identifier);
+    const HelperReply reply = send(helperwire::forgetMessage(identifier));
+    const std::optional<QString> text = replyText(reply);
+    if (text && text->contains(QLatin1String("Forgot package")))
+        return;
+    // A receipt left behind would show the package again after the
+    // uninstall, so the run cannot go on.
+    const QStringList receipts =
+        platform::Volume::list(LogicalPath::make(PackageHelperNative::kSystemReceipts)).value_or(QStringList());
+    kestrum::alert_feedback_fatal(QStringLiteral("Failed to forget package."),
+                                  makeString("%@\n%@\n%@ %@", text.value_or(QString()),
+                                             receipts.join(QStringLiteral(", ")), package.description(),
+                                             typeOfEvent(reply)));
+}
+
+QString DeleteHelper::typeOfEvent(const HelperReply &reply)
+{
+    if (std::holds_alternative<helperwire::Message>(reply))
+        return QStringLiteral("XPC_TYPE_DICTIONARY");
+    return std::get<HelperError>(reply) == HelperError::Invalid
+               ? QStringLiteral("XPC_TYPE_ERROR:XPC_ERROR_CONNECTION_INVALID")
+               : QStringLiteral("XPC_TYPE_ERROR");
+}
+
+QString DeleteHelper::smjobdata() const
+{
+    const QString label = helperwire::helperLabel();
+    QVariant listed;
+    for (const QVariantMap &job : platform::ServiceManagement::copyAllJobDictionaries()) {
+        if (job.value(QStringLiteral("Label")).toString() == label) {
+            listed = job;
+            break;
+        }
+    }
+    const std::optional<QVariantMap> looked = platform::ServiceManagement::copyJobDictionary(label);
+    return makeString("%@\n_\n%@", listed, looked ? QVariant(*looked) : QVariant());
+}
+
+} // namespace dorvane

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "dorvane/helper/HelperConnection.h"
+#include "platform/LogicalPath.h"
+
+#include <QList>
+#include <QMutex>
+#include <QString>
+
+#include <memory>
+
+namespace dorvane {
+
+class PackageRecord;
+
+// The application's side of the privileged helper tool, which does every
+// removal, every termination of another user's process and every receipt
+// forgetting. One instance lives for the whole run.
+//
+// Each request logs its start, sends one message and blocks its thread (the
+// uninstall's background thread, never the main one) until the tool answers.
+// A failure is shown to the user with the feedback report and the request
+// returns, so the uninstall goes on; a delete that got no answer at all, a
+// receipt that was not forgotten and a service that cannot be reached end
+// the process after the report instead.
+//
+// `information` names the packages being removed: it is logged and copied
+// into every report of the request, never sent to the tool.
+//
+// Order of reports: a broken connection is reported by the connection's
+// event handler before the request sees the error in place of its reply
+// (see HelperConnection), so "XPC connection interrupted" comes first and
+// the request's own report second.
+class DeleteHelper
+{
+public:
+    // Connects (on the first request) to the tool's socket on the volume.
+    DeleteHelper();
+    // Uses the given connection; none is reported as fatal.
+    explicit DeleteHelper(std::shared_ptr<HelperConnection> connection);
+    // Cancels the connection.
+    ~DeleteHelper();
+    DeleteHelper(const DeleteHelper &) = delete;
+    DeleteHelper &operator=(const DeleteHelper &) = delete;
+
+    // None once the connection was found invalid. A request without a
+    // connection gets HelperError::Invalid in place of its reply.
+    std::shared_ptr<HelperConnection> connection() const;
+    void setConnection(std::shared_ptr<HelperConnection> connection);
+
+    void deleteFiles(const QList<platform::LogicalPath> &paths, const QString &information);
+    // Logs its own line, then is exactly deleteFiles() of the one folder.
+    void deleteFolder(const platform::LogicalPath &folder, const QString &information);
+    void killPIDs(const QList<qint64> &pids, const QString &information);
+    // Forgets the package's receipt; returns only when the tool confirmed it.
+    void deletePackage(const PackageRecord &package);
+
+    // The name of what came back, for the reports: "XPC_TYPE_DICTIONARY",
+    // "XPC_TYPE_ERROR" or "XPC_TYPE_ERROR:XPC_ERROR_CONNECTION_INVALID".
+    static QString typeOfEvent(const HelperReply &reply);
+
+    // The helper's job as the system lists it, then as it is looked up by
+    // label: "%@\n_\n%@", "(null)" for a missing one.
+    QString smjobdata() const;
+
+private:
+    HelperReply send(const helperwire::Message &message);
+    void handleEvent(HelperError error);
+
+    mutable QMutex m_mutex;   // the field below is read from the requesting thread
+    std::shared_ptr<HelperConnection> m_connection;
+};
+
+} // namespace dorvane
