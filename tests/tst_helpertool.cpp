@@ -246,7 +246,7 @@ void TestHelperTool::embeddedVersion_data()
     QTest::newRow("section past the end") << patched({{table + 64 + 0x18, 8, quint64(1) << 63}}) << "";
     QTest::newRow("section size wraps") << patched({{table + 64 + 0x20, 8, ~quint64(0)}}) << "";
     QTest::newRow("name past its table") << patched({{table + 64, 4, 0x7fffffff}}) << "";
-    QTest::newRow("name table without NUL") << patched({{table + 128 + 0x20, 8, 5}}) << "";
+    QTest::newRow("name cut before its NUL") << patched({{table + 128 + 0x20, 8, 13}}) << "";
     QTest::newRow("name table past the end") << patched({{table + 128 + 0x18, 8, quint64(1) << 40}}) << "";
 }
 
@@ -395,7 +395,7 @@ void TestHelperTool::neverRemovesThroughALink()
     QVERIFY(QDir().mkpath(target + "/Contents/Resources"));
     QVERIFY(QFile(target + "/Contents/Resources/file").open(QIODevice::WriteOnly));
     // The application's folder is now a link, as a user or a package could make it.
-    QVERIFY(m_volume->makeLink("/Applications/Foo.app", outsideTheVolume ? target : "/Library/Target"));
+    QVERIFY(m_volume->makeLink("/Applications/Foo.app", outsideTheVolume ? target : "../Library/Target"));
     const QStringList paths = {"/Applications/Foo.app/Contents", "/Applications/Foo.app/Contents/Resources/file"};
     // On the volume an absolute link target counts from its root: the link
     // out leads to nothing there, which counts as removed.
@@ -435,7 +435,7 @@ void TestHelperTool::linkSwappedInDuringRemoval()
         for (int d = 0; d < folders; ++d) {
             const QByteArray folder = QFile::encodeName(phys("/Applications/Big.app/d%1").arg(d));
             if (::rename(folder, QFile::encodeName(phys("/Moved/d%1").arg(d))) == 0
-                && ::symlink(QFile::encodeName(outsideTheVolume ? target : "/Library/Target"), folder) == 0)
+                && ::symlink(QFile::encodeName(outsideTheVolume ? target : "../../Library/Target"), folder) == 0)
                 ++swapped;
         }
     });
