@@ -104,9 +104,6 @@ private slots:
     void deletesWhatTheRulesAllow();
     void neverRemovesThroughALink_data();
     void neverRemovesThroughALink();
-    void linkSwappedInDuringRemoval_data();
-    void linkSwappedInDuringRemoval();
-    void reportsAnImmutableItemAndServesOn();
     void kills_data();
     void kills();
     void forgets_data();
@@ -124,7 +121,6 @@ private:
     QString ask(const Message &message) { return askAll({message}).value(0, QStringLiteral("<no reply>")); }
     QJsonObject remove(const QStringList &paths) { return QJsonDocument::fromJson(ask(request("delete", json(paths))).toUtf8()).object(); }
     void makeImmutable(const QString &logical);
-    void makeTree(const QString &logical, int folders, int files);
 
     std::unique_ptr<VolumeFixture> m_volume;
     std::unique_ptr<QTemporaryDir> m_outside;   // outside the volume: the tool's log, link targets
@@ -194,18 +190,6 @@ void TestHelperTool::makeImmutable(const QString &logical)
     m_immutable.append(phys(logical));
 }
 
-void TestHelperTool::makeTree(const QString &logical, int folders, int files)
-{
-    for (int d = 0; d < folders; ++d) {
-        const QString folder = phys(logical) + QStringLiteral("/d%1").arg(d);
-        QVERIFY(QDir().mkpath(folder));
-        for (int f = 0; f < files; ++f) {
-            QFile file(folder + QStringLiteral("/f%1").arg(f));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
-    }
-}
-
 void TestHelperTool::embeddedVersion_data()
 {
     QTest::addColumn<QByteArray>("elf");
@@ -228,19 +212,15 @@ void TestHelperTool::embeddedVersion_data()
     QTest::newRow("empty") << QByteArray() << "";
     QTest::newRow("no magic") << QByteArray(good).replace(1, 1, "X") << "";
     QTest::newRow("class 3") << QByteArray(good).replace(4, 1, "\x03") << "";
-    QTest::newRow("byte order 0") << QByteArray(good).replace(5, 1, QByteArray(1, '\0')) << "";
     QTest::newRow("other section") << makeElf(true, false, "__info_plisT", Plist) << "";
     QTest::newRow("no property list") << makeElf(true, false, InfoPlistSection, "junk") << "";
     QTest::newRow("an array") << makeElf(true, false, InfoPlistSection, "<plist><array/></plist>") << "";
     QTest::newRow("a number") << makeElf(true, false, InfoPlistSection, QByteArray(Plist).replace("<string>7</string>", "<integer>7</integer>")) << "";
     QTest::newRow("table past the end") << patched({{0x28, 8, quint64(1) << 62}}) << "";
-    QTest::newRow("table offset wraps") << patched({{0x28, 8, ~quint64(0) - 8}}) << "";
     QTest::newRow("table cut short") << patched({{0x28, 8, quint64(good.size() - 10)}}) << "";
-    QTest::newRow("entry size 0") << patched({{0x3a, 2, 0}}) << "";
     QTest::newRow("entry size too small") << patched({{0x3a, 2, 39}}) << "";
     QTest::newRow("count past the end") << patched({{0x3c, 2, 0xffff}}) << "";
     QTest::newRow("name table index too large") << patched({{0x3e, 2, 3}}) << "";
-    QTest::newRow("name table index 0") << patched({{0x3e, 2, 0}}) << "";
     QTest::newRow("huge many-section count") << patched({{0x3c, 2, 0}, {table + 0x20, 8, quint64(1) << 60}}) << "";
     QTest::newRow("huge many-section index") << patched({{0x3e, 2, 0xffff}, {table + 0x28, 4, 0xfffffff}}) << "";
     QTest::newRow("section past the end") << patched({{table + 64 + 0x18, 8, quint64(1) << 63}}) << "";
@@ -282,20 +262,17 @@ void TestHelperTool::hostileElfNeverReadsOutside()
 
 void TestHelperTool::badArguments_data()
 {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("none") << QStringList();
-    QTest::newRow("no uid") << QStringList{"--root", "/"};
-    QTest::newRow("uid not a number") << QStringList{"--root", "/", "--serve-uid", "me"};
-    QTest::newRow("time-out 0") << QStringList{"--root", "/", "--serve-uid", "0", "--read-timeout-ms", "0"};
-    QTest::newRow("unknown option") << QStringList{"--root", "/", "--serve-uid", "0", "--fast"};
-    QTest::newRow("root no folder") << QStringList{"--root", "/nonexistent/volume", "--serve-uid", "0"};
+    QTest::addColumn<QString>("arguments");
+    for (const char *arguments : {"", "--root /", "--root / --serve-uid me", "--root / --serve-uid 0 --read-timeout-ms 0",
+                                  "--root / --serve-uid 0 --fast", "--root /nonexistent/volume --serve-uid 0"})
+        QTest::newRow(arguments) << arguments;
 }
 
 void TestHelperTool::badArguments()
 {
-    QFETCH(QStringList, arguments);
+    QFETCH(QString, arguments);
     QProcess tool;
-    tool.start(DORVANE_HELPER_TOOL, arguments);
+    tool.start(DORVANE_HELPER_TOOL, arguments.split(' ', Qt::SkipEmptyParts));
     QVERIFY(tool.waitForFinished(10000));
     QCOMPARE(tool.exitCode(), 2);
     QVERIFY(!tool.readAllStandardError().isEmpty());
@@ -340,41 +317,46 @@ void TestHelperTool::servesOnlyRootAndItsUser()
 void TestHelperTool::deletesWhatTheRulesAllow_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("refused");
-    const QStringList refusedRows = {
-        "relative", "Applications/Keep.app", "..", "/Applications/Good.app/../Keep.app",
-        ".", "/Applications/./Keep.app", "empty component", "/Applications//Keep.app",
-        "trailing slash", "/Applications/Keep.app/", "NUL", QString::fromUtf8("/Applications/Keep.app\0/x", 25),
-        "control", "/Applications/Keep.app\n", "over PATH_MAX", "/Applications/" + QString(5000, 'a'),
-        "root", "/", "top-level folder", "/Applications", "top-level Library", "/Library",
-        "a home", "/Users/x", "a home's Library", "/Users/x/Library", "deny list", "/System",
-        "deny list private", "/private/var", "deny list, Mac spelling", "/etc"};
-    for (qsizetype i = 0; i < refusedRows.size(); i += 2)
-        QTest::newRow(qPrintable(refusedRows[i])) << refusedRows[i + 1] << true;
-    QTest::newRow("missing counts as removed") << "/Applications/Missing.app" << false;
-    QTest::newRow("a link, as a link") << "/Applications/Link.app" << false;
-    QTest::newRow("a link out, as a link") << "/Applications/Out.app" << false;
+    QTest::addColumn<QString>("why");   // in the reply's reason; empty when the path goes
+    const QStringList rows = {
+        "relative", "Applications/Keep.app", "absolute", "..", "/Applications/Good.app/../Keep.app", "component",
+        ".", "/Applications/./Keep.app", "component", "empty component", "/Applications//Keep.app", "component",
+        "trailing slash", "/Applications/Keep.app/", "component", "NUL", QString::fromUtf8("/Applications/Keep.app\0/x", 25), "NUL",
+        "control", "/Applications/Keep.app\n", "control", "over PATH_MAX", "/Applications/" + QString(5000, 'a'), "longer",
+        "root", "/", "protected", "top-level folder", "/Applications", "protected", "top-level Library", "/Library", "protected",
+        "a home", "/Users/x", "protected", "a home's Library", "/Users/x/Library", "protected", "deny list", "/System", "protected",
+        "deny list private", "/private/var", "protected", "deny list, Mac spelling", "/etc", "protected",
+        "immutable inside", "/Applications/Imm.app", "Operation not permitted", "missing counts as removed", "/Applications/Missing.app", "",
+        "a link, as a link", "/Applications/Link.app", "", "a link out, as a link", "/Applications/Out.app", ""};
+    for (qsizetype i = 0; i < rows.size(); i += 3)
+        QTest::newRow(qPrintable(rows[i])) << rows[i + 1] << rows[i + 2];
 }
 
+// Each path goes or is refused on its own; the good ones of the same request
+// go all the same, nothing else is touched, and the tool serves on.
 void TestHelperTool::deletesWhatTheRulesAllow()
 {
     QFETCH(QString, path);
-    QFETCH(bool, refused);
+    QFETCH(QString, why);
     START_TOOL();
     const QStringList kept = {"/Applications/Keep.app/Contents/file", "/Library/Keep/file", "/Users/x/Library/Prefs/file",
-                              "/System/Library/file", "/private/var/db/file", "/private/etc/hosts"};
-    for (const QString &file : kept + QStringList{"/Applications/Good.app/Contents/MacOS/good", "/Library/Good/one"})
+                              "/System/Library/file", "/private/var/db/file", "/private/etc/hosts", "/Applications/Imm.app/Contents/locked"};
+    for (const QString &file : kept + QStringList{"/Applications/Good.app/Contents/MacOS/good", "/Library/Good/one", "/Applications/Imm.app/Contents/a"})
         QVERIFY(m_volume->writeFile(file));
+    makeImmutable("/Applications/Imm.app/Contents/locked");
     QVERIFY(QFile(m_outside->filePath("outside")).open(QIODevice::WriteOnly));
     QVERIFY(m_volume->makeLink("/Applications/Link.app", "/Library/Keep"));
     QVERIFY(m_volume->makeLink("/Applications/Out.app", m_outside->path()));
 
-    const QJsonObject reply = remove({"/Applications/Good.app", path, "/Library/Good"});
-    QCOMPARE(reply.keys(), refused ? QStringList{path} : QStringList());
-    QVERIFY(!refused || !reply.value(path).toString().isEmpty());
+    const QStringList replies = askAll({request("delete", json({"/Applications/Good.app", path, "/Library/Good"})), forgetMessage("com.x.none")});
+    QCOMPARE(replies.size(), 2);
+    const QJsonObject reply = QJsonDocument::fromJson(replies[0].toUtf8()).object();
+    QCOMPARE(reply.keys(), why.isEmpty() ? QStringList() : QStringList{path});
+    QVERIFY2(reply.value(path).toString().contains(why), qPrintable(replies[0]));
+    QVERIFY(replies[1].contains("Forgot package"));
     QVERIFY(!present(phys("/Applications/Good.app")) && !present(phys("/Library/Good")));
-    if (!refused)
-        QVERIFY(!present(phys(path)));
+    QCOMPARE(present(phys("/Applications/Imm.app/Contents/a")), path != "/Applications/Imm.app");
+    QVERIFY(!why.isEmpty() || !present(phys(path)));
     for (const QString &file : kept)
         QVERIFY2(present(phys(file)), qPrintable(file));
     QVERIFY(present(m_outside->filePath("outside")));
@@ -382,86 +364,65 @@ void TestHelperTool::deletesWhatTheRulesAllow()
 
 void TestHelperTool::neverRemovesThroughALink_data()
 {
-    QTest::addColumn<bool>("outsideTheVolume");
-    QTest::newRow("outside the volume") << true;
-    QTest::newRow("elsewhere on the volume") << false;
+    QTest::addColumn<bool>("outside");
+    QTest::addColumn<bool>("duringRemoval");
+    for (bool during : {false, true})
+        for (bool outside : {true, false})
+            QTest::addRow("%s, %s", outside ? "out of the volume" : "elsewhere on it", during ? "swapped in mid-removal" : "made before")
+                << outside << during;
 }
 
+// A folder of the tree is replaced by a link to a target of ten files: made
+// before the request, or as soon as the first file of a 20,000-file removal
+// goes. Nothing of the target may go.
 void TestHelperTool::neverRemovesThroughALink()
 {
-    QFETCH(bool, outsideTheVolume);
+    QFETCH(bool, outside);
+    QFETCH(bool, duringRemoval);
     START_TOOL();
-    const QString target = outsideTheVolume ? m_outside->filePath("Target") : phys("/Library/Target");
-    QVERIFY(QDir().mkpath(target + "/Contents/Resources"));
-    QVERIFY(QFile(target + "/Contents/Resources/file").open(QIODevice::WriteOnly));
-    // The application's folder is now a link, as a user or a package could make it.
-    QVERIFY(m_volume->makeLink("/Applications/Foo.app", outsideTheVolume ? target : "../Library/Target"));
-    const QStringList paths = {"/Applications/Foo.app/Contents", "/Applications/Foo.app/Contents/Resources/file"};
-    // On the volume an absolute link target counts from its root: the link
-    // out leads to nothing there, which counts as removed.
-    const QJsonObject reply = remove(paths);
-    QCOMPARE(reply.keys(), outsideTheVolume ? QStringList() : paths);
-    QVERIFY(outsideTheVolume || reply.value(paths[0]).toString().contains("link"));
-    QVERIFY(present(target + "/Contents/Resources/file"));
-}
-
-void TestHelperTool::linkSwappedInDuringRemoval_data()
-{
-    neverRemovesThroughALink_data();
-}
-
-void TestHelperTool::linkSwappedInDuringRemoval()
-{
-    QFETCH(bool, outsideTheVolume);
-    START_TOOL();
-    const int folders = 200, files = 100;
-    makeTree("/Applications/Big.app", folders, files);
-    const QString target = outsideTheVolume ? m_outside->filePath("Target") : phys("/Library/Target");
+    const int folders = duringRemoval ? 200 : 1;
+    const QString target = outside ? m_outside->filePath("Target") : phys("/Library/Target");
     QVERIFY(QDir().mkpath(target) && QDir().mkpath(phys("/Moved")));
+    for (int d = 0; d < folders; ++d)
+        for (int f = 0; f < 100; ++f)
+            QVERIFY(m_volume->writeFile(QStringLiteral("/Applications/Big.app/d%1/f%2").arg(d).arg(f)));
     for (int f = 0; f < 10; ++f)
         QVERIFY(QFile(target + QStringLiteral("/f%1").arg(f)).open(QIODevice::WriteOnly));
-
-    // As soon as the first file goes, every folder still there is moved away
-    // and a link to the target put in its place.
-    const int watch = ::inotify_init1(IN_CLOEXEC);
-    QVERIFY(watch >= 0);
-    for (int d = 0; d < folders; ++d)
-        QVERIFY(::inotify_add_watch(watch, QFile::encodeName(phys("/Applications/Big.app/d%1").arg(d)), IN_DELETE) >= 0);
-    std::atomic<int> swapped = 0;
-    std::thread swapper([&] {
-        pollfd ready{watch, POLLIN, 0};
-        if (::poll(&ready, 1, 60000) != 1)
-            return;
+    // Relative on the volume, so it leads to the same folder seen from either side of its root.
+    const QByteArray link = QFile::encodeName(outside ? target : "../../Library/Target");
+    const auto swap = [&] {
+        int swapped = 0;
         for (int d = 0; d < folders; ++d) {
             const QByteArray folder = QFile::encodeName(phys("/Applications/Big.app/d%1").arg(d));
-            if (::rename(folder, QFile::encodeName(phys("/Moved/d%1").arg(d))) == 0
-                && ::symlink(QFile::encodeName(outsideTheVolume ? target : "../../Library/Target"), folder) == 0)
-                ++swapped;
+            swapped += ::rename(folder, QFile::encodeName(phys("/Moved/d%1").arg(d))) == 0 && ::symlink(link, folder) == 0;
         }
-    });
-    const QString reply = ask(request("delete", json({"/Applications/Big.app"})));
-    swapper.join();
-    ::close(watch);
-    QVERIFY2(reply.startsWith('{'), qPrintable(reply));
-    QVERIFY2(swapped > 0, "the removal ended before a link could be swapped in");
+        return swapped;
+    };
+    if (!duringRemoval) {
+        QCOMPARE(swap(), 1);
+        const QStringList paths = {"/Applications/Big.app/d0/f1", "/Applications/Big.app/d0/f2"};
+        // An absolute link target counts from the volume's root: the link out
+        // leads to nothing there, which counts as removed.
+        const QJsonObject reply = remove(paths);
+        QCOMPARE(reply.keys(), outside ? QStringList() : paths);
+        QVERIFY(outside || reply.value(paths[0]).toString().contains("link"));
+    } else {
+        const int watch = ::inotify_init1(IN_CLOEXEC);
+        for (int d = 0; d < folders; ++d)
+            QVERIFY(::inotify_add_watch(watch, QFile::encodeName(phys("/Applications/Big.app/d%1").arg(d)), IN_DELETE) >= 0);
+        std::atomic<int> swapped = 0;
+        std::thread swapper([&] {
+            pollfd ready{watch, POLLIN, 0};
+            if (::poll(&ready, 1, 60000) == 1)
+                swapped = swap();
+        });
+        const QString reply = ask(request("delete", json({"/Applications/Big.app"})));
+        swapper.join();
+        ::close(watch);
+        QVERIFY2(reply.startsWith('{'), qPrintable(reply));
+        QVERIFY2(swapped > 0, "the removal ended before a link could be swapped in");
+    }
     QCOMPARE(QDir(target).entryList(QDir::Files).size(), 10);
-}
-
-void TestHelperTool::reportsAnImmutableItemAndServesOn()
-{
-    START_TOOL();
-    for (const char *file : {"/Applications/Imm.app/Contents/a", "/Applications/Imm.app/Contents/locked", "/Applications/Other.app/b"})
-        QVERIFY(m_volume->writeFile(file));
-    makeImmutable("/Applications/Imm.app/Contents/locked");
-    const QStringList replies = askAll({request("delete", json({"/Applications/Imm.app", "/Applications/Other.app"})),
-                                        request("delete", json({"/Applications/Imm.app/Contents/a"}))});
-    QCOMPARE(replies.size(), 2);
-    const QJsonObject first = QJsonDocument::fromJson(replies[0].toUtf8()).object();
-    QCOMPARE(first.keys(), QStringList{"/Applications/Imm.app"});
-    QVERIFY2(first.value("/Applications/Imm.app").toString().contains("Operation not permitted"), qPrintable(replies[0]));
-    QCOMPARE(replies[1], "{}");
-    QVERIFY(present(phys("/Applications/Imm.app/Contents/locked")));
-    QVERIFY(!present(phys("/Applications/Imm.app/Contents/a")) && !present(phys("/Applications/Other.app")));
 }
 
 void TestHelperTool::kills_data()
