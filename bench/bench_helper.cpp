@@ -94,18 +94,34 @@ int main(int argc, char **argv)
         }
         ::sync();
 
-        QElapsedTimer timer;
-        timer.start();
-        helperwire::FrameChannel channel(platform::Volume::connectToSocket(helperwire::socketPath()));
+        // Each removes in turn first, so that neither gains from the other's
+        // work on the disk's journal.
         helperwire::Message reply;
-        const bool answered = channel.send(helperwire::deleteMessage({platform::LogicalPath::make(planned)}), 10000)
-                                  == helperwire::FrameChannel::Status::Ok
-                              && channel.receive(&reply, -1) == helperwire::FrameChannel::Status::Ok;
-        const qint64 toolNs = timer.nsecsElapsed();
-
-        timer.restart();
-        const int rmStatus = QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), peer});
-        const qint64 rmNs = timer.nsecsElapsed();
+        bool answered = false;
+        qint64 toolNs = 0, rmNs = 0;
+        int rmStatus = -1;
+        const auto byTool = [&] {
+            QElapsedTimer timer;
+            timer.start();
+            helperwire::FrameChannel channel(platform::Volume::connectToSocket(helperwire::socketPath()));
+            answered = channel.send(helperwire::deleteMessage({platform::LogicalPath::make(planned)}), 10000)
+                           == helperwire::FrameChannel::Status::Ok
+                       && channel.receive(&reply, -1) == helperwire::FrameChannel::Status::Ok;
+            toolNs = timer.nsecsElapsed();
+        };
+        const auto byRm = [&] {
+            QElapsedTimer timer;
+            timer.start();
+            rmStatus = QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), peer});
+            rmNs = timer.nsecsElapsed();
+        };
+        if (round % 2) {
+            byTool();
+            byRm();
+        } else {
+            byRm();
+            byTool();
+        }
 
         if (!answered || reply.value(QStringLiteral("reply")) != QLatin1String("{}") || QDir(volume + planned).exists()
             || rmStatus != 0 || QDir(peer).exists()) {
