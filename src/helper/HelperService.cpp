@@ -74,8 +74,10 @@ bool HelperService::start(QString *error)
     if (m_listener < 0)
         return false;
     m_socketStatus = Volume::status(socket, Follow::NotFinal);
-    if (!Volume::writeFile(helperwire::pidFilePath(), pidLine(), error))
+    if (!Volume::writeFile(helperwire::pidFilePath(), pidLine(), error)) {
+        Volume::removeItem(socket);
         return false;
+    }
     toolLog(LogInfo, QStringLiteral("serving uid %1 on %2 (volume %3)")
                          .arg(m_options.servedUid).arg(socket.toString(), Volume::root()));
     return true;
