@@ -144,9 +144,12 @@ ParseResult parseRequest(const Message &message)
     request.type = isDelete ? RequestType::Delete : RequestType::Kill;
     for (const QString &item : *items) {
         const QString why = isDelete ? pathRefusal(item) : pidRefusal(item);
-        if (!why.isEmpty())
+        if (!why.isEmpty()) {
             request.refused.insert(item, why);
-        else if (isDelete)
+            continue;
+        }
+        request.sent.append(item);
+        if (isDelete)
             request.paths.append(platform::LogicalPath::make(item));
         else
             request.pids.append(item.toLongLong());

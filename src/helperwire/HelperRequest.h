@@ -28,6 +28,9 @@ struct HelperRequest
     QList<platform::LogicalPath> paths;  // delete: the accepted paths
     QList<qint64> pids;                  // kill: the accepted processes
     QString identifier;                  // forget: the receipt's identifier
+    // delete, kill: each accepted item as sent, beside paths or pids, so a
+    // reply can name it exactly as the client wrote it.
+    QStringList sent;
     // Items of a delete or kill that broke a rule, as sent, with the reason;
     // the others of the same request are still carried out.
     QMap<QString, QString> refused;

@@ -1,0 +1,140 @@
+// Removes one large tree through the running helper tool and an equal one
+// with `rm -rf`, side by side in the same run, and prints both times and
+// their ratio. The tool walks by descriptor and never follows a link; the
+// price of that care should stay small next to a plain rm -rf.
+//
+//   bench_helper [folders] [files per folder] [rounds]   defaults: 1000 100 3
+//
+// Runs as any user: the tool serves the user who starts it here.
+
+#include "helperwire/FrameChannel.h"
+#include "helperwire/HelperLabel.h"
+#include "helperwire/HelperRequest.h"
+#include "platform/Volume.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// A tree of `folders` folders of `files` empty files each.
+bool makeTree(const QString &root, int folders, int files)
+{
+    for (int d = 0; d < folders; ++d) {
+        const QByteArray folder = QFile::encodeName(root) + "/d" + QByteArray::number(d);
+        if (!QDir().mkpath(QFile::decodeName(folder)))
+            return false;
+        for (int f = 0; f < files; ++f) {
+            const int fd = ::open(folder + "/f" + QByteArray::number(f), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+            if (fd < 0)
+                return false;
+            ::close(fd);
+        }
+    }
+    return true;
+}
+
+// Starts the tool on the volume and waits until it answers on its socket.
+bool startTool(QProcess &tool, const QString &volume)
+{
+    tool.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    tool.setStandardErrorFile(QProcess::nullDevice());
+    tool.start(QStringLiteral(DORVANE_HELPER_TOOL),
+               {QStringLiteral("--root"), volume, QStringLiteral("--serve-uid"), QString::number(::getuid())});
+    const QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired()) {
+        const int fd = platform::Volume::connectToSocket(helperwire::socketPath());
+        if (fd >= 0) {
+            ::close(fd);
+            return true;
+        }
+        QThread::msleep(10);
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int folders = args.value(1, QStringLiteral("1000")).toInt();
+    const int files = args.value(2, QStringLiteral("100")).toInt();
+    const int rounds = args.value(3, QStringLiteral("3")).toInt();
+    QTemporaryDir scratch;
+    const QString volume = scratch.filePath(QStringLiteral("volume"));
+    if (!scratch.isValid() || !QDir().mkpath(volume) || !platform::Volume::configure(volume, QString())) {
+        std::fprintf(stderr, "cannot make the volume\n");
+        return 1;
+    }
+    QProcess tool;
+    if (!startTool(tool, volume)) {
+        std::fprintf(stderr, "the helper tool did not start\n");
+        return 1;
+    }
+    std::printf("%d folders x %d files = %d files per tree, %d rounds\n", folders, files, folders * files, rounds);
+    QList<double> ratios;
+    for (int round = 1; round <= rounds; ++round) {
+        const QString planned = QStringLiteral("/Applications/Tree%1.app").arg(round);
+        const QString peer = scratch.filePath(QStringLiteral("rm-tree%1").arg(round));
+        if (!makeTree(volume + planned, folders, files) || !makeTree(peer, folders, files)) {
+            std::fprintf(stderr, "cannot make the trees\n");
+            return 1;
+        }
+        ::sync();
+
+        // Each removes in turn first, so that neither gains from the other's
+        // work on the disk's journal.
+        helperwire::Message reply;
+        bool answered = false;
+        qint64 toolNs = 0, rmNs = 0;
+        int rmStatus = -1;
+        const auto byTool = [&] {
+            QElapsedTimer timer;
+            timer.start();
+            helperwire::FrameChannel channel(platform::Volume::connectToSocket(helperwire::socketPath()));
+            answered = channel.send(helperwire::deleteMessage({platform::LogicalPath::make(planned)}), 10000)
+                           == helperwire::FrameChannel::Status::Ok
+                       && channel.receive(&reply, -1) == helperwire::FrameChannel::Status::Ok;
+            toolNs = timer.nsecsElapsed();
+        };
+        const auto byRm = [&] {
+            QElapsedTimer timer;
+            timer.start();
+            rmStatus = QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), peer});
+            rmNs = timer.nsecsElapsed();
+        };
+        if (round % 2) {
+            byTool();
+            byRm();
+        } else {
+            byRm();
+            byTool();
+        }
+
+        if (!answered || reply.value(QStringLiteral("reply")) != QLatin1String("{}") || QDir(volume + planned).exists()
+            || rmStatus != 0 || QDir(peer).exists()) {
+            std::fprintf(stderr, "a tree was not removed: reply %s\n", qPrintable(reply.value(QStringLiteral("reply"))));
+            return 1;
+        }
+        ratios.append(double(toolNs) / double(rmNs));
+        std::printf("round %d: helper tool %.0f ms, rm -rf %.0f ms, ratio %.2f\n", round, toolNs / 1e6, rmNs / 1e6,
+                    ratios.last());
+    }
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("median ratio %.2f (target: at most 1.5)\n", ratios[ratios.size() / 2]);
+    tool.terminate();
+    tool.waitForFinished();
+    return 0;
+}

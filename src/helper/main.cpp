@@ -1,0 +1,98 @@
+// The privileged helper tool: runs as root in the foreground (whoever starts
+// it detaches it) and removes, terminates and forgets for the application.
+//
+//   <label> --root PHYSICAL_ROOT --serve-uid UID [--read-timeout-ms N]
+
+#include "HelperService.h"
+#include "ToolLog.h"
+
+#include "platform/Volume.h"
+
+#include <QCommandLineParser>
+#include <QStringList>
+
+#include <csignal>
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+struct Arguments
+{
+    QString root;
+    helper::ServiceOptions service;
+};
+
+// The arguments, or nothing with the reason in *error.
+std::optional<Arguments> parseArguments(int argc, char **argv, QString *error)
+{
+    QStringList words;
+    for (int i = 0; i < argc; ++i)
+        words.append(QString::fromLocal8Bit(argv[i]));
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption root(QStringLiteral("root"), QString(), QStringLiteral("dir"));
+    const QCommandLineOption uid(QStringLiteral("serve-uid"), QString(), QStringLiteral("uid"));
+    const QCommandLineOption timeout(QStringLiteral("read-timeout-ms"), QString(), QStringLiteral("ms"));
+    parser.addOptions({root, uid, timeout});
+    if (!parser.parse(words)) {
+        *error = parser.errorText();
+        return std::nullopt;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
+        return std::nullopt;
+    }
+    Arguments arguments;
+    arguments.root = parser.value(root);
+    bool ok = false;
+    const qulonglong servedUid = parser.value(uid).toULongLong(&ok);
+    // (uid_t)-1 means "no user" to the system, so it serves nobody.
+    if (arguments.root.isEmpty() || !ok || servedUid >= 0xffffffffULL) {
+        *error = QStringLiteral("--root and a numeric --serve-uid are required");
+        return std::nullopt;
+    }
+    arguments.service.servedUid = uid_t(servedUid);
+    if (parser.isSet(timeout)) {
+        const int ms = parser.value(timeout).toInt(&ok);
+        if (!ok || ms <= 0) {
+            *error = QStringLiteral("--read-timeout-ms takes a positive number of milliseconds");
+            return std::nullopt;
+        }
+        arguments.service.readTimeoutMilliseconds = ms;
+    }
+    return arguments;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QString error;
+    const std::optional<Arguments> arguments = parseArguments(argc, argv, &error);
+    if (!arguments) {
+        std::fprintf(stderr, "%s\nusage: %s --root PHYSICAL_ROOT --serve-uid UID [--read-timeout-ms N]\n",
+                     qPrintable(error), argc > 0 ? argv[0] : "helper");
+        return 2;
+    }
+    if (!platform::Volume::configure(arguments->root, QString(), &error)) {
+        std::fprintf(stderr, "--root %s: %s\n", qPrintable(arguments->root), qPrintable(error));
+        return 2;
+    }
+    // Blocked before any thread starts, so every thread inherits the mask and
+    // the signals reach only the service's signal descriptor.
+    sigset_t mask;
+    sigemptyset(&mask);
+    sigaddset(&mask, SIGTERM);
+    sigaddset(&mask, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &mask, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    helper::HelperService service(arguments->service);
+    if (!service.start(&error)) {
+        helper::toolLog(helper::LogError, QStringLiteral("cannot start: %1").arg(error));
+        return 1;
+    }
+    service.run();
+    return 0;
+}
