@@ -4,7 +4,8 @@
 #include <QTemporaryDir>
 
 // A Mac volume in a temporary folder, with the volume mapping and the
-// standard user defaults pointed at it for as long as the fixture lives.
+// standard user defaults pointed at it for as long as the fixture lives. A
+// helper daemon started on it ends with it, or at exit().
 class VolumeFixture
 {
 public:
@@ -22,6 +23,9 @@ public:
     bool writeFile(const QString &logical, const QByteArray &contents = QByteArray()) const;
     bool makeFolder(const QString &logical) const;
     bool makeLink(const QString &logical, const QString &target) const;
+
+    // Stops every helper daemon running for this volume.
+    void stopHelper();
 
 private:
     QTemporaryDir m_dir;
