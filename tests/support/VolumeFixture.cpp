@@ -16,20 +16,23 @@
 namespace {
 
 // The fixtures alive now, so that a test process ending through exit()
-// (an alert that quits) still stops the helpers it started on them.
+// (an alert that quits) still stops the helpers it started on them and
+// removes their folders.
 QList<VolumeFixture *> &liveFixtures()
 {
     static QList<VolumeFixture *> fixtures;
     return fixtures;
 }
 
-void stopHelpersAtExit()
-{
-    for (VolumeFixture *fixture : liveFixtures())
-        fixture->stopHelper();
-}
-
 } // namespace
+
+void VolumeFixture::endAllAtExit()
+{
+    for (VolumeFixture *fixture : liveFixtures()) {
+        fixture->stopHelper();
+        fixture->m_dir.remove();
+    }
+}
 
 VolumeFixture::VolumeFixture(const QString &home)
     : m_home(home)
@@ -44,7 +47,7 @@ VolumeFixture::VolumeFixture(const QString &home)
     // The list exists before the handler is registered, so it outlives it.
     liveFixtures().append(this);
     if (static bool registered = false; !std::exchange(registered, true))
-        std::atexit(stopHelpersAtExit);
+        std::atexit(endAllAtExit);
 }
 
 VolumeFixture::~VolumeFixture()

@@ -5,7 +5,8 @@
 
 // A Mac volume in a temporary folder, with the volume mapping and the
 // standard user defaults pointed at it for as long as the fixture lives. A
-// helper daemon started on it ends with it, or at exit().
+// helper daemon started on it ends with it, or at exit(), which removes
+// the folder too.
 class VolumeFixture
 {
 public:
@@ -28,6 +29,8 @@ public:
     void stopHelper();
 
 private:
+    static void endAllAtExit();
+
     QTemporaryDir m_dir;
     QString m_home;
 };
