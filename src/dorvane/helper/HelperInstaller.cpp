@@ -74,7 +74,7 @@ int unreadableStatus(const LogicalPath &path, std::optional<QByteArray> &bytes)
 
 // Runs the command line as root through pkexec, which asks for an
 // administrator's password and tells the command whom it runs for.
-std::optional<HelperError> runAsAdministrator(const QString &command, QString *reason)
+std::optional<HelperError> runAsAdministrator(const QString &command, QString *reason, QByteArray *said = nullptr)
 {
     const HelperError refused{QStringLiteral("auth"), 0, {}};
     const QString pkexec = QStandardPaths::findExecutable(QStringLiteral("pkexec"));
@@ -93,6 +93,8 @@ std::optional<HelperError> runAsAdministrator(const QString &command, QString *r
         *reason = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
         return installError(*reason);
     }
+    if (said)
+        *said = process.readAllStandardOutput();
     return std::nullopt;
 }
 
@@ -170,9 +172,10 @@ std::optional<HelperError> HelperInstaller::blessHelper(bool *installed)
     }
     if (::geteuid() != 0) {
         QString reason;
-        const std::optional<HelperError> error = runAsAdministrator(QStringLiteral("install"), &reason);
-        if (!error && installed)
-            *installed = true;
+        QByteArray said;
+        const std::optional<HelperError> error = runAsAdministrator(QStringLiteral("install"), &reason, &said);
+        if (installed) // the command's own report: "installed" or "up to date"
+            *installed = said.startsWith("installed ");
         return error;
     }
     QString reason;

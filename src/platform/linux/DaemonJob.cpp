@@ -119,8 +119,14 @@ struct Report
     const int null = ::open("/dev/null", O_RDWR);
     for (int fd = 0; fd < 3; ++fd)
         ::dup2(null, fd);
-    // Everything else the installer had open ends at exec.
-    ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+    // Everything else the installer had open ends at exec (closed now where
+    // the kernel is older than 5.11).
+    if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+        for (int fd = 3; fd < 65536; ++fd) {
+            if (fd != tool && fd != pipeWrite)
+                ::close(fd);
+        }
+    }
     ::execveat(tool, "", argv, envp, AT_EMPTY_PATH);
     const Report report{0, errno};
     (void)!::write(pipeWrite, &report, sizeof report);
@@ -176,13 +182,20 @@ int start(const QStringList &programArguments, QString *error)
     }
     // Until the daemon's exec has closed the pipe, or it reported why not.
     Report got;
-    for (Report report; readable(pipe[0], kStartMilliseconds) && ::read(pipe[0], &report, sizeof report) == sizeof report;) {
-        got.daemonPid = report.daemonPid ? report.daemonPid : got.daemonPid;
-        got.execError = report.execError ? report.execError : got.execError;
+    Report report;
+    ssize_t size = 0;
+    while (readable(pipe[0], kStartMilliseconds)
+           && ((size = ::read(pipe[0], &report, sizeof report)) == sizeof report || (size < 0 && errno == EINTR))) {
+        if (size == sizeof report) {
+            got.daemonPid = report.daemonPid ? report.daemonPid : got.daemonPid;
+            got.execError = report.execError ? report.execError : got.execError;
+        }
     }
     ::close(pipe[0]);
     if (got.execError != 0 || got.daemonPid == 0) {
-        setError(error, QStringLiteral("cannot start %1: %2").arg(program.toString(), systemError(got.execError)));
+        setError(error, QStringLiteral("cannot start %1: %2")
+                            .arg(program.toString(), got.execError ? systemError(got.execError)
+                                                                   : QStringLiteral("no process could be made")));
         return -1;
     }
     const int pidfd = pidfdOpen(got.daemonPid);
