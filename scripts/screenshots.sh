@@ -6,7 +6,10 @@ cd "$(dirname "$0")/.."
 bash scripts/build.sh release >/dev/null
 
 work=$(mktemp -d)
-trap 'build/release/bin/mkvolume --remove "$work/volume" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+# The application installs and starts the helper daemon on the volume; it
+# goes with the volume.
+trap 'build/release/bin/dorvane --root "$work/volume" helper remove >/dev/null 2>&1 || true
+      build/release/bin/mkvolume --remove "$work/volume" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 build/release/bin/mkvolume --home /Users/demo "$work/volume" >/dev/null
 
 mkdir -p docs/screenshots

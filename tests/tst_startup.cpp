@@ -76,11 +76,13 @@ void StartUpTest::writesOnlyBelowTheRoot()
 {
     QFETCH(QString, program);
     QFETCH(QStringList, extra);
-    QTemporaryDir root;
+    // A fixture, so that the helper daemon the application starts ends with it.
+    const VolumeFixture volume;
+    const QString root = volume.root();
     QTemporaryDir realHome;
     const QString logicalHome = "/Users/mac";
-    QDir().mkpath(root.path() + logicalHome);
-    volumegen::VolumeBuilder builder(root.path(), logicalHome);
+    QDir().mkpath(root + logicalHome);
+    volumegen::VolumeBuilder builder(root, logicalHome);
     volumegen::Package receipt;
     receipt.identifier = "com.example.only";
     receipt.paths = {volumegen::PathItem::folder("Library"), volumegen::PathItem::file("Library/only.txt", 10)};
@@ -89,12 +91,12 @@ void StartUpTest::writesOnlyBelowTheRoot()
     if (extra == QStringList{"--screenshot"})
         extra.append(realHome.path() + "/../" + QFileInfo(realHome.path()).fileName() + "-shot.png");
 
-    const Run result = run(program, QStringList{"--root", root.path(), "--home", logicalHome} + extra,
+    const Run result = run(program, QStringList{"--root", root, "--home", logicalHome} + extra,
                            cleanEnvironment(realHome.path()));
     QVERIFY2(result.exitCode == 0, result.err.constData());
 
-    const QString prefs = root.path() + logicalHome + "/Library/Preferences/com.dorvane.Dorvane.plist";
-    QVERIFY(QFileInfo(root.path() + logicalHome + "/Library/Application Support/Dorvane").isDir());
+    const QString prefs = root + logicalHome + "/Library/Preferences/com.dorvane.Dorvane.plist";
+    QVERIFY(QFileInfo(root + logicalHome + "/Library/Application Support/Dorvane").isDir());
     QVERIFY(QFileInfo(prefs).isFile());
     QVERIFY2(filesBelow(realHome.path()).isEmpty(), qPrintable(filesBelow(realHome.path()).join(", ")));
     if (extra.size() == 2) {

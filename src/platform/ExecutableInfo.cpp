@@ -113,14 +113,11 @@ std::optional<QByteArrayView> nameAt(QByteArrayView table, quint64 offset)
     return rest.first(end);
 }
 
-} // namespace
-
-std::optional<QByteArray> section(QByteArrayView elf, QByteArrayView sectionName)
+// The section table's entry of the name table, and that table's bytes;
+// nothing when the bytes are no ELF file or the table does not lie in them.
+std::optional<std::pair<ElfFile, QByteArrayView>> openedTable(QByteArrayView elf)
 {
-    // e_ident: the magic, the class (1: 32 bits, 2: 64), the byte order
-    // (1: little, 2: big) and the version (1).
-    if (sectionName.isEmpty() || elf.size() < 16 || !elf.startsWith("\x7f" "ELF")
-        || (elf[4] != 1 && elf[4] != 2) || (elf[5] != 1 && elf[5] != 2) || elf[6] != 1)
+    if (!isElf(elf))
         return std::nullopt;
     ElfFile file(elf, elf[4] == 2, elf[5] == 2);
     if (!file.readTable())
@@ -129,11 +126,35 @@ std::optional<QByteArray> section(QByteArrayView elf, QByteArrayView sectionName
     const std::optional<QByteArrayView> names = namesHeader ? file.contents(*namesHeader) : std::nullopt;
     if (!names)
         return std::nullopt;
+    return std::make_pair(file, *names);
+}
+
+} // namespace
+
+bool isElf(QByteArrayView bytes)
+{
+    // e_ident: the magic, the class (1: 32 bits, 2: 64), the byte order
+    // (1: little, 2: big) and the version (1).
+    return bytes.size() >= 16 && bytes.startsWith("\x7f" "ELF") && (bytes[4] == 1 || bytes[4] == 2)
+           && (bytes[5] == 1 || bytes[5] == 2) && bytes[6] == 1;
+}
+
+bool hasSoundSectionTable(QByteArrayView elf)
+{
+    return openedTable(elf).has_value();
+}
+
+std::optional<QByteArray> section(QByteArrayView elf, QByteArrayView sectionName)
+{
+    const auto table = sectionName.isEmpty() ? std::nullopt : openedTable(elf);
+    if (!table)
+        return std::nullopt;
+    const auto &[file, names] = *table;
     for (quint64 index = 1; index < file.count(); ++index) {
         const std::optional<SectionHeader> header = file.header(index);
         if (!header)
             return std::nullopt;
-        if (nameAt(*names, header->name) != sectionName)
+        if (nameAt(names, header->name) != sectionName)
             continue;
         const std::optional<QByteArrayView> bytes = file.contents(*header);
         if (!bytes)

@@ -16,9 +16,18 @@ namespace platform {
 // its end. Nothing outside this program is run.
 namespace ExecutableInfo {
 
-// The bytes of the named section of an ELF file (32 or 64 bits, either byte
-// order); empty for a section that takes no room in the file. Nothing when
-// the bytes are no ELF file or hold no such section.
+// Whether the bytes begin with an ELF identification this reader takes
+// (32 or 64 bits, either byte order).
+bool isElf(QByteArrayView bytes);
+
+// Whether an ELF file's section table and its table of section names lie
+// within the bytes; false for no ELF file. A file that passes may still
+// have no section of a given name.
+bool hasSoundSectionTable(QByteArrayView elf);
+
+// The bytes of the named section; empty for a section that takes no room
+// in the file. Nothing when the bytes are no ELF file or hold no such
+// section.
 std::optional<QByteArray> section(QByteArrayView elf, QByteArrayView sectionName);
 
 // "CFBundleVersion" of the property list in the named section; nothing when

@@ -98,8 +98,9 @@ public:
     // Writes the data atomically: a new file in the same folder, then renamed
     // over the name. The folder is reached inside the volume and must exist;
     // a link at the final name is replaced, never written through. False
-    // with *error on failure.
-    static bool writeFile(const LogicalPath &path, const QByteArray &data, QString *error = nullptr);
+    // with *error on failure. The new file's mode is `mode` less the umask.
+    static bool writeFile(const LogicalPath &path, const QByteArray &data, QString *error = nullptr,
+                          unsigned mode = 0644);
 
     // Makes the folder and the missing ones above it (mode 0755).
     static bool makeFolders(const LogicalPath &path, QString *error = nullptr);

@@ -1,5 +1,7 @@
 #include "support/VolumeFixture.h"
 
+#include "dorvane/helper/HelperInstaller.h"
+#include "platform/DaemonJob.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volume.h"
 
@@ -9,18 +11,59 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <cstdlib>
+
+namespace {
+
+// The fixtures alive now, so that a test process ending through exit()
+// (an alert that quits) still stops the helpers it started on them and
+// removes their folders.
+QList<VolumeFixture *> &liveFixtures()
+{
+    static QList<VolumeFixture *> fixtures;
+    return fixtures;
+}
+
+} // namespace
+
+void VolumeFixture::endAllAtExit()
+{
+    for (VolumeFixture *fixture : liveFixtures()) {
+        fixture->stopHelper();
+        fixture->m_dir.remove();
+    }
+}
+
 VolumeFixture::VolumeFixture(const QString &home)
     : m_home(home)
 {
+    // Test programs lie outside the bundle; the helper tool is the built one.
+    if (!qEnvironmentVariableIsSet("DORVANE_BUNDLE_DIR"))
+        qputenv("DORVANE_BUNDLE_DIR", DORVANE_BUNDLE_DIR);
     platform::Volume::configure(m_dir.path(), m_home);
     QDir().mkpath(physical(m_home));
     platform::UserDefaults::standard().reload();
+    // A test process that has run the start-up runs the helper daemon too.
+    // The list exists before the handler is registered, so it outlives it.
+    liveFixtures().append(this);
+    if (static bool registered = false; !std::exchange(registered, true))
+        std::atexit(endAllAtExit);
 }
 
 VolumeFixture::~VolumeFixture()
 {
+    liveFixtures().removeOne(this);
+    stopHelper();
     platform::Volume::configure(QString(), QString());
     platform::UserDefaults::standard().reload();
+}
+
+void VolumeFixture::stopHelper()
+{
+    if (!m_dir.isValid())
+        return;
+    platform::Volume::configure(m_dir.path(), m_home);
+    platform::DaemonJob::stop(dorvane::HelperInstaller::places());
 }
 
 // Joined as text on purpose: the fixture builds the volume, traps included.

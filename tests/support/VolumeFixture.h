@@ -4,7 +4,9 @@
 #include <QTemporaryDir>
 
 // A Mac volume in a temporary folder, with the volume mapping and the
-// standard user defaults pointed at it for as long as the fixture lives.
+// standard user defaults pointed at it for as long as the fixture lives. A
+// helper daemon started on it ends with it, or at exit(), which removes
+// the folder too.
 class VolumeFixture
 {
 public:
@@ -23,7 +25,12 @@ public:
     bool makeFolder(const QString &logical) const;
     bool makeLink(const QString &logical, const QString &target) const;
 
+    // Stops every helper daemon running for this volume.
+    void stopHelper();
+
 private:
+    static void endAllAtExit();
+
     QTemporaryDir m_dir;
     QString m_home;
 };

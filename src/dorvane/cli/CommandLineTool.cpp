@@ -3,6 +3,7 @@
 #include "dorvane/StartUp.h"
 #include "dorvane/cli/CatalogueCommands.h"
 #include "dorvane/cli/ExitCode.h"
+#include "dorvane/cli/HelperCommand.h"
 #include "dorvane/cli/PlanCommand.h"
 #include "dorvane/cli/ReceiptsCommand.h"
 #include "kestrum/AlertPresenter.h"
@@ -48,7 +49,10 @@ int CommandLineTool::run(const QStringList &arguments)
                                                 "files ID... [--json]: the files of packages, and which are "
                                                 "missing.\n"
                                                 "plan ID... [--json]: what uninstalling packages would remove "
-                                                "and keep; removes nothing."),
+                                                "and keep; removes nothing.\n"
+                                                "helper status [--json] | install | remove: the privileged helper "
+                                                "tool's job on the volume; install and remove ask for an "
+                                                "administrator's password unless run as root."),
                                  QStringLiteral("command [options]"));
 
     if (!parser.parse(arguments)) {
@@ -90,6 +94,8 @@ int CommandLineTool::run(const QStringList &arguments)
         return runFilesCommand(commandArguments);
     if (command == QLatin1String("plan"))
         return runPlanCommand(commandArguments);
+    if (command == QLatin1String("helper"))
+        return runHelperCommand(commandArguments);
     printLine(stderr, QStringLiteral("dorvane: unknown command '%1'").arg(command));
     return ExitUsage;
 }

@@ -10,6 +10,7 @@
 #include "dorvane/gui/SheetWork.h"
 #include "dorvane/gui/UninstallPanel.h"
 #include "dorvane/gui/ViewPanel.h"
+#include "dorvane/helper/DeleteHelper.h"
 #include "dorvane/planning/UninstallChecks.h"
 #include "dorvane/planning/UninstallPlanner.h"
 #include "kestrum/Alert.h"
@@ -150,6 +151,16 @@ void AppDelegate::bindOptionCheckBoxes()
 void AppDelegate::applicationDidFinishLaunching()
 {
     static kestrum::Kestrum shared;
+    // Nothing can be removed without the helper: no point in going on.
+    if (const std::optional<HelperError> error = DeleteHelper::blessHelper()) {
+        kestrum::alert(QStringLiteral("Error"),
+                       kestrum::makeString("Failed to install the helper tool for deleting packages. Perhaps you did "
+                                           "not enter the correct password for installation. (Error: %@)",
+                                           error->description()),
+                       QStringLiteral("Quit"));
+        std::exit(1);
+    }
+    m_deleteHelper = std::make_unique<DeleteHelper>();
     Settings::recordLaunchDate();
     m_version = kestrum::makeString("v%@ (%i)", shared.appVersionString(), shared.appBuildNumber());
     m_aboutURL = resourceURL(QStringLiteral("Credits.rtfd"));

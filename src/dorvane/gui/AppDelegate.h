@@ -9,10 +9,13 @@
 #include <QPointer>
 #include <QUrl>
 
+#include <memory>
+
 class QAbstractButton;
 
 namespace dorvane {
 
+class DeleteHelper;
 class MainWindow;
 class PackageTableModel;
 class ProgressPanel;
@@ -78,6 +81,7 @@ public:
     QString uninstallPackage2Title() const { return m_uninstallPackage2Title; }
     QString version() const { return m_version; }
     bool isRootless() const { return m_isRootless; }
+    DeleteHelper *deleteHelper() const { return m_deleteHelper.get(); }
     QUrl aboutURL() const { return m_aboutURL; }
     QUrl historyURL() const { return m_historyURL; }
     QUrl faqURL() const { return m_faqURL; }
@@ -126,6 +130,7 @@ private:
     bool m_versionColumnSwitched = false;
     bool m_firstScanCompleted = false;
     SizePass *m_sizePass = nullptr;
+    std::unique_ptr<DeleteHelper> m_deleteHelper;
 };
 
 } // namespace dorvane

@@ -84,7 +84,7 @@ DeleteHelper::DeleteHelper(std::shared_ptr<HelperConnection> connection) : m_con
         kestrum::alert_feedback_fatal(QStringLiteral("Failed to create XPC connection"), QString());
     // The destructor cancels the connection, which drops the handler, so it
     // never outlives the instance.
-    m_connection->setEventHandler([this](HelperError error) { handleEvent(error); });
+    m_connection->setEventHandler([this](ConnectionEvent error) { handleEvent(error); });
 }
 
 DeleteHelper::~DeleteHelper()
@@ -111,13 +111,13 @@ HelperReply DeleteHelper::send(const helperwire::Message &message)
     // Held for the whole request, so dropping the field meanwhile is safe.
     const std::shared_ptr<HelperConnection> connection = this->connection();
     if (!connection)
-        return HelperError::Invalid;
+        return ConnectionEvent::Invalid;
     return connection->sendWithReply(message);
 }
 
-void DeleteHelper::handleEvent(HelperError error)
+void DeleteHelper::handleEvent(ConnectionEvent error)
 {
-    if (error == HelperError::Interrupted) {
+    if (error == ConnectionEvent::Interrupted) {
         kestrum::asl_NSLog(kestrum::LogError, QStringLiteral("XPC_ERROR_CONNECTION_INTERRUPTED"));
         kestrum::alert_feedback_nonfatal(QStringLiteral("XPC connection interrupted"),
                                          QStringLiteral("XPC_ERROR_CONNECTION_INTERRUPTED"));
@@ -206,7 +206,7 @@ QString DeleteHelper::typeOfEvent(const HelperReply &reply)
 {
     if (std::holds_alternative<helperwire::Message>(reply))
         return QStringLiteral("XPC_TYPE_DICTIONARY");
-    return std::get<HelperError>(reply) == HelperError::Invalid
+    return std::get<ConnectionEvent>(reply) == ConnectionEvent::Invalid
                ? QStringLiteral("XPC_TYPE_ERROR:XPC_ERROR_CONNECTION_INVALID")
                : QStringLiteral("XPC_TYPE_ERROR");
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dorvane/helper/HelperConnection.h"
+#include "dorvane/helper/HelperInstaller.h"
 #include "platform/LogicalPath.h"
 
 #include <QList>
@@ -34,6 +35,10 @@ class PackageRecord;
 class DeleteHelper
 {
 public:
+    // Installs the tool, or replaces one of another version; first of all
+    // helper work at start-up. Nothing when it is current.
+    static std::optional<HelperError> blessHelper() { return HelperInstaller::blessHelper(); }
+
     // Connects (on the first request) to the tool's socket on the volume.
     DeleteHelper();
     // Uses the given connection; none is reported as fatal.
@@ -44,7 +49,7 @@ public:
     DeleteHelper &operator=(const DeleteHelper &) = delete;
 
     // None once the connection was found invalid. A request without a
-    // connection gets HelperError::Invalid in place of its reply.
+    // connection gets ConnectionEvent::Invalid in place of its reply.
     std::shared_ptr<HelperConnection> connection() const;
     void setConnection(std::shared_ptr<HelperConnection> connection);
 
@@ -65,7 +70,7 @@ public:
 
 private:
     HelperReply send(const helperwire::Message &message);
-    void handleEvent(HelperError error);
+    void handleEvent(ConnectionEvent error);
 
     mutable QMutex m_mutex;   // the field below is read from the requesting thread
     std::shared_ptr<HelperConnection> m_connection;

@@ -39,58 +39,41 @@ void HelperConnection::cancel()
 
 HelperReply HelperConnection::sendWithReply(const Message &message)
 {
-    // Which event the request raised, handed to the handler with no lock held.
-    std::optional<HelperError> event;
-    auto raise = [&] {
-        if (!event)
-            return;
-        EventHandler handler;
-        {
-            QMutexLocker lock(&m_mutex);
-            handler = m_handler;
-        }
-        if (handler)
-            handler(*event);
-        event.reset();
-    };
-
-    {
-        // A tool that went away between requests is an interruption of its
-        // own; the request then goes out on a new stream.
-        QMutexLocker lock(&m_mutex);
-        if (!m_invalid && m_channel.isOpen() && brokenWhileIdle(m_channel)) {
-            m_channel.close();
-            event = HelperError::Interrupted;
-        }
-    }
-    raise();
-
+    std::optional<ConnectionEvent> event;
     HelperReply reply;
+    EventHandler handler;
     {
         QMutexLocker lock(&m_mutex);
+        // The tool ends a connection left idle past its read time-out; the
+        // request then goes out on a new stream, without a report.
+        if (!m_invalid && m_channel.isOpen() && brokenWhileIdle(m_channel))
+            m_channel.close();
         reply = exchange(message, &event);
+        handler = m_handler;
     }
-    raise();
+    // With no lock held, so the handler may show alerts.
+    if (event && handler)
+        handler(*event);
     return reply;
 }
 
-HelperReply HelperConnection::exchange(const Message &message, std::optional<HelperError> *event)
+HelperReply HelperConnection::exchange(const Message &message, std::optional<ConnectionEvent> *event)
 {
     if (m_invalid)
-        return HelperError::Invalid;
+        return ConnectionEvent::Invalid;
     if (!m_channel.isOpen()) {
         const int descriptor = platform::Volume::connectToSocket(m_socket);
         if (descriptor < 0) {
             m_invalid = true;
-            *event = HelperError::Invalid;
-            return HelperError::Invalid;
+            *event = ConnectionEvent::Invalid;
+            return ConnectionEvent::Invalid;
         }
         m_channel = FrameChannel(descriptor);
     }
     FrameChannel::Status status = m_channel.send(message, -1);
     // A message that cannot be framed never left: the stream is still in step.
     if (status == FrameChannel::Status::Malformed)
-        return HelperError::Interrupted;
+        return ConnectionEvent::Interrupted;
     Message reply;
     if (status == FrameChannel::Status::Ok)
         status = m_channel.receive(&reply, -1);
@@ -99,8 +82,8 @@ HelperReply HelperConnection::exchange(const Message &message, std::optional<Hel
     // Closed, reset, or bytes that are no frame: the stream is lost and the
     // next request connects anew.
     m_channel.close();
-    *event = HelperError::Interrupted;
-    return HelperError::Interrupted;
+    *event = ConnectionEvent::Interrupted;
+    return ConnectionEvent::Interrupted;
 }
 
 } // namespace dorvane

@@ -13,13 +13,13 @@
 namespace dorvane {
 
 // What can go wrong with the connection as a whole.
-enum class HelperError {
+enum class ConnectionEvent {
     Interrupted,   // the tool closed or broke the stream before it answered
     Invalid,       // the service cannot be reached at all, or the connection was cancelled
 };
 
 // What a request gets back: the tool's reply dictionary or the error in its place.
-using HelperReply = std::variant<helperwire::Message, HelperError>;
+using HelperReply = std::variant<helperwire::Message, ConnectionEvent>;
 
 // The connection to the helper tool's service: a stream socket at the
 // helper's fixed place on the volume, carrying one message each way per
@@ -32,12 +32,13 @@ using HelperReply = std::variant<helperwire::Message, HelperError>;
 // sees the connection's own report before the request's report, and when
 // the handler ends the process (an invalid connection) the request's report
 // never comes. The handler runs with no lock held, so it may show alerts.
-// A stream that the tool closed while no request was waiting is an
-// interruption too: the handler runs, then the request goes out on a new
+// A stream that the tool closed while no request was waiting is no event:
+// the tool ends connections left idle past its read time-out, so that no
+// client holds it for ever, and the request simply goes out on a new
 // stream. An invalid connection stays invalid: later requests get
-// HelperError::Invalid without a second event. cancel() is our own doing and
+// ConnectionEvent::Invalid without a second event. cancel() is our own doing and
 // raises no event, nor does a message that cannot be framed (it never left;
-// the request gets HelperError::Interrupted).
+// the request gets ConnectionEvent::Interrupted).
 //
 // A request waits for its reply without a deadline, as the tool may take long
 // on a large tree; only the tool closing the stream ends the wait. Requests
@@ -45,7 +46,7 @@ using HelperReply = std::variant<helperwire::Message, HelperError>;
 class HelperConnection
 {
 public:
-    using EventHandler = std::function<void(HelperError)>;
+    using EventHandler = std::function<void(ConnectionEvent)>;
 
     explicit HelperConnection(platform::LogicalPath socket = helperwire::socketPath());
     HelperConnection(const HelperConnection &) = delete;
@@ -56,11 +57,11 @@ public:
     HelperReply sendWithReply(const helperwire::Message &message);
 
     // Closes the stream and drops the handler; every later request gets
-    // HelperError::Invalid. Waits for a request in flight.
+    // ConnectionEvent::Invalid. Waits for a request in flight.
     void cancel();
 
 private:
-    HelperReply exchange(const helperwire::Message &message, std::optional<HelperError> *event);
+    HelperReply exchange(const helperwire::Message &message, std::optional<ConnectionEvent> *event);
 
     const platform::LogicalPath m_socket;
     QMutex m_mutex;   // one request at a time; guards everything below

@@ -332,7 +332,7 @@ bool Volume::makeFolders(const LogicalPath &path, QString *error)
     return true;
 }
 
-bool Volume::writeFile(const LogicalPath &path, const QByteArray &data, QString *error)
+bool Volume::writeFile(const LogicalPath &path, const QByteArray &data, QString *error, unsigned mode)
 {
     if (path.isRoot())
         return false;
@@ -347,7 +347,7 @@ bool Volume::writeFile(const LogicalPath &path, const QByteArray &data, QString 
     for (int attempt = 0; attempt < 16 && !fd.isValid(); ++attempt) {
         temporary = "." + name + "." + QByteArray::number(QRandomGenerator::global()->generate(), 36);
         fd = Descriptor(::openat(folder.get(), temporary.constData(),
-                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode_t(mode)));
         if (!fd.isValid() && errno != EEXIST)
             break;
     }

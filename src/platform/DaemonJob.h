@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/LogicalPath.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVariantMap>
+
+#include <optional>
+
+namespace platform {
+
+// Installing and removing a root daemon's job on the volume, as the Mac's
+// launchd does for a blessed helper: the tool is copied into place, its job's
+// property list written next to the system's others, and the daemon started
+// as root. Every file goes through the volume door.
+//
+// The daemon is started detached (double fork, a session of its own, stdio
+// on /dev/null) wherever the program runs: a socket-activated systemd unit
+// would start it on demand as launchd does, but it exists only where systemd
+// is PID 1, and one way of starting that works everywhere is worth more.
+namespace DaemonJob {
+
+// Where one job lives on the volume.
+struct Places
+{
+    QString label;
+    LogicalPath tool;       // the installed executable
+    LogicalPath jobList;    // the job's property list
+    LogicalPath socket;     // where the running daemon listens
+    LogicalPath pidFile;    // where it writes its process id
+};
+
+// The job's property list: "Label", "ProgramArguments" (the installed tool,
+// "--root", the volume root, "--serve-uid", the served user), "MachServices",
+// "RunAtLoad", "KeepAlive", and the volume root and served user under the
+// given keys.
+QVariantMap jobDictionary(const Places &places, uint servedUser, const QString &rootKey, const QString &userKey);
+
+// Stops any daemon of this job on this volume, writes the tool (mode 0755)
+// and the job, starts the tool as the job says and waits until its socket
+// accepts a connection. False with the reason in *error.
+bool install(const Places &places, const QByteArray &tool, const QVariantMap &job, QString *error);
+
+// Stops the daemon, then removes the job, the tool, and a socket or pid
+// file it left. True when neither job nor tool is left.
+bool remove(const Places &places, QString *error);
+
+// Ends every process of this job running on this volume: SIGTERM, then
+// SIGKILL for one still there after a while. False when one outlived both.
+bool stop(const Places &places);
+
+// Whether the daemon's socket accepts a connection.
+bool answers(const Places &places);
+
+// The process id in the pid file, when it names a running daemon of this
+// job on this volume.
+std::optional<qint64> runningPid(const Places &places);
+
+} // namespace DaemonJob
+} // namespace platform
