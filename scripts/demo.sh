@@ -18,6 +18,10 @@ if [[ $(id -u) -eq 0 ]]; then
     # Only root may set the immutable flag that marks the protected items.
     protect=(--protect)
 fi
+# A helper daemon left running on an earlier demo volume is stopped first.
+if [[ -d "$volume" ]]; then
+    build/release/bin/dorvane --root "$volume" helper remove >/dev/null 2>&1 || true
+fi
 build/release/bin/mkvolume --clean "${protect[@]}" --home "$home" "$volume"
 
 export DORVANE_ROOT="$volume" DORVANE_HOME="$home"
