@@ -63,9 +63,8 @@ QVariant attributesOf(const LogicalPath &path)
 }
 
 // One "path: attributes" line per entry of the folder.
-QString listing(const QString &folder)
+QString listing(const LogicalPath &path)
 {
-    const LogicalPath path = LogicalPath::make(folder);
     QStringList lines;
     for (const QString &name : platform::Volume::list(path).value_or(QStringList())) {
         const LogicalPath entry = path.child(name);
@@ -126,8 +125,8 @@ void DeleteHelper::handleEvent(ConnectionEvent error)
     setConnection(nullptr);
     kestrum::alert_feedback_fatal(QStringLiteral("XPC connection invalidated"),
                                   makeString("XPC_ERROR_CONNECTION_INVALID: \n\n%@\n\n%@\n\n%@",
-                                             listing(QStringLiteral("/Library/PrivilegedHelperTools")),
-                                             listing(platform::ServiceManagement::launchDaemonsFolder()),
+                                             listing(helperwire::installedToolPath().parent()),
+                                             listing(helperwire::jobPlistPath().parent()),
                                              smjobdata()));
 }
 
