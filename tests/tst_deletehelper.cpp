@@ -14,7 +14,6 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -22,6 +21,7 @@
 #include <thread>
 
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using helperwire::Message;
@@ -33,8 +33,6 @@ namespace {
 const QString kInfo = QStringLiteral("A.pkg\nB.pkg");
 const QString kDeleteFailed = QStringLiteral("Failed to delete files/folders.");
 const QString kKillFailed = QStringLiteral("Failed to kill PIDs.");
-constexpr char kChildRoot[] = "TST_DELETEHELPER_ROOT";
-constexpr char kChildHome[] = "TST_DELETEHELPER_HOME";
 
 Message request(const QString &type, const QString &argument) { return {{"type", type}, {"request", argument}}; }
 Message answer(const QString &reply) { return {{"reply", reply}}; }
@@ -177,12 +175,6 @@ private:
 
 void DeleteHelperTest::initTestCase()
 {
-    // The child of a fatal row works on its parent's volume and user.
-    if (qEnvironmentVariableIsSet(kChildRoot)) {
-        platform::Volume::configure(qEnvironmentVariable(kChildRoot), qEnvironmentVariable(kChildHome));
-        platform::UserDefaults::standard().reload();
-        return;
-    }
     m_volume = std::make_unique<VolumeFixture>();
     QVERIFY(m_volume->makeFolder("/private/var/run"));
     QVERIFY(m_volume->writeFile("/Library/A.file", "abc"));
@@ -262,7 +254,7 @@ void DeleteHelperTest::requests_data()
         {killLine1});
 
     const QString label = helperwire::helperLabel();
-    const QString receipts = QDir(platform::Volume::root() + "/private/var/db/receipts")
+    const QString receipts = QDir(m_volume->physical("/private/var/db/receipts"))
                                  .entryList(QDir::Files | QDir::Hidden, QDir::Unsorted).join(", ");
     const QString forgotten = package("com.example.pkg").description() + " XPC_TYPE_DICTIONARY";
     const QString forgetLine = "Info: deletePackage: com.example.pkg";
@@ -292,26 +284,22 @@ void DeleteHelperTest::requests()
     QFETCH(QList<Message>, requests);
     QFETCH(QStringList, errorLines);
     QFETCH(QStringList, infoLines);
-    if (qEnvironmentVariableIsSet(kChildRoot)) {
-        runCalls(calls, nullptr);   // the last report ends the process before this returns
-        return;
-    }
     // A row that sends nothing has no tool to talk to.
     QFile::remove(m_volume->physical(helperwire::socketPath().toString()));
     std::optional<ScriptedPeer> peer;
     if (!requests.isEmpty())
         QVERIFY(peer.emplace(script).isListening());
     if (QByteArray(QTest::currentDataTag()).startsWith("fatal")) {
-        // The child logs into this volume's user defaults, read here anew.
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(kChildRoot, m_volume->root());
-        env.insert(kChildHome, m_volume->home());
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("requests:") + QTest::currentDataTag()});
-        QVERIFY(child.waitForFinished(60000));
-        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode(), 1);
+        // The last report ends the process: a child makes the calls, and its
+        // lines are read back from the volume's user defaults.
+        const pid_t child = ::fork();
+        if (child == 0) {
+            runCalls(calls, nullptr);
+            ::_exit(0);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 1);
         platform::UserDefaults::standard().reload();
     } else {
         runCalls(calls, peer ? &*peer : nullptr);
