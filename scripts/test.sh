@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing and builds once; runs the readers of hostile
-# input (bills of materials, property lists) under the address and
+# input (bills of materials, property lists, executables) under the address and
 # undefined-behaviour sanitizers, then every test of the debug build, two at
 # a time.
 set -euo pipefail
@@ -11,7 +11,7 @@ bash scripts/build.sh dev
 if [[ ! -f build/asan/build.ninja ]]; then
     cmake --preset asan >/dev/null
 fi
-cmake --build --preset asan --target tst_bom tst_bom_hostile fuzz_plist
+cmake --build --preset asan --target tst_bom tst_bom_hostile fuzz_plist fuzz_elf
 ctest --preset asan -R '^(tst_bom|fuzz_)'
 
 ctest --preset dev
