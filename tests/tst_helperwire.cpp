@@ -93,14 +93,14 @@ void TestHelperWire::requests_data()
     QTest::addColumn<QString>("error");
     QTest::addColumn<QStringList>("accepted");
     QTest::addColumn<QStringList>("refused");
-    const QString longName(4095, 'a');
+    const QString longName = "Applications/" + QString(4082, 'a');   // 4096 bytes with the "/"
     QTest::newRow("extra key") << Message{{"type", "forget"}, {"request", "a"}, {"reply", ""}} << "exactly" << QStringList() << QStringList();
     QTest::newRow("no request") << Message{{"type", "forget"}} << "exactly" << QStringList() << QStringList();
     QTest::newRow("unknown type") << msg("run", "ls") << "unknown" << QStringList() << QStringList();
     QTest::newRow("delete not JSON") << msg("delete", "/a") << "JSON array" << QStringList() << QStringList();
     QTest::newRow("kill numbers") << msg("kill", "[501]") << "JSON array" << QStringList() << QStringList();
     const QStringList badPaths = {"a/b", "", "/a//b", "/a/./b", "/a/../b", "/a/", QString::fromUtf8("/a\0b", 4), "/a\x01", "/a\u0085",
-        "/" + longName + "a", "/", "/system", "/Library", "/tmp", "/private/var", "/Users/bob", "/users/bob/library", "/Users"};
+        "/" + longName + "a", "/", "/system", "/Library", "/tmp", "/private/var", "/Users/bob", "/users/bob/library", "/Users", "/Developer", "/mach_kernel"};
     QTest::newRow("delete") << msg("delete", json(QStringList{"/Applications/X.app", "/Users/bob/Library/Caches", "/etc/hosts", "/" + longName} + badPaths))
         << "" << QStringList{"/Applications/X.app", "/Users/bob/Library/Caches", platform::LogicalPath::make(u"/etc/hosts").toString(), "/" + longName} << badPaths;
     const QStringList badPids = {"1", "0", "-5", "12a", "", "0501", "4194305", "99999999999999999999", "+7"};

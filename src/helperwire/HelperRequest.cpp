@@ -86,6 +86,10 @@ QString pathRefusal(const QString &path)
                 return QStringLiteral("has an empty, \".\" or \"..\" component");
         }
     }
+    // Whatever sits at the top of the volume holds the system or everybody's
+    // things, whether or not the deny list names it.
+    if (path.size() > 1 && path.indexOf(QLatin1Char('/'), 1) < 0)
+        return QStringLiteral("an item at the top of the volume");
     // Checked in both spellings, so "/etc" and "/private/etc" are one folder.
     if (isDenied(path) || isDenied(platform::LogicalPath::make(path).toString()))
         return QStringLiteral("a protected system folder");
