@@ -41,12 +41,6 @@ bool processGone(qint64 pid)
 bool setImmutable(const QString &path, bool on) { return QProcess::execute("chattr", {on ? "+i" : "-i", path}) == 0; }
 qint64 daemonPid() { return platform::DaemonJob::runningPid(HelperInstaller::places()).value_or(0); }
 
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 // The helper tool installed from the built bundle onto fixture volumes, and
@@ -116,14 +110,14 @@ void HelperInstallTest::blessHelper()
         QVERIFY(!HelperInstaller::blessHelper());
         QTRY_VERIFY(daemonPid() > 0);
     }
-    QByteArray tool = contents(toolFile());
+    QByteArray tool = fileContents(toolFile());
     if (change == "version") {
         // Every digit of the version changed.
         const qsizetype start = tool.indexOf("<string>", tool.indexOf("<key>CFBundleVersion</key>")) + 8;
         for (qsizetype i = start; i < tool.indexOf("</string>", start); ++i)
             tool[i] = tool[i] == '9' ? '8' : '9';
     }
-    tool = change == "no section" ? contents("/bin/true")
+    tool = change == "no section" ? fileContents("/bin/true")
          : change == "garbage"    ? QByteArray("#!/bin/sh\nexit 0\n")
          : change == "broken"     ? tool.replace(40, 8, QByteArray(8, '\xff')) // the section table's offset
                                   : tool;
@@ -167,7 +161,7 @@ void HelperInstallTest::blessHelper()
     if (installs) {
         QVERIFY(before == 0 || processGone(before));
         QVERIFY(daemonPid() != before);
-        QCOMPARE(Volume::readFile(places.tool, 1 << 28).value_or(QByteArray()), contents(HelperInstaller::shippedToolPath()));
+        QCOMPARE(Volume::readFile(places.tool, 1 << 28).value_or(QByteArray()), fileContents(HelperInstaller::shippedToolPath()));
         QVERIFY(QFileInfo(toolFile()).permissions().testFlag(QFile::ExeOther));
     } else {
         QCOMPARE(toolAfter->inode, toolBefore->inode);
@@ -239,7 +233,7 @@ void HelperInstallTest::killedDaemonInterruptsTheRequest()
         answered = true;
     });
     // Killed only once the request waits in poll() for its reply.
-    QTRY_VERIFY(thread != 0 && contents(QStringLiteral("/proc/self/task/%1/wchan").arg(thread.load())).contains("poll"));
+    QTRY_VERIFY(thread != 0 && fileContents(QStringLiteral("/proc/self/task/%1/wchan").arg(thread.load())).contains("poll"));
     QCOMPARE(::kill(pid_t(daemon), SIGKILL), 0);
     QTRY_VERIFY(answered); // the reports are shown on this, the main, thread
     request.join();

@@ -44,12 +44,6 @@ QString json(const QStringList &items) { return QJsonDocument(QJsonArray::fromSt
 Message request(const QString &type, const QString &argument) { return {{"type", type}, {"request", argument}}; }
 bool present(const QString &physical) { const QFileInfo info(physical); return info.exists() || info.isSymLink(); }
 
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 class TestHelperTool : public QObject
@@ -73,7 +67,7 @@ private slots:
 
 private:
     QString phys(const QString &logical) const { return m_volume->physical(logical); }
-    QString log() const { return QString::fromUtf8(contents(m_outside->filePath("tool.log"))); }
+    QString log() const { return QString::fromUtf8(fileContents(m_outside->filePath("tool.log"))); }
     // The replies to the messages, sent on one new connection; fewer when
     // the tool closed it.
     QStringList askAll(const QList<Message> &messages);
@@ -150,12 +144,12 @@ void TestHelperTool::embeddedVersion_data()
 {
     QTest::addColumn<QByteArray>("elf");
     QTest::addColumn<QString>("version");   // empty: none is found
-    QTest::newRow("the built tool") << contents(DORVANE_HELPER_TOOL) << DORVANE_HELPER_VERSION;
+    QTest::newRow("the built tool") << fileContents(DORVANE_HELPER_TOOL) << DORVANE_HELPER_VERSION;
     const QDir seeds(DORVANE_ELF_SEEDS);
     const QStringList names = seeds.entryList(QDir::Files, QDir::Name);
     QVERIFY(names.contains("good-elf32-msb") && names.contains("good-many-sections") && names.contains("a-number"));
     for (const QString &name : names)
-        QTest::newRow(qPrintable(name)) << contents(seeds.filePath(name)) << QString(name.startsWith("good-") ? "7" : "");
+        QTest::newRow(qPrintable(name)) << fileContents(seeds.filePath(name)) << QString(name.startsWith("good-") ? "7" : "");
 }
 
 void TestHelperTool::embeddedVersion()

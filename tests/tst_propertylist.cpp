@@ -36,12 +36,6 @@ private Q_SLOTS:
     void unreadablePreferencesAreKept();
 };
 
-static QByteArray fileContents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 static const QString kCrashers = QStringLiteral(DORVANE_SAMPLES_DIR "/../crashers/");
 
 static QVariantMap sampleDictionary()

@@ -10,17 +10,6 @@ namespace platform {
 
 namespace {
 
-std::optional<QVariantMap> readDictionary(const LogicalPath &path)
-{
-    const std::optional<QByteArray> bytes = Volume::readFile(path, ReadLimit::kReceipt);
-    if (!bytes)
-        return std::nullopt;
-    const QVariant value = PropertyList::fromData(*bytes);
-    if (value.typeId() != QMetaType::QVariantMap)
-        return std::nullopt;
-    return value.toMap();
-}
-
 std::optional<QString> textValue(const QVariantMap &map, const QString &key)
 {
     const QVariant v = map.value(key);
@@ -46,7 +35,7 @@ std::optional<PackageReceipt> PackageReceipt::openWithBOMPath(const LogicalPath 
 {
     if (bomPath.name().endsWith(u".bom")) {
         const LogicalPath plistPath = bomPath.parent().child(bomPath.name().chopped(4).toString() + QLatin1String(".plist"));
-        if (const auto receipt = readDictionary(plistPath)) {
+        if (const auto receipt = PropertyList::readDictionary(plistPath, ReadLimit::kReceipt)) {
             PackageReceipt result;
             result.m_prefix = textValue(*receipt, QStringLiteral("InstallPrefixPath"));
             return result;
@@ -55,7 +44,7 @@ std::optional<PackageReceipt> PackageReceipt::openWithBOMPath(const LogicalPath 
     const std::optional<LogicalPath> bundle = enclosingBundle(bomPath);
     if (!bundle)
         return std::nullopt;
-    const auto info = readDictionary(bundle->child(u"Contents/Info.plist"));
+    const auto info = PropertyList::readDictionary(bundle->child(u"Contents/Info.plist"), ReadLimit::kInfoPlist);
     if (!info)
         return std::nullopt;
     PackageReceipt result;

@@ -1,5 +1,7 @@
 #include "platform/PropertyList.h"
 
+#include "platform/Volume.h"
+
 #include "platform/plist/PlistReaders.h"
 
 #include <QDateTime>
@@ -153,6 +155,17 @@ bool writeFile(const QString &physicalPath, const QVariant &value, Format format
         return false;
     file.write(bytes);
     return file.commit();
+}
+
+std::optional<QVariantMap> readDictionary(const LogicalPath &path, qint64 maxBytes)
+{
+    const std::optional<QByteArray> bytes = Volume::readFile(path, maxBytes);
+    if (!bytes)
+        return std::nullopt;
+    const QVariant value = fromData(*bytes);
+    if (value.typeId() != QMetaType::QVariantMap)
+        return std::nullopt;
+    return value.toMap();
 }
 
 } // namespace platform::PropertyList

@@ -3,8 +3,13 @@
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
+#include <QVariantMap>
+
+#include <optional>
 
 namespace platform {
+
+class LogicalPath;
 
 // Property lists in the XML and the binary form. Values map to Qt types:
 // string QString, integer qint64, real double, boolean bool, date QDateTime
@@ -29,6 +34,11 @@ QVariant fromData(const QByteArray &data, QString *error = nullptr);
 
 // Reads a physical file; an invalid QVariant when it cannot be read or parsed.
 QVariant readFile(const QString &physicalPath, QString *error = nullptr);
+
+// The dictionary in a file of the volume, read through the door and
+// refused unread above maxBytes; nothing when it is missing, too large,
+// malformed or no dictionary.
+std::optional<QVariantMap> readDictionary(const LogicalPath &path, qint64 maxBytes);
 
 // Empty when the value holds something a property list cannot carry
 // (including a string or key with a NUL).

@@ -6,21 +6,6 @@
 
 namespace platform::ServiceManagement {
 
-namespace {
-
-std::optional<QVariantMap> readJob(const LogicalPath &path)
-{
-    const std::optional<QByteArray> data = Volume::readFile(path, ReadLimit::kJob);
-    if (!data)
-        return std::nullopt;
-    const QVariant job = PropertyList::fromData(*data);
-    if (job.typeId() != QMetaType::QVariantMap)
-        return std::nullopt;
-    return job.toMap();
-}
-
-} // namespace
-
 QString launchDaemonsFolder()
 {
     return QStringLiteral("/Library/LaunchDaemons");
@@ -31,7 +16,8 @@ std::optional<QVariantMap> copyJobDictionary(const QString &label)
     // A label with a "/" would name a file in another folder.
     if (label.isEmpty() || label.contains(QLatin1Char('/')) || label.startsWith(QLatin1Char('.')))
         return std::nullopt;
-    return readJob(LogicalPath::make(launchDaemonsFolder()).child(label + QStringLiteral(".plist")));
+    return PropertyList::readDictionary(LogicalPath::make(launchDaemonsFolder()).child(label + QStringLiteral(".plist")),
+                                        ReadLimit::kJob);
 }
 
 QList<QVariantMap> copyAllJobDictionaries()
@@ -43,7 +29,7 @@ QList<QVariantMap> copyAllJobDictionaries()
     for (const QString &name : std::as_const(names)) {
         if (!name.endsWith(QLatin1String(".plist")))
             continue;
-        const std::optional<QVariantMap> job = readJob(folder.child(name));
+        const std::optional<QVariantMap> job = PropertyList::readDictionary(folder.child(name), ReadLimit::kJob);
         if (job && job->value(QStringLiteral("Label")).typeId() == QMetaType::QString)
             jobs.append(*job);
     }

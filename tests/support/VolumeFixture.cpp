@@ -122,3 +122,9 @@ QByteArray readPlistIndependently(const QString &physicalPath, QString *error)
     }
     return process.readAllStandardOutput().trimmed();
 }
+
+QByteArray fileContents(const QString &physicalPath)
+{
+    QFile file(physicalPath);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}

@@ -39,3 +39,6 @@ private:
 // no code with ours, and returns it as compact JSON (dates as ISO text, data
 // as hex); empty with a reason in *error when it cannot.
 QByteArray readPlistIndependently(const QString &physicalPath, QString *error);
+
+// The whole file at a physical path, or nothing read when it cannot be opened.
+QByteArray fileContents(const QString &physicalPath);
