@@ -120,8 +120,7 @@ void AppIntegrationTest::processes()
     QMap<qint64, QString> listed; // by pid, as the process lister shows those still running on the volume
     for (const Program &program : kPrograms) {
         QProcess &process = *m_processes[program.name];
-        if (ended.contains(program.name))
-            process.waitForFinished();
+        process.waitForFinished(ended.contains(program.name) ? 30000 : 0); // 0: notices an end already there
         QVERIFY2((process.state() == QProcess::Running) != ended.contains(program.name), program.name);
         if (!program.outside && process.state() == QProcess::Running)
             listed.insert(pid(program.name), QString::number(pid(program.name)).rightJustified(5) + ' ' + program.path);
