@@ -155,6 +155,14 @@ QVariantMap UserDefaults::persistentDomain() const
     return m_stored;
 }
 
+void UserDefaults::setPersistentDomain(const QVariantMap &domain)
+{
+    QMutexLocker lock(&m_mutex);
+    loadLocked(); // learns whether an unreadable file must be kept aside
+    m_stored = domain;
+    saveLocked();
+}
+
 void UserDefaults::reload()
 {
     QMutexLocker lock(&m_mutex);

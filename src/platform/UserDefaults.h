@@ -43,6 +43,8 @@ public:
 
     // Everything stored in the file, as read from it now.
     QVariantMap persistentDomain() const;
+    // Replaces everything stored with the dictionary and writes it at once.
+    void setPersistentDomain(const QVariantMap &domain);
 
     // Forget what was read, so that the next access reads the file again.
     void reload();

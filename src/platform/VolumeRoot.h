@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace platform {
 
 // The descriptor of the volume root that every door call starts from. Kept
@@ -19,6 +21,10 @@ int descriptor();
 // The root as the kernel names it (links resolved), to turn the kernel's
 // answers back into logical paths.
 QString canonicalPath();
+
+// A path as the kernel names it (from the machine's "/", links resolved)
+// as a logical path; nothing when it lies outside the root.
+std::optional<LogicalPath> logicalPathOf(const QString &kernelPath);
 
 // A descriptor of the item, opened inside the volume with the given open
 // flags, for the one caller that must act without resolving paths later (a

@@ -8,8 +8,8 @@
 #include "platform/PropertyList.h"
 #include "platform/Volume.h"
 #include "platform/VolumeRoot.h"
+#include "platform/linux/Proc.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 
@@ -19,7 +19,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,11 +41,6 @@ void setError(QString *error, const QString &text)
 QString systemError(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
-}
-
-int pidfdOpen(qint64 pid)
-{
-    return int(::syscall(SYS_pidfd_open, pid_t(pid), 0));
 }
 
 // Waits until the descriptor is readable: a pipe with data or at its end, a
@@ -78,11 +72,8 @@ bool isOurs(qint64 pid, const Places &places)
 QList<qint64> processesOfJob(const Places &places)
 {
     QList<qint64> found;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool numeric = false;
-        const qint64 pid = entry.toLongLong(&numeric);
-        if (numeric && pid != ::getpid() && isOurs(pid, places))
+    for (qint64 pid : Proc::processIds()) {
+        if (pid != ::getpid() && isOurs(pid, places))
             found.append(pid);
     }
     return found;
@@ -198,7 +189,7 @@ int start(const QStringList &programArguments, QString *error)
                                                                    : QStringLiteral("no process could be made")));
         return -1;
     }
-    const int pidfd = pidfdOpen(got.daemonPid);
+    const int pidfd = Proc::pidfdOpen(got.daemonPid);
     if (pidfd < 0)
         setError(error, QStringLiteral("%1 ended at once").arg(program.toString()));
     return pidfd;
@@ -268,9 +259,9 @@ bool stop(const Places &places)
         pids.append(*listed);
     std::vector<int> pidfds;
     for (qint64 pid : std::as_const(pids)) {
-        const int pidfd = pidfdOpen(pid);
+        const int pidfd = Proc::pidfdOpen(pid);
         // Checked again through the pidfd's process, which cannot change.
-        if (pidfd >= 0 && isOurs(pid, places) && ::syscall(SYS_pidfd_send_signal, pidfd, SIGTERM, nullptr, 0) == 0)
+        if (pidfd >= 0 && isOurs(pid, places) && Proc::pidfdSignal(pidfd, SIGTERM))
             pidfds.push_back(pidfd);
         else if (pidfd >= 0)
             ::close(pidfd);
@@ -278,7 +269,7 @@ bool stop(const Places &places)
     bool stopped = true;
     for (int pidfd : pidfds) {
         if (!readable(pidfd, kTermMilliseconds)) {
-            ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0);
+            Proc::pidfdSignal(pidfd, SIGKILL);
             stopped = readable(pidfd, kKillMilliseconds) && stopped;
         }
         ::close(pidfd);

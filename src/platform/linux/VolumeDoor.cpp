@@ -123,15 +123,8 @@ std::optional<LogicalPath> logicalOfDescriptor(int fd)
     const ssize_t n = ::readlink(link.constData(), buffer, PATH_MAX);
     if (n <= 0)
         return std::nullopt;
-    const QString physical = QFile::decodeName(QByteArray(buffer, n));
-    const QString root = VolumeRoot::canonicalPath();
-    if (root == QLatin1String("/"))
-        return LogicalPath::make(physical, LogicalPath());
-    if (physical == root)
-        return LogicalPath();
-    if (physical.startsWith(root + QLatin1Char('/')))
-        return LogicalPath::make(QStringView(physical).mid(root.size()), LogicalPath());
-    return std::nullopt; // cannot happen with RESOLVE_IN_ROOT
+    // Never outside the root with RESOLVE_IN_ROOT.
+    return VolumeRoot::logicalPathOf(QFile::decodeName(QByteArray(buffer, n)));
 }
 
 // Reopens an O_PATH descriptor for reading, through the descriptor itself:
@@ -251,6 +244,18 @@ QString VolumeRoot::canonicalPath()
     descriptor();
     QMutexLocker lock(&g_rootMutex);
     return g_canonicalRoot;
+}
+
+std::optional<LogicalPath> VolumeRoot::logicalPathOf(const QString &kernelPath)
+{
+    const QString root = canonicalPath();
+    if (root == QLatin1String("/"))
+        return LogicalPath::make(kernelPath, LogicalPath());
+    if (kernelPath == root)
+        return LogicalPath();
+    if (kernelPath.startsWith(root + QLatin1Char('/')))
+        return LogicalPath::make(QStringView(kernelPath).mid(root.size()), LogicalPath());
+    return std::nullopt;
 }
 
 int VolumeRoot::openDescriptor(const LogicalPath &path, int flags)

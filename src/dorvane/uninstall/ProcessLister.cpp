@@ -1,0 +1,19 @@
+#include "dorvane/uninstall/ProcessLister.h"
+
+#include "dorvane/helper/HelperInstaller.h"
+#include "platform/Volume.h"
+
+namespace dorvane {
+
+QString ProcessLister::path()
+{
+    return HelperInstaller::bundlePath() + QStringLiteral("/Contents/SharedSupport/bin/dorvane-ps");
+}
+
+QStringList ProcessLister::launchArguments()
+{
+    return {path(), QStringLiteral("--root"), platform::Volume::root(), QStringLiteral("ax"),
+            QStringLiteral("-opid,comm")};
+}
+
+} // namespace dorvane

@@ -1,0 +1,35 @@
+#include "platform/linux/Proc.h"
+
+#include <QDir>
+
+#include <algorithm>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace platform::Proc {
+
+QList<qint64> processIds()
+{
+    QList<qint64> pids;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool numeric = false;
+        const qint64 pid = entry.toLongLong(&numeric);
+        if (numeric)
+            pids.append(pid);
+    }
+    std::sort(pids.begin(), pids.end());
+    return pids;
+}
+
+int pidfdOpen(qint64 pid)
+{
+    return int(::syscall(SYS_pidfd_open, pid_t(pid), 0));
+}
+
+bool pidfdSignal(int pidfd, int signal)
+{
+    return ::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0) == 0;
+}
+
+} // namespace platform::Proc
