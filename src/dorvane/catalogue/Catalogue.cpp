@@ -10,6 +10,8 @@ Catalogue::Catalogue()
 QStringList Catalogue::filesForPackage(const QString &identifier) const
 {
     QStringList out;
+    if (isForgotten(identifier))
+        return out;
     const auto files = m_data->files.constFind(identifier);
     if (files == m_data->files.cend())
         return out;
@@ -21,12 +23,12 @@ QStringList Catalogue::filesForPackage(const QString &identifier) const
 
 QList<Catalogue::PathId> Catalogue::fileIdsForPackage(const QString &identifier) const
 {
-    return m_data->files.value(identifier);
+    return isForgotten(identifier) ? QList<PathId>() : m_data->files.value(identifier);
 }
 
 bool Catalogue::hasFilesFor(const QString &identifier) const
 {
-    return m_data->files.contains(identifier);
+    return !isForgotten(identifier) && m_data->files.contains(identifier);
 }
 
 QStringList Catalogue::packagesForFile(const QString &path) const
@@ -40,13 +42,25 @@ QStringList Catalogue::packagesForFile(PathId id) const
     QStringList out;
     if (id >= m_data->firstOwner.size())
         return out;
-    out.append(m_data->packages.at(m_data->firstOwner[id]));
+    const auto add = [&](quint32 package) {
+        const QString &identifier = m_data->packages.at(package);
+        if (!isForgotten(identifier))
+            out.append(identifier);
+    };
+    add(m_data->firstOwner[id]);
     const auto more = m_data->moreOwners.constFind(id);
     if (more != m_data->moreOwners.cend()) {
         for (const quint32 package : *more)
-            out.append(m_data->packages.at(package));
+            add(package);
     }
     return out;
+}
+
+void Catalogue::forgetPackage(const PackageRecord &package)
+{
+    installerPackages.removeAll(package);
+    allPackages.removeAll(package);
+    m_forgotten.insert(package.packageIdentifier());
 }
 
 Catalogue::PathId Catalogue::addFile(const QString &path, quint32 package)

@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QStringList>
 
 #include <memory>
@@ -50,17 +51,24 @@ public:
     {
         if (id >= m_data->firstOwner.size())
             return false;
-        if (!accepted(m_data->packages.at(m_data->firstOwner[id])))
+        const auto other = [&](quint32 package) {
+            const QString &identifier = m_data->packages.at(package);
+            return !accepted(identifier) && !isForgotten(identifier);
+        };
+        if (other(m_data->firstOwner[id]))
             return true;
         const auto more = m_data->moreOwners.constFind(id);
         if (more == m_data->moreOwners.cend())
             return false;
-        for (const quint32 package : *more) {
-            if (!accepted(m_data->packages.at(package)))
-                return true;
-        }
-        return false;
+        return std::any_of(more->cbegin(), more->cend(), other);
     }
+
+    // Takes an uninstalled package out without a new scan: it leaves both
+    // package lists, has no files any more, and no longer counts as an
+    // owner of its paths, so a path it shared keeps only the other
+    // packages. Copies made before keep seeing it.
+    void forgetPackage(const PackageRecord &package);
+    bool isForgotten(const QString &identifier) const { return m_forgotten.contains(identifier); }
 
     std::optional<PathId> pathId(const QString &path) const { return m_data->paths.find(path); }
     QString path(PathId id) const { return m_data->paths.path(id); }
@@ -84,6 +92,9 @@ private:
         QHash<QString, QList<PathId>> files;           // listed package -> its paths
     };
     std::shared_ptr<Data> m_data;
+    // The shared block is read-only once scanned; what was forgotten since
+    // is kept beside it, per copy.
+    QSet<QString> m_forgotten;
 };
 
 } // namespace dorvane
