@@ -1,5 +1,6 @@
 #include "dorvane/gui/UninstallPanel.h"
 
+#include "dorvane/gui/OutlineTree.h"
 #include "ui_UninstallPanel.h"
 
 namespace dorvane {
@@ -23,25 +24,7 @@ QTreeWidget *UninstallPanel::tree() const
 
 void UninstallPanel::setTree(const QList<PlanSection> &sections)
 {
-    QTreeWidget *view = m_ui->planTree;
-    view->clear();
-    QList<QTreeWidgetItem *> headings;
-    for (const PlanSection &section : sections) {
-        auto *item = new QTreeWidgetItem(QStringList{section.name});
-        QFont bold = item->font(0);
-        bold.setBold(true);
-        item->setFont(0, bold);
-        QList<QTreeWidgetItem *> leaves;
-        leaves.reserve(section.children.size());
-        for (const QString &child : section.children)
-            leaves.append(new QTreeWidgetItem(QStringList{child}));
-        item->addChildren(leaves);
-        headings.append(item);
-    }
-    view->addTopLevelItems(headings);
-    view->expandAll();
-    view->clearSelection();
-    view->setCurrentItem(nullptr);
+    fillOutline(m_ui->planTree, sections);
 }
 
 void UninstallPanel::setContinueTitle(const QString &title)

@@ -4,19 +4,19 @@
 
 namespace dorvane {
 
-QVariantList UninstallPlan::uninstallFilesNodes() const
+QVariantList sectionNodes(const QList<PlanSection> &sections)
 {
     const QString name = QStringLiteral("name");
-    QVariantList sections;
-    sections.reserve(uninstallFiles.size());
-    for (const PlanSection &section : uninstallFiles) {
+    QVariantList nodes;
+    nodes.reserve(sections.size());
+    for (const PlanSection &section : sections) {
         QVariantList leaves;
         leaves.reserve(section.children.size());
         for (const QString &child : section.children)
             leaves.append(QVariantMap{{name, child}});
-        sections.append(QVariantMap{{name, section.name}, {QStringLiteral("children"), leaves}});
+        nodes.append(QVariantMap{{name, section.name}, {QStringLiteral("children"), leaves}});
     }
-    return sections;
+    return nodes;
 }
 
 } // namespace dorvane

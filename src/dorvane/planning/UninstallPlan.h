@@ -25,6 +25,10 @@ struct PlanSection
     friend bool operator==(const PlanSection &, const PlanSection &) = default;
 };
 
+// Sections as nodes {"name": text, "children": [{"name": text}, ...]}, the
+// form an outline view or a JSON writer takes directly.
+QVariantList sectionNodes(const QList<PlanSection> &sections);
+
 // What an uninstall of the selected packages will remove and what it keeps,
 // decided before anything is removed. Every path is a logical path on the
 // volume. Each planning run makes a new plan; the uninstall acts on the plan
@@ -56,9 +60,7 @@ struct UninstallPlan
     // fixed order (see PlanTree).
     QList<PlanSection> uninstallFiles;
 
-    // The tree as nodes {"name": text, "children": [{"name": text}, ...]},
-    // the form an outline view or a JSON writer takes directly.
-    QVariantList uninstallFilesNodes() const;
+    QVariantList uninstallFilesNodes() const { return sectionNodes(uninstallFiles); }
 
     friend bool operator==(const UninstallPlan &, const UninstallPlan &) = default;
 };
