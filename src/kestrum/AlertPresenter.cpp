@@ -1,5 +1,7 @@
 #include "kestrum/AlertPresenter.h"
 
+#include "kestrum/Feedback.h"
+
 #include <QMutex>
 
 #include <cstdio>
@@ -37,7 +39,8 @@ AlertAnswer ConsolePresenter::present(const AlertQuestion &question)
 {
     const QStringList buttons = question.buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : question.buttons;
     AlertAnswer answer;
-    if (m_agree) {
+    // Agreeing to the work never mails a problem report from a script.
+    if (m_agree && !buttons.contains(QLatin1String(kFeedbackSendButton))) {
         answer.button = resultForButton(0);
     } else {
         answer.button = resultForButton(int(buttons.size()) - 1);

@@ -47,7 +47,8 @@ std::shared_ptr<AlertPresenter> setAlertPresenter(std::shared_ptr<AlertPresenter
 
 // Prints each question to standard error. Unless told to agree, it answers
 // the button that changes nothing: "Cancel", "Quit", "Continue" or "OK"
-// where one of them is offered, else the last button.
+// where one of them is offered, else the last button. Agreeing takes the
+// first button, except that a problem report is never sent.
 class ConsolePresenter : public AlertPresenter
 {
 public:

@@ -56,7 +56,7 @@ void showFeedback(const QString &message, const QString &details, bool fatal)
 {
     const int answer = alert(fatal ? QStringLiteral("Fatal Error") : QStringLiteral("Error"),
                              feedbackAlertText(message, feedbackShownDetails(details)),
-                             QStringLiteral("Send to support"),
+                             QString::fromLatin1(kFeedbackSendButton),
                              fatal ? QStringLiteral("Quit") : QStringLiteral("Continue"));
     if (answer == 1000) {
         // Whether a mail program took it is not the user's concern here.

@@ -15,6 +15,9 @@ namespace kestrum {
 // Any thread may call these. The message is logged on the calling thread,
 // then the alert runs on the main thread while the caller waits for it.
 
+// The report alert's first button.
+inline constexpr char kFeedbackSendButton[] = "Send to support";
+
 // Shows the error alert and, after "Send to support", opens the problem
 // report. With `fatal` set the process ends with status 1 afterwards,
 // whichever button was chosen.
