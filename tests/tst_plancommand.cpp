@@ -52,24 +52,6 @@ private:
 
 namespace {
 
-// Every item under the folder with its kind and size, for "nothing changed".
-QMap<QString, QString> snapshot(const QString &root, const QString &except)
-{
-    QMap<QString, QString> items;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (path == except)
-            continue;
-        const QFileInfo info = it.fileInfo();
-        items.insert(path, info.isSymLink() ? "link " + info.symLinkTarget()
-                           : info.isDir()   ? QStringLiteral("folder")
-                                            : "file " + QString::number(info.size()));
-    }
-    return items;
-}
-
 QStringList strings(const QJsonValue &value)
 {
     QStringList out;
@@ -254,7 +236,7 @@ void PlanCommandTest::stopsWithTheReason()
 void PlanCommandTest::removesNothing()
 {
     const QString preferences = platform::Volume::physicalPath(platform::LogicalPath::make(platform::UserDefaults::standard().logicalFilePath()));
-    const QMap<QString, QString> before = snapshot(m_volume->root(), preferences);
+    const QMap<QString, QString> before = treeSnapshot(m_volume->root(), preferences);
     QStringList everything{"plan", "--json"};
     for (const PackageRecord &record : m_catalogue->installerPackages) {
         if (!record.packageIdentifier().startsWith("com.apple.pkg.BSD"))
@@ -263,7 +245,7 @@ void PlanCommandTest::removesNothing()
     const Result result = run(m_volume->root(), everything);
     QCOMPARE(result.exitCode, 0);
     QVERIFY(QJsonDocument::fromJson(result.out).object().value("removeFiles").toArray().size() > 100);
-    const QMap<QString, QString> after = snapshot(m_volume->root(), preferences);
+    const QMap<QString, QString> after = treeSnapshot(m_volume->root(), preferences);
     for (auto it = before.cbegin(); it != before.cend(); ++it)
         QCOMPARE(after.value(it.key()), it.value());
 }

@@ -5,7 +5,10 @@
 #include "platform/UserDefaults.h"
 #include "platform/Volume.h"
 
+#include "VolumeRemoval.h"
+
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -54,6 +57,8 @@ VolumeFixture::~VolumeFixture()
 {
     liveFixtures().removeOne(this);
     stopHelper();
+    // Clears the immutable flags a test set, which would keep the folder.
+    volumegen::removeVolume(m_dir.path());
     platform::Volume::configure(QString(), QString());
     platform::UserDefaults::standard().reload();
 }
@@ -127,4 +132,21 @@ QByteArray fileContents(const QString &physicalPath)
 {
     QFile file(physicalPath);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QMap<QString, QString> treeSnapshot(const QString &root, const QString &except)
+{
+    QMap<QString, QString> items;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (path == except)
+            continue;
+        const QFileInfo info = it.fileInfo();
+        items.insert(path, info.isSymLink() ? "link " + info.symLinkTarget()
+                           : info.isDir()   ? QStringLiteral("folder")
+                                            : "file " + QString::number(info.size()));
+    }
+    return items;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -39,6 +40,10 @@ private:
 // no code with ours, and returns it as compact JSON (dates as ISO text, data
 // as hex); empty with a reason in *error when it cannot.
 QByteArray readPlistIndependently(const QString &physicalPath, QString *error);
+
+// Every item under the physical folder with its kind and size (a link with
+// its target), for "nothing else changed"; `except` is left out.
+QMap<QString, QString> treeSnapshot(const QString &root, const QString &except = QString());
 
 // The whole file at a physical path, or nothing read when it cannot be opened.
 QByteArray fileContents(const QString &physicalPath);
