@@ -22,6 +22,9 @@ struct ItemStatus
     quint64 device = 0;
     quint64 inode = 0;
     qint64 modifiedMSecs = 0;    // since the epoch
+    // When the item was made, since the epoch; the modification time where
+    // the file system keeps no birth time.
+    qint64 createdMSecs = 0;
 
     bool isFile() const { return type == Type::File; }
     bool isDirectory() const { return type == Type::Directory; }

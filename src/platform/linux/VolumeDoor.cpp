@@ -103,7 +103,7 @@ std::optional<ItemStatus> statusAt(int folder, const char *name)
 {
     struct statx st;
     const int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (*name ? 0 : AT_EMPTY_PATH);
-    if (::statx(folder, name, flags, STATX_TYPE | STATX_SIZE | STATX_INO | STATX_MTIME, &st) != 0)
+    if (::statx(folder, name, flags, STATX_TYPE | STATX_SIZE | STATX_INO | STATX_MTIME | STATX_BTIME, &st) != 0)
         return std::nullopt;
     ItemStatus status;
     status.type = typeOf(st.stx_mode);
@@ -112,6 +112,10 @@ std::optional<ItemStatus> statusAt(int folder, const char *name)
     status.device = (quint64(st.stx_dev_major) << 32) | st.stx_dev_minor;
     status.inode = st.stx_ino;
     status.modifiedMSecs = qint64(st.stx_mtime.tv_sec) * 1000 + st.stx_mtime.tv_nsec / 1000000;
+    // Not every file system keeps a birth time (older ext3, some network ones).
+    status.createdMSecs = (st.stx_mask & STATX_BTIME)
+                              ? qint64(st.stx_btime.tv_sec) * 1000 + st.stx_btime.tv_nsec / 1000000
+                              : status.modifiedMSecs;
     return status;
 }
 
