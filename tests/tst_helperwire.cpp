@@ -101,8 +101,8 @@ void TestHelperWire::requests_data()
     QTest::newRow("kill numbers") << msg("kill", "[501]") << "JSON array" << QStringList() << QStringList();
     const QStringList badPaths = {"a/b", "", "/a//b", "/a/./b", "/a/../b", "/a/", QString::fromUtf8("/a\0b", 4), "/a\x01", "/a\u0085",
         "/" + longName + "a", "/", "/system", "/Library", "/tmp", "/private/var", "/Users/bob", "/users/bob/library", "/Users", "/Developer", "/mach_kernel"};
-    QTest::newRow("delete") << msg("delete", json(QStringList{"/Applications/X.app", "/Users/bob/Library/Caches", "/etc/hosts", "/" + longName} + badPaths))
-        << "" << QStringList{"/Applications/X.app", "/Users/bob/Library/Caches", platform::LogicalPath::make(u"/etc/hosts").toString(), "/" + longName} << badPaths;
+    QTest::newRow("delete") << msg("delete", json(QStringList{"/Applications/X.app", "/Users/bob/Library/Caches", "/etc/hosts", "/" + longName, "/Library/X/Icon\r"} + badPaths))
+        << "" << QStringList{"/Applications/X.app", "/Users/bob/Library/Caches", platform::LogicalPath::make(u"/etc/hosts").toString(), "/" + longName, "/Library/X/Icon\r"} << badPaths;
     const QStringList badPids = {"1", "0", "-5", "12a", "", "0501", "4194305", "99999999999999999999", "+7"};
     QTest::newRow("kill") << msg("kill", json(QStringList{"501", "2", "4194304"} + badPids)) << "" << QStringList{"501", "2", "4194304"} << badPids;
     QTest::newRow("forget") << msg("forget", "com.x.pkg") << "" << QStringList{"com.x.pkg"} << QStringList();

@@ -78,8 +78,10 @@ QString pathRefusal(const QString &path)
         return QStringLiteral("not an absolute path");
     if (path.toUtf8().size() > MaxPathBytes)
         return QStringLiteral("longer than %1 bytes").arg(MaxPathBytes);
-    if (hasControl(path))
-        return QStringLiteral("holds a NUL or control character");
+    // Any other character is a Mac file name's right, "Icon\r" the most
+    // common; the tool's log escapes them.
+    if (path.contains(QChar(0)))
+        return QStringLiteral("holds a NUL character");
     if (path.size() > 1) {
         for (QStringView part : QStringView(path).sliced(1).split(QLatin1Char('/'))) {
             if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
