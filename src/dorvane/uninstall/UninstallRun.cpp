@@ -1,0 +1,268 @@
+#include "dorvane/uninstall/UninstallRun.h"
+
+#include "dorvane/Settings.h"
+#include "dorvane/helper/DeleteHelper.h"
+#include "dorvane/logs/LogFiles.h"
+#include "dorvane/uninstall/AppIntegration.h"
+#include "dorvane/uninstall/ProcessLister.h"
+#include "dorvane/uninstall/ReceiptForgetting.h"
+#include "kestrum/Alert.h"
+#include "kestrum/DefaultsKey.h"
+#include "kestrum/FileSystem.h"
+#include "kestrum/Format.h"
+#include "kestrum/Task.h"
+#include "platform/Volume.h"
+
+#include <QRegularExpression>
+#include <QSet>
+
+namespace dorvane {
+
+using kestrum::makeString;
+using platform::LogicalPath;
+
+namespace {
+
+// Read when the stage runs, not when the run starts.
+bool settingOn(const char *key)
+{
+    return kestrum::DefaultsKey(key).defaultInt() != 0;
+}
+
+QList<LogicalPath> logicalPaths(const QStringList &paths)
+{
+    QList<LogicalPath> out;
+    out.reserve(paths.size());
+    for (const QString &path : paths)
+        out.append(LogicalPath::make(path));
+    return out;
+}
+
+// What an otherwise empty folder may still hold and go: the Finder's
+// view settings or its custom-icon file, but not both.
+bool removableContent(const QStringList &entries)
+{
+    return entries.isEmpty()
+           || (entries.size() == 1
+               && (entries.first() == QLatin1String(".DS_Store") || entries.first() == QLatin1String("Icon\r")));
+}
+
+} // namespace
+
+QList<PlanSection> UninstallOutcome::successSections() const
+{
+    QList<PlanSection> groups{
+        {makeString("Uninstalled Folders (%li)", qint64(removedFolders.size())), removedFolders},
+        {makeString("Uninstalled Files (%li)", qint64(removedFiles.size())), removedFiles}};
+    if (!additional.isEmpty())
+        groups.append({makeString("Additional uninstalled files & folders (%li)", qint64(additional.size())), additional});
+    return groups;
+}
+
+UninstallRun::UninstallRun(UninstallPlan plan, QList<PackageRecord> selection, DeleteHelper &helper)
+    : m_plan(std::move(plan)), m_selection(std::move(selection)), m_helper(helper)
+{
+}
+
+QString UninstallRun::confirmationMessage(const QList<PackageRecord> &selection)
+{
+    QStringList perPackage;
+    for (const PackageRecord &package : selection) {
+        if (!package.appNames().isEmpty())
+            perPackage.append(package.appNames().join(QStringLiteral(", ")));
+    }
+    const QString applications =
+        perPackage.isEmpty()
+            ? QString()
+            : makeString("\nThis will remove these application(s) from your Mac: %@", perPackage.join(QStringLiteral(", ")));
+    return makeString("Do you really want to to remove the package(s) & package-contents?%@\n\nThis operation can not "
+                      "be undone and is done on your own risk! Make sure you've read the documentation before "
+                      "proceeding.",
+                      applications);
+}
+
+bool UninstallRun::confirm(const QList<PackageRecord> &selection)
+{
+    return kestrum::alert(QStringLiteral("Warning"), confirmationMessage(selection),
+                          QStringLiteral("Proceed with uninstall"), QStringLiteral("Cancel"))
+           == 1000;
+}
+
+QString UninstallRun::progressTitle(qsizetype packageCount)
+{
+    return packageCount == 1 ? QStringLiteral("Removing Package") : QStringLiteral("Removing Packages");
+}
+
+QString UninstallRun::logName(const QStringList &identifiers, const QDateTime &now)
+{
+    QString prefix = identifiers.value(0);
+    for (const QString &identifier : identifiers) {
+        qsizetype same = 0;
+        while (same < prefix.size() && same < identifier.size() && prefix.at(same) == identifier.at(same))
+            ++same;
+        prefix.truncate(same);
+    }
+    if (prefix.size() > 6)
+        return identifiers.size() >= 2 ? prefix + QStringLiteral(".*") : prefix;
+    return makeString("Multiple_Packages_%@", LogFiles::fallbackTimestamp(now));
+}
+
+void UninstallRun::collectProcesses(const QString &listing, const UninstallPlan &plan, QStringList *pids,
+                                    QStringList *commands)
+{
+    static const QRegularExpression digits(QStringLiteral("[0-9]+"));
+    // Generated items and application folders are matched as prefixes
+    // whatever the settings say: a process running from there would keep
+    // its files open or write them again.
+    const QStringList prefixes = plan.removeGenerated + plan.removeRemaining;
+    QStringList lines = listing.split(QLatin1Char('\n'));
+    if (!lines.isEmpty())
+        lines.removeFirst(); // the column header
+    for (const QString &line : std::as_const(lines)) {
+        const QRegularExpressionMatch match = digits.match(line);
+        if (!match.hasMatch())
+            continue;
+        const QString command = line.mid(match.capturedEnd() + 1);
+        if (!command.startsWith(QLatin1Char('/')))
+            continue;
+        const bool inside = std::any_of(prefixes.cbegin(), prefixes.cend(),
+                                        [&](const QString &prefix) { return command.startsWith(prefix); });
+        if (inside || plan.removeFiles.contains(command)) {
+            pids->append(match.captured());
+            commands->append(command);
+        }
+    }
+}
+
+UninstallOutcome UninstallRun::execute(const Progress &progress, const RemoveInfo &removeInfo)
+{
+    m_outcome = UninstallOutcome();
+    m_outcome.removedFiles = m_plan.removeFiles;
+    m_information.clear();
+
+    quitApplications(progress);
+    endProcesses(progress);
+
+    progress(QStringLiteral("Deleting files…"));
+    if (!m_plan.removeFiles.isEmpty())
+        m_helper.deleteFiles(logicalPaths(m_plan.removeFiles), m_information);
+
+    if (settingOn(Settings::kDeleteFolders))
+        removeFolders(progress);
+
+    progress(QStringLiteral("Deleting additional files"));
+    const bool remaining = settingOn(Settings::kDeleteRemaining);
+    if (remaining)
+        m_helper.deleteFiles(logicalPaths(m_plan.removeRemaining), m_information);
+    const bool generated = settingOn(Settings::kDeleteGenerated);
+    if (generated) {
+        m_helper.deleteFiles(logicalPaths(m_plan.removeGenerated), m_information);
+        // The preferences daemon would keep the deleted preferences cached.
+        kestrum::runAsTask({QStringLiteral("/usr/bin/killall"), QStringLiteral("-SIGTERM"), QStringLiteral("cfprefsd")});
+    }
+    if (generated)
+        m_outcome.additional += m_plan.removeGenerated;
+    if (remaining)
+        m_outcome.additional += m_plan.removeRemaining;
+
+    forgetReceipts(progress);
+
+    progress(QStringLiteral("Writing logfile"));
+    m_outcome.logName = logName(m_identifiers, QDateTime::currentDateTime());
+    m_outcome.logFile = LogFiles::writeLogfile(m_outcome.logName, m_identifiers.join(QLatin1Char(' ')).trimmed(),
+                                               m_fileNames.join(QLatin1Char(' ')).trimmed(), m_plan.removeFiles,
+                                               m_outcome.removedFolders,
+                                               remaining ? std::optional(m_plan.removeRemaining) : std::nullopt,
+                                               generated ? std::optional(m_plan.removeGenerated) : std::nullopt)
+                            .toString();
+    if (m_outcome.dockChanged)
+        AppIntegration::quitDock();
+    LogFiles::addToLogfile(m_logText);
+
+    progress(QStringLiteral("Removing package info"));
+    if (removeInfo)
+        removeInfo(m_selection);
+    return m_outcome;
+}
+
+void UninstallRun::quitApplications(const Progress &progress)
+{
+    for (const PackageRecord &package : m_selection) {
+        progress(makeString("Quitting app in package: %@", package.packageIdentifier()));
+        for (const QString &identifier : package.appBuIDs())
+            AppIntegration::quitApp(identifier);
+        if (settingOn(Settings::kDeleteDock)) {
+            for (const QString &path : package.appPaths())
+                AppIntegration::removeLoginItem_LS(kestrum::fileURL(path));
+        }
+        m_information += package.description();
+    }
+}
+
+void UninstallRun::endProcesses(const Progress &progress)
+{
+    // A lister that cannot run gives no processes; the applications were
+    // asked to quit already.
+    const QString listing = kestrum::runAsTask(ProcessLister::launchArguments()).value_or(QString());
+    QStringList pids, commands;
+    collectProcesses(listing, m_plan, &pids, &commands);
+
+    progress(QStringLiteral("Terminating processes in package…"));
+    if (pids.isEmpty())
+        return;
+    QList<qint64> numbers;
+    for (const QString &pid : std::as_const(pids))
+        numbers.append(pid.toLongLong());
+    m_helper.killPIDs(numbers, makeString("%@\n%@", QVariant(commands), m_information));
+}
+
+void UninstallRun::removeFolders(const Progress &progress)
+{
+    QSet<QString> removed;
+    // Removing a folder can empty its parent: walk again until a pass
+    // removes nothing, so the order of the list does not matter.
+    for (int count = 1; count != 0;) {
+        count = 0;
+        for (auto folder = m_plan.removeFolders.crbegin(); folder != m_plan.removeFolders.crend(); ++folder) {
+            if (removed.contains(*folder) || !kestrum::fileExists(*folder))
+                continue;
+            const LogicalPath path = LogicalPath::make(*folder);
+            // A folder the user cannot list is never taken for empty: the
+            // tool would remove it with whatever it holds.
+            const std::optional<QStringList> entries = platform::Volume::list(path);
+            if (!entries || !removableContent(*entries))
+                continue;
+            progress(makeString("Deleting folder: %@", path.name().toString()));
+            if (entries->size() == 1)
+                m_helper.deleteFiles({path.child(entries->first())}, m_information);
+            m_helper.deleteFolder(path, m_information);
+            removed.insert(*folder);
+            m_outcome.removedFolders.append(*folder);
+            ++count;
+        }
+    }
+}
+
+void UninstallRun::forgetReceipts(const Progress &progress)
+{
+    const bool dock = settingOn(Settings::kDeleteDock);
+    for (const PackageRecord &package : m_selection) {
+        const QString identifier = package.packageIdentifier();
+        progress(makeString("Forgetting package: %@", identifier));
+        ReceiptForgetting::forget(package, m_information, m_helper);
+        if (dock) {
+            for (const QString &path : package.appPaths()) {
+                if (AppIntegration::removeFromDock(kestrum::fileURL(path)))
+                    m_outcome.dockChanged = true;
+            }
+        }
+        m_logText += makeString("%@: uninstalled package '%@'\n", LogFiles::timestamp(QDateTime::currentDateTime()),
+                                identifier);
+        m_identifiers.append(identifier);
+        // A record without a file name adds nothing, not even its blank.
+        if (!package.packageFileName().isEmpty())
+            m_fileNames.append(package.packageFileName());
+    }
+}
+
+} // namespace dorvane
