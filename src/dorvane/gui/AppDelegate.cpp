@@ -8,11 +8,14 @@
 #include "dorvane/gui/PackageTableModel.h"
 #include "dorvane/gui/ProgressPanel.h"
 #include "dorvane/gui/SheetWork.h"
+#include "dorvane/gui/SuccessPanel.h"
 #include "dorvane/gui/UninstallPanel.h"
 #include "dorvane/gui/ViewPanel.h"
 #include "dorvane/helper/DeleteHelper.h"
+#include "dorvane/logs/LogFiles.h"
 #include "dorvane/planning/UninstallChecks.h"
 #include "dorvane/planning/UninstallPlanner.h"
+#include "dorvane/uninstall/UninstallRun.h"
 #include "kestrum/Alert.h"
 #include "kestrum/CrashReporter.h"
 #include "kestrum/DefaultsKey.h"
@@ -27,6 +30,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPropertyAnimation>
 
 #include <cstdlib>
@@ -71,6 +75,7 @@ AppDelegate::AppDelegate()
     m_progress = new ProgressPanel(m_window);
     m_viewPanel = new ViewPanel(m_window);
     m_uninstallPanel = new UninstallPanel(m_window);
+    m_successPanel = new SuccessPanel(m_window);
     m_sizePass = new SizePass(this);
     awakeFromNib();
 }
@@ -121,9 +126,8 @@ void AppDelegate::awakeFromNib()
     connect(ui.uninstallButton, &QAbstractButton::clicked, this, &AppDelegate::uninstallPackage);
     connect(ui.uninstallAction, &QAction::triggered, this, &AppDelegate::uninstallPackage);
     connect(m_uninstallPanel, &UninstallPanel::cancelRequested, this, &AppDelegate::cancelUninstall);
-    // Carrying the plan out comes with the uninstall itself; until then
-    // confirming only closes the sheet.
-    connect(m_uninstallPanel, &UninstallPanel::continueRequested, m_uninstallPanel, &QDialog::hide);
+    connect(m_uninstallPanel, &UninstallPanel::continueRequested, this, &AppDelegate::continueUninstall);
+    connect(m_successPanel, &SuccessPanel::doneRequested, this, &AppDelegate::successDone);
     connect(m_sizePass, &SizePass::packageSized, m_model, &PackageTableModel::sizeChanged);
     connect(m_sizePass, &SizePass::finished, this, [this] {
         updateStatsLabel();
@@ -160,7 +164,11 @@ void AppDelegate::applicationDidFinishLaunching()
                        QStringLiteral("Quit"));
         std::exit(1);
     }
-    m_deleteHelper = std::make_unique<DeleteHelper>();
+    LogFiles::migrateLogfiles();
+    LogFiles::pruneOldLogfiles();
+    LogFiles::checkLogfileFolderSize();
+    updateLogfileMenu();
+    m_deleteHelper = std::make_shared<DeleteHelper>();
     Settings::recordLaunchDate();
     m_version = kestrum::makeString("v%@ (%i)", shared.appVersionString(), shared.appBuildNumber());
     m_aboutURL = resourceURL(QStringLiteral("Credits.rtfd"));
@@ -359,8 +367,9 @@ void AppDelegate::uninstallPackage()
         [selection, catalogue, rootless](const SheetProgress &progress) {
             return UninstallPlanner::plan(selection, catalogue, rootless, progress);
         },
-        [this](UninstallPlan plan) {
+        [this, selection](UninstallPlan plan) {
             m_plan = std::move(plan);
+            m_planSelection = selection;
             m_uninstallPanel->setTree(m_plan.uninstallFiles);
             m_uninstallPanel->setContinueTitle(m_uninstallPackage2Title);
             m_uninstallPanel->open();
@@ -372,6 +381,75 @@ void AppDelegate::cancelUninstall()
 {
     // The plan stays as it was: only the sheet closes.
     m_uninstallPanel->hide();
+}
+
+void AppDelegate::continueUninstall()
+{
+    // "Cancel" leaves the sheet open with the same plan.
+    if (!UninstallRun::confirm(m_planSelection))
+        return;
+    m_uninstallPanel->hide();
+    if (!m_deleteHelper)
+        return;
+    const std::shared_ptr<DeleteHelper> helper = m_deleteHelper;
+    const QList<PackageRecord> selection = m_planSelection;
+    const UninstallPlan plan = m_plan;
+    QPointer<AppDelegate> guard(this);
+    runBehindSheet(
+        *m_progress, this, UninstallRun::progressTitle(selection.size()),
+        [helper, selection, plan, guard](const SheetProgress &progress) {
+            UninstallRun run(plan, selection, *helper);
+            return run.execute(progress, [guard](const QList<PackageRecord> &packages) {
+                postCatalogueUpdates(guard, packages);
+            });
+        },
+        // Posted after the catalogue updates, so the list is current when
+        // the sheet appears.
+        [this](const UninstallOutcome &outcome) {
+            m_successFiles = outcome.successFiles();
+            m_successPanel->setTree(outcome.successSections());
+            m_window->raise();
+            m_window->activateWindow();
+            m_successPanel->open();
+            updateLogfileMenu();
+            Q_EMIT successPanelShown();
+        });
+}
+
+void AppDelegate::successDone()
+{
+    m_successPanel->hide();
+    LogFiles::checkLogfileFolderSize();
+}
+
+void AppDelegate::removeInfoForPackages(const QList<PackageRecord> &packages)
+{
+    postCatalogueUpdates(this, packages);
+}
+
+void AppDelegate::postCatalogueUpdates(const QPointer<AppDelegate> &guard, const QList<PackageRecord> &packages)
+{
+    // The guard is only read on the main thread, where the controller dies.
+    for (const PackageRecord &package : packages) {
+        kestrum::dispatch_async_main([guard, package] {
+            if (!guard)
+                return;
+            guard->m_catalogue.forgetPackage(package);
+            guard->filterInstallerPackage();
+        });
+    }
+}
+
+void AppDelegate::updateLogfileMenu()
+{
+    QMenu *menu = m_window->ui().logfileMenu;
+    menu->clear();
+    for (const QString &title : LogFiles::logfileMenuTitles()) {
+        if (title.isEmpty())
+            menu->addSeparator();
+        else
+            menu->addAction(title, this, [title] { LogFiles::openLogfile(title); });
+    }
 }
 
 void AppDelegate::switchVersionColumn(bool altDown)

@@ -20,6 +20,7 @@ class MainWindow;
 class PackageTableModel;
 class ProgressPanel;
 class SizePass;
+class SuccessPanel;
 class UninstallPanel;
 class ViewPanel;
 
@@ -63,6 +64,19 @@ public:
     void cancelUninstall();
     const UninstallPlan &uninstallPlan() const { return m_plan; }
 
+    // Carrying the plan out: the confirmation on the main thread, the run
+    // on the background queue behind the progress sheet, then the success
+    // sheet once the catalogue has lost the packages.
+    void continueUninstall();
+    void successDone();
+    // Takes the packages out of the catalogue and the list, one posted
+    // task per package on the main thread; returns at once.
+    void removeInfoForPackages(const QList<PackageRecord> &packages);
+    const QVariantList &successFiles() const { return m_successFiles; }
+
+    // The log menu, rebuilt from the disk.
+    void updateLogfileMenu();
+
     // What marks a crash report as one of this program's, for the check at
     // start-up.
     static QStringList crashSignatures();
@@ -72,6 +86,7 @@ public:
     ProgressPanel *progressPanel() const { return m_progress; }
     ViewPanel *viewPanel() const { return m_viewPanel; }
     UninstallPanel *uninstallPanel() const { return m_uninstallPanel; }
+    SuccessPanel *successPanel() const { return m_successPanel; }
     const QList<PackageContents::Row> &viewFiles() const { return m_viewFiles; }
     const Catalogue &catalogue() const { return m_catalogue; }
     const QList<PackageRecord> &installerPackagesFiltered() const { return m_filtered; }
@@ -96,11 +111,14 @@ Q_SIGNALS:
     void viewPanelShown();
     // The uninstall sheet is up with a new plan.
     void uninstallPanelShown();
+    // An uninstall ended and its success sheet is up.
+    void successPanelShown();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    static void postCatalogueUpdates(const QPointer<AppDelegate> &guard, const QList<PackageRecord> &packages);
     void awakeFromNib();
     void bindOptionCheckBoxes();
     void handOver(std::optional<Catalogue> catalogue);
@@ -114,8 +132,11 @@ private:
     ProgressPanel *m_progress = nullptr;
     ViewPanel *m_viewPanel = nullptr;
     UninstallPanel *m_uninstallPanel = nullptr;
+    SuccessPanel *m_successPanel = nullptr;
     QList<PackageContents::Row> m_viewFiles;
     UninstallPlan m_plan;
+    QList<PackageRecord> m_planSelection;   // what the plan was made for, in selection order
+    QVariantList m_successFiles;
 
     Catalogue m_catalogue;
     QList<PackageRecord> m_filtered;
@@ -130,7 +151,8 @@ private:
     bool m_versionColumnSwitched = false;
     bool m_firstScanCompleted = false;
     SizePass *m_sizePass = nullptr;
-    std::unique_ptr<DeleteHelper> m_deleteHelper;
+    // Shared with a running uninstall, which may outlive the window.
+    std::shared_ptr<DeleteHelper> m_deleteHelper;
 };
 
 } // namespace dorvane
