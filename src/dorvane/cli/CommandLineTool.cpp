@@ -6,6 +6,7 @@
 #include "dorvane/cli/HelperCommand.h"
 #include "dorvane/cli/PlanCommand.h"
 #include "dorvane/cli/ReceiptsCommand.h"
+#include "dorvane/cli/UninstallCommand.h"
 #include "kestrum/AlertPresenter.h"
 #include "kestrum/Kestrum.h"
 
@@ -50,6 +51,10 @@ int CommandLineTool::run(const QStringList &arguments)
                                                 "missing.\n"
                                                 "plan ID... [--json]: what uninstalling packages would remove "
                                                 "and keep; removes nothing.\n"
+                                                "uninstall ID... [--json] [--yes]: removes the packages as the window "
+                                                "does; without --yes it prints the plan and removes nothing.\n"
+                                                "forget ID... [--json] [--yes]: forgets the packages' receipts and "
+                                                "leaves their files.\n"
                                                 "helper status [--json] | install | remove: the privileged helper "
                                                 "tool's job on the volume; install and remove ask for an "
                                                 "administrator's password unless run as root."),
@@ -94,6 +99,10 @@ int CommandLineTool::run(const QStringList &arguments)
         return runFilesCommand(commandArguments);
     if (command == QLatin1String("plan"))
         return runPlanCommand(commandArguments);
+    if (command == QLatin1String("uninstall"))
+        return runUninstallCommand(commandArguments);
+    if (command == QLatin1String("forget"))
+        return runForgetCommand(commandArguments);
     if (command == QLatin1String("helper"))
         return runHelperCommand(commandArguments);
     printLine(stderr, QStringLiteral("dorvane: unknown command '%1'").arg(command));

@@ -33,9 +33,11 @@ std::variant<NamedPackages, int> namedPackages(const QStringList &arguments, con
 {
     QCommandLineParser parser;
     const QCommandLineOption json(QStringLiteral("json"), QString::fromLatin1(jsonHelp));
+    const QCommandLineOption yes(QStringLiteral("yes"), QStringLiteral("Agree to the question."));
     parser.addOption(json);
+    parser.addOption(yes);
     if (!parser.parse(arguments) || parser.positionalArguments().isEmpty()) {
-        std::fprintf(stderr, "usage: dorvane %s ID... [--json]\n", name);
+        std::fprintf(stderr, "usage: dorvane %s ID... [--json] [--yes]\n", name);
         return ExitUsage;
     }
     std::optional<Catalogue> catalogue = CatalogueScanner::scanOrComplain();
@@ -44,7 +46,7 @@ std::variant<NamedPackages, int> namedPackages(const QStringList &arguments, con
     std::optional<QList<PackageRecord>> selection = listedPackages(*catalogue, parser.positionalArguments());
     if (!selection)
         return ExitUsage;
-    return NamedPackages{std::move(*catalogue), std::move(*selection), parser.isSet(json)};
+    return NamedPackages{std::move(*catalogue), std::move(*selection), parser.isSet(json), parser.isSet(yes)};
 }
 
 } // namespace dorvane

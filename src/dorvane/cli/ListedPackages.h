@@ -20,6 +20,7 @@ struct NamedPackages
     Catalogue catalogue;
     QList<PackageRecord> selection;
     bool json = false;
+    bool yes = false;   // agree to the command's question
 };
 
 // Parses the command's arguments, scans and selects; on failure the reason

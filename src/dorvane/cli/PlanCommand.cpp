@@ -17,8 +17,6 @@
 
 namespace dorvane {
 
-namespace {
-
 QJsonObject planJson(const UninstallPlan &plan)
 {
     QJsonArray shared;
@@ -64,8 +62,6 @@ void printPlan(const UninstallPlan &plan)
     out << "Bytes: " << plan.sizes.removeBytes << " to remove, " << plan.sizes.ignoredBytes << " ignored, "
         << plan.sizes.sharedBytes << " shared\n";
 }
-
-} // namespace
 
 int runPlanCommand(const QStringList &arguments)
 {

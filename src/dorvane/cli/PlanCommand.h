@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QStringList>
 
 namespace dorvane {
@@ -10,5 +11,10 @@ namespace dorvane {
 // uninstaller is answered "Cancel" unless --yes) ends it with ExitFailure
 // and the reason.
 int runPlanCommand(const QStringList &arguments);
+
+struct UninstallPlan;
+// The plan as a JSON object, and as the text the command prints.
+QJsonObject planJson(const UninstallPlan &plan);
+void printPlan(const UninstallPlan &plan);
 
 } // namespace dorvane

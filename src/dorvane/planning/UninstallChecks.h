@@ -32,6 +32,9 @@ public:
     // stopReason() says why, in one line for the command line.
     bool mayPlan(const QList<PackageRecord> &selection);
     QString stopReason() const { return m_stopReason; }
+    // Forgetting a receipt only needs the first check: an essential
+    // package's receipt stays.
+    bool mayForget(const QList<PackageRecord> &selection) { return refuseEssentialPackages(selection); }
 
 private:
     bool refuseEssentialPackages(const QList<PackageRecord> &selection);

@@ -1,0 +1,175 @@
+#include "dorvane/cli/UninstallCommand.h"
+
+#include "dorvane/ProtectionStatus.h"
+#include "dorvane/Settings.h"
+#include "dorvane/cli/ExitCode.h"
+#include "dorvane/cli/ListedPackages.h"
+#include "dorvane/cli/PlanCommand.h"
+#include "dorvane/helper/DeleteHelper.h"
+#include "dorvane/planning/UninstallChecks.h"
+#include "dorvane/planning/UninstallPlanner.h"
+#include "dorvane/uninstall/ReceiptForgetting.h"
+#include "dorvane/uninstall/UninstallRun.h"
+#include "kestrum/Alert.h"
+#include "kestrum/AlertPresenter.h"
+#include "kestrum/DefaultsKey.h"
+#include "kestrum/Format.h"
+#include "platform/Volume.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTextStream>
+
+#include <cstdio>
+#include <memory>
+
+namespace dorvane {
+
+namespace {
+
+void complain(const QString &text)
+{
+    std::fprintf(stderr, "dorvane: %s\n", qPrintable(text));
+}
+
+// --yes after the command agrees as the global option does.
+void agreeIfAsked(const NamedPackages &packages)
+{
+    if (packages.yes)
+        kestrum::setAlertPresenter(std::make_shared<kestrum::ConsolePresenter>(true));
+}
+
+std::unique_ptr<DeleteHelper> connectedHelper()
+{
+    if (const std::optional<HelperError> error = DeleteHelper::blessHelper()) {
+        complain(QStringLiteral("the helper tool could not be installed: ") + error->description());
+        return nullptr;
+    }
+    return std::make_unique<DeleteHelper>();
+}
+
+// What the run asked to remove and is still there: the tool reported it
+// already, this is the account a script can act on.
+QStringList stillThere(const UninstallOutcome &outcome)
+{
+    QStringList left;
+    for (const QStringList *list : {&outcome.removedFiles, &outcome.removedFolders, &outcome.additional}) {
+        for (const QString &path : *list) {
+            if (platform::Volume::status(platform::LogicalPath::make(path), platform::Follow::NotFinal))
+                left.append(path);
+        }
+    }
+    return left;
+}
+
+} // namespace
+
+int runUninstallCommand(const QStringList &arguments)
+{
+    const std::variant<NamedPackages, int> named =
+        namedPackages(arguments, "uninstall", "Print one JSON object: the plan, and what was done.");
+    if (const int *exitCode = std::get_if<int>(&named))
+        return *exitCode;
+    const NamedPackages &packages = std::get<NamedPackages>(named);
+    agreeIfAsked(packages);
+
+    UninstallChecks checks;
+    if (!checks.mayPlan(packages.selection)) {
+        complain(QStringLiteral("nothing removed: ") + checks.stopReason());
+        return ExitFailure;
+    }
+    const UninstallPlan plan =
+        UninstallPlanner::plan(packages.selection, packages.catalogue, ProtectionStatus::isRootless());
+    QJsonObject json{{QStringLiteral("plan"), planJson(plan)}};
+    const auto finish = [&](int exitCode) {
+        if (packages.json)
+            QTextStream(stdout) << QJsonDocument(json).toJson(QJsonDocument::Indented);
+        return exitCode;
+    };
+    if (!packages.json)
+        printPlan(plan);
+
+    const bool confirmed = UninstallRun::confirm(packages.selection);
+    json.insert(QStringLiteral("confirmed"), confirmed);
+    if (!confirmed) {
+        complain(QStringLiteral("nothing removed: the uninstall was not confirmed (--yes confirms it)"));
+        return finish(ExitNotConfirmed);
+    }
+    const std::unique_ptr<DeleteHelper> helper = connectedHelper();
+    if (!helper)
+        return finish(ExitFailure);
+
+    UninstallRun run(plan, packages.selection, *helper);
+    const UninstallOutcome outcome = run.execute([](const QString &detail) { complain(detail); });
+    const QStringList left = stillThere(outcome);
+    json.insert(QStringLiteral("removedFiles"), QJsonArray::fromStringList(outcome.removedFiles));
+    json.insert(QStringLiteral("removedFolders"), QJsonArray::fromStringList(outcome.removedFolders));
+    json.insert(QStringLiteral("removedAdditional"), QJsonArray::fromStringList(outcome.additional));
+    json.insert(QStringLiteral("failed"), QJsonArray::fromStringList(left));
+    json.insert(QStringLiteral("logFile"), outcome.logFile);
+    if (!packages.json) {
+        QTextStream out(stdout);
+        for (const PlanSection &group : outcome.successSections()) {
+            out << group.name << '\n';
+            for (const QString &path : group.children)
+                out << "    " << path << '\n';
+        }
+        out << kestrum::makeString("Still there (%li)", qint64(left.size())) << '\n';
+        for (const QString &path : left)
+            out << "    " << path << '\n';
+        out << "Log: " << outcome.logFile << '\n';
+    }
+    return finish(left.isEmpty() ? ExitSuccess : ExitSomeFailed);
+}
+
+int runForgetCommand(const QStringList &arguments)
+{
+    const std::variant<NamedPackages, int> named = namedPackages(arguments, "forget", "Print a JSON array of the forgotten identifiers.");
+    if (const int *exitCode = std::get_if<int>(&named))
+        return *exitCode;
+    const NamedPackages &packages = std::get<NamedPackages>(named);
+    agreeIfAsked(packages);
+
+    UninstallChecks checks;
+    if (!checks.mayForget(packages.selection)) {
+        complain(QStringLiteral("nothing forgotten: ") + checks.stopReason());
+        return ExitFailure;
+    }
+    QStringList identifiers;
+    for (const PackageRecord &package : packages.selection)
+        identifiers.append(package.packageIdentifier());
+    const int answer = kestrum::alert(
+        QStringLiteral("Warning"),
+        kestrum::makeString("Do you really want to forget the receipt(s) of %@? The files the package(s) installed "
+                            "stay where they are, but Dorvane will no longer list or remove them.",
+                            identifiers.join(QStringLiteral(", "))),
+        QStringLiteral("Forget"), QStringLiteral("Cancel"));
+    if (answer != 1000) {
+        complain(QStringLiteral("nothing forgotten: not confirmed (--yes confirms it)"));
+        return ExitNotConfirmed;
+    }
+    const std::unique_ptr<DeleteHelper> helper = connectedHelper();
+    if (!helper)
+        return ExitFailure;
+    QString information;
+    for (const PackageRecord &package : packages.selection)
+        information += package.description();
+    QStringList forgotten;
+    for (const PackageRecord &package : packages.selection) {
+        ReceiptForgetting::forget(package, information, *helper);
+        // A system receipt the tool did not forget has ended the process.
+        const bool gone = ReceiptForgetting::kindOf(package) == ReceiptForgetting::Kind::SystemReceipt
+                          || !platform::Volume::status(platform::LogicalPath::make(package.bomPath()),
+                                                       platform::Follow::NotFinal);
+        if (gone) {
+            forgotten.append(package.packageIdentifier());
+            if (!packages.json)
+                std::printf("Forgot package '%s' on '/'.\n", qPrintable(package.packageIdentifier()));
+        }
+    }
+    if (packages.json)
+        QTextStream(stdout) << QJsonDocument(QJsonArray::fromStringList(forgotten)).toJson(QJsonDocument::Compact) << '\n';
+    return forgotten.size() == identifiers.size() ? ExitSuccess : ExitSomeFailed;
+}
+
+} // namespace dorvane
