@@ -1,0 +1,435 @@
+#include "dorvane/Settings.h"
+#include "dorvane/StartUp.h"
+#include "dorvane/catalogue/CatalogueScanner.h"
+#include "dorvane/gui/AppDelegate.h"
+#include "dorvane/gui/MainWindow.h"
+#include "dorvane/gui/PackageTableModel.h"
+#include "dorvane/gui/SuccessPanel.h"
+#include "dorvane/gui/UninstallPanel.h"
+#include "dorvane/helper/DeleteHelper.h"
+#include "dorvane/logs/LogFiles.h"
+#include "dorvane/planning/UninstallPlanner.h"
+#include "dorvane/uninstall/UninstallRun.h"
+#include "kestrum/DefaultsKey.h"
+#include "kestrum/Kestrum.h"
+#include "platform/PropertyList.h"
+#include "platform/Volume.h"
+#include "support/FixturePackages.h"
+#include "support/ScriptedPresenter.h"
+#include "support/VolumeFixture.h"
+#include "ui_MainWindow.h"
+
+#include "VolumeBuilder.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMenu>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThreadPool>
+#include <QTreeWidget>
+
+#include <unistd.h>
+
+using namespace dorvane;
+using volumegen::PathItem;
+
+namespace {
+
+const QString kEditor = "com.example.suite.Editor";
+const QString kViewer = "com.example.suite.Viewer";
+const QString kApp = "/Applications/Editor.app";
+const QString kHelperProgram = kApp + "/Contents/Resources/edhelper";   // not where quitting looks
+// The fixture's home; the generator takes logical paths without "~".
+const QString kDock = "/Users/tester/Library/Preferences/com.apple.dock.plist";
+const QString kLoginItem = "/Users/tester/.config/autostart/editor.desktop";
+
+QString tile(const QString &url)
+{
+    return "<dict><key>tile-data</key><dict><key>file-data</key><dict><key>_CFURLString</key><string>" + url
+           + "</string></dict></dict></dict>";
+}
+
+// Editor: files, folders that empty in any order, folders holding only
+// ".DS_Store", only "Icon\r" or both, a file shared with Viewer, one in an
+// ignored location, one already gone, one protected, an application with
+// what it generated, a Dock tile and a login item.
+volumegen::VolumeBuilder &describe(volumegen::VolumeBuilder &builder)
+{
+    PathItem gone = PathItem::file("Library/EditorData/gone.bin", 5);
+    gone.onDisk = false;
+    volumegen::Package editor = package(
+        kEditor, {PathItem::folder("Library/EditorData"), PathItem::file("Library/EditorData/data.bin", 100),
+                  PathItem::folder("Library/EditorData/Sub"), PathItem::file("Library/EditorData/Sub/more.bin", 10),
+                  PathItem::folder("Library/EditorData/OnlyDS"), PathItem::folder("Library/EditorData/OnlyIcon"),
+                  PathItem::folder("Library/EditorData/Both"), PathItem::folder("Library/EditorData/Chain/Inner"),
+                  PathItem::folder("Library/EditorData/Chain"), PathItem::file("Library/Shared/common.bin", 5),
+                  PathItem::file("usr/bin/edtool", 5), gone, PathItem::file("Library/EditorData/locked.bin", 5)});
+    volumegen::AppBundle application = app(kApp, "Editor", "com.example.Editor");
+    application.generated = volumegen::kTypicalGeneratedItems;
+    editor.applications = {application};
+    builder.addStandardFolders();
+    builder.addReceipt(editor);
+    builder.addReceipt(package(kViewer, {PathItem::file("Library/Shared/common.bin", 5)}));
+    builder.addFile("/Library/EditorData/OnlyDS/.DS_Store", "x");
+    builder.addFile("/Library/EditorData/OnlyIcon/Icon\r", "");
+    builder.addFile("/Library/EditorData/Both/.DS_Store", "x");
+    builder.addFile("/Library/EditorData/Both/Icon\r", "");
+    builder.addFile(kDock, "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>persistent-apps</key><array>"
+                               + tile("file:///Applications/Editor.app/").toUtf8()
+                               + tile("file:///Applications/Other.app/").toUtf8()
+                               + "</array><key>tilesize</key><integer>48</integer></dict></plist>");
+    builder.addFile(kLoginItem, "[Desktop Entry]\nType=Application\nExec=" + kApp.toUtf8()
+                                    + "/Contents/MacOS/Editor --hidden\n");
+    return builder;
+}
+
+QStringList changedPaths(const QMap<QString, QString> &before, const QMap<QString, QString> &after)
+{
+    QStringList changed;
+    for (const QString &path : before.keys() + after.keys()) {
+        if (before.value(path) != after.value(path) && !changed.contains(path))
+            changed.append(path);
+    }
+    return changed;
+}
+
+bool isWithinAny(const QString &path, const QStringList &folders)
+{
+    return std::any_of(folders.cbegin(), folders.cend(),
+                       [&](const QString &f) { return path == f || path.startsWith(f + '/'); });
+}
+
+} // namespace
+
+// Uninstalls carried out for real: the helper tool installed on generated
+// volumes removes what the plan says, and nothing else.
+class UninstallTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void removesThePlanAndNothingElse_data();
+    void removesThePlanAndNothingElse();
+    void windowCarriesOutTheConfirmedPlan();
+    void commandLine();
+    void forgetsEachKindOfReceipt_data();
+    void forgetsEachKindOfReceipt();
+    void logName_data();
+    void logName();
+
+private:
+    QList<PackageRecord> scanned(Catalogue *catalogue, const QStringList &identifiers) const;
+    int runCli(const QStringList &arguments, QByteArray *out = nullptr) const;
+    void startHelperProgram();
+
+    std::unique_ptr<VolumeFixture> m_volume;
+    std::unique_ptr<volumegen::VolumeBuilder> m_builder;
+    std::unique_ptr<ScriptedPresenterScope> m_script;
+    QProcess m_program;
+};
+
+void UninstallTest::initTestCase()
+{
+    StartUp::registerDefaults();
+    static kestrum::Kestrum shared;
+}
+
+void UninstallTest::init()
+{
+    if (QByteArray(QTest::currentTestFunction()) == "logName")
+        return;
+    if (::geteuid() != 0)
+        QSKIP("the helper tool runs as root");
+    m_volume = std::make_unique<VolumeFixture>();
+    m_builder = std::make_unique<volumegen::VolumeBuilder>(m_volume->root(), m_volume->home());
+    describe(*m_builder);
+    if (QByteArray(QTest::currentTestFunction()) == "forgetsEachKindOfReceipt") {
+        QFETCH(int, location);
+        volumegen::Package receipt = package("org.example.kind", {PathItem::file("Library/Kind/file.bin", 3)});
+        receipt.location = volumegen::Package::Location(location);
+        m_builder->addReceipt(receipt);
+    }
+    QString error;
+    QVERIFY2(m_builder->write(&error), qPrintable(error));
+    QVERIFY(m_builder->protect("/Library/EditorData/locked.bin"));
+    m_script = std::make_unique<ScriptedPresenterScope>();
+}
+
+void UninstallTest::cleanup()
+{
+    m_program.kill();
+    m_program.waitForFinished();
+    QVERIFY(QThreadPool::globalInstance()->waitForDone(30000));
+    m_script.reset();
+    m_builder.reset();
+    m_volume.reset();
+}
+
+QList<PackageRecord> UninstallTest::scanned(Catalogue *catalogue, const QStringList &identifiers) const
+{
+    *catalogue = *CatalogueScanner::scan(CatalogueScanner::damagedIconPath());
+    QList<PackageRecord> selection;
+    for (const QString &identifier : identifiers) {
+        for (const PackageRecord &record : catalogue->installerPackages) {
+            if (record.packageIdentifier() == identifier)
+                selection.append(record);
+        }
+    }
+    return selection;
+}
+
+int UninstallTest::runCli(const QStringList &arguments, QByteArray *out) const
+{
+    QProcess process;
+    process.start(DORVANE_CLI, QStringList{"--root", m_volume->root(), "--home", m_volume->home()} + arguments);
+    if (!process.waitForFinished(60000))
+        return -1;
+    if (out)
+        *out = process.readAllStandardOutput();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+// A copy of a small program, run from inside the application folder.
+void UninstallTest::startHelperProgram()
+{
+    const QString program = m_volume->physical(kHelperProgram);
+    QVERIFY(QFile::copy("/bin/sleep", program));
+    m_program.start(program, {"600"});
+    QVERIFY(m_program.waitForStarted());
+}
+
+void UninstallTest::removesThePlanAndNothingElse_data()
+{
+    QTest::addColumn<QString>("off");
+    QTest::newRow("everything on") << QString();
+    for (const char *key : {Settings::kDeleteFolders, Settings::kDeleteRemaining, Settings::kDeleteGenerated,
+                            Settings::kDeleteDock})
+        QTest::newRow(key) << QString::fromLatin1(key);
+}
+
+void UninstallTest::removesThePlanAndNothingElse()
+{
+    QFETCH(QString, off);
+    if (!off.isEmpty())
+        kestrum::DefaultsKey(off).setDefaultInt(0);
+    const auto on = [&](const char *key) { return off != QLatin1String(key); };
+    QVERIFY(!DeleteHelper::blessHelper());
+    LogFiles::migrateLogfiles();
+    startHelperProgram();
+
+    Catalogue catalogue;
+    const QList<PackageRecord> selection = scanned(&catalogue, {kEditor});
+    QCOMPARE(selection.size(), 1);
+    const UninstallPlan plan = UninstallPlanner::plan(selection, catalogue, true);
+    QVERIFY(plan.protectedPaths.contains("/Library/EditorData/locked.bin"));
+    QCOMPARE(plan.sharedFiles.value(0).path, "/Library/Shared/common.bin");
+    QVERIFY(plan.ignoredFiles.contains("/usr/bin/edtool"));
+    QVERIFY(plan.missingPaths.contains("/Library/EditorData/gone.bin"));
+    QCOMPARE(plan.removeRemaining, QStringList{kApp});
+    QVERIFY(!plan.removeGenerated.isEmpty());
+
+    // What may change besides the removals: the receipt, the logs, the
+    // Dock, the login items, the settings and the helper's own files.
+    const QStringList changing = {m_volume->physical(m_builder->receiptPath(m_builder->receipts().first())),
+                                  m_volume->physical(m_builder->billPath(m_builder->receipts().first())),
+                                  m_volume->physical("~/Library/Application Support/Dorvane"),
+                                  m_volume->physical("~/Library/Preferences/com.dorvane.Dorvane.plist"),
+                                  m_volume->physical(kDock), m_volume->physical(kLoginItem)};
+    const QMap<QString, QString> before = treeSnapshot(m_volume->root());
+    const QByteArray dockBefore = fileContents(m_volume->physical(kDock));
+
+    DeleteHelper helper;
+    QStringList details;
+    const UninstallOutcome outcome =
+        UninstallRun(plan, selection, helper).execute([&](const QString &detail) { details.append(detail); });
+    QCOMPARE((*m_script)->questions().size(), 0);   // no failure was reported
+    QVERIFY(m_program.waitForFinished(10000));   // ended even with "DeleteRemaining" off
+
+    QStringList removed = plan.removeFiles + outcome.removedFolders;
+    removed += on(Settings::kDeleteRemaining) ? plan.removeRemaining : QStringList();
+    removed += on(Settings::kDeleteGenerated) ? plan.removeGenerated : QStringList();
+    for (QString &path : removed)
+        path = m_volume->physical(path);
+    const QMap<QString, QString> after = treeSnapshot(m_volume->root());
+    for (auto item = before.cbegin(); item != before.cend(); ++item) {
+        if (isWithinAny(item.key(), removed))
+            QVERIFY2(!after.contains(item.key()), qPrintable(item.key()));
+        else if (!isWithinAny(item.key(), changing))
+            QVERIFY2(after.value(item.key()) == item.value(), qPrintable(item.key()));
+    }
+    for (const QString &path : after.keys())
+        QVERIFY2(before.contains(path) || isWithinAny(path, changing), qPrintable(path));
+
+    // Emptied folders go in any order; one holding both ".DS_Store" and
+    // "Icon\r" stays, and so does one with a protected file.
+    for (const char *folder : {"/Library/EditorData/OnlyIcon", "/Library/EditorData/OnlyDS", "/Library/EditorData/Chain/Inner",
+                                  "/Library/EditorData/Chain", "/Library/EditorData/Sub"})
+        QCOMPARE(outcome.removedFolders.contains(folder), on(Settings::kDeleteFolders));
+    for (const QString &folder : outcome.removedFolders)
+        QVERIFY(plan.removeFolders.contains(folder));
+    QVERIFY(QFileInfo::exists(m_volume->physical("/Library/EditorData/Both")));
+    QVERIFY(QFileInfo::exists(m_volume->physical("/Library/EditorData/locked.bin")));
+    QVERIFY(!QFileInfo::exists(m_volume->physical(m_builder->billPath(m_builder->receipts().first()))));
+
+    // The Dock and the login items, only with "DeleteDock".
+    const QByteArray dockAfter = fileContents(m_volume->physical(kDock));
+    QCOMPARE(dockAfter == dockBefore, !on(Settings::kDeleteDock));
+    QCOMPARE(dockAfter.contains("Editor.app"), !on(Settings::kDeleteDock));
+    QVERIFY(dockAfter.contains("Other.app"));
+    QCOMPARE(QFileInfo::exists(m_volume->physical(kLoginItem)), !on(Settings::kDeleteDock));
+
+    // The stages in order, and the logs.
+    QCOMPARE(details.first(), "Quitting app in package: " + kEditor);
+    QCOMPARE(details.last(), "Removing package info");
+    const QString logFile = m_volume->physical(outcome.logFile);
+    QCOMPARE(QFileInfo(logFile).fileName(), kEditor + ".log");
+    const QString text = QString::fromUtf8(fileContents(logFile));
+    const QString expected = "Packagename: " + kEditor + "\nPackagefilename: Editor.pkg\n\n\nUninstalled files: \n"
+                             + plan.removeFiles.join('\n') + "\n\n\nUninstalled folders: \n"
+                             + outcome.removedFolders.join('\n') + "\n\n\nUninstalled generated-files: \n"
+                             + (on(Settings::kDeleteGenerated) ? plan.removeGenerated.join('\n') : QString())
+                             + "\n\n\nUninstalled remaining-folders: \n"
+                             + (on(Settings::kDeleteRemaining) ? plan.removeRemaining.join('\n') : QString());
+    QCOMPARE(text.section('\n', 1), expected);
+    QVERIFY(QString::fromUtf8(fileContents(m_volume->physical("~/Library/Application Support/Dorvane/Dorvane.log")))
+                .contains(QRegularExpression("^\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d: uninstalled package '"
+                                             + QRegularExpression::escape(kEditor) + "'\n$")));
+    const QVariantList tree = outcome.successFiles();
+    QCOMPARE(tree.first().toMap().value("name").toString(),
+             QString("Uninstalled Folders (%1)").arg(outcome.removedFolders.size()));
+    QCOMPARE(tree.size(), on(Settings::kDeleteRemaining) || on(Settings::kDeleteGenerated) ? 3 : 2);
+}
+
+// Confirm, cancel, carry out, and the list updated without a new scan.
+void UninstallTest::windowCarriesOutTheConfirmedPlan()
+{
+    AppDelegate delegate;
+    delegate.window()->show();
+    QSignalSpy handedOver(&delegate, &AppDelegate::catalogueHandedOver);
+    delegate.applicationDidFinishLaunching();
+    QVERIFY(handedOver.wait(20000));
+    QTableView *table = delegate.window()->ui().tableView;
+    for (int row = 0; row < delegate.tableModel()->packages().size(); ++row) {
+        if (delegate.tableModel()->packages().at(row).packageIdentifier() == kEditor)
+            table->selectRow(row);
+    }
+    QSignalSpy planned(&delegate, &AppDelegate::uninstallPanelShown);
+    delegate.uninstallPackage();
+    QVERIFY(planned.wait(20000));
+    const UninstallPlan plan = delegate.uninstallPlan();
+
+    (*m_script)->enqueueButton(1001);   // "Cancel": the sheet stays with its plan
+    delegate.uninstallPanel()->findChild<QPushButton *>("continueButton")->click();
+    QCOMPARE((*m_script)->questions().size(), 1);
+    const kestrum::AlertQuestion question = (*m_script)->questions().first();
+    QCOMPARE(question.title, "Warning");
+    QCOMPARE(question.buttons, QStringList({"Proceed with uninstall", "Cancel"}));
+    QVERIFY(question.message.contains("?\nThis will remove these application(s) from your Mac: Editor\n\n"));
+    QVERIFY(delegate.uninstallPanel()->isVisible());
+    QCOMPARE(delegate.uninstallPlan(), plan);
+    QCOMPARE(delegate.catalogue().packagesForFile("/Library/Shared/common.bin"), QStringList({kEditor, kViewer}));
+
+    QSignalSpy succeeded(&delegate, &AppDelegate::successPanelShown);
+    delegate.uninstallPanel()->findChild<QPushButton *>("continueButton")->click();
+    QVERIFY(succeeded.wait(30000));
+    QCOMPARE(handedOver.size(), 1);
+    QVERIFY(!delegate.uninstallPanel()->isVisible());
+    QVERIFY(delegate.successPanel()->isVisible());
+    QCOMPARE(delegate.successPanel()->tree()->topLevelItemCount(), delegate.successFiles().size());
+    for (const PackageRecord &record : delegate.tableModel()->packages())
+        QVERIFY(record.packageIdentifier() != kEditor);
+    QCOMPARE(delegate.catalogue().installerPackages.size(), 1);
+    QCOMPARE(delegate.catalogue().packagesForFile("/Library/Shared/common.bin"), QStringList{kViewer});
+    QVERIFY(delegate.catalogue().filesForPackage(kEditor).isEmpty());
+    QStringList menu;
+    for (const QAction *action : delegate.window()->ui().logfileMenu->actions())
+        menu.append(action->isSeparator() ? QString() : action->text());
+    QCOMPARE(menu, QStringList({"Dorvane.log", QString(), kEditor + ".log"}));
+    delegate.successPanel()->findChild<QPushButton *>("doneButton")->click();
+    QVERIFY(!delegate.successPanel()->isVisible());
+}
+
+void UninstallTest::commandLine()
+{
+    const QMap<QString, QString> before = treeSnapshot(m_volume->root());
+    QByteArray out;
+    QCOMPARE(runCli({"uninstall", kEditor}, &out), 3);
+    QVERIFY(out.contains("/Library/EditorData/data.bin"));   // the plan was printed
+    // Only the program's own settings and support folder, which every start touches.
+    QStringList changed = changedPaths(before, treeSnapshot(m_volume->root()));
+    changed.removeIf([&](const QString &path) {
+        return isWithinAny(path, {m_volume->physical("~/Library/Application Support/Dorvane"),
+                                  m_volume->physical("~/Library/Preferences/com.dorvane.Dorvane.plist")});
+    });
+    QCOMPARE(changed, QStringList());
+
+    QCOMPARE(runCli({"uninstall", kEditor, "--json", "--yes"}, &out), 0);
+    const QJsonObject json = QJsonDocument::fromJson(out).object();
+    QVERIFY(json.value("confirmed").toBool());
+    QCOMPARE(json.value("failed").toArray().size(), 0);
+    QVERIFY(json.value("removedFiles").toArray().contains("/Library/EditorData/data.bin"));
+    QVERIFY(QFileInfo::exists(m_volume->physical(json.value("logFile").toString())));
+    QVERIFY(!QFileInfo::exists(m_volume->physical("/Library/EditorData/data.bin")));
+    QCOMPARE(runCli({"list"}, &out), 0);
+    QVERIFY(!out.contains(kEditor.toUtf8()));
+    QVERIFY(out.contains(kViewer.toUtf8()));
+}
+
+void UninstallTest::forgetsEachKindOfReceipt_data()
+{
+    QTest::addColumn<int>("location");
+    QTest::newRow("system") << int(volumegen::Package::System);
+    QTest::newRow("user") << int(volumegen::Package::User);
+    QTest::newRow("legacy") << int(volumegen::Package::Legacy);
+}
+
+void UninstallTest::forgetsEachKindOfReceipt()
+{
+    QFETCH(int, location);
+    const volumegen::Package &written = m_builder->receipts().last();
+    const QString receiptFile = m_volume->physical(location == volumegen::Package::Legacy
+                                                       ? m_builder->bundlePath(written)
+                                                       : m_builder->receiptPath(written));
+    const QString billFile = m_volume->physical(m_builder->billPath(written));
+    QVERIFY(QFileInfo::exists(receiptFile) && QFileInfo::exists(billFile));
+
+    QByteArray out;
+    QCOMPARE(runCli({"forget", "org.example.kind"}, &out), 3);
+    QVERIFY(QFileInfo::exists(receiptFile));
+    QCOMPARE(runCli({"forget", "org.example.kind", "--yes"}, &out), 0);
+    QCOMPARE(out, "Forgot package 'org.example.kind' on '/'.\n");
+    QVERIFY(!QFileInfo::exists(receiptFile));
+    QVERIFY(!QFileInfo::exists(billFile));
+    QVERIFY(QFileInfo::exists(m_volume->physical(location == volumegen::Package::User ? "~/Library/Kind/file.bin"
+                                                                                        : "/Library/Kind/file.bin")));
+}
+
+void UninstallTest::logName_data()
+{
+    QTest::addColumn<QStringList>("identifiers");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("one long") << QStringList{"com.vendor.app"} << "com.vendor.app";
+    QTest::newRow("shared prefix") << QStringList{"com.vendor.app", "com.vendor.tool"} << "com.vendor..*";
+    QTest::newRow("short prefix") << QStringList{"com.vendor.app", "com.other"} << "Multiple_Packages_05.03.2019-14:07:09";
+    QTest::newRow("one short") << QStringList{"abcdef"} << "Multiple_Packages_05.03.2019-14:07:09";
+    QTest::newRow("none in common") << QStringList{"org.one.app", "com.two.app"}
+                                    << "Multiple_Packages_05.03.2019-14:07:09";
+}
+
+void UninstallTest::logName()
+{
+    QFETCH(QStringList, identifiers);
+    QFETCH(QString, expected);
+    QCOMPARE(UninstallRun::logName(identifiers, QDateTime(QDate(2019, 3, 5), QTime(14, 7, 9))), expected);
+}
+
+QTEST_MAIN(UninstallTest)
+#include "tst_uninstall.moc"
