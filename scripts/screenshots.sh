@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Pictures the main window on the demo volume under a virtual display, for
+# Pictures the main window on the demo volume under a virtual display, and,
+# as root, the success sheet after an uninstall from the window, for
 # docs/screenshots/. Builds the release preset first when needed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,3 +19,9 @@ xvfb-run -a -s "-screen 0 1280x900x24" \
     build/release/Dorvane.app/Contents/MacOS/Dorvane --root "$work/volume" --home /Users/demo \
     --screenshot docs/screenshots/main-window.png
 echo "docs/screenshots/main-window.png"
+if [[ $(id -u) -eq 0 ]]; then
+    xvfb-run -a -s "-screen 0 1280x900x24" \
+        build/release/bin/docshots --root "$work/volume" --home /Users/demo \
+        --package com.northwind.pkg.Ledger docs/screenshots/success-sheet.png 2>/dev/null
+    echo "docs/screenshots/success-sheet.png"
+fi

@@ -1,0 +1,70 @@
+// Uninstalls one package of a volume from the window, as a user would, and
+// saves a picture of the screen once the success sheet is up. Every
+// question is answered with its first button, so run it on a demo volume.
+//
+//   docshots --root VOLUME --home HOME --package ID FILE
+
+#include "dorvane/StartUp.h"
+#include "dorvane/gui/AppDelegate.h"
+#include "dorvane/gui/MainWindow.h"
+#include "dorvane/gui/PackageTableModel.h"
+#include "kestrum/AlertPresenter.h"
+#include "ui_MainWindow.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QScreen>
+#include <QTimer>
+
+#include <cstdio>
+
+using namespace dorvane;
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Dorvane"));
+    QCommandLineParser parser;
+    StartUp::addVolumeOptions(parser);
+    const QCommandLineOption packageOption(QStringLiteral("package"), QStringLiteral("The package to uninstall."),
+                                           QStringLiteral("ID"));
+    parser.addOption(packageOption);
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Where the picture goes."));
+    parser.process(app);
+    QString error;
+    if (parser.positionalArguments().size() != 1 || !StartUp::configureVolume(parser, &error)) {
+        std::fprintf(stderr, "usage: docshots --root VOLUME --home HOME --package ID FILE %s\n", qPrintable(error));
+        return 2;
+    }
+    const QString file = parser.positionalArguments().first();
+    const QString identifier = parser.value(packageOption);
+    kestrum::setAlertPresenter(std::make_shared<kestrum::ConsolePresenter>(true));
+    StartUp::registerDefaults();
+
+    AppDelegate delegate;
+    delegate.window()->resize(1100, 720);
+    delegate.window()->show();
+    QObject::connect(&delegate, &AppDelegate::catalogueHandedOver, &delegate, [&] {
+        const QList<PackageRecord> &rows = delegate.tableModel()->packages();
+        for (int row = 0; row < rows.size(); ++row) {
+            if (rows.at(row).packageIdentifier() == identifier)
+                delegate.window()->ui().tableView->selectRow(row);
+        }
+        if (delegate.selectedPackages().isEmpty()) {
+            std::fprintf(stderr, "no listed package has the identifier %s\n", qPrintable(identifier));
+            QApplication::exit(1);
+            return;
+        }
+        delegate.uninstallPackage();
+    }, Qt::SingleShotConnection);
+    QObject::connect(&delegate, &AppDelegate::uninstallPanelShown, &delegate, &AppDelegate::continueUninstall);
+    QObject::connect(&delegate, &AppDelegate::successPanelShown, &delegate, [&] {
+        // A moment for the sheet to be drawn.
+        QTimer::singleShot(500, &delegate, [file] {
+            const bool saved = QGuiApplication::primaryScreen()->grabWindow(0).save(file);
+            QApplication::exit(saved ? 0 : 1);
+        });
+    });
+    QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
+    return app.exec();
+}
