@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
 #include <QScreen>
 #include <QTimer>
 
@@ -23,6 +24,9 @@ using namespace dorvane;
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    // Built beside the bundle, whose helper tool the window installs.
+    if (!qEnvironmentVariableIsSet("DORVANE_BUNDLE_DIR"))
+        qputenv("DORVANE_BUNDLE_DIR", QFile::encodeName(QApplication::applicationDirPath() + "/../Dorvane.app"));
     QApplication::setApplicationName(QStringLiteral("Dorvane"));
     QCommandLineParser parser;
     StartUp::addVolumeOptions(parser);
@@ -60,8 +64,12 @@ int main(int argc, char **argv)
     QObject::connect(&delegate, &AppDelegate::uninstallPanelShown, &delegate, &AppDelegate::continueUninstall);
     QObject::connect(&delegate, &AppDelegate::successPanelShown, &delegate, [&] {
         // A moment for the sheet to be drawn.
-        QTimer::singleShot(500, &delegate, [file] {
-            const bool saved = QGuiApplication::primaryScreen()->grabWindow(0).save(file);
+        QTimer::singleShot(500, &delegate, [&delegate, file] {
+            // The screen, since the sheet is a window of its own, cut to the main window.
+            const QRect frame = delegate.window()->frameGeometry();
+            const bool saved = QGuiApplication::primaryScreen()
+                                   ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+                                   .save(file);
             QApplication::exit(saved ? 0 : 1);
         });
     });
