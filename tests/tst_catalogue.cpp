@@ -7,8 +7,6 @@
 #include "support/FixturePackages.h"
 #include "support/VolumeFixture.h"
 
-#include "VolumeBuilder.h"
-
 #include <QFile>
 #include <QTest>
 #include <QtEndian>
@@ -73,11 +71,7 @@ void CatalogueTest::cleanup()
 
 Catalogue CatalogueTest::scan(const QList<Package> &described, const CatalogueScanner::ProgressFunction &progress)
 {
-    for (const Package &item : described)
-        m_builder->addReceipt(item);
-    QString error;
-    if (!m_builder->write(&error))
-        qWarning("volume not written: %s", qPrintable(error));
+    writeReceipts(*m_builder, described);
     return CatalogueScanner::scan(kMinus, progress).value_or(Catalogue());
 }
 

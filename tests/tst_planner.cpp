@@ -165,11 +165,7 @@ void PlannerTest::cleanup()
 
 Catalogue PlannerTest::write(const QList<Package> &packages, const QStringList &protect)
 {
-    for (const Package &item : packages)
-        m_builder->addReceipt(item);
-    QString error;
-    if (!m_builder->write(&error))
-        qWarning("volume not written: %s", qPrintable(error));
+    writeReceipts(*m_builder, packages);
     for (const QString &path : protect) {
         if (m_builder->protect(path))
             m_protected << path;

@@ -1,13 +1,10 @@
 #include "dorvane/receipts/PackageHelperNative.h"
 #include "kestrum/Log.h"
 #include "platform/PropertyList.h"
-#include "platform/bom/BomWriter.h"
+#include "support/FixturePackages.h"
 #include "support/LogRing.h"
 #include "support/VolumeFixture.h"
 
-#include "VolumeBuilder.h"
-
-#include <QDir>
 #include <QFile>
 #include <QTest>
 
@@ -64,11 +61,7 @@ void ReceiptStoreTest::cleanup()
 
 QList<PackageRecord> ReceiptStoreTest::writeAndRead(const QList<Package> &described)
 {
-    for (const Package &item : described)
-        m_builder->addReceipt(item);
-    QString error;
-    if (!m_builder->write(&error))
-        qWarning("volume not written: %s", qPrintable(error));
+    writeReceipts(*m_builder, described);
     return PackageHelperNative::getPackages();
 }
 
