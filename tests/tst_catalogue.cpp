@@ -7,8 +7,6 @@
 #include "support/FixturePackages.h"
 #include "support/VolumeFixture.h"
 
-#include "VolumeBuilder.h"
-
 #include <QFile>
 #include <QTest>
 #include <QtEndian>
@@ -31,16 +29,14 @@ private Q_SLOTS:
     void cleanup();
 
     void emptyVolumeHasNoCatalogue();
-    void temporaryFolderCorrection();
-    void hiddenNameCorrection();
+    void movedApplicationIsListedWhereItLies_data();
+    void movedApplicationIsListedWhereItLies();
     void applicationRule_data();
     void applicationRule();
     void presentAndMissingApplication();
-    void appleApplicationsAreNotApplicationPackages();
     void ignoredInstallersAreKeptOut();
     void damagedRecordGetsTheMinusIcon_data();
     void damagedRecordGetsTheMinusIcon();
-    void progressNamesEachPackage();
     void everyBatchOfBillsIsListed();
 
     void filterModesAndSearch_data();
@@ -51,7 +47,7 @@ private Q_SLOTS:
 private:
     std::unique_ptr<VolumeFixture> m_volume;
     std::unique_ptr<volumegen::VolumeBuilder> m_builder;
-    Catalogue scan(const QList<Package> &described);
+    Catalogue scan(const QList<Package> &described, const CatalogueScanner::ProgressFunction &progress = {});
 };
 
 static const QString kMinus = QStringLiteral("/bundle/Contents/Resources/minus.png");
@@ -73,14 +69,10 @@ void CatalogueTest::cleanup()
     m_volume.reset();
 }
 
-Catalogue CatalogueTest::scan(const QList<Package> &described)
+Catalogue CatalogueTest::scan(const QList<Package> &described, const CatalogueScanner::ProgressFunction &progress)
 {
-    for (const Package &item : described)
-        m_builder->addReceipt(item);
-    QString error;
-    if (!m_builder->write(&error))
-        qWarning("volume not written: %s", qPrintable(error));
-    return CatalogueScanner::scan(kMinus).value_or(Catalogue());
+    writeReceipts(*m_builder, described);
+    return CatalogueScanner::scan(kMinus, progress).value_or(Catalogue());
 }
 
 void CatalogueTest::emptyVolumeHasNoCatalogue()
@@ -88,65 +80,67 @@ void CatalogueTest::emptyVolumeHasNoCatalogue()
     QVERIFY(!CatalogueScanner::scan(kMinus).has_value());
 }
 
-void CatalogueTest::temporaryFolderCorrection()
+void CatalogueTest::movedApplicationIsListedWhereItLies_data()
 {
-    Package item = package("com.example.tmp", {});
-    item.prefix = "/tmp/com.example.X1/";
-    AppBundle moved = app("/tmp/com.example.X1/Applications/Foo.app", "Foo", "com.example.foo");
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<QString>("billed");   // where the bill has the application; it lies in /Applications/Foo.app
+    QTest::newRow("temporary folder") << "/tmp/com.example.X1/" << "/tmp/com.example.X1/Applications/Foo.app";
+    QTest::newRow("hidden name") << "/" << "/Applications/.Foo.app";
+}
+
+void CatalogueTest::movedApplicationIsListedWhereItLies()
+{
+    QFETCH(QString, prefix);
+    QFETCH(QString, billed);
+    Package item = package("com.example.moved", {});
+    item.prefix = prefix;
+    AppBundle moved = app(billed, "Foo", "com.example.foo");
     moved.movedTo = "/Applications/Foo.app";
     item.applications = {moved};
     const Catalogue catalogue = scan({item});
-    const QStringList files = catalogue.filesForPackage("com.example.tmp");
+    const QStringList files = catalogue.filesForPackage("com.example.moved");
     QVERIFY(files.contains("/Applications/Foo.app/Contents/MacOS"));
-    QVERIFY(!files.contains("/tmp/com.example.X1/Applications/Foo.app/Contents/MacOS"));
-    QCOMPARE(catalogue.packagesForFile("/Applications/Foo.app/Contents/MacOS"), QStringList{"com.example.tmp"});
-    QCOMPARE(catalogue.applicationPackageIdentifiers, QStringList{"com.example.tmp"});
+    QVERIFY(!files.contains(billed + "/Contents/MacOS"));
+    QCOMPARE(catalogue.packagesForFile("/Applications/Foo.app/Contents/MacOS"), QStringList{"com.example.moved"});
+    QCOMPARE(catalogue.applicationPackageIdentifiers, QStringList{"com.example.moved"});
     QVERIFY(catalogue.defunctappPackageIdentifiers.isEmpty());
-}
-
-void CatalogueTest::hiddenNameCorrection()
-{
-    Package item = package("com.example.hidden", {});
-    AppBundle moved = app("/Applications/.Bar.app", "Bar", "com.example.bar");
-    moved.movedTo = "/Applications/Bar.app";
-    item.applications = {moved};
-    const Catalogue catalogue = scan({item});
-    const QStringList files = catalogue.filesForPackage("com.example.hidden");
-    QVERIFY(files.contains("/Applications/Bar.app/Contents/MacOS"));
-    QVERIFY(!files.contains("/Applications/.Bar.app/Contents/MacOS"));
-    QCOMPARE(catalogue.applicationPackageIdentifiers, QStringList{"com.example.hidden"});
     const PackageRecord record = catalogue.installerPackages.first();
     QCOMPARE(record.iconPath(), CatalogueScanner::kApplicationIcon);
-    QCOMPARE(record.appPaths(), QStringList{"/Applications/Bar.app/"});
+    QCOMPARE(record.appPaths(), QStringList{"/Applications/Foo.app/"});
 }
 
 void CatalogueTest::applicationRule_data()
 {
+    QTest::addColumn<QString>("identifier");
     QTest::addColumn<QString>("appPath");
     QTest::addColumn<QString>("plistName");
     QTest::addColumn<bool>("isApplicationPackage");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("path");
 
-    QTest::newRow("top level") << "/Applications/Foo.app" << "Foo Pro" << true << "Foo Pro" << "/Applications/Foo.app/";
-    QTest::newRow("name from the path") << "/Applications/Foo.app" << "" << true << "Foo" << "/Applications/Foo.app/";
-    QTest::newRow("one folder down") << "/Applications/Utilities/Foo.app" << "" << true << "Foo"
+    const QString id = "com.example.app", foo = "/Applications/Foo.app";
+    QTest::newRow("top level") << id << foo << "Foo Pro" << true << "Foo Pro" << foo + "/";
+    QTest::newRow("name from the path") << id << foo << "" << true << "Foo" << foo + "/";
+    QTest::newRow("one folder down") << id << "/Applications/Utilities/Foo.app" << "" << true << "Foo"
                                      << "/Applications/Utilities/Foo.app/";
-    QTest::newRow("two folders down") << "/Applications/A/B/Foo.app" << "" << false << "" << "";
-    QTest::newRow("outside /Applications") << "/Library/Foo.app" << "" << false << "" << "";
+    QTest::newRow("two folders down") << id << "/Applications/A/B/Foo.app" << "" << false << "" << "";
+    QTest::newRow("outside /Applications") << id << "/Library/Foo.app" << "" << false << "" << "";
+    // Apple's own packages list their applications, but are no application packages.
+    QTest::newRow("Apple's package") << "com.apple.pkg.Tool" << foo << "Foo" << false << "Foo" << foo + "/";
 }
 
 void CatalogueTest::applicationRule()
 {
+    QFETCH(QString, identifier);
     QFETCH(QString, appPath);
     QFETCH(QString, plistName);
     QFETCH(bool, isApplicationPackage);
     QFETCH(QString, name);
     QFETCH(QString, path);
-    Package item = package("com.example.app", {});
+    Package item = package(identifier, {});
     item.applications = {app(appPath, plistName, "com.example.foo")};
     const Catalogue catalogue = scan({item});
-    QCOMPARE(catalogue.applicationPackageIdentifiers.contains("com.example.app"), isApplicationPackage);
+    QCOMPARE(catalogue.applicationPackageIdentifiers.contains(identifier), isApplicationPackage);
     const PackageRecord record = catalogue.installerPackages.first();
     QCOMPARE(record.appNames(), name.isEmpty() ? QStringList() : QStringList{name});
     QCOMPARE(record.appPaths(), path.isEmpty() ? QStringList() : QStringList{path});
@@ -177,18 +171,6 @@ void CatalogueTest::presentAndMissingApplication()
     QCOMPARE(record.appBuIDs(), (QStringList{"com.example.here.helper", "com.example.here"}));
     // The icon is the last application's.
     QCOMPARE(record.iconPath(), CatalogueScanner::kApplicationIcon);
-}
-
-void CatalogueTest::appleApplicationsAreNotApplicationPackages()
-{
-    Package item = package("com.apple.pkg.Tool", {});
-    item.applications = {app("/Applications/Tool.app", "Tool", "com.apple.tool")};
-    const Catalogue catalogue = scan({item});
-    QVERIFY(catalogue.applicationPackageIdentifiers.isEmpty());
-    const PackageRecord record = catalogue.installerPackages.first();
-    QCOMPARE(record.iconPath(), CatalogueScanner::kPackageIcon);
-    QCOMPARE(record.appNames(), QStringList{"Tool"});
-    QCOMPARE(record.appPaths(), QStringList{"/Applications/Tool.app/"});
 }
 
 void CatalogueTest::ignoredInstallersAreKeptOut()
@@ -265,7 +247,8 @@ void CatalogueTest::damagedRecordGetsTheMinusIcon()
     QVERIFY(catalogue.filesForPackage("com.example.broken").isEmpty());
 }
 
-// The bills are read in batches; none is lost or listed twice at their seams.
+// The bills are read in batches; none is lost or listed twice at their seams,
+// and the progress names each package as it is put in.
 void CatalogueTest::everyBatchOfBillsIsListed()
 {
     QList<Package> packages;
@@ -274,26 +257,17 @@ void CatalogueTest::everyBatchOfBillsIsListed()
         identifiers << QStringLiteral("com.example.p%1").arg(i, 2, 10, QLatin1Char('0'));
         packages << package(identifiers.last(), {PathItem::file(identifiers.last(), 1), PathItem::file("shared", 1)});
     }
-    const Catalogue catalogue = scan(packages);
+    QStringList details;
+    const Catalogue catalogue = scan(packages, [&details](const QString &detail) { details << detail; });
     QStringList listed;
     for (const PackageRecord &record : catalogue.installerPackages) {
         listed << record.packageIdentifier();
         QCOMPARE(catalogue.filesForPackage(listed.last()), (QStringList{"/" + listed.last(), "/shared"}));
     }
+    QCOMPARE(details, listed);
     listed.sort();
     QCOMPARE(listed, identifiers);
     QCOMPARE(catalogue.packagesForFile("/shared").size(), 70);
-}
-
-void CatalogueTest::progressNamesEachPackage()
-{
-    m_builder->addReceipt(package("com.example.a", {PathItem::file("a", 1)}));
-    m_builder->addReceipt(package("com.example.b", {PathItem::file("b", 1)}));
-    QVERIFY(m_builder->write());
-    QStringList details;
-    CatalogueScanner::scan(kMinus, [&](const QString &detail) { details << detail; });
-    details.sort();
-    QCOMPARE(details, (QStringList{"com.example.a", "com.example.b"}));
 }
 
 static PackageRecord record(const QString &identifier, const QString &fileName, const QString &version = "1.0")

@@ -1,13 +1,10 @@
 #include "dorvane/receipts/PackageHelperNative.h"
 #include "kestrum/Log.h"
 #include "platform/PropertyList.h"
-#include "platform/bom/BomWriter.h"
+#include "support/FixturePackages.h"
 #include "support/LogRing.h"
 #include "support/VolumeFixture.h"
 
-#include "VolumeBuilder.h"
-
-#include <QDir>
 #include <QFile>
 #include <QTest>
 
@@ -32,8 +29,6 @@ private Q_SLOTS:
     void installLocation_data();
     void installLocation();
     void filesFollowTheBillWithTheirPrefix();
-    void carriageReturnIsDropped();
-    void identifierContainingPlist();
     void badReceipts_data();
     void badReceipts();
     void unreadableFilesAreRefusedUnread_data();
@@ -66,11 +61,7 @@ void ReceiptStoreTest::cleanup()
 
 QList<PackageRecord> ReceiptStoreTest::writeAndRead(const QList<Package> &described)
 {
-    for (const Package &item : described)
-        m_builder->addReceipt(item);
-    QString error;
-    if (!m_builder->write(&error))
-        qWarning("volume not written: %s", qPrintable(error));
+    writeReceipts(*m_builder, described);
     return PackageHelperNative::getPackages();
 }
 
@@ -122,14 +113,15 @@ void ReceiptStoreTest::orderIsSystemUserLegacy()
 
 void ReceiptStoreTest::recordsKeepTheReceiptsKeys()
 {
-    Package item = receipt("com.example.keys");
+    // Only the extension is replaced to find the bill, not "plist" inside the identifier.
+    Package item = receipt("com.plistkeys");
     item.packageGroups = {"com.example.group"};
     item.installProcessName = "Software Update";
     const QList<PackageRecord> records = writeAndRead({item});
     QCOMPARE(records.size(), 1);
     const PackageRecord &record = records.first();
-    QCOMPARE(record.plistPath(), QStringLiteral("/private/var/db/receipts/com.example.keys.plist"));
-    QCOMPARE(record.bomPath(), QStringLiteral("/private/var/db/receipts/com.example.keys.bom"));
+    QCOMPARE(record.plistPath(), QStringLiteral("/private/var/db/receipts/com.plistkeys.plist"));
+    QCOMPARE(record.bomPath(), QStringLiteral("/private/var/db/receipts/com.plistkeys.bom"));
     QCOMPARE(record.installProcessName(), QStringLiteral("Software Update"));
     QCOMPARE(record.value("PackageGroups").toStringList(), QStringList{"com.example.group"});
     QCOMPARE(record.value("InstallDate").typeId(), QMetaType::QDateTime);
@@ -179,33 +171,18 @@ void ReceiptStoreTest::filesFollowTheBillWithTheirPrefix()
 {
     Package item = receipt("com.example.files");
     item.prefix = "Applications";
+    // Finder's custom-icon file is named "Icon\r"; the carriage return is dropped.
     item.paths = {PathItem::folder("Tool.app"), PathItem::folder("Tool.app/Contents"),
-                  PathItem::file("Tool.app/Contents/Info.plist", 10), PathItem::link("Tool.app/Current", "Contents")};
+                  PathItem::file("Tool.app/Contents/Icon\r", 4), PathItem::file("Tool.app/Contents/Info.plist", 10),
+                  PathItem::link("Tool.app/Current", "Contents")};
     QList<PackageRecord> records = writeAndRead({item});
     PackageRecord &record = records.first();
     const platform::LogicalPath location = PackageHelperNative::installLocationForPackage(record);
     const QStringList files = PackageHelperNative::getFilesForPackage(record, location);
     // The bill's order: a folder before its contents, names bytewise.
     QCOMPARE(files, (QStringList{"/Applications/Tool.app", "/Applications/Tool.app/Contents",
-                                 "/Applications/Tool.app/Contents/Info.plist", "/Applications/Tool.app/Current"}));
-}
-
-void ReceiptStoreTest::carriageReturnIsDropped()
-{
-    // Finder's custom-icon file is named "Icon\r".
-    Package item = receipt("com.example.icon");
-    item.paths = {PathItem::folder("Library"), PathItem::file(QStringLiteral("Library/Icon\r"), 4)};
-    QList<PackageRecord> records = writeAndRead({item});
-    const QStringList files = PackageHelperNative::getFilesForPackage(records.first(), platform::LogicalPath());
-    QCOMPARE(files, (QStringList{"/Library", "/Library/Icon"}));
-}
-
-void ReceiptStoreTest::identifierContainingPlist()
-{
-    Package item = receipt("a.plistreader");
-    const QList<PackageRecord> records = writeAndRead({item});
-    QCOMPARE(records.size(), 1);
-    QCOMPARE(records.first().bomPath(), QStringLiteral("/private/var/db/receipts/a.plistreader.bom"));
+                                 "/Applications/Tool.app/Contents/Icon", "/Applications/Tool.app/Contents/Info.plist",
+                                 "/Applications/Tool.app/Current"}));
 }
 
 void ReceiptStoreTest::unreadableFilesAreRefusedUnread_data()

@@ -4,12 +4,11 @@
 #include "dorvane/receipts/PackageHelperNative.h"
 #include "kestrum/Log.h"
 #include "platform/Bundle.h"
+#include "support/FixturePackages.h"
 #include "support/LogRing.h"
 #include "support/ScriptedPresenter.h"
 #include "support/UrlRecorder.h"
 #include "support/VolumeFixture.h"
-
-#include "VolumeGenerator.h"
 
 #include <QDir>
 #include <QFile>
@@ -97,11 +96,7 @@ void UninstallChecksTest::cleanup()
 
 void UninstallChecksTest::scan(const QList<Package> &packages)
 {
-    for (const Package &item : packages)
-        m_builder->addReceipt(item);
-    QString error;
-    if (!m_builder->write(&error))
-        qWarning("volume not written: %s", qPrintable(error));
+    writeReceipts(*m_builder, packages);
     const std::optional<Catalogue> catalogue = CatalogueScanner::scan(QStringLiteral("minus.png"));
     m_records = catalogue ? catalogue->installerPackages : QList<PackageRecord>();
 }

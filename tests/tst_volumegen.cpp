@@ -1,4 +1,5 @@
 #include "VolumeGenerator.h"
+#include "support/FixturePackages.h"
 
 #include "platform/FileFlags.h"
 #include "platform/PackageBOM.h"
@@ -158,34 +159,30 @@ void VolumeGeneratorTest::billListsExactlyTheGivenPaths()
 {
     QTemporaryDir dir;
     VolumeBuilder builder(dir.path(), kHome);
-    Package package;
-    package.identifier = QStringLiteral("com.example.exact");
-    package.paths << PathItem::folder(QStringLiteral("Library")) << PathItem::folder(QStringLiteral("Library/Fonts"))
-                  << PathItem::file(QStringLiteral("Library/Fonts/A.otf"), 70000)
-                  << PathItem::link(QStringLiteral("Library/Fonts/B.otf"), QStringLiteral("A.otf"))
-                  << PathItem::file(QStringLiteral("Library/Fonts/Icon\r"), 0);
-    Package gaps;
-    gaps.identifier = QStringLiteral("com.example.gaps");
+    const Package fonts = package("com.example.exact", {PathItem::folder("Library"), PathItem::folder("Library/Fonts"),
+                                                        PathItem::file("Library/Fonts/A.otf", 70000),
+                                                        PathItem::link("Library/Fonts/B.otf", "A.otf"),
+                                                        PathItem::file("Library/Fonts/Icon\r", 0)});
+    // The same file twice, once with a "/".
+    Package gaps = package("com.example.gaps", {PathItem::file("/Library/Deep/Er/File.txt", 10),
+                                                PathItem::file("Library/Deep/Er/File.txt", 10)});
     gaps.location = Package::User;
-    gaps.paths << PathItem::file(QStringLiteral("/Library/Deep/Er/File.txt"), 10)
-               << PathItem::file(QStringLiteral("Library/Deep/Er/File.txt"), 10);   // twice, once with a "/"
-    builder.addReceipt(package);
+    builder.addReceipt(fonts);
     builder.addReceipt(gaps);
     QString error;
     QVERIFY2(builder.write(&error), qPrintable(error));
 
-    const BomReader exact = BomReader::open(builder.physicalPath(builder.billPath(package)));
+    const BomReader exact = BomReader::open(builder.physicalPath(builder.billPath(fonts)));
     QVERIFY2(exact.isValid(), qPrintable(exact.errorString()));
-    QCOMPARE(sorted(exact.paths()), sorted(pathsOf(package)));
-    QCOMPARE(QFileInfo(builder.physicalPath(QStringLiteral("/Library/Fonts/B.otf"))).symLinkTarget(),
-             builder.physicalPath(QStringLiteral("/Library/Fonts/A.otf")));
-    QVERIFY(QFileInfo::exists(builder.physicalPath(QStringLiteral("/Library/Fonts/Icon\r"))));
+    QCOMPARE(sorted(exact.paths()), sorted(pathsOf(fonts)));
+    QCOMPARE(QFileInfo(builder.physicalPath("/Library/Fonts/B.otf")).symLinkTarget(),
+             builder.physicalPath("/Library/Fonts/A.otf"));
+    QVERIFY(QFileInfo::exists(builder.physicalPath("/Library/Fonts/Icon\r")));
 
     // Parents the caller left out are listed, as in every real bill; the
     // duplicate is listed once; the user's receipt installs into the home.
     const BomReader completed = BomReader::open(builder.physicalPath(builder.billPath(gaps)));
-    QCOMPARE(completed.paths(), QStringList({QStringLiteral("Library"), QStringLiteral("Library/Deep"),
-                                             QStringLiteral("Library/Deep/Er"), QStringLiteral("Library/Deep/Er/File.txt")}));
+    QCOMPARE(completed.paths(), (QStringList{"Library", "Library/Deep", "Library/Deep/Er", "Library/Deep/Er/File.txt"}));
     QCOMPARE(builder.billPath(gaps), kHome + QStringLiteral("/Library/Receipts/com.example.gaps.bom"));
     QVERIFY(QFileInfo::exists(builder.physicalPath(kHome + QStringLiteral("/Library/Deep/Er/File.txt"))));
 }

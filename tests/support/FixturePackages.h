@@ -1,5 +1,6 @@
 #pragma once
 
+#include "VolumeBuilder.h"
 #include "VolumeItems.h"
 
 // Small packages and applications for fixture volumes, as the catalogue and
@@ -20,4 +21,15 @@ inline volumegen::AppBundle app(const QString &path, const QString &name, const 
     item.bundleIdentifier = bundleIdentifier;
     item.executableSize = 1000;
     return item;
+}
+
+// Adds the receipts and writes the volume; a failure is only warned about,
+// since the checks that follow fail on the volume it left.
+inline void writeReceipts(volumegen::VolumeBuilder &builder, const QList<volumegen::Package> &packages)
+{
+    for (const volumegen::Package &item : packages)
+        builder.addReceipt(item);
+    QString error;
+    if (!builder.write(&error))
+        qWarning("volume not written: %s", qPrintable(error));
 }
