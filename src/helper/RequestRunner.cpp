@@ -72,19 +72,20 @@ QString RequestRunner::run(const HelperRequest &request, const QString &caller) 
 
 QString RequestRunner::removePaths(const HelperRequest &request, const QString &caller) const
 {
-    toolLog(LogInfo, QStringLiteral("delete for %1: %2 paths").arg(caller).arg(request.paths.size() + request.refused.size()));
     QJsonObject failures = refusedItems(request, QStringLiteral("delete"), caller);
+    // One line per request and one per failure: a line per path would cost
+    // more than removing it, for the hundred thousand files of a package.
+    qsizetype removed = 0, gone = 0;
+    const QList<Volume::Removal> results = Volume::removeTrees(request.paths);
     for (qsizetype i = 0; i < request.paths.size(); ++i) {
         const LogicalPath &path = request.paths[i];
         // Nothing there is what the client asked for: it counts as removed.
-        if (!Volume::status(path, Follow::NotFinal)) {
-            toolLog(LogInfo, QStringLiteral("delete: %1 is already gone").arg(path.toString()));
-            continue;
-        }
-        QString why;
-        if (Volume::removeTree(path, &why)) {
-            toolLog(LogInfo, QStringLiteral("delete: removed %1").arg(path.toString()));
+        if (results[i].outcome == Volume::Removal::Removed) {
+            ++removed;
+        } else if (results[i].outcome == Volume::Removal::Missing || !Volume::status(path, Follow::NotFinal)) {
+            ++gone;
         } else {
+            QString why = results[i].reason;
             // The door refuses a path through a link whole; say so plainly.
             if (Volume::resolved(path.parent()) != path.parent())
                 why = QStringLiteral("a folder above it is a symbolic link: nothing is removed through one");
@@ -92,6 +93,14 @@ QString RequestRunner::removePaths(const HelperRequest &request, const QString &
             toolLog(LogError, QStringLiteral("delete: could not remove %1: %2").arg(path.toString(), why));
         }
     }
+    const QString first = request.paths.isEmpty() ? QString() : request.paths.first().toString();
+    toolLog(LogInfo, QStringLiteral("delete for %1: %2 paths from %3: %4 removed, %5 already gone, %6 refused or failed")
+                         .arg(caller)
+                         .arg(request.paths.size() + request.refused.size())
+                         .arg(first)
+                         .arg(removed)
+                         .arg(gone)
+                         .arg(failures.size()));
     return compact(failures);
 }
 

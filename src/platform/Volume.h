@@ -122,6 +122,16 @@ public:
     // first reason otherwise in *error.
     static bool removeTree(const LogicalPath &path, QString *error = nullptr);
 
+    // Removes each item as removeTree() does, in order, reaching the folder
+    // of a run of items in the same folder once. Missing: nothing was there
+    // (nor the folder above); the reason comes with a failure.
+    struct Removal
+    {
+        enum Outcome { Removed, Missing, Failed } outcome = Failed;
+        QString reason;
+    };
+    static QList<Removal> removeTrees(const QList<LogicalPath> &paths);
+
     // Renames the item itself (a final link is renamed as a link) to a new
     // name that may be in another folder of the volume; an item already at
     // the new name is replaced. False when it cannot be renamed.

@@ -433,33 +433,86 @@ void removeEntries(int folder, dev_t device, int depth, QString &failure)
 
 } // namespace
 
+namespace {
+
+// Removes the named item of an open folder, and all inside it, never
+// following a link; the first failure's reason, empty when it went, or
+// nothing when the item was not there.
+std::optional<QString> removeNamed(int parent, const LogicalPath &path)
+{
+    const QByteArray name = QFile::encodeName(path.name().toString());
+    struct stat st;
+    if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? std::nullopt : std::optional(errorText(errno));
+    QString failure;
+    if (S_ISDIR(st.st_mode)) {
+        const Descriptor folder(::openat(parent, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (folder.isValid())
+            removeEntries(folder.get(), st.st_dev, 0, failure);
+    }
+    if (::unlinkat(parent, name.constData(), S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) != 0 && failure.isEmpty())
+        failure = errorText(errno);
+    return failure;
+}
+
+// The folders above are reached with no link on the way and on one file
+// system: a path through a link is refused whole.
+int openParentForRemoval(const LogicalPath &path)
+{
+    return openInside(path.parent(), O_PATH | O_DIRECTORY, RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV);
+}
+
+} // namespace
+
 bool Volume::removeTree(const LogicalPath &path, QString *error)
 {
     if (path.isRoot()) {
         setError(error, QStringLiteral("the volume's root is never removed"));
         return false;
     }
-    const Descriptor parent(openInside(path.parent(), O_PATH | O_DIRECTORY, RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV));
+    const Descriptor parent(openParentForRemoval(path));
     if (!parent.isValid()) {
         setError(error, errorText(errno));
         return false;
     }
-    const QByteArray name = QFile::encodeName(path.name().toString());
-    struct stat st;
-    if (::fstatat(parent.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        setError(error, errorText(errno));
-        return false;
-    }
-    QString failure;
-    if (S_ISDIR(st.st_mode)) {
-        const Descriptor folder(::openat(parent.get(), name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (folder.isValid())
-            removeEntries(folder.get(), st.st_dev, 0, failure);
-    }
-    if (::unlinkat(parent.get(), name.constData(), S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) != 0 && failure.isEmpty())
-        failure = errorText(errno);
+    const QString failure = removeNamed(parent.get(), path).value_or(errorText(ENOENT));
     setError(error, failure);
     return failure.isEmpty();
+}
+
+QList<Volume::Removal> Volume::removeTrees(const QList<LogicalPath> &paths)
+{
+    QList<Removal> results;
+    results.reserve(paths.size());
+    // A package's files come folder by folder: the folder is reached once
+    // for a run of its items, not once per item.
+    LogicalPath openFolder;
+    Descriptor parent;
+    int parentError = 0;
+    bool opened = false;
+    for (const LogicalPath &path : paths) {
+        if (path.isRoot()) {
+            results.append({Removal::Failed, QStringLiteral("the volume's root is never removed")});
+            continue;
+        }
+        if (!opened || path.parent() != openFolder) {
+            opened = true;
+            openFolder = path.parent();
+            parent = Descriptor(openParentForRemoval(path));
+            parentError = parent.isValid() ? 0 : errno;
+        }
+        if (!parent.isValid()) {
+            results.append(parentError == ENOENT ? Removal{Removal::Missing, QString()}
+                                                 : Removal{Removal::Failed, errorText(parentError)});
+            continue;
+        }
+        const std::optional<QString> failure = removeNamed(parent.get(), path);
+        if (!failure)
+            results.append({Removal::Missing, QString()});
+        else
+            results.append({failure->isEmpty() ? Removal::Removed : Removal::Failed, *failure});
+    }
+    return results;
 }
 
 bool Volume::renameItem(const LogicalPath &from, const LogicalPath &to)
