@@ -1,9 +1,14 @@
 #include "dorvane/cli/CommandLineTool.h"
 
+#include "platform/UserDefaults.h"
+
 #include <QCoreApplication>
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    return dorvane::CommandLineTool().run(app.arguments());
+    const int status = dorvane::CommandLineTool().run(app.arguments());
+    // The last log lines may still wait for their write.
+    platform::UserDefaults::standard().synchronize();
+    return status;
 }

@@ -36,10 +36,11 @@ QString infoText(const char *key)
 // is blocked mid-call and the application object is still alive. std::exit
 // would run the static destructors under their feet, and one that fails
 // there turns the promised exit status 1 into a crash. So the process ends
-// with _exit once the C streams are flushed; the settings and the system log
-// are written at once on every change and lose nothing.
+// with _exit once the C streams and the log lines still waiting in the
+// settings are written; the system log loses nothing.
 [[noreturn]] void endProcessWithFailure()
 {
+    platform::UserDefaults::standard().synchronize();
     std::fflush(nullptr);
     ::_exit(1);
 }
@@ -47,6 +48,8 @@ QString infoText(const char *key)
 QString preferencesAttachment()
 {
     // Before the shared instance exists, the standard domain's file is the same one.
+    // The report carries the last log lines, which may not be written yet.
+    platform::UserDefaults::standard().synchronize();
     const QString path = hx ? hx->prefsPath() : platform::UserDefaults::standard().logicalFilePath();
     const std::optional<QByteArray> prefs = contents(path, platform::ReadLimit::kPreferences);
     return prefs ? QString::fromLatin1(prefs->toBase64()) : QString();

@@ -35,7 +35,8 @@ void asl_NSLog(int level, const QString &message)
     std::atomic<quint32> &position = g_lastPosition[lev];
     const quint32 slot = position.load(std::memory_order_relaxed);
     const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"));
-    platform::UserDefaults::standard().setObject(logRingKey(lev, int(slot)),
+    // A burst of lines (an uninstall's thousand folders) is written once.
+    platform::UserDefaults::standard().setObjectSoon(logRingKey(lev, int(slot)),
                                                  makeString("date: %@ message: %@", stamp, message));
     position.store(slot + 1 >= kRingSize ? 0 : slot + 1, std::memory_order_relaxed);
 }

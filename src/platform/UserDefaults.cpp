@@ -80,6 +80,8 @@ void UserDefaults::loadLocked() const
 
 void UserDefaults::saveLocked()
 {
+    m_unsaved = false;
+    m_sinceSave.start();
     const LogicalPath file = LogicalPath::make(logicalFilePath());
     if (m_unreadable) {
         // Keep what could not be read beside the new file; when even that
@@ -96,7 +98,9 @@ void UserDefaults::saveLocked()
     }
     // A failed write leaves the old file in place; the value stays in memory.
     const QByteArray bytes = PropertyList::toData(m_stored, PropertyList::Format::Binary);
-    if (!bytes.isEmpty() && Volume::makeFolders(file.parent()))
+    // The folder is made only when the write finds it missing: every log
+    // line of the library lands here, and a write is most of its cost.
+    if (!bytes.isEmpty() && !Volume::writeFile(file, bytes) && Volume::makeFolders(file.parent()))
         Volume::writeFile(file, bytes);
 }
 
@@ -128,6 +132,25 @@ void UserDefaults::setObject(const QString &key, const QVariant &value)
         m_stored.insert(key, value);
     }
     saveLocked();
+}
+
+void UserDefaults::setObjectSoon(const QString &key, const QVariant &value)
+{
+    constexpr qint64 kSaveInterval = 250;
+    QMutexLocker lock(&m_mutex);
+    loadLocked();
+    m_stored.insert(key, value);
+    if (m_sinceSave.isValid() && !m_sinceSave.hasExpired(kSaveInterval))
+        m_unsaved = true;
+    else
+        saveLocked();
+}
+
+void UserDefaults::synchronize()
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_unsaved)
+        saveLocked();
 }
 
 void UserDefaults::removeObject(const QString &key)
@@ -168,6 +191,7 @@ void UserDefaults::reload()
     QMutexLocker lock(&m_mutex);
     m_loaded = false;
     m_unreadable = false;
+    m_unsaved = false;
     m_stored.clear();
 }
 

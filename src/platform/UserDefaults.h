@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QString>
 #include <QVariant>
@@ -36,6 +37,12 @@ public:
     QVariant storedObject(const QString &key) const;
     // An invalid value removes the key.
     void setObject(const QString &key, const QVariant &value);
+    // For values written in bursts, such as the library's log lines: stored
+    // at once, written to the file when the last write is a quarter of a
+    // second old, or else by the next write or synchronize().
+    void setObjectSoon(const QString &key, const QVariant &value);
+    // Writes what setObjectSoon() left unwritten.
+    void synchronize();
     void removeObject(const QString &key);
 
     void registerDefaults(const QVariantMap &defaults);
@@ -46,7 +53,8 @@ public:
     // Replaces everything stored with the dictionary and writes it at once.
     void setPersistentDomain(const QVariantMap &domain);
 
-    // Forget what was read, so that the next access reads the file again.
+    // Forget what was read, so that the next access reads the file again;
+    // what setObjectSoon() left unwritten is dropped with it.
     void reload();
 
 private:
@@ -57,6 +65,8 @@ private:
     mutable QMutex m_mutex;
     mutable bool m_loaded = false;
     mutable bool m_unreadable = false; // the file is there but could not be read
+    bool m_unsaved = false;            // setObjectSoon() changed more than the file holds
+    QElapsedTimer m_sinceSave;
     mutable QVariantMap m_stored;
     QVariantMap m_registered;
 };

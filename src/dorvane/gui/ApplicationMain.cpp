@@ -6,6 +6,7 @@
 #include "kestrum/widgets/AlertDialog.h"
 #include "kestrum/widgets/Application.h"
 #include "platform/CrashSignalHandler.h"
+#include "platform/UserDefaults.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -59,7 +60,10 @@ int ApplicationMain::run(QApplication &app)
             });
         });
     }
-    return app.exec();
+    const int status = app.exec();
+    // The last log lines may still wait for their write.
+    platform::UserDefaults::standard().synchronize();
+    return status;
 }
 
 } // namespace dorvane
