@@ -23,6 +23,7 @@ private Q_SLOTS:
     void freshUserRunsNoMigration();
     void migrations_data();
     void migrations();
+    void burstsAreWrittenOnce();
     void protectionFromOutput_data();
     void protectionFromOutput();
     void protectionFromTheTool();
@@ -91,6 +92,28 @@ void SettingsTest::migrations()
     QCOMPARE(installers.defaultStringArray(), installersReset ? Settings::defaultIgnoredInstallers() : storedInstallers);
     QCOMPARE(wasLogged(kestrum::LogWarning, "Info: we resetted the ignored system folders because"), foldersReset);
     QCOMPARE(wasLogged(kestrum::LogWarning, "Info: we resetted the ignored installers because"), installersReset);
+}
+
+// What another process reading the file sees of a burst of log lines.
+void SettingsTest::burstsAreWrittenOnce()
+{
+    platform::UserDefaults &defaults = platform::UserDefaults::standard();
+    const auto onDisk = [&](const char *key) {
+        return platform::UserDefaults(defaults.domainName()).storedObject(QString::fromLatin1(key));
+    };
+    defaults.setObject("first", 1);
+    QCOMPARE(onDisk("first"), QVariant(1));
+    defaults.setObjectSoon("second", 2);   // just after a write: later
+    QVERIFY(!onDisk("second").isValid());
+    defaults.synchronize();
+    QCOMPARE(onDisk("second"), QVariant(2));
+    // A line a quarter second after the last write writes all before it.
+    defaults.setObjectSoon("third", 3);
+    const auto nextLineWritesIt = [&] {
+        defaults.setObjectSoon("fourth", 4);
+        return onDisk("third").isValid();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(nextLineWritesIt(), 2000);
 }
 
 void SettingsTest::protectionFromOutput_data()
