@@ -136,9 +136,13 @@ void UninstallRun::collectProcesses(const QString &listing, const UninstallPlan 
 
 UninstallOutcome UninstallRun::execute(const Progress &progress, const RemoveInfo &removeInfo)
 {
+    // A run starts from nothing, also when the same plan is run again.
     m_outcome = UninstallOutcome();
     m_outcome.removedFiles = m_plan.removeFiles;
     m_information.clear();
+    m_logText.clear();
+    m_identifiers.clear();
+    m_fileNames.clear();
 
     quitApplications(progress);
     endProcesses(progress);
