@@ -7,6 +7,7 @@
 #include "dorvane/gui/MainWindow.h"
 #include "dorvane/gui/PackageTableModel.h"
 #include "dorvane/gui/ProgressPanel.h"
+#include "dorvane/gui/SettingsWindow.h"
 #include "dorvane/gui/SheetWork.h"
 #include "dorvane/gui/SuccessPanel.h"
 #include "dorvane/gui/UninstallPanel.h"
@@ -27,6 +28,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QSignalBlocker>
 #include <QGraphicsOpacityEffect>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -76,6 +78,7 @@ AppDelegate::AppDelegate()
     m_viewPanel = new ViewPanel(m_window);
     m_uninstallPanel = new UninstallPanel(m_window);
     m_successPanel = new SuccessPanel(m_window);
+    m_settingsWindow = new SettingsWindow(m_window);
     m_sizePass = new SizePass(this);
     awakeFromNib();
 }
@@ -106,6 +109,7 @@ void AppDelegate::awakeFromNib()
     connect(ui.refreshButton, &QAbstractButton::clicked, this, &AppDelegate::refreshPackages);
     connect(ui.refreshAction, &QAction::triggered, this, &AppDelegate::refreshPackages);
     connect(ui.quitAction, &QAction::triggered, qApp, &QApplication::quit);
+    connect(ui.preferencesAction, &QAction::triggered, this, &AppDelegate::showSettings);
     connect(ui.tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &AppDelegate::tableViewSelectionDidChange);
     for (QAction *action : {ui.supportMailAction, ui.betaMailAction, ui.vendorPageAction, ui.storePageAction,
@@ -141,14 +145,23 @@ void AppDelegate::awakeFromNib()
 
 void AppDelegate::bindOptionCheckBoxes()
 {
-    // The Advanced Options write their settings directly, as bindings would.
-    for (QCheckBox *box : m_window->findChildren<QCheckBox *>()) {
+    // The Advanced Options, in the main window and the settings window,
+    // write their settings directly, as bindings would, and a box shows
+    // what its twin in the other window set.
+    QList<QCheckBox *> boxes = m_window->findChildren<QCheckBox *>() + m_settingsWindow->findChildren<QCheckBox *>();
+    boxes.removeIf([](QCheckBox *box) { return box->property("defaultsKey").toString().isEmpty(); });
+    for (QCheckBox *box : std::as_const(boxes)) {
         const QString key = box->property("defaultsKey").toString();
-        if (key.isEmpty())
-            continue;
         box->setChecked(kestrum::DefaultsKey(key).defaultInt() != 0);
-        connect(box, &QCheckBox::toggled, this,
-                [key](bool checked) { kestrum::DefaultsKey(key).setDefaultInt(checked ? 1 : 0); });
+        connect(box, &QCheckBox::toggled, this, [key, boxes](bool checked) {
+            kestrum::DefaultsKey(key).setDefaultInt(checked ? 1 : 0);
+            for (QCheckBox *twin : boxes) {
+                if (twin->property("defaultsKey").toString() == key && twin->isChecked() != checked) {
+                    const QSignalBlocker quiet(twin);
+                    twin->setChecked(checked);
+                }
+            }
+        });
     }
 }
 
@@ -381,6 +394,14 @@ void AppDelegate::cancelUninstall()
 {
     // The plan stays as it was: only the sheet closes.
     m_uninstallPanel->hide();
+}
+
+void AppDelegate::showSettings()
+{
+    m_settingsWindow->reload();
+    m_settingsWindow->show();
+    m_settingsWindow->raise();
+    m_settingsWindow->activateWindow();
 }
 
 void AppDelegate::continueUninstall()

@@ -19,6 +19,7 @@ class DeleteHelper;
 class MainWindow;
 class PackageTableModel;
 class ProgressPanel;
+class SettingsWindow;
 class SizePass;
 class SuccessPanel;
 class UninstallPanel;
@@ -77,6 +78,10 @@ public:
     // The log menu, rebuilt from the disk.
     void updateLogfileMenu();
 
+    // The settings window, showing the stored settings.
+    void showSettings();
+    SettingsWindow *settingsWindow() const { return m_settingsWindow; }
+
     // What marks a crash report as one of this program's, for the check at
     // start-up.
     static QStringList crashSignatures();
@@ -133,6 +138,7 @@ private:
     ViewPanel *m_viewPanel = nullptr;
     UninstallPanel *m_uninstallPanel = nullptr;
     SuccessPanel *m_successPanel = nullptr;
+    SettingsWindow *m_settingsWindow = nullptr;
     QList<PackageContents::Row> m_viewFiles;
     UninstallPlan m_plan;
     QList<PackageRecord> m_planSelection;   // what the plan was made for, in selection order

@@ -1,0 +1,69 @@
+#include "dorvane/gui/SettingsWindow.h"
+
+#include "dorvane/Settings.h"
+#include "kestrum/DefaultsKey.h"
+#include "ui_SettingsWindow.h"
+
+namespace dorvane {
+
+using IgnoreLists::List;
+
+SettingsWindow::SettingsWindow(QWidget *parent)
+    : QDialog(parent)
+    , m_ui(std::make_unique<Ui::SettingsWindow>())
+{
+    m_ui->setupUi(this);
+    connectEditor(List::Installers, m_ui->installersAddButton, m_ui->installersRemoveButton,
+                  m_ui->installersResetButton);
+    connectEditor(List::SystemFolders, m_ui->foldersAddButton, m_ui->foldersRemoveButton, m_ui->foldersResetButton);
+    // The box's rows are the setting's values; any other stored value
+    // (automatic checks off) shows as "Never".
+    connect(m_ui->intervalBox, &QComboBox::activated, this, [](int index) {
+        kestrum::DefaultsKey(Settings::kUpdateCheckMenuIndex).setDefaultInt(index);
+    });
+    reload();
+}
+
+SettingsWindow::~SettingsWindow() = default;
+
+QListWidget *SettingsWindow::list(List list) const
+{
+    return list == List::Installers ? m_ui->installersList : m_ui->foldersList;
+}
+
+void SettingsWindow::reload()
+{
+    showList(List::Installers);
+    showList(List::SystemFolders);
+    const qint64 interval = kestrum::DefaultsKey(Settings::kUpdateCheckMenuIndex).defaultInt();
+    m_ui->intervalBox->setCurrentIndex(interval >= 1 && interval <= 5 ? int(interval) : 0);
+}
+
+void SettingsWindow::showList(List which)
+{
+    QListWidget *view = list(which);
+    view->clear();
+    view->addItems(IgnoreLists::entries(which));
+}
+
+void SettingsWindow::connectEditor(List which, QAbstractButton *add, QAbstractButton *remove, QAbstractButton *reset)
+{
+    // A command that was cancelled leaves the list and its selection alone.
+    connect(add, &QAbstractButton::clicked, this, [this, which] {
+        if (IgnoreLists::add(which))
+            showList(which);
+    });
+    connect(reset, &QAbstractButton::clicked, this, [this, which] {
+        if (IgnoreLists::reset(which))
+            showList(which);
+    });
+    connect(remove, &QAbstractButton::clicked, this, [this, which] {
+        QList<int> rows;
+        for (const QModelIndex &index : list(which)->selectionModel()->selectedRows())
+            rows.append(index.row());
+        if (!rows.isEmpty() && IgnoreLists::removeRows(which, rows))
+            showList(which);
+    });
+}
+
+} // namespace dorvane
