@@ -24,4 +24,8 @@ if [[ $(id -u) -eq 0 ]]; then
         build/release/bin/docshots --root "$work/volume" --home /Users/demo \
         --package com.northwind.pkg.Ledger docs/screenshots/success-sheet.png 2>/dev/null
     echo "docs/screenshots/success-sheet.png"
+    xvfb-run -a -s "-screen 0 1280x900x24" \
+        build/release/bin/docshots --root "$work/volume" --home /Users/demo \
+        --settings docs/screenshots/settings-window.png 2>/dev/null
+    echo "docs/screenshots/settings-window.png"
 fi

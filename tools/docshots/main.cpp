@@ -1,13 +1,15 @@
 // Uninstalls one package of a volume from the window, as a user would, and
 // saves a picture of the screen once the success sheet is up. Every
 // question is answered with its first button, so run it on a demo volume.
+// With --settings, pictures the settings window instead.
 //
-//   docshots --root VOLUME --home HOME --package ID FILE
+//   docshots --root VOLUME --home HOME (--package ID | --settings) FILE
 
 #include "dorvane/StartUp.h"
 #include "dorvane/gui/AppDelegate.h"
 #include "dorvane/gui/MainWindow.h"
 #include "dorvane/gui/PackageTableModel.h"
+#include "dorvane/gui/SettingsWindow.h"
 #include "kestrum/AlertPresenter.h"
 #include "ui_MainWindow.h"
 
@@ -33,6 +35,8 @@ int main(int argc, char **argv)
     const QCommandLineOption packageOption(QStringLiteral("package"), QStringLiteral("The package to uninstall."),
                                            QStringLiteral("ID"));
     parser.addOption(packageOption);
+    const QCommandLineOption settingsOption(QStringLiteral("settings"), QStringLiteral("Picture the settings window."));
+    parser.addOption(settingsOption);
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Where the picture goes."));
     parser.process(app);
     QString error;
@@ -49,6 +53,13 @@ int main(int argc, char **argv)
     delegate.window()->resize(1100, 720);
     delegate.window()->show();
     QObject::connect(&delegate, &AppDelegate::catalogueHandedOver, &delegate, [&] {
+        if (parser.isSet(settingsOption)) {
+            delegate.showSettings();
+            QTimer::singleShot(500, &delegate, [&delegate, file] {
+                QApplication::exit(delegate.settingsWindow()->grab().save(file) ? 0 : 1);
+            });
+            return;
+        }
         const QList<PackageRecord> &rows = delegate.tableModel()->packages();
         for (int row = 0; row < rows.size(); ++row) {
             if (rows.at(row).packageIdentifier() == identifier)
