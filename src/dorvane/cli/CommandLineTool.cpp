@@ -7,6 +7,7 @@
 #include "dorvane/cli/PlanCommand.h"
 #include "dorvane/cli/ReceiptsCommand.h"
 #include "dorvane/cli/UninstallCommand.h"
+#include "dorvane/cli/UpdatesCommand.h"
 #include "kestrum/AlertPresenter.h"
 #include "kestrum/Kestrum.h"
 
@@ -57,7 +58,9 @@ int CommandLineTool::run(const QStringList &arguments)
                                                 "leaves their files.\n"
                                                 "helper status [--json] | install | remove: the privileged helper "
                                                 "tool's job on the volume; install and remove ask for an "
-                                                "administrator's password unless run as root."),
+                                                "administrator's password unless run as root.\n"
+                                                "check-updates [--feed URL] [--json]: whether the update feed "
+                                                "offers a newer build than this one."),
                                  QStringLiteral("command [options]"));
 
     if (!parser.parse(arguments)) {
@@ -105,6 +108,8 @@ int CommandLineTool::run(const QStringList &arguments)
         return runForgetCommand(commandArguments);
     if (command == QLatin1String("helper"))
         return runHelperCommand(commandArguments);
+    if (command == QLatin1String("check-updates"))
+        return runUpdatesCommand(commandArguments);
     printLine(stderr, QStringLiteral("dorvane: unknown command '%1'").arg(command));
     return ExitUsage;
 }

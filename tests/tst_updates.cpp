@@ -1,0 +1,182 @@
+#include "dorvane/updates/AppcastFeed.h"
+#include "dorvane/updates/UpdateCheck.h"
+#include "support/VolumeFixture.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QThread>
+
+#include <future>
+
+using namespace dorvane::updates;
+
+namespace {
+
+// The newest build is neither the first nor the last item, and "99" sorts
+// above "140" as text.
+const QByteArray kFeed =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+    "<rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel>\n"
+    " <item><sparkle:version>130</sparkle:version><sparkle:shortVersionString>1.3</sparkle:shortVersionString>\n"
+    "  <description><![CDATA[<li>Faster</li>]]></description><link>http://127.0.0.1/</link></item>\n"
+    " <item><sparkle:releaseNotesLink>http://127.0.0.1/notes-1.4.html</sparkle:releaseNotesLink>\n"
+    "  <enclosure url=\"http://127.0.0.1/Dorvane-1.4.zip\" sparkle:version=\"140\" sparkle:shortVersionString=\"1.4\"/></item>\n"
+    " <item><enclosure url=\"http://127.0.0.1/old.zip\" sparkle:version=\"99\"/></item>\n"
+    "</channel></rss>\n";
+
+// Answers GET /feed.xml with the feed and /broken.xml with a cut-off copy,
+// 404 for anything else, and never answers /silent. Runs in its own thread,
+// so that it also serves while a test blocks on a child process.
+class FeedServer : public QThread
+{
+public:
+    quint16 port() { return m_port.get_future().get(); }
+
+protected:
+    void run() override
+    {
+        QTcpServer server;
+        server.listen(QHostAddress::LocalHost);
+        QObject::connect(&server, &QTcpServer::newConnection, [&server] {
+            while (QTcpSocket *socket = server.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                    const QByteArray request = socket->peek(8192);
+                    if (!request.contains("\r\n\r\n"))
+                        return;
+                    const QByteArray path = request.split(' ').value(1);
+                    if (path == "/silent")
+                        return;
+                    const QByteArray body = path == "/feed.xml" ? kFeed : path == "/broken.xml" ? kFeed.left(300) : "";
+                    socket->write((body.isEmpty() ? "HTTP/1.1 404 Not Found" : "HTTP/1.1 200 OK")
+                                  + QByteArray("\r\nContent-Type: application/rss+xml\r\nConnection: close\r\n")
+                                  + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                    socket->disconnectFromHost();
+                });
+            }
+        });
+        m_port.set_value(server.serverPort());
+        exec();
+    }
+
+private:
+    std::promise<quint16> m_port;
+};
+
+} // namespace
+
+class UpdatesTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_server.start();
+        m_base = QStringLiteral("http://127.0.0.1:%1").arg(m_server.port());
+    }
+    void cleanupTestCase()
+    {
+        m_server.quit();
+        m_server.wait();
+    }
+    void versionsCompare_data();
+    void versionsCompare();
+    void checksAgainstTheServer_data();
+    void checksAgainstTheServer();
+    void commandNamesTheNewerBuild();
+
+private:
+    FeedServer m_server;
+    QString m_base;
+};
+
+void UpdatesTest::versionsCompare_data()
+{
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<int>("order");
+    QTest::newRow("numbers, not text") << "1.10" << "1.9" << 1;
+    QTest::newRow("builds") << "99" << "140" << -1;
+    QTest::newRow("missing part is 0") << "1.0" << "1.0.0" << 0;
+    QTest::newRow("leading zeros") << "1.01" << "1.1" << 0;
+    QTest::newRow("longer than 64 bits") << "123456789012345678901234567890" << "9" << 1;
+    QTest::newRow("pre-release is older") << "1.0b1" << "1.0" << -1;
+    QTest::newRow("number beats text") << "1.0.1" << "1.0b1" << 1;
+    QTest::newRow("text parts") << "1.0a" << "1.0b" << -1;
+    QTest::newRow("separators alike") << "1-2_3" << "1.2.3" << 0;
+}
+
+void UpdatesTest::versionsCompare()
+{
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    QFETCH(int, order);
+    QCOMPARE((compareVersions(a, b) > 0) - (compareVersions(a, b) < 0), order);
+    QCOMPARE((compareVersions(b, a) > 0) - (compareVersions(b, a) < 0), -order);
+}
+
+void UpdatesTest::checksAgainstTheServer_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("currentBuild");
+    QTest::addColumn<bool>("available");
+    QTest::addColumn<QString>("error");   // a part of the expected error; empty for success
+    QTest::newRow("newer") << "/feed.xml" << "130" << true << "";
+    QTest::newRow("same") << "/feed.xml" << "140" << false << "";
+    QTest::newRow("ahead") << "/feed.xml" << "140.1" << false << "";
+    QTest::newRow("malformed") << "/broken.xml" << "1" << false << "cannot be read";
+    QTest::newRow("missing") << "/nothing.xml" << "1" << false << "Cannot fetch";
+    QTest::newRow("no answer") << "/silent" << "1" << false << "did not answer within 0.8 seconds";
+}
+
+void UpdatesTest::checksAgainstTheServer()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, currentBuild);
+    QFETCH(bool, available);
+    QFETCH(QString, error);
+    UpdateCheck check;
+    check.setFeedUrl(QUrl(m_base + path));
+    check.setCurrentVersion(QStringLiteral("shown"), currentBuild);
+    check.setTimeout(std::chrono::milliseconds(800));
+    QSignalSpy finished(&check, &UpdateCheck::finished);
+    check.start();
+    QVERIFY(finished.wait(10000));
+    const auto result = finished.first().first().value<UpdateCheckResult>();
+    QVERIFY2(result.error.contains(error), qPrintable(result.error));
+    QCOMPARE(result.succeeded(), error.isEmpty());
+    QCOMPARE(result.updateAvailable, available);
+    QCOMPARE(result.currentBuild, currentBuild);
+    if (result.succeeded()) {
+        QCOMPARE(result.newestVersion, QStringLiteral("1.4"));
+        QCOMPARE(result.downloadUrl, QStringLiteral("http://127.0.0.1/Dorvane-1.4.zip"));
+        QCOMPARE(result.releaseNotesLink, QStringLiteral("http://127.0.0.1/notes-1.4.html"));
+    }
+    QVERIFY(finished.size() == 1 && !check.isRunning());
+}
+
+void UpdatesTest::commandNamesTheNewerBuild()
+{
+    VolumeFixture volume;
+    QProcess process;
+    process.start(DORVANE_CLI, {"--root", volume.root(), "--home", volume.home(), "check-updates", "--feed", m_base + "/feed.xml", "--json"});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 0);
+    const QJsonObject answer = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+    QCOMPARE(answer.value("newestVersion").toString(), QStringLiteral("1.4"));
+    QCOMPARE(answer.value("currentBuild").toString(), QStringLiteral("1"));
+    QCOMPARE(answer.value("updateAvailable").toBool(), true);
+
+    process.start(DORVANE_CLI, {"--root", volume.root(), "--home", volume.home(), "check-updates", "--feed", m_base + "/broken.xml"});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 1);
+    QVERIFY(process.readAllStandardError().contains("cannot be read"));
+}
+
+QTEST_GUILESS_MAIN(UpdatesTest)
+#include "tst_updates.moc"
