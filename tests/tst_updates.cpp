@@ -1,5 +1,8 @@
 #include "dorvane/updates/AppcastFeed.h"
 #include "dorvane/updates/UpdateCheck.h"
+#include "dorvane/updates/Updater.h"
+#include "support/ScriptedPresenter.h"
+#include "support/UrlRecorder.h"
 #include "support/VolumeFixture.h"
 
 #include <QJsonDocument>
@@ -89,6 +92,9 @@ private Q_SLOTS:
     void checksAgainstTheServer_data();
     void checksAgainstTheServer();
     void commandNamesTheNewerBuild();
+    void updaterTellsTheUser_data() { checksAgainstTheServer_data(); }
+    void updaterTellsTheUser();
+    void intervalIndexes();
 
 private:
     FeedServer m_server;
@@ -158,6 +164,47 @@ void UpdatesTest::checksAgainstTheServer()
         QCOMPARE(result.releaseNotesLink, QStringLiteral("http://127.0.0.1/notes-1.4.html"));
     }
     QVERIFY(finished.size() == 1 && !check.isRunning());
+}
+
+// A check the user asked for tells each outcome; "Open Download Page" goes
+// to the browser, and nothing is downloaded.
+void UpdatesTest::updaterTellsTheUser()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, currentBuild);
+    QFETCH(bool, available);
+    QFETCH(QString, error);
+    VolumeFixture volume;
+    ScriptedPresenterScope script;
+    UrlRecorder browser;
+    Updater updater;
+    updater.check().setFeedUrl(QUrl(m_base + path));
+    updater.check().setCurrentVersion(QStringLiteral("shown"), currentBuild);
+    updater.check().setTimeout(std::chrono::milliseconds(800));
+    QSignalSpy checked(&updater, &Updater::checked);
+    updater.checkForUpdates();
+    QVERIFY(checked.wait(10000));
+    QCOMPARE(script->questions().size(), 1);
+    const QString title = script->questions().first().title;
+    QCOMPARE(title, available ? "A new version of Dorvane is available!"
+                    : error.isEmpty() ? "You're up to date!" : "Update Error!");
+    QCOMPARE(browser.urls(), available ? QList<QUrl>{QUrl("http://127.0.0.1/Dorvane-1.4.zip")} : QList<QUrl>());
+}
+
+// The menu indexes of "updatecheckMenuindex": 1 to 5 check on their
+// interval, others turn automatic checks off and keep the interval.
+void UpdatesTest::intervalIndexes()
+{
+    VolumeFixture volume;   // the time of the last check is a setting
+    Updater updater;
+    updater.check().setFeedUrl(QUrl(m_base + "/silent"));
+    const QList<std::pair<qint64, qint64>> table = {{1, 86400},  {2, 172800}, {0, 172800}, {3, 604800},
+                                                    {6, 604800}, {4, 1209600}, {5, 2419200}, {-1, 2419200}};
+    for (const auto &[tag, interval] : table) {
+        updater.setUpdateCheck(tag);
+        QCOMPARE(updater.automaticallyChecksForUpdates(), Updater::intervalForTag(tag) > 0);
+        QCOMPARE(updater.updateCheckInterval(), interval);
+    }
 }
 
 void UpdatesTest::commandNamesTheNewerBuild()
