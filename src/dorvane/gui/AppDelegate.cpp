@@ -17,12 +17,14 @@
 #include "dorvane/planning/UninstallChecks.h"
 #include "dorvane/planning/UninstallPlanner.h"
 #include "dorvane/uninstall/UninstallRun.h"
+#include "dorvane/updates/Updater.h"
 #include "kestrum/Alert.h"
 #include "kestrum/CrashReporter.h"
 #include "kestrum/DefaultsKey.h"
 #include "kestrum/Dispatch.h"
 #include "kestrum/Format.h"
 #include "kestrum/Kestrum.h"
+#include "kestrum/Log.h"
 #include "platform/Bundle.h"
 #include "ui_MainWindow.h"
 
@@ -110,6 +112,8 @@ void AppDelegate::awakeFromNib()
     connect(ui.refreshAction, &QAction::triggered, this, &AppDelegate::refreshPackages);
     connect(ui.quitAction, &QAction::triggered, qApp, &QApplication::quit);
     connect(ui.preferencesAction, &QAction::triggered, this, &AppDelegate::showSettings);
+    connect(ui.checkForUpdatesAction, &QAction::triggered, this, &AppDelegate::checkForUpdatesAction);
+    connect(m_settingsWindow, &SettingsWindow::updateIntervalChosen, this, &AppDelegate::setUpdateCheck);
     connect(ui.tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &AppDelegate::tableViewSelectionDidChange);
     for (QAction *action : {ui.supportMailAction, ui.betaMailAction, ui.vendorPageAction, ui.storePageAction,
@@ -229,6 +233,23 @@ void AppDelegate::completeFirstScan()
 {
     if (kestrum::DefaultsKey(Settings::kLaunches).defaultInt() <= 2)
         showHelpView();
+    m_updater = new updates::Updater(this);
+    setUpdateCheck(kestrum::DefaultsKey(Settings::kUpdateCheckMenuIndex).defaultInt());
+}
+
+void AppDelegate::checkForUpdatesAction()
+{
+    if (!m_updater) {
+        kestrum::asl_NSLog(kestrum::LogWarning, QStringLiteral("Warning: the sparkle updater is not available!"));
+        return;
+    }
+    m_updater->checkForUpdates();
+}
+
+void AppDelegate::setUpdateCheck(qint64 tag)
+{
+    if (m_updater)
+        m_updater->setUpdateCheck(tag);
 }
 
 void AppDelegate::showHelpView()

@@ -15,6 +15,10 @@ class QAbstractButton;
 
 namespace dorvane {
 
+namespace updates {
+class Updater;
+}
+
 class DeleteHelper;
 class MainWindow;
 class PackageTableModel;
@@ -78,6 +82,13 @@ public:
     // The log menu, rebuilt from the disk.
     void updateLogfileMenu();
 
+    // Checks for a new version now, when the updater exists (after the
+    // first scan); before, only a warning is logged.
+    void checkForUpdatesAction();
+    // Applies a menu index of "updatecheckMenuindex" to the updater.
+    void setUpdateCheck(qint64 tag);
+    updates::Updater *updater() const { return m_updater; }
+
     // The settings window, showing the stored settings.
     void showSettings();
     SettingsWindow *settingsWindow() const { return m_settingsWindow; }
@@ -139,6 +150,7 @@ private:
     UninstallPanel *m_uninstallPanel = nullptr;
     SuccessPanel *m_successPanel = nullptr;
     SettingsWindow *m_settingsWindow = nullptr;
+    updates::Updater *m_updater = nullptr;   // made once, after the first scan
     QList<PackageContents::Row> m_viewFiles;
     UninstallPlan m_plan;
     QList<PackageRecord> m_planSelection;   // what the plan was made for, in selection order

@@ -18,8 +18,9 @@ SettingsWindow::SettingsWindow(QWidget *parent)
     connectEditor(List::SystemFolders, m_ui->foldersAddButton, m_ui->foldersRemoveButton, m_ui->foldersResetButton);
     // The box's rows are the setting's values; any other stored value
     // (automatic checks off) shows as "Never".
-    connect(m_ui->intervalBox, &QComboBox::activated, this, [](int index) {
+    connect(m_ui->intervalBox, &QComboBox::activated, this, [this](int index) {
         kestrum::DefaultsKey(Settings::kUpdateCheckMenuIndex).setDefaultInt(index);
+        Q_EMIT updateIntervalChosen(index);
     });
     reload();
 }

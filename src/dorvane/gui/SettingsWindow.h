@@ -31,6 +31,10 @@ public:
     // Shows the stored settings.
     void reload();
 
+Q_SIGNALS:
+    // The user chose an interval of update checks (a menu index).
+    void updateIntervalChosen(qint64 tag);
+
 private:
     void connectEditor(IgnoreLists::List list, QAbstractButton *add, QAbstractButton *remove,
                        QAbstractButton *reset);
