@@ -139,7 +139,6 @@ private:
 void UninstallTest::initTestCase()
 {
     StartUp::registerDefaults();
-    static kestrum::Kestrum shared;
 }
 
 void UninstallTest::init()
@@ -149,6 +148,8 @@ void UninstallTest::init()
     if (::geteuid() != 0)
         QSKIP("the helper tool runs as root");
     m_volume = std::make_unique<VolumeFixture>();
+    // Made on a fixture volume, where it makes its support folder.
+    static kestrum::Kestrum shared;
     m_builder = std::make_unique<volumegen::VolumeBuilder>(m_volume->root(), m_volume->home());
     describe(*m_builder);
     if (QByteArray(QTest::currentTestFunction()) == "forgetsEachKindOfReceipt") {
