@@ -44,21 +44,25 @@ QJsonObject planJson(const UninstallPlan &plan)
 
 // The uninstall sheet's tree as text, then the folders, which the sheet
 // does not show, and the exact byte counts behind the headings' megabytes.
-void printPlan(const UninstallPlan &plan)
+void printSections(const QList<PlanSection> &sections)
 {
     QTextStream out(stdout);
-    const auto printSection = [&out](const QString &heading, const QStringList &children) {
-        out << heading << '\n';
-        for (const QString &child : children)
+    for (const PlanSection &section : sections) {
+        out << section.name << '\n';
+        for (const QString &child : section.children)
             out << "    " << child << '\n';
-    };
-    for (const PlanSection &section : plan.uninstallFiles)
-        printSection(section.name, section.children);
-    if (!plan.removeFolders.isEmpty()) {
-        printSection(kestrum::makeString("\u2022 Folders that will be removed if they are empty (%lu folders)",
-                                         quint64(plan.removeFolders.size())),
-                     plan.removeFolders);
     }
+}
+
+void printPlan(const UninstallPlan &plan)
+{
+    printSections(plan.uninstallFiles);
+    if (!plan.removeFolders.isEmpty()) {
+        printSections({{kestrum::makeString("\u2022 Folders that will be removed if they are empty (%lu folders)",
+                                            quint64(plan.removeFolders.size())),
+                        plan.removeFolders}});
+    }
+    QTextStream out(stdout);
     out << "Bytes: " << plan.sizes.removeBytes << " to remove, " << plan.sizes.ignoredBytes << " ignored, "
         << plan.sizes.sharedBytes << " shared\n";
 }

@@ -16,5 +16,8 @@ struct UninstallPlan;
 // The plan as a JSON object, and as the text the command prints.
 QJsonObject planJson(const UninstallPlan &plan);
 void printPlan(const UninstallPlan &plan);
+struct PlanSection;
+// Each heading, then its leaves indented.
+void printSections(const QList<PlanSection> &sections);
 
 } // namespace dorvane

@@ -1,7 +1,6 @@
 #include "dorvane/cli/UninstallCommand.h"
 
 #include "dorvane/ProtectionStatus.h"
-#include "dorvane/Settings.h"
 #include "dorvane/cli/ExitCode.h"
 #include "dorvane/cli/ListedPackages.h"
 #include "dorvane/cli/PlanCommand.h"
@@ -12,7 +11,6 @@
 #include "dorvane/uninstall/UninstallRun.h"
 #include "kestrum/Alert.h"
 #include "kestrum/AlertPresenter.h"
-#include "kestrum/DefaultsKey.h"
 #include "kestrum/Format.h"
 #include "platform/Volume.h"
 
@@ -20,6 +18,7 @@
 #include <QJsonDocument>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -50,15 +49,16 @@ std::unique_ptr<DeleteHelper> connectedHelper()
 
 // What the run asked to remove and is still there: the tool reported it
 // already, this is the account a script can act on.
+bool isThere(const QString &path)
+{
+    return platform::Volume::status(platform::LogicalPath::make(path), platform::Follow::NotFinal).has_value();
+}
+
 QStringList stillThere(const UninstallOutcome &outcome)
 {
     QStringList left;
-    for (const QStringList *list : {&outcome.removedFiles, &outcome.removedFolders, &outcome.additional}) {
-        for (const QString &path : *list) {
-            if (platform::Volume::status(platform::LogicalPath::make(path), platform::Follow::NotFinal))
-                left.append(path);
-        }
-    }
+    for (const QStringList *list : {&outcome.removedFiles, &outcome.removedFolders, &outcome.additional})
+        std::copy_if(list->cbegin(), list->cend(), std::back_inserter(left), isThere);
     return left;
 }
 
@@ -108,16 +108,9 @@ int runUninstallCommand(const QStringList &arguments)
     json.insert(QStringLiteral("failed"), QJsonArray::fromStringList(left));
     json.insert(QStringLiteral("logFile"), outcome.logFile);
     if (!packages.json) {
-        QTextStream out(stdout);
-        for (const PlanSection &group : outcome.successSections()) {
-            out << group.name << '\n';
-            for (const QString &path : group.children)
-                out << "    " << path << '\n';
-        }
-        out << kestrum::makeString("Still there (%li)", qint64(left.size())) << '\n';
-        for (const QString &path : left)
-            out << "    " << path << '\n';
-        out << "Log: " << outcome.logFile << '\n';
+        printSections(outcome.successSections()
+                      << PlanSection{kestrum::makeString("Still there (%li)", qint64(left.size())), left});
+        QTextStream(stdout) << "Log: " << outcome.logFile << '\n';
     }
     return finish(left.isEmpty() ? ExitSuccess : ExitSomeFailed);
 }
@@ -151,16 +144,13 @@ int runForgetCommand(const QStringList &arguments)
     const std::unique_ptr<DeleteHelper> helper = connectedHelper();
     if (!helper)
         return ExitFailure;
-    QString information;
-    for (const PackageRecord &package : packages.selection)
-        information += package.description();
+    const QString information = UninstallRun::informationText(packages.selection);
     QStringList forgotten;
     for (const PackageRecord &package : packages.selection) {
         ReceiptForgetting::forget(package, information, *helper);
         // A system receipt the tool did not forget has ended the process.
         const bool gone = ReceiptForgetting::kindOf(package) == ReceiptForgetting::Kind::SystemReceipt
-                          || !platform::Volume::status(platform::LogicalPath::make(package.bomPath()),
-                                                       platform::Follow::NotFinal);
+                          || !isThere(package.bomPath());
         if (gone) {
             forgotten.append(package.packageIdentifier());
             if (!packages.json)

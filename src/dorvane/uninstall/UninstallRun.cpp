@@ -88,6 +88,14 @@ bool UninstallRun::confirm(const QList<PackageRecord> &selection)
            == 1000;
 }
 
+QString UninstallRun::informationText(const QList<PackageRecord> &selection)
+{
+    QString text;
+    for (const PackageRecord &package : selection)
+        text += package.description();
+    return text;
+}
+
 QString UninstallRun::progressTitle(qsizetype packageCount)
 {
     return packageCount == 1 ? QStringLiteral("Removing Package") : QStringLiteral("Removing Packages");
@@ -139,7 +147,7 @@ UninstallOutcome UninstallRun::execute(const Progress &progress, const RemoveInf
     // A run starts from nothing, also when the same plan is run again.
     m_outcome = UninstallOutcome();
     m_outcome.removedFiles = m_plan.removeFiles;
-    m_information.clear();
+    m_information = informationText(m_selection);
     m_logText.clear();
     m_identifiers.clear();
     m_fileNames.clear();
@@ -164,10 +172,9 @@ UninstallOutcome UninstallRun::execute(const Progress &progress, const RemoveInf
         // The preferences daemon would keep the deleted preferences cached.
         kestrum::runAsTask({QStringLiteral("/usr/bin/killall"), QStringLiteral("-SIGTERM"), QStringLiteral("cfprefsd")});
     }
-    if (generated)
-        m_outcome.additional += m_plan.removeGenerated;
-    if (remaining)
-        m_outcome.additional += m_plan.removeRemaining;
+    // Shown generated items first, though removed second.
+    m_outcome.additional = (generated ? m_plan.removeGenerated : QStringList())
+                           + (remaining ? m_plan.removeRemaining : QStringList());
 
     forgetReceipts(progress);
 
@@ -199,7 +206,6 @@ void UninstallRun::quitApplications(const Progress &progress)
             for (const QString &path : package.appPaths())
                 AppIntegration::removeLoginItem_LS(kestrum::fileURL(path));
         }
-        m_information += package.description();
     }
 }
 

@@ -55,6 +55,10 @@ public:
     static bool confirm(const QList<PackageRecord> &selection);
     static QString confirmationMessage(const QList<PackageRecord> &selection);
 
+    // The packages' printed forms, one after the other: what every helper
+    // request of the run names in its reports.
+    static QString informationText(const QList<PackageRecord> &selection);
+
     // The progress sheet's title for this many packages.
     static QString progressTitle(qsizetype packageCount);
 
