@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev qt6-webengine-dev
     qt6-image-formats-plugins
     libplist-dev libplist++-dev libplist-utils
     xvfb xauth fonts-dejavu-core

@@ -28,4 +28,8 @@ if [[ $(id -u) -eq 0 ]]; then
         build/release/bin/docshots --root "$work/volume" --home /Users/demo \
         --settings docs/screenshots/settings-window.png 2>/dev/null
     echo "docs/screenshots/settings-window.png"
+    xvfb-run -a -s "-screen 0 1280x900x24" \
+        build/release/bin/docshots --root "$work/volume" --home /Users/demo \
+        --documentation docs/screenshots/documentation-window.png 2>/dev/null
+    echo "docs/screenshots/documentation-window.png"
 fi

@@ -32,7 +32,11 @@ Bundle makeMainBundle()
     const QString exeDir = QCoreApplication::instance()
         ? QCoreApplication::applicationDirPath()
         : QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().section(QLatin1Char('/'), 0, -2);
-    const QString app = findEnclosingApp(exeDir);
+    QString app = findEnclosingApp(exeDir);
+    // A program outside the bundle (a test, a tool, a copied command line)
+    // may name the bundle it belongs to.
+    if (app.isEmpty() && qEnvironmentVariableIsSet("DORVANE_BUNDLE_DIR"))
+        app = QDir::cleanPath(QDir(qEnvironmentVariable("DORVANE_BUNDLE_DIR")).absolutePath());
     if (!app.isEmpty()) {
         Bundle bundle = Bundle::fromPath(app);
         if (bundle.isValid())

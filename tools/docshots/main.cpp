@@ -1,16 +1,18 @@
 // Uninstalls one package of a volume from the window, as a user would, and
 // saves a picture of the screen once the success sheet is up. Every
 // question is answered with its first button, so run it on a demo volume.
-// With --settings, pictures the settings window instead.
+// With --settings or --documentation, pictures that window instead.
 //
-//   docshots --root VOLUME --home HOME (--package ID | --settings) FILE
+//   docshots --root VOLUME --home HOME (--package ID | --settings | --documentation) FILE
 
 #include "dorvane/StartUp.h"
 #include "dorvane/gui/AppDelegate.h"
+#include "dorvane/gui/DocumentationWindow.h"
 #include "dorvane/gui/MainWindow.h"
 #include "dorvane/gui/PackageTableModel.h"
 #include "dorvane/gui/SettingsWindow.h"
 #include "kestrum/AlertPresenter.h"
+#include "kestrum/web/RvWebView.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
@@ -23,8 +25,23 @@
 
 using namespace dorvane;
 
+namespace {
+
+// The screen cut to the window, since sheets are windows of their own and a
+// web page is drawn by the engine, not by the widget.
+void saveScreen(const QWidget *window, const QString &file)
+{
+    const QRect frame = window->frameGeometry();
+    const bool saved =
+        QGuiApplication::primaryScreen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height()).save(file);
+    QApplication::exit(saved ? 0 : 1);
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    kestrum::prepareWebEngine();
     QApplication app(argc, argv);
     // Built beside the bundle, whose helper tool the window installs.
     if (!qEnvironmentVariableIsSet("DORVANE_BUNDLE_DIR"))
@@ -37,6 +54,9 @@ int main(int argc, char **argv)
     parser.addOption(packageOption);
     const QCommandLineOption settingsOption(QStringLiteral("settings"), QStringLiteral("Picture the settings window."));
     parser.addOption(settingsOption);
+    const QCommandLineOption documentationOption(QStringLiteral("documentation"),
+                                                 QStringLiteral("Picture the documentation window."));
+    parser.addOption(documentationOption);
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Where the picture goes."));
     parser.process(app);
     QString error;
@@ -60,6 +80,18 @@ int main(int argc, char **argv)
             });
             return;
         }
+        if (parser.isSet(documentationOption)) {
+            delegate.openDocumentation();
+            DocumentationWindow *window = delegate.documentationWindow();
+            window->resize(1000, 640);
+            // Once the promotion page, or offline its shipped copy, is in.
+            QObject::connect(window->smallPromotionWebView(), &QWebEngineView::loadFinished, &delegate,
+                             [window, file](bool ok) {
+                if (ok)
+                    QTimer::singleShot(1000, window, [window, file] { saveScreen(window, file); });
+            });
+            return;
+        }
         const QList<PackageRecord> &rows = delegate.tableModel()->packages();
         for (int row = 0; row < rows.size(); ++row) {
             if (rows.at(row).packageIdentifier() == identifier)
@@ -75,14 +107,7 @@ int main(int argc, char **argv)
     QObject::connect(&delegate, &AppDelegate::uninstallPanelShown, &delegate, &AppDelegate::continueUninstall);
     QObject::connect(&delegate, &AppDelegate::successPanelShown, &delegate, [&] {
         // A moment for the sheet to be drawn.
-        QTimer::singleShot(500, &delegate, [&delegate, file] {
-            // The screen, since the sheet is a window of its own, cut to the main window.
-            const QRect frame = delegate.window()->frameGeometry();
-            const bool saved = QGuiApplication::primaryScreen()
-                                   ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
-                                   .save(file);
-            QApplication::exit(saved ? 0 : 1);
-        });
+        QTimer::singleShot(500, &delegate, [&delegate, file] { saveScreen(delegate.window(), file); });
     });
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
     return app.exec();

@@ -4,9 +4,11 @@
 #include "dorvane/Settings.h"
 #include "dorvane/catalogue/CatalogueScanner.h"
 #include "dorvane/catalogue/SizePass.h"
+#include "dorvane/gui/DocumentationWindow.h"
 #include "dorvane/gui/MainWindow.h"
 #include "dorvane/gui/PackageTableModel.h"
 #include "dorvane/gui/ProgressPanel.h"
+#include "dorvane/gui/PromotionWindow.h"
 #include "dorvane/gui/SettingsWindow.h"
 #include "dorvane/gui/SheetWork.h"
 #include "dorvane/gui/SuccessPanel.h"
@@ -25,6 +27,8 @@
 #include "kestrum/Format.h"
 #include "kestrum/Kestrum.h"
 #include "kestrum/Log.h"
+#include "kestrum/Resources.h"
+#include "kestrum/web/RvWebView.h"
 #include "platform/Bundle.h"
 #include "ui_MainWindow.h"
 
@@ -61,15 +65,6 @@ QStringList AppDelegate::crashSignatures()
             QStringLiteral("AppDele"),      QStringLiteral("[NSException"), QStringLiteral("uncaught exception"),
             QStringLiteral("7dorvane"),     QStringLiteral("7kestrum")};
 }
-
-namespace {
-
-QUrl resourceURL(const QString &name)
-{
-    return QUrl::fromLocalFile(platform::Bundle::main().resourcesPath() + QLatin1Char('/') + name);
-}
-
-} // namespace
 
 AppDelegate::AppDelegate()
 {
@@ -117,12 +112,10 @@ void AppDelegate::awakeFromNib()
     connect(ui.tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &AppDelegate::tableViewSelectionDidChange);
     for (QAction *action : {ui.supportMailAction, ui.betaMailAction, ui.vendorPageAction, ui.storePageAction,
-                            ui.macupdatePageAction}) {
-        connect(action, &QAction::triggered, this, [action] {
-            if (kestrum::hx)
-                kestrum::hx->openURL(quint8(action->property("tag").toInt() % 256));
-        });
-    }
+                            ui.macupdatePageAction})
+        connect(action, &QAction::triggered, this, [this, action] { openURL(action); });
+    connect(ui.documentationAction, &QAction::triggered, this, &AppDelegate::openDocumentation);
+    connect(ui.promotionAction, &QAction::triggered, this, &AppDelegate::openPromotion);
     // Closing the main window ends the application.
     connect(m_window, &MainWindow::closing, qApp, &QApplication::quit, Qt::QueuedConnection);
 
@@ -188,10 +181,10 @@ void AppDelegate::applicationDidFinishLaunching()
     m_deleteHelper = std::make_shared<DeleteHelper>();
     Settings::recordLaunchDate();
     m_version = kestrum::makeString("v%@ (%i)", shared.appVersionString(), shared.appBuildNumber());
-    m_aboutURL = resourceURL(QStringLiteral("Credits.rtfd"));
-    m_historyURL = resourceURL(QStringLiteral("History.rtf"));
-    m_faqURL = resourceURL(QStringLiteral("FAQ.rtf"));
-    m_readmeURL = resourceURL(QStringLiteral("Read Me.rtf"));
+    m_aboutURL = kestrum::resourceURL(QStringLiteral("Credits.md"));
+    m_historyURL = kestrum::resourceURL(QStringLiteral("History.md"));
+    m_faqURL = kestrum::resourceURL(QStringLiteral("FAQ.md"));
+    m_readmeURL = kestrum::resourceURL(QStringLiteral("Read Me.md"));
     Settings::runMigrations();
     selectFilterClicked(m_window->ui().selectAllButton);
     Settings::resetToolTipDelay();
@@ -250,6 +243,64 @@ void AppDelegate::setUpdateCheck(qint64 tag)
 {
     if (m_updater)
         m_updater->setUpdateCheck(tag);
+}
+
+void AppDelegate::openURL(const QObject *sender)
+{
+    if (kestrum::hx)
+        kestrum::hx->openURL(quint8(sender->property("tag").toLongLong() % 256));
+}
+
+void AppDelegate::openDocumentation()
+{
+    if (!m_documentationWindow) {
+        m_documentationWindow = new DocumentationWindow(m_window);
+        configurePromotionView(m_documentationWindow->smallPromotionWebView());
+    }
+    m_documentationWindow->setDocuments({m_aboutURL, m_historyURL, m_faqURL, m_readmeURL});
+    m_documentationWindow->setVersion(m_version);
+    loadPromotionPage(m_documentationWindow->smallPromotionWebView());
+    m_documentationWindow->show();
+    m_documentationWindow->raise();
+    m_documentationWindow->activateWindow();
+}
+
+void AppDelegate::openPromotion()
+{
+    if (!m_promotionWindow) {
+        m_promotionWindow = new PromotionWindow(m_window);
+        configurePromotionView(m_promotionWindow->promotionWebView());
+    }
+    loadPromotionPage(m_promotionWindow->promotionWebView());
+    m_promotionWindow->show();
+    m_promotionWindow->raise();
+    m_promotionWindow->activateWindow();
+}
+
+QUrl AppDelegate::promotionPage() const
+{
+    if (!m_promotionPage.isEmpty())
+        return m_promotionPage;
+    return QUrl(platform::Bundle::main().infoValue(QStringLiteral("PromotionPage")).toString());
+}
+
+void AppDelegate::configurePromotionView(kestrum::RvWebView *view)
+{
+    // The page is the view's live page: links elsewhere go to the browser,
+    // and offline the shipped copy stands in.
+    view->setRemoteHTMLURL(promotionPage().toString());
+    // Whichever view finished, the small one shows the page at 58.75 %.
+    connect(view, &QWebEngineView::loadFinished, this, [this] {
+        if (m_documentationWindow)
+            m_documentationWindow->smallPromotionWebView()->page()->runJavaScript(kestrum::zoomScript(0.5875));
+    });
+}
+
+void AppDelegate::loadPromotionPage(kestrum::RvWebView *view)
+{
+    // A view not yet shown loads the page itself when it first appears.
+    if (view->initialLoadStarted())
+        view->load(promotionPage());
 }
 
 void AppDelegate::showHelpView()

@@ -2,6 +2,7 @@
 
 #include "dorvane/catalogue/Catalogue.h"
 #include "dorvane/catalogue/PackageFilter.h"
+#include "dorvane/gui/PromotionWindow.h"
 #include "dorvane/planning/UninstallPlan.h"
 #include "dorvane/viewing/PackageContents.h"
 
@@ -13,6 +14,10 @@
 
 class QAbstractButton;
 
+namespace kestrum {
+class RvWebView;
+}
+
 namespace dorvane {
 
 namespace updates {
@@ -20,6 +25,7 @@ class Updater;
 }
 
 class DeleteHelper;
+class DocumentationWindow;
 class MainWindow;
 class PackageTableModel;
 class ProgressPanel;
@@ -89,6 +95,19 @@ public:
     void setUpdateCheck(qint64 tag);
     updates::Updater *updater() const { return m_updater; }
 
+    // The documentation window, with the promotion page in its small view.
+    void openDocumentation();
+    // The promotion window, made afresh when it was closed.
+    void openPromotion();
+    // Opens the maker's mail or page that the sender's "tag" chooses
+    // (modulo 256).
+    void openURL(const QObject *sender);
+    DocumentationWindow *documentationWindow() const { return m_documentationWindow; }
+    PromotionWindow *promotionWindow() const { return m_promotionWindow; }
+    // The maker's promotion page: the bundle's "PromotionPage" unless set.
+    QUrl promotionPage() const;
+    void setPromotionPage(const QUrl &page) { m_promotionPage = page; }
+
     // The settings window, showing the stored settings.
     void showSettings();
     SettingsWindow *settingsWindow() const { return m_settingsWindow; }
@@ -140,6 +159,8 @@ private:
     void handOver(std::optional<Catalogue> catalogue);
     void completeFirstScan();
     void showHelpView();
+    void configurePromotionView(kestrum::RvWebView *view);
+    void loadPromotionPage(kestrum::RvWebView *view);
     void switchVersionColumn(bool altDown);
     PackageFilter::Mode currentMode() const;
 
@@ -150,6 +171,9 @@ private:
     UninstallPanel *m_uninstallPanel = nullptr;
     SuccessPanel *m_successPanel = nullptr;
     SettingsWindow *m_settingsWindow = nullptr;
+    DocumentationWindow *m_documentationWindow = nullptr;   // made when first opened
+    QPointer<PromotionWindow> m_promotionWindow;           // gone once closed
+    QUrl m_promotionPage;
     updates::Updater *m_updater = nullptr;   // made once, after the first scan
     QList<PackageContents::Row> m_viewFiles;
     UninstallPlan m_plan;

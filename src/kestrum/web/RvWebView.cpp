@@ -1,0 +1,153 @@
+#include "kestrum/web/RvWebView.h"
+
+#include "kestrum/Resources.h"
+#include "platform/Workspace.h"
+
+#include <QWebEngineLoadingInfo>
+#include <QWebEngineSettings>
+
+#include <cmath>
+
+#include <unistd.h>
+
+namespace kestrum {
+
+namespace {
+
+// Asks the view about every navigation of its main frame and sub-frames.
+class RvWebPage : public QWebEnginePage
+{
+public:
+    RvWebPage(RvWebView *view) : QWebEnginePage(view), m_view(view) {}
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType, bool) override
+    {
+        return m_view->decidePolicyForNavigation(url);
+    }
+
+private:
+    RvWebView *m_view;
+};
+
+// Stands for the new window a link with a target asks for: its first
+// navigation goes to the browser, and then it is gone.
+class ExternalLinkView : public QWebEngineView
+{
+public:
+    explicit ExternalLinkView(QWidget *parent) : QWebEngineView(parent) { setPage(new Page(this)); }
+
+private:
+    class Page : public QWebEnginePage
+    {
+    public:
+        explicit Page(ExternalLinkView *view) : QWebEnginePage(view), m_view(view) {}
+
+    protected:
+        bool acceptNavigationRequest(const QUrl &url, NavigationType, bool) override
+        {
+            platform::Workspace::openUrl(url);
+            m_view->deleteLater();
+            return false;
+        }
+
+    private:
+        ExternalLinkView *m_view;
+    };
+};
+
+} // namespace
+
+QString zoomScript(double factor)
+{
+    return QString::asprintf("document.documentElement.style.zoom = \"%.4f\"", factor);
+}
+
+RvWebView::RvWebView(QWidget *parent) : QWebEngineView(parent)
+{
+    setPage(new RvWebPage(this));
+    // A page that fails stays empty rather than showing the engine's own
+    // error page.
+    page()->settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+    connect(this, &QWebEngineView::loadFinished, this, &RvWebView::resourceDidFinishLoading);
+    connect(page(), &QWebEnginePage::loadingChanged, this, &RvWebView::resourceDidFail);
+}
+
+QUrl RvWebView::localURL() const
+{
+    return m_localHTMLName.isEmpty() ? QUrl() : resourceURL(m_localHTMLName);
+}
+
+bool RvWebView::decidePolicyForNavigation(const QUrl &url)
+{
+    const QUrl local = localURL();
+    if (!local.isEmpty() && url == local)
+        return true;
+    if (!m_remoteHTMLURL.isEmpty() && url.toString(QUrl::FullyEncoded) == QUrl(m_remoteHTMLURL).toString(QUrl::FullyEncoded))
+        return true;
+    platform::Workspace::openUrl(url);
+    return false;
+}
+
+void RvWebView::showEvent(QShowEvent *event)
+{
+    QWebEngineView::showEvent(event);
+    if (!m_initialLoadStarted) {
+        m_initialLoadStarted = true;
+        startInitialLoad();
+    }
+}
+
+void RvWebView::startInitialLoad()
+{
+    const QUrl local = localURL();
+    if (!local.isEmpty())
+        load(local);
+    if (!m_remoteHTMLURL.isEmpty()) {
+        // Queued, so the live page starts after the shipped one and replaces
+        // it when it arrives.
+        QMetaObject::invokeMethod(this, [this] { load(QUrl(m_remoteHTMLURL)); }, Qt::QueuedConnection);
+    }
+}
+
+QWebEngineView *RvWebView::createWindow(QWebEnginePage::WebWindowType)
+{
+    return new ExternalLinkView(this);
+}
+
+void RvWebView::resourceDidFinishLoading(bool ok)
+{
+    if (!ok || !m_zoomFactor.isValid())
+        return;
+    const double factor = m_zoomFactor.toFloat();
+    if (std::fabs(factor - 1.0) < 0.0001)
+        return;
+    page()->runJavaScript(zoomScript(factor));
+    m_zoomFactor = QVariant();
+}
+
+void RvWebView::resourceDidFail(const QWebEngineLoadingInfo &info)
+{
+    // The engine names no "offline" error of its own: a connection that
+    // cannot be made at all (no network, no server, no name) counts as one.
+    if (info.status() != QWebEngineLoadingInfo::LoadFailedStatus
+        || info.errorDomain() != QWebEngineLoadingInfo::ConnectionErrorDomain)
+        return;
+    if (m_localHTMLName.isEmpty() || m_remoteHTMLURL.isEmpty())
+        return;
+    if (info.url().toString(QUrl::FullyEncoded) != QUrl(m_remoteHTMLURL).toString(QUrl::FullyEncoded))
+        return;
+    load(localURL());
+}
+
+} // namespace kestrum
+
+namespace kestrum {
+
+void prepareWebEngine()
+{
+    if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+}
+
+} // namespace kestrum
