@@ -1,6 +1,7 @@
 #include "dorvane/updates/AppcastFeed.h"
 #include "dorvane/updates/UpdateCheck.h"
 #include "dorvane/updates/Updater.h"
+#include "support/LoopbackHttpServer.h"
 #include "support/ScriptedPresenter.h"
 #include "support/UrlRecorder.h"
 #include "support/VolumeFixture.h"
@@ -9,12 +10,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
-#include <QThread>
-
-#include <future>
 
 using namespace dorvane::updates;
 
@@ -32,44 +28,6 @@ const QByteArray kFeed =
     " <item><enclosure url=\"http://127.0.0.1/old.zip\" sparkle:version=\"99\"/></item>\n"
     "</channel></rss>\n";
 
-// Answers GET /feed.xml with the feed and /broken.xml with a cut-off copy,
-// 404 for anything else, and never answers /silent. Runs in its own thread,
-// so that it also serves while a test blocks on a child process.
-class FeedServer : public QThread
-{
-public:
-    quint16 port() { return m_port.get_future().get(); }
-
-protected:
-    void run() override
-    {
-        QTcpServer server;
-        server.listen(QHostAddress::LocalHost);
-        QObject::connect(&server, &QTcpServer::newConnection, [&server] {
-            while (QTcpSocket *socket = server.nextPendingConnection()) {
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
-                    const QByteArray request = socket->peek(8192);
-                    if (!request.contains("\r\n\r\n"))
-                        return;
-                    const QByteArray path = request.split(' ').value(1);
-                    if (path == "/silent")
-                        return;
-                    const QByteArray body = path == "/feed.xml" ? kFeed : path == "/broken.xml" ? kFeed.left(300) : "";
-                    socket->write((body.isEmpty() ? "HTTP/1.1 404 Not Found" : "HTTP/1.1 200 OK")
-                                  + QByteArray("\r\nContent-Type: application/rss+xml\r\nConnection: close\r\n")
-                                  + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
-                    socket->disconnectFromHost();
-                });
-            }
-        });
-        m_port.set_value(server.serverPort());
-        exec();
-    }
-
-private:
-    std::promise<quint16> m_port;
-};
-
 } // namespace
 
 class UpdatesTest : public QObject
@@ -77,16 +35,7 @@ class UpdatesTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        m_server.start();
-        m_base = QStringLiteral("http://127.0.0.1:%1").arg(m_server.port());
-    }
-    void cleanupTestCase()
-    {
-        m_server.quit();
-        m_server.wait();
-    }
+    void initTestCase() { m_base = m_server.base(); }
     void versionsCompare_data();
     void versionsCompare();
     void checksAgainstTheServer_data();
@@ -97,7 +46,10 @@ private Q_SLOTS:
     void intervalIndexes();
 
 private:
-    FeedServer m_server;
+    // The newest feed, a cut-off copy, and a path never answered.
+    LoopbackHttpServer m_server{{{"/feed.xml", {"application/rss+xml", kFeed}},
+                                 {"/broken.xml", {"application/rss+xml", kFeed.left(300)}},
+                                 {"/silent", {}}}};
     QString m_base;
 };
 
