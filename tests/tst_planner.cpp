@@ -37,7 +37,6 @@ private Q_SLOTS:
     void probeAgreesWithTheLibrary();
     void classification_data();
     void classification();
-    void sharedPathIsPlannedOnce();
     void ignoreTests_data();
     void ignoreTests();
     void generatedItems_data();
@@ -250,79 +249,71 @@ void PlannerTest::probeAgreesWithTheLibrary()
 void PlannerTest::classification_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("rootless");
     QTest::addColumn<QString>("list");        // empty: in no list at all
-    QTest::addColumn<QStringList>("usedBy");  // for shared files
+    QTest::addColumn<bool>("rootless");
     QTest::addColumn<bool>("needsProtection");
-
-    const QStringList none;
+    QTest::addColumn<QStringList>("usedBy");  // for shared files
+    QTest::addColumn<QStringList>("selection");
+    const auto row = [](const char *name, const QString &path, const char *list, bool rootless = true,
+                        bool needsProtection = false, const QStringList &usedBy = {},
+                        const QStringList &selection = {kSelected, kSecond}) {
+        QTest::newRow(name) << path << QString::fromLatin1(list) << rootless << needsProtection << usedBy << selection;
+    };
     // 1: folders that are ignored are neither removed nor shown.
-    QTest::newRow("1 folder in an ignored location") << "/usr/share/example" << true << "" << none << false;
-    QTest::newRow("1 fixed system folder itself") << "/usr/bin" << true << "" << none << false;
+    row("1 folder in an ignored location", "/usr/share/example", "");
+    row("1 fixed system folder itself", "/usr/bin", "");
     // 2: a folder another package lists stays silently.
-    QTest::newRow("2 folder another package lists") << "/Library/Shared Stuff" << true << "" << none << false;
+    row("2 folder another package lists", "/Library/Shared Stuff", "");
     // 3: protected folders are shown as such, and only with the protection on.
-    QTest::newRow("3 protected folder") << kKext << true << "protectedPaths" << none << true;
-    QTest::newRow("3 protected folder, protection off") << kKext << false << "removeFolders" << none << true;
+    row("3 protected folder", kKext, "protectedPaths", true, true);
+    row("3 protected folder, protection off", kKext, "removeFolders", false, true);
     // 4: the folders the bills list themselves, the implied parents included.
-    QTest::newRow("4 folder to remove") << kExample << true << "removeFolders" << none << false;
-    QTest::newRow("4 parent folder the bill lists") << "/Library/Application Support" << true << "removeFolders"
-                                                    << none << false;
-    QTest::newRow("4 folder behind a link") << kExample + "/Data" << true << "removeFolders" << none << false;
+    row("4 folder to remove", kExample, "removeFolders");
+    row("4 parent folder the bill lists", "/Library/Application Support", "removeFolders");
+    row("4 folder behind a link", kExample + "/Data", "removeFolders");
     // 5: what is gone, before any other test.
-    QTest::newRow("5 missing file") << kExample + "/gone.txt" << true << "missingPaths" << none << false;
-    QTest::newRow("5 dangling link") << kExample + "/dangling" << true << "missingPaths" << none << false;
-    QTest::newRow("5 dangling link in an ignored location") << "/usr/bin/example-dangling" << true << "missingPaths"
-                                                            << none << false;
+    row("5 missing file", kExample + "/gone.txt", "missingPaths");
+    row("5 dangling link", kExample + "/dangling", "missingPaths");
+    row("5 dangling link in an ignored location", "/usr/bin/example-dangling", "missingPaths");
     // 6 to 9: files.
-    QTest::newRow("6 file in an ignored location") << "/usr/bin/example-tool" << true << "ignoredFiles" << none
-                                                   << false;
-    QTest::newRow("7 file shared with an unselected package")
-        << "/Library/Shared Stuff/common.dat" << true << "sharedFiles" << QStringList{kOther} << false;
-    QTest::newRow("7 file shared with a kept-out package")
-        << "/Library/Shared Stuff/kept.dat" << true << "sharedFiles" << QStringList{kKeptOut} << false;
-    QTest::newRow("8 protected file") << kKextInfo << true << "protectedPaths" << none << true;
-    QTest::newRow("8 protected file, protection off") << kKextInfo << false << "removeFiles" << none << true;
-    QTest::newRow("9 plain file") << kExample + "/plain.dat" << true << "removeFiles" << none << false;
-    QTest::newRow("9 file shared only with a selected package") << kExample + "/both.dat" << true << "removeFiles"
-                                                                << none << false;
-    QTest::newRow("9 link to a folder is a file") << kExample + "/DataLink" << true << "removeFiles" << none
-                                                  << false;
+    row("6 file in an ignored location", "/usr/bin/example-tool", "ignoredFiles");
+    row("7 file shared with an unselected package", "/Library/Shared Stuff/common.dat", "sharedFiles", true, false,
+        {kOther});
+    row("7 file shared with a kept-out package", "/Library/Shared Stuff/kept.dat", "sharedFiles", true, false,
+        {kKeptOut});
+    row("8 protected file", kKextInfo, "protectedPaths", true, true);
+    row("8 protected file, protection off", kKextInfo, "removeFiles", false, true);
+    row("9 plain file", kExample + "/plain.dat", "removeFiles");
+    // A path two selected packages list is planned once, whatever their
+    // order: selected packages do not protect each other.
+    row("9 file shared only with a selected package", kExample + "/both.dat", "removeFiles");
+    row("9 the same, selected the other way round", kExample + "/both.dat", "removeFiles", true, false, {},
+        {kSecond, kSelected});
+    row("7 the same, its partner not selected", kExample + "/both.dat", "sharedFiles", true, false, {kSelected},
+        {kSecond});
+    row("9 link to a folder is a file", kExample + "/DataLink", "removeFiles");
 }
 
 void PlannerTest::classification()
 {
     QFETCH(QString, path);
-    QFETCH(bool, rootless);
     QFETCH(QString, list);
-    QFETCH(QStringList, usedBy);
+    QFETCH(bool, rootless);
     QFETCH(bool, needsProtection);
+    QFETCH(QStringList, usedBy);
+    QFETCH(QStringList, selection);
 
     const Catalogue catalogue = write(classificationCases(), {kKextInfo, kKext});
     if (needsProtection && m_protected.size() != 2)
         QSKIP("setting the immutable flag needs root (CAP_LINUX_IMMUTABLE) and a file system that keeps it");
     QVERIFY(catalogue.filesForPackage(kSelected).contains(path));
 
-    const UninstallPlan plan = UninstallPlanner::plan(select(catalogue, {kSelected, kSecond}), catalogue, rootless);
+    const UninstallPlan plan = UninstallPlanner::plan(select(catalogue, selection), catalogue, rootless);
     QCOMPARE(listsHolding(plan, path), list.isEmpty() ? QStringList() : QStringList{list});
     for (const SharedFile &file : plan.sharedFiles) {
         if (file.path == path)
             QCOMPARE(file.usedBy, usedBy);
     }
-}
-
-// A path two selected packages list is planned once; selected packages do
-// not protect each other, and nothing else about the selection changes it.
-void PlannerTest::sharedPathIsPlannedOnce()
-{
-    const Catalogue catalogue = write(classificationCases());
-    const QString both = kExample + "/both.dat";
-    const UninstallPlan together = UninstallPlanner::plan(select(catalogue, {kSecond, kSelected}), catalogue, true);
-    QCOMPARE(listsHolding(together, both), QStringList{"removeFiles"});
-    // Alone, the second package keeps it for the first.
-    const UninstallPlan alone = UninstallPlanner::plan(select(catalogue, {kSecond}), catalogue, true);
-    QCOMPARE(listsHolding(alone, both), QStringList{"sharedFiles"});
-    QCOMPARE(alone.sharedFiles.first().usedBy, QStringList{kSelected});
 }
 
 void PlannerTest::ignoreTests_data()
@@ -405,26 +396,24 @@ void PlannerTest::generatedItems_data()
             "~/Library/" + n, "/Library/" + n,
         };
     };
+    const auto row = [](const char *name, const QString &appName, const QString &bundleIdentifier,
+                        const QStringList &present, const QStringList &expected) {
+        QTest::newRow(name) << appName << bundleIdentifier << present << expected;
+    };
     QStringList reversed = byIdentifier;
     std::reverse(reversed.begin(), reversed.end());
-    QTest::newRow("fourteen bundle-identifier places, in order") << "Quill" << "com.example.quill" << reversed
-                                                                 << byIdentifier;
-    QTest::newRow("twelve name places, in order") << "Quill" << "com.example.quill" << byName("Quill")
-                                                  << byName("Quill");
-    QTest::newRow("Fonts is a Library folder") << "Fonts" << "com.example.fonts" << byName("Fonts")
-                                               << byName("Fonts").mid(0, 10);
-    QTest::newRow("bundle identifier before name")
-        << "Quill" << "com.example.quill"
-        << QStringList{"~/Library/Application Support/Quill", "~/Library/Preferences/com.example.quill.plist"}
-        << QStringList{"~/Library/Preferences/com.example.quill.plist", "~/Library/Application Support/Quill"};
-    QTest::newRow("nothing there") << "Quill" << "com.example.quill" << QStringList{} << QStringList{};
+    row("fourteen bundle-identifier places, in order", "Quill", "com.example.quill", reversed, byIdentifier);
+    row("twelve name places, in order", "Quill", "com.example.quill", byName("Quill"), byName("Quill"));
+    row("Fonts is a Library folder", "Fonts", "com.example.fonts", byName("Fonts"), byName("Fonts").mid(0, 10));
+    row("bundle identifier before name", "Quill", "com.example.quill",
+        {"~/Library/Application Support/Quill", "~/Library/Preferences/com.example.quill.plist"},
+        {"~/Library/Preferences/com.example.quill.plist", "~/Library/Application Support/Quill"});
+    row("nothing there", "Quill", "com.example.quill", {}, {});
     // Names that would make the Library folder itself an item.
-    QTest::newRow("name '..'") << ".." << "com.example.dots" << QStringList{"~/Library/Caches/other"}
-                               << QStringList{};
-    QTest::newRow("name of slashes") << "//" << "com.example.slashes" << QStringList{"~/Library/Caches/other"}
-                                     << QStringList{};
-    QTest::newRow("bundle identifier named like a Library folder")
-        << "Quill" << "Preferences" << QStringList{"~/Library/Preferences/other.plist"} << QStringList{};
+    row("name '..'", "..", "com.example.dots", {"~/Library/Caches/other"}, {});
+    row("name of slashes", "//", "com.example.slashes", {"~/Library/Caches/other"}, {});
+    row("bundle identifier named like a Library folder", "Quill", "Preferences", {"~/Library/Preferences/other.plist"},
+        {});
 }
 
 void PlannerTest::generatedItems()
@@ -535,8 +524,7 @@ void PlannerTest::sizesDoNotFollowLinks()
             PathItem::link("/opt/shared/s-link", big),
         }),
     });
-    const UninstallPlan plan =
-        UninstallPlanner::plan(select(catalogue, {"com.example.sizes"}), catalogue, true);
+    const UninstallPlan plan = UninstallPlanner::plan(select(catalogue, {"com.example.sizes"}), catalogue, true);
     QCOMPARE(plan.removeFiles.size(), 3);
     QCOMPARE(plan.sizes.removeBytes, quint64(5000 + 5 + big.size()));
     QCOMPARE(plan.sizes.ignoredBytes, quint64(300 + big.size()));
