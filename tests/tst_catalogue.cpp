@@ -29,8 +29,6 @@ private Q_SLOTS:
     void cleanup();
 
     void emptyVolumeHasNoCatalogue();
-    void movedApplicationIsListedWhereItLies_data();
-    void movedApplicationIsListedWhereItLies();
     void applicationRule_data();
     void applicationRule();
     void presentAndMissingApplication();
@@ -80,67 +78,54 @@ void CatalogueTest::emptyVolumeHasNoCatalogue()
     QVERIFY(!CatalogueScanner::scan(kMinus).has_value());
 }
 
-void CatalogueTest::movedApplicationIsListedWhereItLies_data()
-{
-    QTest::addColumn<QString>("prefix");
-    QTest::addColumn<QString>("billed");   // where the bill has the application; it lies in /Applications/Foo.app
-    QTest::newRow("temporary folder") << "/tmp/com.example.X1/" << "/tmp/com.example.X1/Applications/Foo.app";
-    QTest::newRow("hidden name") << "/" << "/Applications/.Foo.app";
-}
-
-void CatalogueTest::movedApplicationIsListedWhereItLies()
-{
-    QFETCH(QString, prefix);
-    QFETCH(QString, billed);
-    Package item = package("com.example.moved", {});
-    item.prefix = prefix;
-    AppBundle moved = app(billed, "Foo", "com.example.foo");
-    moved.movedTo = "/Applications/Foo.app";
-    item.applications = {moved};
-    const Catalogue catalogue = scan({item});
-    const QStringList files = catalogue.filesForPackage("com.example.moved");
-    QVERIFY(files.contains("/Applications/Foo.app/Contents/MacOS"));
-    QVERIFY(!files.contains(billed + "/Contents/MacOS"));
-    QCOMPARE(catalogue.packagesForFile("/Applications/Foo.app/Contents/MacOS"), QStringList{"com.example.moved"});
-    QCOMPARE(catalogue.applicationPackageIdentifiers, QStringList{"com.example.moved"});
-    QVERIFY(catalogue.defunctappPackageIdentifiers.isEmpty());
-    const PackageRecord record = catalogue.installerPackages.first();
-    QCOMPARE(record.iconPath(), CatalogueScanner::kApplicationIcon);
-    QCOMPARE(record.appPaths(), QStringList{"/Applications/Foo.app/"});
-}
-
 void CatalogueTest::applicationRule_data()
 {
     QTest::addColumn<QString>("identifier");
-    QTest::addColumn<QString>("appPath");
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<QString>("appPath");   // where the bill has it
+    QTest::addColumn<QString>("movedTo");   // where it lies, if elsewhere
     QTest::addColumn<QString>("plistName");
     QTest::addColumn<bool>("isApplicationPackage");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("path");
-
+    const auto row = [](const char *name, const QString &identifier, const QString &appPath, const char *plistName,
+                        bool isApplicationPackage, const char *shownName, const QString &path,
+                        const QString &prefix = "/", const QString &movedTo = {}) {
+        QTest::newRow(name) << identifier << prefix << appPath << movedTo << QString::fromLatin1(plistName)
+                            << isApplicationPackage << QString::fromLatin1(shownName) << path;
+    };
     const QString id = "com.example.app", foo = "/Applications/Foo.app";
-    QTest::newRow("top level") << id << foo << "Foo Pro" << true << "Foo Pro" << foo + "/";
-    QTest::newRow("name from the path") << id << foo << "" << true << "Foo" << foo + "/";
-    QTest::newRow("one folder down") << id << "/Applications/Utilities/Foo.app" << "" << true << "Foo"
-                                     << "/Applications/Utilities/Foo.app/";
-    QTest::newRow("two folders down") << id << "/Applications/A/B/Foo.app" << "" << false << "" << "";
-    QTest::newRow("outside /Applications") << id << "/Library/Foo.app" << "" << false << "" << "";
+    row("top level", id, foo, "Foo Pro", true, "Foo Pro", foo + "/");
+    row("name from the path", id, foo, "", true, "Foo", foo + "/");
+    row("one folder down", id, "/Applications/Utilities/Foo.app", "", true, "Foo", "/Applications/Utilities/Foo.app/");
+    row("two folders down", id, "/Applications/A/B/Foo.app", "", false, "", "");
+    row("outside /Applications", id, "/Library/Foo.app", "", false, "", "");
     // Apple's own packages list their applications, but are no application packages.
-    QTest::newRow("Apple's package") << "com.apple.pkg.Tool" << foo << "Foo" << false << "Foo" << foo + "/";
+    row("Apple's package", "com.apple.pkg.Tool", foo, "Foo", false, "Foo", foo + "/");
+    // Moved after the install: listed where it lies.
+    row("moved from a temporary folder", id, "/tmp/com.example.X1/Applications/Foo.app", "Foo", true, "Foo", foo + "/",
+        "/tmp/com.example.X1/", foo);
+    row("moved from a hidden name", id, "/Applications/.Foo.app", "Foo", true, "Foo", foo + "/", "/", foo);
 }
 
 void CatalogueTest::applicationRule()
 {
     QFETCH(QString, identifier);
+    QFETCH(QString, prefix);
     QFETCH(QString, appPath);
+    QFETCH(QString, movedTo);
     QFETCH(QString, plistName);
     QFETCH(bool, isApplicationPackage);
     QFETCH(QString, name);
     QFETCH(QString, path);
     Package item = package(identifier, {});
-    item.applications = {app(appPath, plistName, "com.example.foo")};
+    item.prefix = prefix;
+    AppBundle bundle = app(appPath, plistName, "com.example.foo");
+    bundle.movedTo = movedTo;
+    item.applications = {bundle};
     const Catalogue catalogue = scan({item});
     QCOMPARE(catalogue.applicationPackageIdentifiers.contains(identifier), isApplicationPackage);
+    QVERIFY(catalogue.defunctappPackageIdentifiers.isEmpty());
     const PackageRecord record = catalogue.installerPackages.first();
     QCOMPARE(record.appNames(), name.isEmpty() ? QStringList() : QStringList{name});
     QCOMPARE(record.appPaths(), path.isEmpty() ? QStringList() : QStringList{path});
@@ -148,6 +133,10 @@ void CatalogueTest::applicationRule()
     QCOMPARE(record.appBuIDs(), QStringList{"com.example.foo"});
     QCOMPARE(record.iconPath(),
              isApplicationPackage ? CatalogueScanner::kApplicationIcon : CatalogueScanner::kPackageIcon);
+    // Its files are listed where it lies, and only there.
+    const QString lies = (movedTo.isEmpty() ? appPath : movedTo) + "/Contents/MacOS";
+    QCOMPARE(catalogue.packagesForFile(lies), QStringList{identifier});
+    QVERIFY(movedTo.isEmpty() || !catalogue.filesForPackage(identifier).contains(appPath + "/Contents/MacOS"));
 }
 
 void CatalogueTest::presentAndMissingApplication()
