@@ -130,8 +130,10 @@ private Q_SLOTS:
     void crashWhileReportingAnExceptionIsOffered();
 
 private:
-    bool writeReport(const QString &logical, const QByteArray &contents,
-                     const QDateTime &modified = QDateTime::currentDateTime().addSecs(-60));
+    // A report in the user's folder, or the one given.
+    bool writeReport(const QString &name, const QByteArray &contents,
+                     const QDateTime &modified = QDateTime::currentDateTime().addSecs(-60),
+                     const char *folder = kUserReports);
     static void check(const std::optional<QStringList> &signatures)
     {
         RvCrashReporter::CheckAndReportCrashes(QStringLiteral("crash@dorvane.example"), signatures);
@@ -157,8 +159,10 @@ void CrashReportsTest::init()
     defaults.removeObject(QStringLiteral("Kestrum_nevercheckcrashes"));
 }
 
-bool CrashReportsTest::writeReport(const QString &logical, const QByteArray &contents, const QDateTime &modified)
+bool CrashReportsTest::writeReport(const QString &name, const QByteArray &contents, const QDateTime &modified,
+                                   const char *folder)
 {
+    const QString logical = QLatin1String(folder) + name;
     if (!m_volume->writeFile(logical, contents))
         return false;
     QFile file(m_volume->physical(logical));
@@ -182,16 +186,16 @@ void CrashReportsTest::reportFileName()
 void CrashReportsTest::newestReportWins()
 {
     const QDateTime base = QDateTime::currentDateTime().addDays(-2);
-    QVERIFY(writeReport(QLatin1String(kUserReports) + "Dorvane_a_mac.crash", macReport("user older\n"), base));
-    QVERIFY(writeReport(QLatin1String(kLocalReports) + "Dorvane_b_mac.crash", macReport("local newest\n"), base.addSecs(60)));
+    QVERIFY(writeReport("Dorvane_a_mac.crash", macReport("user older\n"), base));
+    QVERIFY(writeReport("Dorvane_b_mac.crash", macReport("local newest\n"), base.addSecs(60), kLocalReports));
     // Newer still, but not this application's by the exact name.
-    QVERIFY(writeReport(QLatin1String(kUserReports) + "dorvane_c_mac.crash", macReport("lower case\n"), base.addSecs(120)));
-    QVERIFY(writeReport(QLatin1String(kUserReports) + "Finder_d_mac.crash", macReport("other app\n"), base.addSecs(180)));
+    QVERIFY(writeReport("dorvane_c_mac.crash", macReport("lower case\n"), base.addSecs(120)));
+    QVERIFY(writeReport("Finder_d_mac.crash", macReport("other app\n"), base.addSecs(180)));
     QCOMPARE(RvCrashReporter::newestReport(QStringLiteral("Dorvane"))->path,
              QStringLiteral("/Library/Logs/DiagnosticReports/Dorvane_b_mac.crash"));
 
     // On equal dates the one found first, in the user's folder, wins, and it is the one mailed.
-    QVERIFY(writeReport(QLatin1String(kUserReports) + "Dorvane_e_mac.crash", macReport("user same date\n"), base.addSecs(60)));
+    QVERIFY(writeReport("Dorvane_e_mac.crash", macReport("user same date\n"), base.addSecs(60)));
     QCOMPARE(RvCrashReporter::newestReport(QStringLiteral("Dorvane"))->path,
              QStringLiteral("/Users/tester/Library/Logs/DiagnosticReports/Dorvane_e_mac.crash"));
     ScriptedPresenterScope presenter;
@@ -242,7 +246,7 @@ void CrashReportsTest::whenAsked()
     QFETCH(bool, signatures);
     QFETCH(bool, asked);
     if (!name.isEmpty())
-        QVERIFY(writeReport(QLatin1String(kUserReports) + name, "**********\n0 -[AppDelegate earlier]\n" + macReport(lastCrash),
+        QVERIFY(writeReport(name, "**********\n0 -[AppDelegate earlier]\n" + macReport(lastCrash),
                             modified.addSecs(-60)));
     QVERIFY(m_volume->makeFolder(kLocalReports)); // an empty folder changes nothing
     ScriptedPresenterScope presenter;
@@ -263,7 +267,7 @@ void CrashReportsTest::whenAsked()
 // Never keeps quiet until the setting is removed.
 void CrashReportsTest::cancelAndNeverKeepQuiet()
 {
-    QVERIFY(writeReport(QLatin1String(kUserReports) + "Dorvane_1_mac.crash", macReport("AppDelegate\n")));
+    QVERIFY(writeReport("Dorvane_1_mac.crash", macReport("AppDelegate\n")));
     ScriptedPresenterScope presenter;
     presenter->enqueueButton(1002);
     UrlRecorder recorder;
@@ -277,23 +281,16 @@ void CrashReportsTest::cancelAndNeverKeepQuiet()
         platform::UserDefaults::standard().storedObject(QStringLiteral("Kestrum_lastcrashdate")).toDateTime();
     QVERIFY2(stored >= before.addSecs(259200 - 1) && stored <= after.addSecs(259200 + 1),
              qPrintable(stored.toString(Qt::ISODateWithMs)));
-    // Neither the same report nor a crash within the three days is asked about.
-    check(kAppSignatures);
-    QVERIFY(writeReport(QLatin1String(kUserReports) + "Dorvane_2_mac.crash", macReport("AppDelegate\n"),
-                        QDateTime::currentDateTime().addDays(2)));
-    check(kAppSignatures);
-    QCOMPARE(presenter->questions().size(), 1);
-
-    // A crash after the three days is asked about: Never.
-    QVERIFY(writeReport(QLatin1String(kUserReports) + "Dorvane_3_mac.crash", macReport("AppDelegate\n"),
-                        QDateTime::currentDateTime().addDays(4)));
+    // Neither the same report nor a crash within the three days is asked
+    // about; one after them is, and answered Never, none after that.
     presenter->enqueueButton(1001);
     check(kAppSignatures);
-    QCOMPARE(presenter->questions().size(), 2);
-    QVERIFY(writeReport(QLatin1String(kUserReports) + "Dorvane_4_mac.crash", macReport("AppDelegate\n"),
-                        QDateTime::currentDateTime().addDays(5)));
-    check(kAppSignatures);
-    QCOMPARE(presenter->questions().size(), 2);
+    for (const auto &[days, asked] : {std::pair{2, 1}, {4, 2}, {5, 2}}) {
+        QVERIFY(writeReport(QStringLiteral("Dorvane_%1_mac.crash").arg(days), macReport("AppDelegate\n"),
+                            QDateTime::currentDateTime().addDays(days)));
+        check(kAppSignatures);
+        QCOMPARE(presenter->questions().size(), asked);
+    }
     platform::UserDefaults::standard().removeObject(QStringLiteral("Kestrum_nevercheckcrashes"));
     presenter->enqueueButton(1002);
     check(kAppSignatures);
@@ -303,7 +300,7 @@ void CrashReportsTest::cancelAndNeverKeepQuiet()
 
 void CrashReportsTest::sendComposesTheMail()
 {
-    QVERIFY(writeReport(QLatin1String(kUserReports) + "Dorvane_1_mac.crash",
+    QVERIFY(writeReport("Dorvane_1_mac.crash",
                         macReport("Thread 0 Crashed:\n0 -[PackageController remove:] 100% done?\n")));
     QVERIFY(m_volume->writeFile("~/Library/InputManagers/Zeta Helper/Info"));
     QVERIFY(m_volume->writeFile("~/Library/InputManagers/Alpha"));
