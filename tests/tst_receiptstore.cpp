@@ -24,8 +24,7 @@ private Q_SLOTS:
     void cleanup();
 
     void emptyVolumeGivesNothingSilently();
-    void orderIsSystemUserLegacy();
-    void recordsKeepTheReceiptsKeys();
+    void recordsInOrderWithTheirKeys();
     void installLocation_data();
     void installLocation();
     void filesFollowTheBillWithTheirPrefix();
@@ -94,13 +93,18 @@ void ReceiptStoreTest::emptyVolumeGivesNothingSilently()
     QCOMPARE(loggedMessages(kestrum::LogError), before);
 }
 
-void ReceiptStoreTest::orderIsSystemUserLegacy()
+// System receipts come first, then the user's, then legacy bundles; a
+// record keeps its receipt's keys, and only the extension is replaced to
+// find the bill, not "plist" inside the identifier.
+void ReceiptStoreTest::recordsInOrderWithTheirKeys()
 {
+    Package item = receipt("com.plistkeys");
+    item.packageGroups = {"com.example.group"};
+    item.installProcessName = "Software Update";
     const QList<PackageRecord> records = writeAndRead({receipt("com.example.legacy", Package::Legacy),
-                                                       receipt("com.example.user", Package::User),
-                                                       receipt("com.example.system")});
+                                                       receipt("com.example.user", Package::User), item});
     QCOMPARE(records.size(), 3);
-    QCOMPARE(records.at(0).packageIdentifier(), QStringLiteral("com.example.system"));
+    QCOMPARE(records.at(0).packageIdentifier(), QStringLiteral("com.plistkeys"));
     QCOMPARE(records.at(1).packageIdentifier(), QStringLiteral("com.example.user"));
     QCOMPARE(records.at(2).packageIdentifier(), QStringLiteral("com.example.legacy"));
     QVERIFY(records.at(1).hasUserPrefix());
@@ -109,16 +113,6 @@ void ReceiptStoreTest::orderIsSystemUserLegacy()
     QCOMPARE(records.at(2).pkgPath(), QStringLiteral("/Library/Receipts/legacy.pkg"));
     QCOMPARE(records.at(2).packageFileName(), QStringLiteral("legacy.pkg"));
     QVERIFY(!records.at(2).contains(PackageKey::InstallProcessName));
-}
-
-void ReceiptStoreTest::recordsKeepTheReceiptsKeys()
-{
-    // Only the extension is replaced to find the bill, not "plist" inside the identifier.
-    Package item = receipt("com.plistkeys");
-    item.packageGroups = {"com.example.group"};
-    item.installProcessName = "Software Update";
-    const QList<PackageRecord> records = writeAndRead({item});
-    QCOMPARE(records.size(), 1);
     const PackageRecord &record = records.first();
     QCOMPARE(record.plistPath(), QStringLiteral("/private/var/db/receipts/com.plistkeys.plist"));
     QCOMPARE(record.bomPath(), QStringLiteral("/private/var/db/receipts/com.plistkeys.bom"));
@@ -330,15 +324,12 @@ void ReceiptStoreTest::bsdBundleWithoutInfoIsSilent()
     QFile::copy(m_volume->physical("/Library/Receipts/two.pkg/Contents/Resources/A.bom"),
                 m_volume->physical("/Library/Receipts/two.pkg/Contents/Resources/B.bom"));
 
-    const QStringList before = loggedMessages(kestrum::LogError);
-    records = PackageHelperNative::getPackages();
-    QVERIFY(records.isEmpty());
-    const QStringList after = loggedMessages(kestrum::LogError);
+    QVERIFY(PackageHelperNative::getPackages().isEmpty());
     QVERIFY(wasLogged(kestrum::LogError,
                       "Error: damaged receipt installed, please remove manually: /Library/Receipts/Other.pkg"));
     QVERIFY(wasLogged(kestrum::LogError,
                       "Error: incomplete receipt installed, please remove manually: /Library/Receipts/two.pkg"));
-    for (const QString &message : after)
+    for (const QString &message : loggedMessages(kestrum::LogError))
         QVERIFY2(!message.contains("BSD.pkg"), qPrintable(message));
 }
 
