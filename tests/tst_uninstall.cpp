@@ -12,7 +12,6 @@
 #include "dorvane/uninstall/UninstallRun.h"
 #include "kestrum/DefaultsKey.h"
 #include "kestrum/Kestrum.h"
-#include "platform/PropertyList.h"
 #include "platform/Volume.h"
 #include "support/FixturePackages.h"
 #include "support/ScriptedPresenter.h"
@@ -126,7 +125,6 @@ private Q_SLOTS:
     void logName();
 
 private:
-    QList<PackageRecord> scanned(Catalogue *catalogue, const QStringList &identifiers) const;
     int runCli(const QStringList &arguments, QByteArray *out = nullptr) const;
     void startHelperProgram();
 
@@ -174,19 +172,6 @@ void UninstallTest::cleanup()
     m_volume.reset();
 }
 
-QList<PackageRecord> UninstallTest::scanned(Catalogue *catalogue, const QStringList &identifiers) const
-{
-    *catalogue = *CatalogueScanner::scan(CatalogueScanner::damagedIconPath());
-    QList<PackageRecord> selection;
-    for (const QString &identifier : identifiers) {
-        for (const PackageRecord &record : catalogue->installerPackages) {
-            if (record.packageIdentifier() == identifier)
-                selection.append(record);
-        }
-    }
-    return selection;
-}
-
 int UninstallTest::runCli(const QStringList &arguments, QByteArray *out) const
 {
     QProcess process;
@@ -226,8 +211,9 @@ void UninstallTest::removesThePlanAndNothingElse()
     LogFiles::migrateLogfiles();
     startHelperProgram();
 
-    Catalogue catalogue;
-    const QList<PackageRecord> selection = scanned(&catalogue, {kEditor});
+    const Catalogue catalogue = *CatalogueScanner::scan(CatalogueScanner::damagedIconPath());
+    QList<PackageRecord> selection = catalogue.installerPackages;
+    selection.removeIf([](const PackageRecord &record) { return record.packageIdentifier() != kEditor; });
     QCOMPARE(selection.size(), 1);
     UninstallPlan plan = UninstallPlanner::plan(selection, catalogue, true);
     // Folders go whatever their order in the plan.
