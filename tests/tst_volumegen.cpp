@@ -2,7 +2,6 @@
 #include "support/FixturePackages.h"
 
 #include "platform/FileFlags.h"
-#include "platform/PackageBOM.h"
 #include "platform/PackageReceipt.h"
 #include "platform/PropertyList.h"
 #include "platform/Volume.h"
