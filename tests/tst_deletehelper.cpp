@@ -247,6 +247,9 @@ void DeleteHelperTest::requests_data()
     row("tool closes mid-request, next request reconnects", {"kill|501", "kill|501|502"}, {{}, answer("{}")}, {kill1, kill12},
         interrupted + QStringList{report(kKillFailed, "got empty response! XPC_TYPE_ERROR  -  (\n    501\n)  - " + kInfo)},
         {killLine1, killLine12});
+    row("delete, tool closes: its report first, next request reconnects", {"delete|/Library/x", "delete|/Library/x"},
+        {{}, answer("{}")}, {deleteX, deleteX},
+        interrupted + QStringList{report(kDeleteFailed, "got empty response! XPC_TYPE_ERROR " + kInfo)}, {deleteLine, deleteLine});
     row("tool closes while idle: not reported, request goes out anew", {"kill|501|502", "kill|501|502"},
         {{{"reply", "{}"}, {"+close", ""}}, answer("{}")}, {kill12, kill12}, {}, {killLine12, killLine12});
     row("no connection: invalid in place of the reply", {"drop", "kill|501"}, {}, {},
@@ -263,8 +266,6 @@ void DeleteHelperTest::requests_data()
                         + label + "\n    );\n}";
     row("fatal: delete, no reply string", {"delete|/Library/x"}, {{{"other", "{}"}}}, {deleteX},
         {report(kDeleteFailed, "got empty response! XPC_TYPE_DICTIONARY " + kInfo)}, {deleteLine});
-    row("fatal: delete, tool closes, its report first", {"delete|/Library/x"}, {{}}, {deleteX},
-        interrupted + QStringList{report(kDeleteFailed, "got empty response! XPC_TYPE_ERROR " + kInfo)}, {deleteLine});
     row("fatal: forget, case differs", {"forget|com.example.pkg"}, {answer("forgot package com.example.pkg")}, {forget},
         {report("Failed to forget package.", "forgot package com.example.pkg\n" + receipts + "\n" + forgotten)}, {forgetLine});
     row("fatal: forget, no reply string", {"forget|com.example.pkg"}, {{{"other", "Forgot package"}}}, {forget},

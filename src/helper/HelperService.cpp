@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
@@ -70,9 +71,12 @@ bool HelperService::start(QString *error)
     const platform::LogicalPath socket = helperwire::socketPath();
     if (!Volume::makeFolders(socket.parent(), error))
         return false;
-    m_listener = Volume::listenOnSocket(socket, error);
+    // The keeper's socket outlives this process, so that clients never
+    // find the service gone while it is started again.
+    m_listener = m_options.listener >= 0 ? m_options.listener : Volume::listenOnSocket(socket, error);
     if (m_listener < 0)
         return false;
+    ::fcntl(m_listener, F_SETFD, FD_CLOEXEC);
     m_socketStatus = Volume::status(socket, Follow::NotFinal);
     if (!Volume::writeFile(helperwire::pidFilePath(), pidLine(), error)) {
         Volume::removeItem(socket);

@@ -20,6 +20,7 @@ struct ServiceOptions
 {
     uid_t servedUid = 0;
     int readTimeoutMilliseconds = 10000;
+    int listener = -1;   // a listening socket on the helper's place, from the keeper
 };
 
 // The tool's service: listens on the helper's socket on the volume, accepts

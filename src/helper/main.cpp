@@ -1,9 +1,13 @@
 // The privileged helper tool: runs as root in the foreground (whoever starts
 // it detaches it) and removes, terminates and forgets for the application.
 //
-//   <label> --root PHYSICAL_ROOT --serve-uid UID [--read-timeout-ms N]
+//   <label> [--keep-alive] --root PHYSICAL_ROOT --serve-uid UID [--read-timeout-ms N]
+//
+// With --keep-alive it is the job's keeper (KeepAlive.h) and runs the
+// service as a child of its own, handing it the socket by --listen-fd.
 
 #include "HelperService.h"
+#include "KeepAlive.h"
 #include "ToolLog.h"
 
 #include "platform/Volume.h"
@@ -13,13 +17,16 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <optional>
+#include <vector>
 
 namespace {
 
 struct Arguments
 {
     QString root;
+    bool keepAlive = false;
     helper::ServiceOptions service;
 };
 
@@ -34,7 +41,9 @@ std::optional<Arguments> parseArguments(int argc, char **argv, QString *error)
     const QCommandLineOption root(QStringLiteral("root"), QString(), QStringLiteral("dir"));
     const QCommandLineOption uid(QStringLiteral("serve-uid"), QString(), QStringLiteral("uid"));
     const QCommandLineOption timeout(QStringLiteral("read-timeout-ms"), QString(), QStringLiteral("ms"));
-    parser.addOptions({root, uid, timeout});
+    const QCommandLineOption keepAlive(QStringLiteral("keep-alive"));
+    const QCommandLineOption listenFd(QStringLiteral("listen-fd"), QString(), QStringLiteral("fd"));
+    parser.addOptions({root, uid, timeout, keepAlive, listenFd});
     if (!parser.parse(words)) {
         *error = parser.errorText();
         return std::nullopt;
@@ -53,6 +62,14 @@ std::optional<Arguments> parseArguments(int argc, char **argv, QString *error)
         return std::nullopt;
     }
     arguments.service.servedUid = uid_t(servedUid);
+    arguments.keepAlive = parser.isSet(keepAlive);
+    if (parser.isSet(listenFd)) {
+        arguments.service.listener = parser.value(listenFd).toInt(&ok);
+        if (!ok || arguments.service.listener < 3 || arguments.keepAlive) {
+            *error = QStringLiteral("--listen-fd takes the keeper's socket descriptor");
+            return std::nullopt;
+        }
+    }
     if (parser.isSet(timeout)) {
         const int ms = parser.value(timeout).toInt(&ok);
         if (!ok || ms <= 0) {
@@ -71,7 +88,7 @@ int main(int argc, char **argv)
     QString error;
     const std::optional<Arguments> arguments = parseArguments(argc, argv, &error);
     if (!arguments) {
-        std::fprintf(stderr, "%s\nusage: %s --root PHYSICAL_ROOT --serve-uid UID [--read-timeout-ms N]\n",
+        std::fprintf(stderr, "%s\nusage: %s [--keep-alive] --root PHYSICAL_ROOT --serve-uid UID [--read-timeout-ms N]\n",
                      qPrintable(error), argc > 0 ? argv[0] : "helper");
         return 2;
     }
@@ -87,6 +104,17 @@ int main(int argc, char **argv)
     sigaddset(&mask, SIGINT);
     pthread_sigmask(SIG_BLOCK, &mask, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+
+    if (arguments->keepAlive) {
+        std::vector<char *> server;
+        static char listenOption[] = "--listen-fd", listenValue[] = "3";
+        for (int i = 0; i < argc; ++i) {
+            if (std::strcmp(argv[i], "--keep-alive") != 0 && std::strcmp(argv[i], "-keep-alive") != 0)
+                server.push_back(argv[i]);
+        }
+        server.insert(server.end(), {listenOption, listenValue, nullptr});
+        return helper::keepAlive(server.data());
+    }
 
     helper::HelperService service(arguments->service);
     if (!service.start(&error)) {

@@ -39,15 +39,18 @@ QVariantMap jobDictionary(const Places &places, uint servedUser, const QString &
 
 // Stops any daemon of this job on this volume, writes the tool (mode 0755)
 // and the job, starts the tool as the job says and waits until its socket
-// accepts a connection. False with the reason in *error.
+// accepts a connection. False with the reason in *error. With "KeepAlive"
+// the tool is started with "--keep-alive" and must then keep its service
+// running itself, restarting it when it dies, as launchd does.
 bool install(const Places &places, const QByteArray &tool, const QVariantMap &job, QString *error);
 
 // Stops the daemon, then removes the job, the tool, and a socket or pid
 // file it left. True when neither job nor tool is left.
 bool remove(const Places &places, QString *error);
 
-// Ends every process of this job running on this volume: SIGTERM, then
-// SIGKILL for one still there after a while. False when one outlived both.
+// Ends every process of this job running on this volume, a keeper and its
+// service alike: SIGTERM, then SIGKILL for one still there after a while.
+// False when one outlived both.
 bool stop(const Places &places);
 
 // Whether the daemon's socket accepts a connection.

@@ -106,11 +106,16 @@ int runUninstallCommand(const QStringList &arguments)
     json.insert(QStringLiteral("removedFolders"), QJsonArray::fromStringList(outcome.removedFolders));
     json.insert(QStringLiteral("removedAdditional"), QJsonArray::fromStringList(outcome.additional));
     json.insert(QStringLiteral("failed"), QJsonArray::fromStringList(left));
-    json.insert(QStringLiteral("logFile"), outcome.logFile);
+    json.insert(QStringLiteral("logFile"), outcome.logFile.isEmpty() ? QJsonValue() : QJsonValue(outcome.logFile));
+    if (!outcome.logError.isEmpty()) {
+        json.insert(QStringLiteral("logError"), outcome.logError);
+        complain(QStringLiteral("the uninstall log could not be written: ") + outcome.logError);
+    }
     if (!packages.json) {
         printSections(outcome.successSections()
                       << PlanSection{kestrum::makeString("Still there (%li)", qint64(left.size())), left});
-        QTextStream(stdout) << "Log: " << outcome.logFile << '\n';
+        QTextStream(stdout) << "Log: " << (outcome.logError.isEmpty() ? outcome.logFile : QStringLiteral("not written"))
+                            << '\n';
     }
     return finish(left.isEmpty() ? ExitSuccess : ExitSomeFailed);
 }

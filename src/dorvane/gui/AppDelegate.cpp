@@ -505,6 +505,10 @@ void AppDelegate::continueUninstall()
             m_window->activateWindow();
             m_successPanel->open();
             updateLogfileMenu();
+            // The uninstall is done; only its record is missing.
+            if (!outcome.logError.isEmpty())
+                kestrum::alert(QStringLiteral("Warning"),
+                               kestrum::makeString("The uninstall log could not be written: %@", outcome.logError));
             Q_EMIT successPanelShown();
         });
 }

@@ -135,9 +135,17 @@ void DeleteHelper::deleteFiles(const QList<LogicalPath> &paths, const QString &i
     kestrum::asl_NSLog(kestrum::LogInfo, "Info: deleteFiles: %@", information);
     const HelperReply reply = send(helperwire::deleteMessage(paths));
     const std::optional<QString> text = replyText(reply);
+    const QString empty = makeString("got empty response! %@ %@", typeOfEvent(reply), information);
+    // A broken connection: the tool died before, during or after the
+    // removal. What is still there is for the run's own account to say, and
+    // the next request reaches the tool its job started again. A reply
+    // without its string is a tool that no longer speaks our language.
+    if (!text && std::holds_alternative<ConnectionEvent>(reply)) {
+        kestrum::alert_feedback_nonfatal(DeleteFailed, empty);
+        return;
+    }
     if (!text)
-        kestrum::alert_feedback_fatal(DeleteFailed,
-                                      makeString("got empty response! %@ %@", typeOfEvent(reply), information));
+        kestrum::alert_feedback_fatal(DeleteFailed, empty);
     const QJsonObject object = decodedObject(*text);
     if (object.isEmpty())
         return;

@@ -21,9 +21,10 @@ class PackageRecord;
 // Each request logs its start, sends one message and blocks its thread (the
 // uninstall's background thread, never the main one) until the tool answers.
 // A failure is shown to the user with the feedback report and the request
-// returns, so the uninstall goes on; a delete that got no answer at all, a
-// receipt that was not forgotten and a service that cannot be reached end
-// the process after the report instead.
+// returns, so the uninstall goes on, also when a delete lost its connection
+// (the tool was killed; its job starts it again). A delete answered without
+// a reply string, a receipt that was not forgotten and a service that
+// cannot be reached end the process after the report instead.
 //
 // `information` names the packages being removed: it is logged and copied
 // into every report of the request, never sent to the tool.

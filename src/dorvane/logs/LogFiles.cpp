@@ -106,7 +106,8 @@ void LogFiles::addToLogfile(const QString &text)
 LogicalPath LogFiles::writeLogfile(const QString &logName, const QString &identifiers, const QString &filenames,
                                    const QStringList &files, const QStringList &folders,
                                    const std::optional<QStringList> &remaining,
-                                   const std::optional<QStringList> &generated, const QDateTime &now)
+                                   const std::optional<QStringList> &generated, const QDateTime &now,
+                                   QString *error)
 {
     const LogicalPath path = logFolder().child(fileNameOf(logName) + kLogSuffix);
     const auto lines = [](const std::optional<QStringList> &list) {
@@ -117,8 +118,9 @@ LogicalPath LogFiles::writeLogfile(const QString &logName, const QString &identi
                                      "Uninstalled generated-files: \n%@\n\n\nUninstalled remaining-folders: \n%@",
                                      timestamp(now), identifiers, filenames, files.join(QLatin1Char('\n')),
                                      folders.join(QLatin1Char('\n')), lines(generated), lines(remaining));
-    Volume::makeFolders(logFolder());
-    Volume::writeFile(path, text.toUtf8());
+    QString reason;
+    if ((!Volume::makeFolders(logFolder(), &reason) || !Volume::writeFile(path, text.toUtf8(), &reason)) && error)
+        *error = reason.isEmpty() ? QStringLiteral("not written") : reason;
     return path;
 }
 

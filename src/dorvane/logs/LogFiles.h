@@ -42,13 +42,16 @@ public:
     // becomes ":" (the Finder shows a ":" of a file name as "/"), so the
     // file always lies in the log folder itself. Missing lists (the setting
     // was off) leave their section empty. Runs on the caller's thread and
-    // returns when the file is written.
+    // returns when the file is written. A file that cannot be written (a
+    // full disk) is not reported to the user here; *error says why, for
+    // the uninstall's own account of what it did.
     static platform::LogicalPath writeLogfile(const QString &logName, const QString &identifiers,
                                               const QString &filenames, const QStringList &files,
                                               const QStringList &folders,
                                               const std::optional<QStringList> &remaining,
                                               const std::optional<QStringList> &generated,
-                                              const QDateTime &now = QDateTime::currentDateTime());
+                                              const QDateTime &now = QDateTime::currentDateTime(),
+                                              QString *error = nullptr);
 
     // Makes the log folder, moves stray "*.log" files of the support folder
     // into it and removes every other stray item; one running-log line each,

@@ -180,12 +180,20 @@ UninstallOutcome UninstallRun::execute(const Progress &progress, const RemoveInf
 
     progress(QStringLiteral("Writing logfile"));
     m_outcome.logName = logName(m_identifiers, QDateTime::currentDateTime());
-    m_outcome.logFile = LogFiles::writeLogfile(m_outcome.logName, m_identifiers.join(QLatin1Char(' ')).trimmed(),
-                                               m_fileNames.join(QLatin1Char(' ')).trimmed(), m_plan.removeFiles,
-                                               m_outcome.removedFolders,
-                                               remaining ? std::optional(m_plan.removeRemaining) : std::nullopt,
-                                               generated ? std::optional(m_plan.removeGenerated) : std::nullopt)
-                            .toString();
+    QString logError;
+    const QString logFile =
+        LogFiles::writeLogfile(m_outcome.logName, m_identifiers.join(QLatin1Char(' ')).trimmed(),
+                               m_fileNames.join(QLatin1Char(' ')).trimmed(), m_plan.removeFiles,
+                               m_outcome.removedFolders, remaining ? std::optional(m_plan.removeRemaining) : std::nullopt,
+                               generated ? std::optional(m_plan.removeGenerated) : std::nullopt,
+                               QDateTime::currentDateTime(), &logError)
+            .toString();
+    // The uninstall itself is done; only its record is missing, which the
+    // command line says instead of naming a file that is not there.
+    if (logError.isEmpty())
+        m_outcome.logFile = logFile;
+    else
+        m_outcome.logError = makeString("%@: %@", logFile, logError);
     if (m_outcome.dockChanged)
         AppIntegration::quitDock();
     LogFiles::addToLogfile(m_logText);

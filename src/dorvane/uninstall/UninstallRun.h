@@ -21,7 +21,8 @@ struct UninstallOutcome
     QStringList removedFolders;   // the folders handed to the tool, in deletion order
     QStringList removedFiles;     // the plan's files, all requested
     QStringList additional;       // generated items, then application folders, as far as their settings allowed
-    QString logFile;              // the uninstall log's logical path
+    QString logFile;              // the uninstall log's logical path; empty when it could not be written
+    QString logError;             // then why, with the path it was meant for
     QString logName;
     bool dockChanged = false;
 

@@ -124,9 +124,14 @@ struct Report
     ::_exit(127);
 }
 
-// Starts the job's program; the daemon's pidfd, or -1 with *error.
-int start(const QStringList &programArguments, QString *error)
+// Starts the job's program; the daemon's pidfd, or -1 with *error. A
+// "KeepAlive" job's tool is told so by "--keep-alive" after its path: it
+// then keeps itself running as launchd would (see src/helper/KeepAlive.h).
+int start(const QVariantMap &job, QString *error)
 {
+    QStringList programArguments = job.value(QStringLiteral("ProgramArguments")).toStringList();
+    if (!programArguments.isEmpty() && job.value(QStringLiteral("KeepAlive")).toBool())
+        programArguments.insert(1, QStringLiteral("--keep-alive"));
     if (programArguments.isEmpty()) {
         setError(error, QStringLiteral("the job has no ProgramArguments"));
         return -1;
@@ -231,7 +236,7 @@ bool install(const Places &places, const QByteArray &tool, const QVariantMap &jo
     }
     if (!Volume::writeFile(places.tool, tool, error, 0755) || !writeJob(places, job, error))
         return false;
-    const int pidfd = start(job.value(QStringLiteral("ProgramArguments")).toStringList(), error);
+    const int pidfd = start(job, error);
     bool answered = false;
     if (pidfd >= 0) {
         QElapsedTimer clock;
