@@ -25,6 +25,7 @@ public:
     ~LoopbackHttpServer() override { stop(); }
 
     QString base() { return QStringLiteral("http://127.0.0.1:%1").arg(m_portReady.get()); }
+    // Requests for the pages it has (a browser also asks for icons).
     int requests() const { return m_requests.loadRelaxed(); }
     void stop()
     {
@@ -52,8 +53,9 @@ private:
         if (!request.contains("\r\n\r\n"))
             return;
         socket->read(request.size());
-        m_requests.fetchAndAddRelaxed(1);
         const auto page = m_pages.constFind(request.split(' ').value(1));
+        if (page != m_pages.cend())
+            m_requests.fetchAndAddRelaxed(1);
         if (page != m_pages.cend() && page->type.isEmpty())
             return;
         const bool found = page != m_pages.cend();
