@@ -10,7 +10,6 @@
 
 #include "VolumeGenerator.h"
 
-#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
