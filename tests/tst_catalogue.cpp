@@ -4,8 +4,7 @@
 #include "dorvane/catalogue/PackageSize.h"
 #include "kestrum/DefaultsKey.h"
 #include "kestrum/FileSystem.h"
-#include "support/FixturePackages.h"
-#include "support/VolumeFixture.h"
+#include "support/BuiltVolume.h"
 
 #include <QFile>
 #include <QTest>
@@ -19,16 +18,18 @@ using volumegen::Damage;
 using volumegen::PathItem;
 using volumegen::Package;
 
+static const QString kMinus = QStringLiteral("/bundle/Contents/Resources/minus.png");
+
 class CatalogueTest : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() { Settings::registerDefaults(); }
+    void init() { m_volume = std::make_unique<BuiltVolume>(); }
+    void cleanup() { m_volume.reset(); }
 
-    void emptyVolumeHasNoCatalogue();
+    void emptyVolumeHasNoCatalogue() { QVERIFY(!CatalogueScanner::scan(kMinus).has_value()); }
     void applicationRule_data();
     void applicationRule();
     void presentAndMissingApplication();
@@ -43,40 +44,8 @@ private Q_SLOTS:
     void sizeCountsOwnItemsWithoutFollowingLinks();
 
 private:
-    std::unique_ptr<VolumeFixture> m_volume;
-    std::unique_ptr<volumegen::VolumeBuilder> m_builder;
-    Catalogue scan(const QList<Package> &described, const CatalogueScanner::ProgressFunction &progress = {});
+    std::unique_ptr<BuiltVolume> m_volume;
 };
-
-static const QString kMinus = QStringLiteral("/bundle/Contents/Resources/minus.png");
-
-void CatalogueTest::initTestCase()
-{
-    Settings::registerDefaults();
-}
-
-void CatalogueTest::init()
-{
-    m_volume = std::make_unique<VolumeFixture>();
-    m_builder = std::make_unique<volumegen::VolumeBuilder>(m_volume->root(), m_volume->home());
-}
-
-void CatalogueTest::cleanup()
-{
-    m_builder.reset();
-    m_volume.reset();
-}
-
-Catalogue CatalogueTest::scan(const QList<Package> &described, const CatalogueScanner::ProgressFunction &progress)
-{
-    writeReceipts(*m_builder, described);
-    return CatalogueScanner::scan(kMinus, progress).value_or(Catalogue());
-}
-
-void CatalogueTest::emptyVolumeHasNoCatalogue()
-{
-    QVERIFY(!CatalogueScanner::scan(kMinus).has_value());
-}
 
 void CatalogueTest::applicationRule_data()
 {
@@ -123,7 +92,7 @@ void CatalogueTest::applicationRule()
     AppBundle bundle = app(appPath, plistName, "com.example.foo");
     bundle.movedTo = movedTo;
     item.applications = {bundle};
-    const Catalogue catalogue = scan({item});
+    const Catalogue catalogue = m_volume->scan({item});
     QCOMPARE(catalogue.applicationPackageIdentifiers.contains(identifier), isApplicationPackage);
     QVERIFY(catalogue.defunctappPackageIdentifiers.isEmpty());
     const PackageRecord record = catalogue.installerPackages.first();
@@ -149,7 +118,7 @@ void CatalogueTest::presentAndMissingApplication()
                          "com.example.here.helper");
     here.nested = {helper};
     item.applications = {gone, here};
-    const Catalogue catalogue = scan({item});
+    const Catalogue catalogue = m_volume->scan({item});
     QCOMPARE(catalogue.applicationPackageIdentifiers, (QStringList{"com.example.two", "com.example.two"}));
     QCOMPARE(catalogue.defunctappPackageIdentifiers, QStringList{"com.example.two"});
     const PackageRecord record = catalogue.installerPackages.first();
@@ -171,7 +140,7 @@ void CatalogueTest::ignoredInstallersAreKeptOut()
                                                         PathItem::file("Library/shared.dat", 10)});
     Package legacy = package("com.example.legacy", {PathItem::file("legacy.dat", 1)});
     legacy.location = Package::Legacy;
-    const Catalogue catalogue = scan({update, normal, legacy});
+    const Catalogue catalogue = m_volume->scan({update, normal, legacy});
     QCOMPARE(catalogue.allPackages.size(), 1);
     QCOMPARE(catalogue.allPackages.first().packageIdentifier(), QStringLiteral("com.example.update"));
     QCOMPARE(catalogue.installerPackages.size(), 2);
@@ -218,9 +187,9 @@ void CatalogueTest::damagedRecordGetsTheMinusIcon()
     Package item = package("com.example.broken", {});
     item.applications = {app("/Applications/Broken.app", "Broken", "com.example.broken.app")};
     item.billDamage = bill.isEmpty() && !fifo ? Damage::Unopenable : Damage::None;
-    m_builder->addReceipt(item);
-    QVERIFY(m_builder->write());
-    const QString physical = m_volume->physical(m_builder->billPath(item));
+    m_volume->builder.addReceipt(item);
+    QVERIFY(m_volume->builder.write());
+    const QString physical = m_volume->physical(m_volume->builder.billPath(item));
     if (fifo) {
         QVERIFY(QFile::remove(physical));
         QCOMPARE(::mkfifo(QFile::encodeName(physical).constData(), 0644), 0);
@@ -247,7 +216,7 @@ void CatalogueTest::everyBatchOfBillsIsListed()
         packages << package(identifiers.last(), {PathItem::file(identifiers.last(), 1), PathItem::file("shared", 1)});
     }
     QStringList details;
-    const Catalogue catalogue = scan(packages, [&details](const QString &detail) { details << detail; });
+    const Catalogue catalogue = m_volume->scan(packages, kMinus, [&](const QString &detail) { details << detail; });
     QStringList listed;
     for (const PackageRecord &record : catalogue.installerPackages) {
         listed << record.packageIdentifier();
@@ -329,7 +298,7 @@ void CatalogueTest::sizeCountsOwnItemsWithoutFollowingLinks()
                                                     PathItem::link("Library/link", "big"),
                                                     PathItem::file("Library/gone", 5000)});
     item.paths.last().onDisk = false;
-    const Catalogue catalogue = scan({item});
+    const Catalogue catalogue = m_volume->scan({item});
     const PackageRecord record = catalogue.installerPackages.first();
     const quint64 receipt = kestrum::fileSize(record.bomPath()) + kestrum::fileSize(record.plistPath());
     QVERIFY(receipt > 0);

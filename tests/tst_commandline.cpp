@@ -3,6 +3,7 @@
 #include "dorvane/catalogue/PackageFilter.h"
 #include "dorvane/catalogue/PackageSize.h"
 #include "kestrum/FileSystem.h"
+#include "support/CommandLineRun.h"
 #include "support/VolumeFixture.h"
 
 #include "VolumeGenerator.h"
@@ -10,7 +11,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTest>
 
 // The command line on the demo volume: what it prints must be what the
@@ -20,7 +20,13 @@ class CommandLineTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
+    void initTestCase()
+    {
+        m_volume = std::make_unique<VolumeFixture>(QStringLiteral("/Users/demo"));
+        QString error;
+        QVERIFY2(volumegen::buildDemoVolume(m_volume->root(), {}, nullptr, &error), qPrintable(error));
+        dorvane::StartUp::registerDefaults();
+    }
     void receiptsFlagTheDamagedAndLeaveOutTheBillless();
     void listMatchesTheCatalogue_data();
     void listMatchesTheCatalogue();
@@ -30,29 +36,15 @@ private Q_SLOTS:
 
 private:
     std::unique_ptr<VolumeFixture> m_volume;
-    QJsonDocument run(const QStringList &arguments, int *exitCode = nullptr, QByteArray *err = nullptr);
+    QJsonDocument run(const QStringList &arguments, int *exitCode, QByteArray *err = nullptr)
+    {
+        const CommandLineRun run = runCommandLine(m_volume->root(), m_volume->home(), arguments);
+        *exitCode = run.exitCode;
+        if (err)
+            *err = run.err;
+        return QJsonDocument::fromJson(run.out);
+    }
 };
-
-void CommandLineTest::initTestCase()
-{
-    m_volume = std::make_unique<VolumeFixture>(QStringLiteral("/Users/demo"));
-    volumegen::VolumeOptions options;
-    QString error;
-    QVERIFY2(volumegen::buildDemoVolume(m_volume->root(), options, nullptr, &error), qPrintable(error));
-    dorvane::StartUp::registerDefaults();
-}
-
-QJsonDocument CommandLineTest::run(const QStringList &arguments, int *exitCode, QByteArray *err)
-{
-    QProcess process;
-    process.start(DORVANE_CLI, QStringList{"--root", m_volume->root(), "--home", "/Users/demo"} + arguments);
-    process.waitForFinished(60000);
-    if (exitCode)
-        *exitCode = process.exitCode();
-    if (err)
-        *err = process.readAllStandardError();
-    return QJsonDocument::fromJson(process.readAllStandardOutput());
-}
 
 void CommandLineTest::receiptsFlagTheDamagedAndLeaveOutTheBillless()
 {

@@ -114,8 +114,21 @@ class CrashReportsTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void init();
+    void initTestCase()
+    {
+        m_volume = std::make_unique<VolumeFixture>();
+        static Kestrum shared;
+        QCOMPARE(hx->appName(), QStringLiteral("Dorvane"));
+    }
+    // Every test starts with no reports and no crash settings.
+    void init()
+    {
+        QDir(m_volume->physical(kUserReports)).removeRecursively();
+        QDir(m_volume->physical(kLocalReports)).removeRecursively();
+        auto &defaults = platform::UserDefaults::standard();
+        defaults.removeObject(QStringLiteral("Kestrum_lastcrashdate"));
+        defaults.removeObject(QStringLiteral("Kestrum_nevercheckcrashes"));
+    }
 
     void reportFileName();
 
@@ -141,23 +154,6 @@ private:
     QProcess::ExitStatus crashChild(const QByteArray &mode);
     std::unique_ptr<VolumeFixture> m_volume;
 };
-
-void CrashReportsTest::initTestCase()
-{
-    m_volume = std::make_unique<VolumeFixture>();
-    static Kestrum shared;
-    QCOMPARE(hx->appName(), QStringLiteral("Dorvane"));
-}
-
-// Every test starts with no reports and no crash settings.
-void CrashReportsTest::init()
-{
-    QDir(m_volume->physical(kUserReports)).removeRecursively();
-    QDir(m_volume->physical(kLocalReports)).removeRecursively();
-    auto &defaults = platform::UserDefaults::standard();
-    defaults.removeObject(QStringLiteral("Kestrum_lastcrashdate"));
-    defaults.removeObject(QStringLiteral("Kestrum_nevercheckcrashes"));
-}
 
 bool CrashReportsTest::writeReport(const QString &name, const QByteArray &contents, const QDateTime &modified,
                                    const char *folder)

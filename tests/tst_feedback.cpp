@@ -177,7 +177,12 @@ class FeedbackTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
+    void initTestCase()
+    {
+        m_volume = std::make_unique<VolumeFixture>();
+        static Kestrum shared;
+        QVERIFY(hx == &shared);
+    }
 
     void mailText();
     void nonfatalAlertAndMail_data();
@@ -188,13 +193,6 @@ private Q_SLOTS:
 private:
     std::unique_ptr<VolumeFixture> m_volume;
 };
-
-void FeedbackTest::initTestCase()
-{
-    m_volume = std::make_unique<VolumeFixture>();
-    static Kestrum shared;
-    QVERIFY(hx == &shared);
-}
 
 void FeedbackTest::mailText()
 {

@@ -7,7 +7,6 @@
 #include "kestrum/Task.h"
 #include "support/VolumeFixture.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QTest>
 

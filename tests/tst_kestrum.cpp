@@ -24,7 +24,13 @@ class KestrumTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
+    void initTestCase()
+    {
+        m_volume = std::make_unique<VolumeFixture>();
+        static Kestrum shared;
+        QVERIFY(hx == &shared);
+        QVERIFY(QFileInfo(m_volume->physical(hx->suppDir())).isDir());
+    }
     void logRingWrapsAfterTenMessages();
     void dispatchToTheMainThread();
     void makeString_data();
@@ -41,14 +47,6 @@ private Q_SLOTS:
 private:
     std::unique_ptr<VolumeFixture> m_volume;
 };
-
-void KestrumTest::initTestCase()
-{
-    m_volume = std::make_unique<VolumeFixture>();
-    static Kestrum shared;
-    QVERIFY(hx == &shared);
-    QVERIFY(QFileInfo(m_volume->physical(hx->suppDir())).isDir());
-}
 
 void KestrumTest::logRingWrapsAfterTenMessages()
 {

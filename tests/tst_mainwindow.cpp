@@ -38,9 +38,22 @@ class MainWindowTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() { StartUp::registerDefaults(); }
+    void init()
+    {
+        m_volume = std::make_unique<VolumeFixture>(QStringLiteral("/Users/demo"));
+        QString error;
+        QVERIFY2(volumegen::buildDemoVolume(m_volume->root(), {}, nullptr, &error), qPrintable(error));
+        m_script = std::make_unique<ScriptedPresenterScope>();
+    }
+    void cleanup()
+    {
+        m_delegate.reset();
+        // Work still running reads this volume; let it end before the next test's.
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(30000));
+        m_script.reset();
+        m_volume.reset();
+    }
 
     void listsTheCatalogueWithSizes();
     void searchAndFilterButtons();
@@ -60,29 +73,6 @@ private:
     void start();
     QStringList shownIdentifiers() const;
 };
-
-void MainWindowTest::initTestCase()
-{
-    StartUp::registerDefaults();
-}
-
-void MainWindowTest::init()
-{
-    m_volume = std::make_unique<VolumeFixture>(QStringLiteral("/Users/demo"));
-    volumegen::VolumeOptions options;
-    QString error;
-    QVERIFY2(volumegen::buildDemoVolume(m_volume->root(), options, nullptr, &error), qPrintable(error));
-    m_script = std::make_unique<ScriptedPresenterScope>();
-}
-
-void MainWindowTest::cleanup()
-{
-    m_delegate.reset();
-    // Work still running reads this volume; let it end before the next test's.
-    QVERIFY(QThreadPool::globalInstance()->waitForDone(30000));
-    m_script.reset();
-    m_volume.reset();
-}
 
 void MainWindowTest::start()
 {

@@ -5,15 +5,14 @@
 #include "dorvane/planning/UninstallPlanner.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volume.h"
-#include "support/VolumeFixture.h"
+#include "support/BuiltVolume.h"
+#include "support/CommandLineRun.h"
 
 #include "VolumeGenerator.h"
 
-#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -27,7 +26,7 @@ class PlanCommandTest : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void cleanupTestCase();
+    void cleanupTestCase() { m_volume.reset(); }   // its protected items too
 
     void jsonIsThePlannersPlan();
     void textShowsTheSheetsTree();
@@ -37,14 +36,15 @@ private Q_SLOTS:
     void removesNothing();
 
 private:
-    struct Result
+    CommandLineRun run(const QString &root, const QStringList &arguments) const
     {
-        int exitCode = -1;
-        QByteArray out;
-        QByteArray err;
-    };
-    Result run(const QString &root, const QStringList &arguments) const;
-    UninstallPlan planInProcess(const QStringList &identifiers) const;
+        return runCommandLine(root, QStringLiteral("/Users/demo"), arguments);
+    }
+    UninstallPlan planInProcess(const QStringList &identifiers) const
+    {
+        return UninstallPlanner::plan(recordsNamed(m_catalogue->installerPackages, identifiers), *m_catalogue,
+                                      ProtectionStatus::isRootless());
+    }
 
     std::unique_ptr<VolumeFixture> m_volume;
     std::optional<Catalogue> m_catalogue;
@@ -74,48 +74,13 @@ void PlanCommandTest::initTestCase()
     QVERIFY(m_catalogue.has_value());
 }
 
-void PlanCommandTest::cleanupTestCase()
-{
-    QString error;
-    if (!volumegen::removeVolume(m_volume->root(), &error))
-        qWarning("volume not removed: %s", qPrintable(error));
-    m_volume.reset();
-}
-
-PlanCommandTest::Result PlanCommandTest::run(const QString &root, const QStringList &arguments) const
-{
-    QProcess process;
-    process.start(DORVANE_CLI, QStringList{"--root", root, "--home", "/Users/demo"} + arguments);
-    Result result;
-    if (!process.waitForFinished(60000))
-        return result;
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
-}
-
-UninstallPlan PlanCommandTest::planInProcess(const QStringList &identifiers) const
-{
-    QList<PackageRecord> selection;
-    for (const QString &identifier : identifiers) {
-        for (const PackageRecord &record : m_catalogue->installerPackages) {
-            if (record.packageIdentifier() == identifier) {
-                selection << record;
-                break;
-            }
-        }
-    }
-    return UninstallPlanner::plan(selection, *m_catalogue, ProtectionStatus::isRootless());
-}
-
 // The planner's plan, field by field, for a selection that fills every list:
 // a shared file and generated items (Ledger), ignored and missing items
 // (the command-line tool), protected ones (the driver).
 void PlanCommandTest::jsonIsThePlannersPlan()
 {
     const QStringList identifiers{"com.northwind.pkg.Ledger", "com.oakum.pkg.cli", "com.northwind.pkg.AudioDriver"};
-    const Result result = run(m_volume->root(), QStringList{"plan"} + identifiers + QStringList{"--json"});
+    const CommandLineRun result = run(m_volume->root(), QStringList{"plan"} + identifiers + QStringList{"--json"});
     QCOMPARE(result.exitCode, 0);
     const QJsonObject json = QJsonDocument::fromJson(result.out).object();
     QCOMPARE(json.size(), 10);
@@ -158,7 +123,7 @@ void PlanCommandTest::jsonIsThePlannersPlan()
 void PlanCommandTest::textShowsTheSheetsTree()
 {
     const QStringList identifiers{"com.northwind.pkg.Ledger", "com.oakum.pkg.cli"};
-    const Result result = run(m_volume->root(), QStringList{"plan"} + identifiers);
+    const CommandLineRun result = run(m_volume->root(), QStringList{"plan"} + identifiers);
     QCOMPARE(result.exitCode, 0);
     const UninstallPlan plan = planInProcess(identifiers);
     QVERIFY(plan.uninstallFiles.size() >= 5);
@@ -187,15 +152,13 @@ void PlanCommandTest::vendorUninstallerStopsWithTheReason()
     QTemporaryDir dir;
     const QString root = dir.filePath("volume");
     volumegen::VolumeBuilder builder(root, QStringLiteral("/Users/demo"));
-    volumegen::Package avira;
-    avira.identifier = QStringLiteral("com.avira.pkg.AviraMacSecurity");
-    avira.paths = {volumegen::PathItem::file("/Library/Application Support/Avira/engine.dat", 100)};
-    builder.addReceipt(avira);
+    builder.addReceipt(package("com.avira.pkg.AviraMacSecurity",
+                               {volumegen::PathItem::file("/Library/Application Support/Avira/engine.dat", 100)}));
     builder.addFile("/Applications/Utilities/Avira-Uninstall.app/Contents/MacOS/Avira-Uninstall", "#!/bin/sh\n");
     QString error;
     QVERIFY2(builder.write(&error), qPrintable(error));
 
-    const Result result = run(root, {"plan", "com.avira.pkg.AviraMacSecurity"});
+    const CommandLineRun result = run(root, {"plan", "com.avira.pkg.AviraMacSecurity"});
     QCOMPARE(result.exitCode, 1);
     QVERIFY(result.out.isEmpty());
     QVERIFY2(result.err.contains("[Open Uninstaller] [Cancel] [Uninstall Anyway] -> Cancel"), result.err.constData());
@@ -227,7 +190,7 @@ void PlanCommandTest::stopsWithTheReason()
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QByteArray, message);
-    const Result result = run(m_volume->root(), arguments);
+    const CommandLineRun result = run(m_volume->root(), arguments);
     QCOMPARE(result.exitCode, exitCode);
     QVERIFY(result.out.isEmpty());
     QVERIFY2(result.err.contains(message), result.err.constData());
@@ -242,7 +205,7 @@ void PlanCommandTest::removesNothing()
         if (!record.packageIdentifier().startsWith("com.apple.pkg.BSD"))
             everything << record.packageIdentifier();
     }
-    const Result result = run(m_volume->root(), everything);
+    const CommandLineRun result = run(m_volume->root(), everything);
     QCOMPARE(result.exitCode, 0);
     QVERIFY(QJsonDocument::fromJson(result.out).object().value("removeFiles").toArray().size() > 100);
     const QMap<QString, QString> after = treeSnapshot(m_volume->root(), preferences);

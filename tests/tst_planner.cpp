@@ -6,9 +6,8 @@
 #include "kestrum/DefaultsKey.h"
 #include "kestrum/FileSystem.h"
 #include "kestrum/Log.h"
+#include "support/BuiltVolume.h"
 #include "support/LogRing.h"
-#include "support/FixturePackages.h"
-#include "support/VolumeFixture.h"
 
 #include "VolumeGenerator.h"
 
@@ -30,9 +29,13 @@ class PlannerTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() { Settings::registerDefaults(); }
+    void init()
+    {
+        m_volume = std::make_unique<BuiltVolume>();
+        m_protected.clear();
+    }
+    void cleanup() { m_volume.reset(); }   // its protected items too
 
     void probeAgreesWithTheLibrary();
     void classification_data();
@@ -56,12 +59,10 @@ private Q_SLOTS:
 
 private:
     Catalogue write(const QList<Package> &packages, const QStringList &protect = {});
-    QList<PackageRecord> select(const Catalogue &catalogue, const QStringList &identifiers) const;
     void checkInvariants(const Catalogue &catalogue, const QList<QStringList> &selections);
-    QString expand(const QString &path) const;
+    QString expand(const QString &path) const { return path.startsWith('~') ? m_volume->home() + path.mid(1) : path; }
 
-    std::unique_ptr<VolumeFixture> m_volume;
-    std::unique_ptr<volumegen::VolumeBuilder> m_builder;
+    std::unique_ptr<BuiltVolume> m_volume;
     QStringList m_protected;
 };
 
@@ -74,6 +75,11 @@ PathItem missingFile(const QString &path)
     PathItem item = PathItem::file(path, 999);
     item.onDisk = false;
     return item;
+}
+
+QList<PackageRecord> select(const Catalogue &catalogue, const QStringList &identifiers)
+{
+    return recordsNamed(catalogue.installerPackages, identifiers);
 }
 
 // The lists of a plan a path appears in, once per appearance.
@@ -138,57 +144,14 @@ QList<Package> classificationCases()
 
 } // namespace
 
-void PlannerTest::initTestCase()
-{
-    Settings::registerDefaults();
-}
-
-void PlannerTest::init()
-{
-    m_volume = std::make_unique<VolumeFixture>();
-    m_builder = std::make_unique<volumegen::VolumeBuilder>(m_volume->root(), m_volume->home());
-    m_protected.clear();
-}
-
-void PlannerTest::cleanup()
-{
-    // Protected items block a plain recursive delete of the temporary folder.
-    if (!m_protected.isEmpty()) {
-        QString error;
-        if (!volumegen::removeVolume(m_volume->root(), &error))
-            qWarning("volume not removed: %s", qPrintable(error));
-    }
-    m_builder.reset();
-    m_volume.reset();
-}
-
 Catalogue PlannerTest::write(const QList<Package> &packages, const QStringList &protect)
 {
-    writeReceipts(*m_builder, packages);
+    writeReceipts(m_volume->builder, packages);
     for (const QString &path : protect) {
-        if (m_builder->protect(path))
+        if (m_volume->builder.protect(path))
             m_protected << path;
     }
     return CatalogueScanner::scan(kMinus).value_or(Catalogue());
-}
-
-QList<PackageRecord> PlannerTest::select(const Catalogue &catalogue, const QStringList &identifiers) const
-{
-    QList<PackageRecord> selection;
-    for (const QString &identifier : identifiers) {
-        for (const PackageRecord &record : catalogue.installerPackages) {
-            if (record.packageIdentifier() == identifier) {
-                selection << record;
-                break;
-            }
-        }
-    }
-    return selection;
-}
-
-QString PlannerTest::expand(const QString &path) const
-{
-    return path.startsWith('~') ? m_volume->home() + path.mid(1) : path;
 }
 
 // The planner's fast look at the disk gives the library's answers, whatever
@@ -196,20 +159,20 @@ QString PlannerTest::expand(const QString &path) const
 // so its remembered folders are exercised too.
 void PlannerTest::probeAgreesWithTheLibrary()
 {
-    m_builder->addStandardFolders();
-    m_builder->addSparseFile("/opt/a/file", 1234);
-    m_builder->addFolder("/opt/a/folder");
-    m_builder->addLink("/opt/a/file-link", "file");
-    m_builder->addLink("/opt/a/folder-link", "folder");
-    m_builder->addLink("/opt/a/dangling", "nothing");
-    m_builder->addSparseFile("/opt/b/file", 99);
-    m_builder->addLink("/opt/linked", "a");                  // a folder reached through a link
-    m_builder->addLink("/opt/absolute", "/opt/b");           // absolute: counted from the volume's root
-    m_builder->addLink("/opt/climbing", "../../../../opt/b"); // ".." never leaves the volume
-    m_builder->addLink("/opt/loop", "loop");
-    m_builder->addFile("/private/etc/hosts", "127.0.0.1 localhost\n");
-    m_builder->addFile("/opt/locked/file", "x");
-    m_builder->addFolder("/opt/locked/folder");
+    m_volume->builder.addStandardFolders();
+    m_volume->builder.addSparseFile("/opt/a/file", 1234);
+    m_volume->builder.addFolder("/opt/a/folder");
+    m_volume->builder.addLink("/opt/a/file-link", "file");
+    m_volume->builder.addLink("/opt/a/folder-link", "folder");
+    m_volume->builder.addLink("/opt/a/dangling", "nothing");
+    m_volume->builder.addSparseFile("/opt/b/file", 99);
+    m_volume->builder.addLink("/opt/linked", "a");                  // a folder reached through a link
+    m_volume->builder.addLink("/opt/absolute", "/opt/b");           // absolute: counted from the volume's root
+    m_volume->builder.addLink("/opt/climbing", "../../../../opt/b"); // ".." never leaves the volume
+    m_volume->builder.addLink("/opt/loop", "loop");
+    m_volume->builder.addFile("/private/etc/hosts", "127.0.0.1 localhost\n");
+    m_volume->builder.addFile("/opt/locked/file", "x");
+    m_volume->builder.addFolder("/opt/locked/folder");
     write({}, {"/opt/locked/file", "/opt/locked/folder"});
 
     const QStringList paths{
@@ -424,7 +387,7 @@ void PlannerTest::generatedItems()
     QFETCH(QStringList, expected);
 
     for (const QString &path : present)
-        m_builder->addFile(expand(path), "x");
+        m_volume->builder.addFile(expand(path), "x");
     Package item = package("com.example.app", {});
     item.applications = {app("/Applications/Quill.app", appName, bundleIdentifier)};
     const Catalogue catalogue = write({item});
@@ -506,7 +469,7 @@ void PlannerTest::overlapDropsGeneratedItems()
 void PlannerTest::sizesDoNotFollowLinks()
 {
     const QString big = QStringLiteral("/opt/big/huge.bin");
-    m_builder->addSparseFile(big, 50 << 20);
+    m_volume->builder.addSparseFile(big, 50 << 20);
     const Catalogue catalogue = write({
         package("com.example.sizes", {
             PathItem::file("/opt/sizes/a.dat", 5000),
@@ -701,9 +664,8 @@ void PlannerTest::neverRemovesWhatItMustKeep()
 {
     // The demo's home; the fixture of init() goes first, since a fixture
     // resets the volume mapping when it ends.
-    m_builder.reset();
     m_volume.reset();
-    m_volume = std::make_unique<VolumeFixture>(QStringLiteral("/Users/demo"));
+    m_volume = std::make_unique<BuiltVolume>(QStringLiteral("/Users/demo"));
     volumegen::VolumeOptions options;
     options.protect = true;
     volumegen::VolumeStats stats;
@@ -762,10 +724,10 @@ void PlannerTest::invariantsHoldOnGeneratedVolumesWithTraps()
     options.packages = 24;
     options.paths = 3000;
     options.home = m_volume->home();
-    volumegen::populateLargeVolume(*m_builder, options);
+    volumegen::populateLargeVolume(m_volume->builder, options);
     Package base = package("com.example.trap.base", {PathItem::folder("/opt/trap"), PathItem::file("/opt/trap/tool", 10),
                                                      PathItem::file("/usr/bin/trap", 10)});
-    m_builder->addReceipt(base);
+    m_volume->builder.addReceipt(base);
     QStringList traps;
     for (const char *prefix : {"opt/..", "//", "Applications/../."}) {
         Package trap = package(QStringLiteral("com.example.trap.%1").arg(traps.size()), {});
@@ -777,17 +739,17 @@ void PlannerTest::invariantsHoldOnGeneratedVolumesWithTraps()
             listed.onDisk = false;
             trap.paths << listed;
         }
-        m_builder->addReceipt(trap);
+        m_volume->builder.addReceipt(trap);
         traps << trap.identifier;
     }
     Package climber = package("com.example.trap.user", {missingFile("Library/x")});
     climber.location = Package::User;
     climber.prefix = "../../..";
-    m_builder->addReceipt(climber);
+    m_volume->builder.addReceipt(climber);
     Package linked = package("com.example.trap.linked", {missingFile("/Library/Outside/secret")});
-    m_builder->addReceipt(linked);
+    m_volume->builder.addReceipt(linked);
     QString error;
-    QVERIFY2(m_builder->write(&error), qPrintable(error));
+    QVERIFY2(m_volume->builder.write(&error), qPrintable(error));
     QVERIFY(QFile::link(QDir::tempPath(), m_volume->physical("/Library/Outside")));
     QVERIFY(platform::Volume::configure(m_volume->root(), m_volume->home() + "/"));
 
@@ -833,10 +795,10 @@ void PlannerTest::oddSpellingsNeverReachTheRemovalLists()
     }
     base.prefix = "/";
     hostile.prefix = prefix;
-    m_builder->addReceipt(base);
-    m_builder->addReceipt(hostile);
+    m_volume->builder.addReceipt(base);
+    m_volume->builder.addReceipt(hostile);
     QString error;
-    QVERIFY2(m_builder->write(&error), qPrintable(error));
+    QVERIFY2(m_volume->builder.write(&error), qPrintable(error));
     QVERIFY(platform::Volume::configure(m_volume->root(), m_volume->home() + "/"));
     const Catalogue catalogue = CatalogueScanner::scan(kMinus).value_or(Catalogue());
     const QStringList hostileFiles = catalogue.filesForPackage("com.example.hostile");

@@ -1,8 +1,8 @@
 #include "dorvane/catalogue/CatalogueScanner.h"
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
+#include "support/BuiltVolume.h"
 #include "support/LogRing.h"
-#include "support/VolumeFixture.h"
 
 #include "VolumeBuilder.h"
 
@@ -109,18 +109,13 @@ void PropertyListTest::readsSeedsAndRejectsHostileInputs()
 // application, read through the scan the window and "dorvane list" run.
 void PropertyListTest::hostileFilesOnAVolumeAreLeftOut()
 {
-    VolumeFixture volume;
-    volumegen::VolumeBuilder builder(volume.root(), volume.home());
-    volumegen::Package system, user;
-    system.identifier = "com.example.system";
-    system.applications = {volumegen::AppBundle()};
-    system.applications[0].path = "/Applications/Good.app";
-    system.applications[0].bundleIdentifier = "com.example.good";
-    user.identifier = "com.example.user";
+    BuiltVolume volume;
+    volumegen::Package system = package("com.example.system", {}), user = package("com.example.user", {});
+    system.applications = {app("/Applications/Good.app", QString(), "com.example.good")};
     user.location = volumegen::Package::User;
-    builder.addReceipt(system);
-    builder.addReceipt(user);
-    QVERIFY(builder.write());
+    volume.builder.addReceipt(system);
+    volume.builder.addReceipt(user);
+    QVERIFY(volume.builder.write());
     QVERIFY(volume.writeFile("/Applications/Good.app/Contents/Info.plist",
                              fileContents(kCrashers + "receipt-key-with-nul.plist")));
 

@@ -1,9 +1,8 @@
 #include "dorvane/receipts/PackageHelperNative.h"
 #include "kestrum/Log.h"
 #include "platform/PropertyList.h"
-#include "support/FixturePackages.h"
+#include "support/BuiltVolume.h"
 #include "support/LogRing.h"
-#include "support/VolumeFixture.h"
 
 #include <QFile>
 #include <QTest>
@@ -20,8 +19,8 @@ class ReceiptStoreTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
+    void init() { m_volume = std::make_unique<BuiltVolume>(); }
+    void cleanup() { m_volume.reset(); }
 
     void emptyVolumeGivesNothingSilently();
     void recordsInOrderWithTheirKeys();
@@ -39,39 +38,14 @@ private Q_SLOTS:
     void realSampleInfoPlistAsLegacyBundle();
 
 private:
-    std::unique_ptr<VolumeFixture> m_volume;
-    std::unique_ptr<volumegen::VolumeBuilder> m_builder;
+    std::unique_ptr<BuiltVolume> m_volume;
 
-    QList<PackageRecord> writeAndRead(const QList<Package> &described);
-    const PackageRecord *find(const QList<PackageRecord> &records, const QString &identifier);
-};
-
-void ReceiptStoreTest::init()
-{
-    m_volume = std::make_unique<VolumeFixture>(QStringLiteral("/Users/tester"));
-    m_builder = std::make_unique<volumegen::VolumeBuilder>(m_volume->root(), m_volume->home());
-}
-
-void ReceiptStoreTest::cleanup()
-{
-    m_builder.reset();
-    m_volume.reset();
-}
-
-QList<PackageRecord> ReceiptStoreTest::writeAndRead(const QList<Package> &described)
-{
-    writeReceipts(*m_builder, described);
-    return PackageHelperNative::getPackages();
-}
-
-const PackageRecord *ReceiptStoreTest::find(const QList<PackageRecord> &records, const QString &identifier)
-{
-    for (const PackageRecord &record : records) {
-        if (record.packageIdentifier() == identifier)
-            return &record;
+    QList<PackageRecord> writeAndRead(const QList<Package> &described)
+    {
+        writeReceipts(m_volume->builder, described);
+        return PackageHelperNative::getPackages();
     }
-    return nullptr;
-}
+};
 
 static Package receipt(const QString &identifier, Package::Location location = Package::System)
 {
@@ -87,8 +61,8 @@ void ReceiptStoreTest::emptyVolumeGivesNothingSilently()
 {
     const QStringList before = loggedMessages(kestrum::LogError);
     QVERIFY(PackageHelperNative::getPackages().isEmpty());          // no folders at all
-    m_builder->addStandardFolders();
-    QVERIFY(m_builder->write());
+    m_volume->builder.addStandardFolders();
+    QVERIFY(m_volume->builder.write());
     QVERIFY(PackageHelperNative::getPackages().isEmpty());          // empty folders
     QCOMPARE(loggedMessages(kestrum::LogError), before);
 }
@@ -202,9 +176,9 @@ void ReceiptStoreTest::unreadableFilesAreRefusedUnread()
     QFETCH(bool, damaged);
     const Package bad = receipt("com.example.bad", Package::Location(location));
     writeAndRead({receipt("com.example.good"), bad});
-    const QString target = replaced == "plist" ? m_builder->receiptPath(bad)
-                           : replaced == "bom" ? m_builder->billPath(bad)
-                                               : m_builder->bundlePath(bad) + "/Contents/Info.plist";
+    const QString target = replaced == "plist" ? m_volume->builder.receiptPath(bad)
+                           : replaced == "bom" ? m_volume->builder.billPath(bad)
+                                               : m_volume->builder.bundlePath(bad) + "/Contents/Info.plist";
     const QString physical = m_volume->physical(target);
     QVERIFY(QFile::remove(physical));
     if (fifo) {
@@ -214,8 +188,8 @@ void ReceiptStoreTest::unreadableFilesAreRefusedUnread()
         QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(3) << 30));
     }
     const QList<PackageRecord> records = PackageHelperNative::getPackages();
-    QVERIFY(find(records, "com.example.good"));
-    const PackageRecord *kept = find(records, bad.identifier);
+    QVERIFY(findRecord(records, "com.example.good"));
+    const PackageRecord *kept = findRecord(records, bad.identifier);
     QCOMPARE(kept != nullptr, damaged);
     if (kept) {
         PackageRecord record = *kept;
@@ -265,7 +239,7 @@ void ReceiptStoreTest::badReceipts()
     bad.billDamage = Damage(billDamage);
     QList<PackageRecord> records = writeAndRead({receipt("com.example.good"), bad});
     QCOMPARE(records.size(), kept ? 2 : 1);
-    QVERIFY(find(records, "com.example.good"));
+    QVERIFY(findRecord(records, "com.example.good"));
     if (kept) {
         // Within one folder the order is the file system's own.
         PackageRecord &record = records[records.first().packageIdentifier() == "com.example.bad" ? 0 : 1];

@@ -25,8 +25,20 @@ class SettingsWindowTest : public QObject
 
 private Q_SLOTS:
     void initTestCase() { StartUp::registerDefaults(); }
-    void init();
-    void cleanup();
+    void init()
+    {
+        m_volume = std::make_unique<VolumeFixture>();
+        m_script = std::make_unique<ScriptedPresenterScope>();
+        m_delegate = std::make_unique<AppDelegate>();
+        m_delegate->window()->ui().preferencesAction->trigger();
+        QVERIFY(m_delegate->settingsWindow()->isVisible());
+    }
+    void cleanup()
+    {
+        m_delegate.reset();
+        m_script.reset();
+        m_volume.reset();
+    }
     void editors_data();
     void editors();
     void optionsAndIntervalAreStored();
@@ -36,22 +48,6 @@ private:
     std::unique_ptr<ScriptedPresenterScope> m_script;
     std::unique_ptr<AppDelegate> m_delegate;
 };
-
-void SettingsWindowTest::init()
-{
-    m_volume = std::make_unique<VolumeFixture>();
-    m_script = std::make_unique<ScriptedPresenterScope>();
-    m_delegate = std::make_unique<AppDelegate>();
-    m_delegate->window()->ui().preferencesAction->trigger();
-    QVERIFY(m_delegate->settingsWindow()->isVisible());
-}
-
-void SettingsWindowTest::cleanup()
-{
-    m_delegate.reset();
-    m_script.reset();
-    m_volume.reset();
-}
 
 void SettingsWindowTest::editors_data()
 {

@@ -13,9 +13,9 @@
 #include "kestrum/DefaultsKey.h"
 #include "kestrum/Kestrum.h"
 #include "platform/Volume.h"
-#include "support/FixturePackages.h"
+#include "support/BuiltVolume.h"
+#include "support/CommandLineRun.h"
 #include "support/ScriptedPresenter.h"
-#include "support/VolumeFixture.h"
 #include "ui_MainWindow.h"
 
 #include "VolumeBuilder.h"
@@ -111,7 +111,7 @@ class UninstallTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
+    void initTestCase() { StartUp::registerDefaults(); }
     void init();
     void cleanup();
 
@@ -125,19 +125,18 @@ private Q_SLOTS:
     void logName();
 
 private:
-    int runCli(const QStringList &arguments, QByteArray *out = nullptr) const;
+    int runCli(const QStringList &arguments, QByteArray *out) const
+    {
+        const CommandLineRun run = runCommandLine(m_volume->root(), m_volume->home(), arguments);
+        *out = run.out;
+        return run.exitCode;
+    }
     void startHelperProgram();
 
-    std::unique_ptr<VolumeFixture> m_volume;
-    std::unique_ptr<volumegen::VolumeBuilder> m_builder;
+    std::unique_ptr<BuiltVolume> m_volume;
     std::unique_ptr<ScriptedPresenterScope> m_script;
     QProcess m_program;
 };
-
-void UninstallTest::initTestCase()
-{
-    StartUp::registerDefaults();
-}
 
 void UninstallTest::init()
 {
@@ -145,20 +144,19 @@ void UninstallTest::init()
         return;
     if (::geteuid() != 0)
         QSKIP("the helper tool runs as root");
-    m_volume = std::make_unique<VolumeFixture>();
+    m_volume = std::make_unique<BuiltVolume>();
     // Made on a fixture volume, where it makes its support folder.
     static kestrum::Kestrum shared;
-    m_builder = std::make_unique<volumegen::VolumeBuilder>(m_volume->root(), m_volume->home());
-    describe(*m_builder);
+    describe(m_volume->builder);
     if (QByteArray(QTest::currentTestFunction()) == "forgetsEachKindOfReceipt") {
         QFETCH(int, location);
         volumegen::Package receipt = package("org.example.kind", {PathItem::file("Library/Kind/file.bin", 3)});
         receipt.location = volumegen::Package::Location(location);
-        m_builder->addReceipt(receipt);
+        m_volume->builder.addReceipt(receipt);
     }
     QString error;
-    QVERIFY2(m_builder->write(&error), qPrintable(error));
-    QVERIFY(m_builder->protect("/Library/EditorData/locked.bin"));
+    QVERIFY2(m_volume->builder.write(&error), qPrintable(error));
+    QVERIFY(m_volume->builder.protect("/Library/EditorData/locked.bin"));
     m_script = std::make_unique<ScriptedPresenterScope>();
 }
 
@@ -168,19 +166,7 @@ void UninstallTest::cleanup()
     m_program.waitForFinished();
     QVERIFY(QThreadPool::globalInstance()->waitForDone(30000));
     m_script.reset();
-    m_builder.reset();
     m_volume.reset();
-}
-
-int UninstallTest::runCli(const QStringList &arguments, QByteArray *out) const
-{
-    QProcess process;
-    process.start(DORVANE_CLI, QStringList{"--root", m_volume->root(), "--home", m_volume->home()} + arguments);
-    if (!process.waitForFinished(60000))
-        return -1;
-    if (out)
-        *out = process.readAllStandardOutput();
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
 // A copy of a small program, run from inside the application folder.
@@ -212,8 +198,7 @@ void UninstallTest::removesThePlanAndNothingElse()
     startHelperProgram();
 
     const Catalogue catalogue = *CatalogueScanner::scan(CatalogueScanner::damagedIconPath());
-    QList<PackageRecord> selection = catalogue.installerPackages;
-    selection.removeIf([](const PackageRecord &record) { return record.packageIdentifier() != kEditor; });
+    const QList<PackageRecord> selection = recordsNamed(catalogue.installerPackages, {kEditor});
     QCOMPARE(selection.size(), 1);
     UninstallPlan plan = UninstallPlanner::plan(selection, catalogue, true);
     // Folders go whatever their order in the plan.
@@ -228,8 +213,9 @@ void UninstallTest::removesThePlanAndNothingElse()
 
     // What may change besides the removals: the receipt, the logs, the
     // Dock, the login items, the settings and the helper's own files.
-    const QStringList changing = {m_volume->physical(m_builder->receiptPath(m_builder->receipts().first())),
-                                  m_volume->physical(m_builder->billPath(m_builder->receipts().first())),
+    const volumegen::VolumeBuilder &builder = m_volume->builder;
+    const QStringList changing = {m_volume->physical(builder.receiptPath(builder.receipts().first())),
+                                  m_volume->physical(builder.billPath(builder.receipts().first())),
                                   m_volume->physical("~/Library/Application Support/Dorvane"),
                                   m_volume->physical("~/Library/Preferences/com.dorvane.Dorvane.plist"),
                                   m_volume->physical(kDock), m_volume->physical(kLoginItem)};
@@ -267,7 +253,7 @@ void UninstallTest::removesThePlanAndNothingElse()
         QVERIFY(plan.removeFolders.contains(folder));
     QVERIFY(QFileInfo::exists(m_volume->physical("/Library/EditorData/Both")));
     QVERIFY(QFileInfo::exists(m_volume->physical("/Library/EditorData/locked.bin")));
-    QVERIFY(!QFileInfo::exists(m_volume->physical(m_builder->billPath(m_builder->receipts().first()))));
+    QVERIFY(!QFileInfo::exists(m_volume->physical(builder.billPath(builder.receipts().first()))));
 
     // The Dock and the login items, only with "DeleteDock".
     const QByteArray dockAfter = fileContents(m_volume->physical(kDock));
@@ -384,11 +370,12 @@ void UninstallTest::forgetsEachKindOfReceipt_data()
 void UninstallTest::forgetsEachKindOfReceipt()
 {
     QFETCH(int, location);
-    const volumegen::Package &written = m_builder->receipts().last();
+    const volumegen::VolumeBuilder &builder = m_volume->builder;
+    const volumegen::Package &written = builder.receipts().last();
     const QString receiptFile = m_volume->physical(location == volumegen::Package::Legacy
-                                                       ? m_builder->bundlePath(written)
-                                                       : m_builder->receiptPath(written));
-    const QString billFile = m_volume->physical(m_builder->billPath(written));
+                                                       ? builder.bundlePath(written)
+                                                       : builder.receiptPath(written));
+    const QString billFile = m_volume->physical(builder.billPath(written));
     QVERIFY(QFileInfo::exists(receiptFile) && QFileInfo::exists(billFile));
 
     QByteArray out;

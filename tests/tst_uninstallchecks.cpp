@@ -1,14 +1,12 @@
 #include "dorvane/Settings.h"
-#include "dorvane/catalogue/CatalogueScanner.h"
 #include "dorvane/planning/UninstallChecks.h"
 #include "dorvane/receipts/PackageHelperNative.h"
 #include "kestrum/Log.h"
 #include "platform/Bundle.h"
-#include "support/FixturePackages.h"
+#include "support/BuiltVolume.h"
 #include "support/LogRing.h"
 #include "support/ScriptedPresenter.h"
 #include "support/UrlRecorder.h"
-#include "support/VolumeFixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,9 +22,20 @@ class UninstallChecksTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() { Settings::registerDefaults(); }
+    void init()
+    {
+        m_volume = std::make_unique<BuiltVolume>();
+        m_script = std::make_unique<ScriptedPresenterScope>();
+        m_urls = std::make_unique<UrlRecorder>();
+    }
+    void cleanup()
+    {
+        m_urls.reset();
+        m_script.reset();
+        m_volume.reset();
+        m_records.clear();
+    }
 
     void essentialPackagesAreRefused();
     void receiptGoneSinceTheScan_data();
@@ -37,12 +46,11 @@ private Q_SLOTS:
     void thirdButtonGoesOnWithTheNextRecord();
 
 private:
-    void scan(const QList<Package> &packages);
-    PackageRecord record(const QString &identifier) const;
+    void scan(const QList<Package> &packages) { m_records = m_volume->scan(packages).installerPackages; }
+    PackageRecord record(const QString &identifier) const { return recordsNamed(m_records, {identifier}).value(0); }
     ScriptedPresenter &script() const { return m_script->presenter(); }
 
-    std::unique_ptr<VolumeFixture> m_volume;
-    std::unique_ptr<volumegen::VolumeBuilder> m_builder;
+    std::unique_ptr<BuiltVolume> m_volume;
     std::unique_ptr<ScriptedPresenterScope> m_script;
     std::unique_ptr<UrlRecorder> m_urls;
     QList<PackageRecord> m_records;
@@ -71,44 +79,6 @@ PackageRecord bare(const QString &identifier)
 }
 
 } // namespace
-
-void UninstallChecksTest::initTestCase()
-{
-    Settings::registerDefaults();
-}
-
-void UninstallChecksTest::init()
-{
-    m_volume = std::make_unique<VolumeFixture>();
-    m_builder = std::make_unique<volumegen::VolumeBuilder>(m_volume->root(), m_volume->home());
-    m_script = std::make_unique<ScriptedPresenterScope>();
-    m_urls = std::make_unique<UrlRecorder>();
-}
-
-void UninstallChecksTest::cleanup()
-{
-    m_urls.reset();
-    m_script.reset();
-    m_builder.reset();
-    m_volume.reset();
-    m_records.clear();
-}
-
-void UninstallChecksTest::scan(const QList<Package> &packages)
-{
-    writeReceipts(*m_builder, packages);
-    const std::optional<Catalogue> catalogue = CatalogueScanner::scan(QStringLiteral("minus.png"));
-    m_records = catalogue ? catalogue->installerPackages : QList<PackageRecord>();
-}
-
-PackageRecord UninstallChecksTest::record(const QString &identifier) const
-{
-    for (const PackageRecord &item : m_records) {
-        if (item.packageIdentifier() == identifier)
-            return item;
-    }
-    return PackageRecord();
-}
 
 void UninstallChecksTest::essentialPackagesAreRefused()
 {
@@ -251,7 +221,7 @@ void UninstallChecksTest::vendorUninstallers()
     QFETCH(QString, opened);
 
     if (!uninstaller.isEmpty())
-        m_builder->addFile(uninstaller, "#!/bin/sh\n");
+        m_volume->builder.addFile(uninstaller, "#!/bin/sh\n");
     scan({package("com.example.before"), package(identifier)});
     script().enqueueButton(1000);
 
@@ -271,7 +241,7 @@ void UninstallChecksTest::vendorUninstallers()
 
 void UninstallChecksTest::thirdButtonGoesOnWithTheNextRecord()
 {
-    m_builder->addFile(kAviraUninstaller, "#!/bin/sh\n");
+    m_volume->builder.addFile(kAviraUninstaller, "#!/bin/sh\n");
     scan({package(kAvira), package(kCrashPlan)});
     const QList<PackageRecord> selection{record(kAvira), record(kCrashPlan)};
 

@@ -26,9 +26,16 @@ class ViewAndPlanTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
+    void initTestCase() { StartUp::registerDefaults(); }
     void init();
-    void cleanup();
+    void cleanup()
+    {
+        m_delegate.reset();
+        // Work still running reads this volume; let it end before the next test's.
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(30000));
+        m_script.reset();
+        m_volume.reset();
+    }
 
     void viewListsRowsInSelectionAndBillOrder();
     void damagedPackagesAreReportedOnceAfterTheSheet();
@@ -62,11 +69,6 @@ private:
     QWidget *m_sheet;
 };
 
-void ViewAndPlanTest::initTestCase()
-{
-    StartUp::registerDefaults();
-}
-
 void ViewAndPlanTest::init()
 {
     m_volume = std::make_unique<VolumeFixture>(QStringLiteral("/Users/demo"));
@@ -79,15 +81,6 @@ void ViewAndPlanTest::init()
     QSignalSpy handedOver(m_delegate.get(), &AppDelegate::catalogueHandedOver);
     m_delegate->applicationDidFinishLaunching();
     QVERIFY(handedOver.wait(20000));
-}
-
-void ViewAndPlanTest::cleanup()
-{
-    m_delegate.reset();
-    // Work still running reads this volume; let it end before the next test's.
-    QVERIFY(QThreadPool::globalInstance()->waitForDone(30000));
-    m_script.reset();
-    m_volume.reset();
 }
 
 void ViewAndPlanTest::select(const QStringList &identifiers)

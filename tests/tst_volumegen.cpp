@@ -100,7 +100,14 @@ private:
     std::unique_ptr<VolumeBuilder> m_demo;
 
 private Q_SLOTS:
-    void initTestCase();
+    void initTestCase()
+    {
+        QVERIFY(m_demoDir.isValid());
+        m_demo = std::make_unique<VolumeBuilder>(m_demoDir.path(), kHome);
+        populateDemoVolume(*m_demo, 5);
+        QString error;
+        QVERIFY2(m_demo->write(&error), qPrintable(error));
+    }
     void sameSeedGivesTheSameVolume_data();
     void sameSeedGivesTheSameVolume();
     void billListsExactlyTheGivenPaths();
@@ -114,15 +121,6 @@ private Q_SLOTS:
     void protectSetsTheImmutableFlag();
     void removeVolumeRefusesForeignFolders();
 };
-
-void VolumeGeneratorTest::initTestCase()
-{
-    QVERIFY(m_demoDir.isValid());
-    m_demo = std::make_unique<VolumeBuilder>(m_demoDir.path(), kHome);
-    populateDemoVolume(*m_demo, 5);
-    QString error;
-    QVERIFY2(m_demo->write(&error), qPrintable(error));
-}
 
 void VolumeGeneratorTest::sameSeedGivesTheSameVolume_data()
 {
