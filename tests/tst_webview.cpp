@@ -54,10 +54,21 @@ class WebViewTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
+    void initTestCase()
+    {
+        // The shipped page lives in the bundle, found by this before anything asks.
+        qputenv("DORVANE_BUNDLE_DIR", DORVANE_BUNDLE_DIR);
+        QVERIFY(!platform::Bundle::main().resourcesPath().isEmpty());
+        StartUp::registerDefaults();
+    }
     void loads_data();
     void loads();
-    void otherAddressesGoToTheBrowser_data();
+    void otherAddressesGoToTheBrowser_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::newRow("same window") << "third";
+        QTest::newRow("new window") << "blank";
+    }
     void otherAddressesGoToTheBrowser();
     void zoomsTheFirstPageOnce_data();
     void zoomsTheFirstPageOnce();
@@ -68,25 +79,15 @@ private Q_SLOTS:
 
 private:
     QString live() { return m_server.base() + QStringLiteral("/live.html"); }
-    void showAndWait(RvWebView *view, const QString &title);
+    void showAndWait(RvWebView *view, const QString &title)
+    {
+        view->resize(400, 300);
+        view->show();
+        QTRY_COMPARE_WITH_TIMEOUT(view->title(), title, 15000);
+    }
 
     LoopbackHttpServer m_server{{{"/live.html", {"text/html", kLivePage}}}};
 };
-
-void WebViewTest::initTestCase()
-{
-    // The shipped page lives in the bundle, found by this before anything asks.
-    qputenv("DORVANE_BUNDLE_DIR", DORVANE_BUNDLE_DIR);
-    QVERIFY(!platform::Bundle::main().resourcesPath().isEmpty());
-    StartUp::registerDefaults();
-}
-
-void WebViewTest::showAndWait(RvWebView *view, const QString &title)
-{
-    view->resize(400, 300);
-    view->show();
-    QTRY_COMPARE_WITH_TIMEOUT(view->title(), title, 15000);
-}
 
 void WebViewTest::loads_data()
 {
@@ -132,13 +133,6 @@ void WebViewTest::loads()
     QCOMPARE(liveFailed, remote == "stopped");
     QCOMPARE(view.url(), title == kShippedTitle ? view.localURL() : QUrl(address));
     QCOMPARE(m_server.requests() > requestsBefore, network);
-}
-
-void WebViewTest::otherAddressesGoToTheBrowser_data()
-{
-    QTest::addColumn<QString>("link");
-    QTest::newRow("same window") << "third";
-    QTest::newRow("new window") << "blank";
 }
 
 void WebViewTest::otherAddressesGoToTheBrowser()
