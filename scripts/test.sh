@@ -7,24 +7,31 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 fuzz_seconds=${FUZZ_SECONDS:-30}
+# Says when each step begins, in seconds since the start.
+step() { echo "== $1 (at ${SECONDS} s)"; }
 
 bash scripts/install-deps.sh
+step "debug build"
 bash scripts/build.sh dev
+step "debug tests"
 ctest --preset dev
 
+step "asan build"
 bash scripts/build.sh asan
+step "asan tests"
 ctest --preset asan
 
 failed=()
 for source in fuzz/fuzz_*.cpp; do
     target=$(basename "$source" .cpp)
-    echo "== $target: fuzzing for $fuzz_seconds s"
+    step "$target: fuzzing for $fuzz_seconds s"
     if ! bash scripts/fuzz.sh "$target" "$fuzz_seconds" > "build/asan/$target.log" 2>&1; then
         failed+=("$target")
         tail -n 60 "build/asan/$target.log"
     fi
     grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|#[0-9]+ +DONE)' "build/asan/$target.log" || true
 done
+step "done"
 if ((${#failed[@]})); then
     echo "fuzzing found something in: ${failed[*]} (see build/asan/fuzzing/<name>/findings)" >&2
     exit 1
