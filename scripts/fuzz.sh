@@ -1,50 +1,68 @@
 #!/usr/bin/env bash
-# Builds a fuzz target with clang's libFuzzer under AddressSanitizer and
-# UndefinedBehaviorSanitizer, in build/fuzz, and runs it for SECONDS on one
-# job. The committed corpus seeds it (with the shared samples and crashers
-# copied in at run time); new inputs stay in build/fuzz/corpus/<name>, and a
-# crash, hang or leak is written to build/fuzz/findings/<name>/. Once fixed,
-# copy a finding into fuzz/corpus/<name>/ so that CTest replays it.
+# Fuzzes one target for SECONDS on one job with libFuzzer, AddressSanitizer
+# and UndefinedBehaviorSanitizer: the asan preset's build (clang) is the
+# fuzzing build too. Any further arguments go to libFuzzer.
 #
-#     scripts/fuzz.sh fuzz_plist 1800
+#     scripts/fuzz.sh fuzz_bom 3600
+#
+# The corpus lives in build/asan/fuzzing/<name>/corpus and grows from run to
+# run; it is seeded with the committed fuzz/corpus/<name>, and, copied at run
+# time, the shared samples and crashers and the bills and receipts of a demo
+# volume that mkvolume makes. A crash, hang, leak or broken promise is written
+# to build/asan/fuzzing/<name>/findings/ and the script fails. Once fixed,
+# copy the finding into fuzz/corpus/<name>/ as "regress-<what>" so that CTest
+# replays it.
 set -euo pipefail
 
-usage="usage: $0 TARGET SECONDS"
+usage="usage: $0 TARGET SECONDS [libFuzzer options...]"
 target=${1:?$usage}
 seconds=${2:?$usage}
+shift 2
 name=${target#fuzz_}
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build/fuzz
+build=$root/build/asan
 shared=$root/../shared
+cd "$root"
 
 if ! command -v clang++ >/dev/null; then
     echo "clang++ is missing: run scripts/install-deps.sh" >&2
     exit 1
 fi
+if [[ ! -f $build/build.ninja ]]; then
+    cmake --preset asan >/dev/null
+fi
+cmake --build --preset asan --target "$target" mkvolume >/dev/null
 
-flags="-g -O1 -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=undefined"
-cmake -S "$root" -B "$build" -G Ninja \
-    -DCMAKE_BUILD_TYPE=Debug \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_CXX_FLAGS="$flags -fsanitize=fuzzer-no-link" \
-    -DDORVANE_FUZZ=ON -DDORVANE_BUILD_TESTS=OFF -DDORVANE_BUILD_BENCHMARKS=OFF \
-    ${CMAKE_CXX_COMPILER_LAUNCHER:+-DCMAKE_CXX_COMPILER_LAUNCHER=$CMAKE_CXX_COMPILER_LAUNCHER} >/dev/null
-cmake --build "$build" --target "$target" -j2
-
-corpus=$build/corpus/$name
-findings=$build/findings/$name
+work=$build/fuzzing/$name
+corpus=$work/corpus
+findings=$work/findings
 mkdir -p "$corpus" "$findings"
 cp -n "$root/fuzz/corpus/$name"/* "$corpus"/ 2>/dev/null || true
-if [[ $name == plist ]]; then
-    cp -n "$shared"/samples/*.plist "$shared"/crashers/*.plist "$corpus"/ 2>/dev/null || true
-fi
-dict=()
-if [[ -f $root/fuzz/$name.dict ]]; then
-    dict=(-dict="$root/fuzz/$name.dict")
-fi
 
+# The demo volume's receipts and bills, made once per build folder.
+volume=$build/fuzzing/volume
+if [[ ! -f $volume/.mkvolume ]]; then
+    "$build/bin/mkvolume" --clean "$volume" >/dev/null
+fi
+seed() { for file in "$@"; do [[ -f $file ]] && cp -n "$file" "$corpus/shared-$(basename "$file")"; done; true; }
+case $name in
+    plist)   seed "$shared"/samples/*.plist "$shared"/crashers/*.plist ;;
+    bom)     seed "$shared"/samples/*.bom
+             find "$volume" -name '*.bom' -type f | while read -r file; do
+                 relative=${file#"$volume"/}
+                 cp -n "$file" "$corpus/volume-${relative//\//_}"
+             done ;;
+    receipt) seed "$shared"/samples/*Info.plist "$shared"/crashers/*.plist "$volume"/private/var/db/receipts/*.plist
+             for file in "$volume"/Library/Receipts/*/Contents/Info.plist; do
+                 [[ -f $file ]] && cp -n "$file" "$corpus/volume-$(basename "$(dirname "$(dirname "$file")")")-Info.plist"
+             done ;;
+esac
+
+options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1)
+options+=(-max_len=$([[ $name == bom ]] && echo 131072 || echo 65536))
+if [[ -f $root/fuzz/$name.dict ]]; then
+    options+=(-dict="$root/fuzz/$name.dict")
+fi
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-exec "$build/fuzz/$target" "$corpus" "${dict[@]}" \
-    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
-    -artifact_prefix="$findings/" -print_final_stats=1
+exec nice -n 10 "$build/fuzz/$target" "$corpus" "${options[@]}" -artifact_prefix="$findings/" "$@"

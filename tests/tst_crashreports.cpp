@@ -74,6 +74,14 @@ QByteArray escapeIllegal(const QString &text)
 constexpr char kChildMode[] = "TST_CRASH_CHILD";
 constexpr char kChildRoot[] = "TST_CRASH_ROOT";
 
+// A write through a null pointer, kept from the undefined-behaviour
+// sanitizer, which would stop the process with SIGABRT before the SIGSEGV.
+__attribute__((no_sanitize("null"))) void writeThroughNull()
+{
+    int *volatile nowhere = nullptr;
+    *nowhere = 1;
+}
+
 // The feedback alert itself crashing: an uncaught exception was being
 // reported when the process died.
 class CrashingPresenter : public AlertPresenter
@@ -81,8 +89,7 @@ class CrashingPresenter : public AlertPresenter
 public:
     AlertAnswer present(const AlertQuestion &) override
     {
-        int *volatile nowhere = nullptr;
-        *nowhere = 1;
+        writeThroughNull();
         return {};
     }
 };
@@ -95,8 +102,7 @@ int runChild(int argc, char **argv, const QByteArray &mode)
     static Kestrum shared;
     installCrashSignalHandlers();
     if (mode == "segv") {
-        int *volatile nowhere = nullptr;
-        *nowhere = 1;
+        writeThroughNull();
     } else if (mode == "abort") {
         std::abort();
     } else if (mode == "exception") {

@@ -73,6 +73,20 @@ QString listing(const LogicalPath &path)
     return lines.join(QLatin1Char('\n'));
 }
 
+QVariant shownPids(const QList<qint64> &pids)
+{
+    QVariantList shown;
+    for (qint64 pid : pids)
+        shown.append(pid);
+    return shown;
+}
+
+void show(const std::optional<DeleteHelper::Report> &report)
+{
+    if (report)
+        kestrum::alert_feedback(report->message, report->details, report->fatal);
+}
+
 } // namespace
 
 DeleteHelper::DeleteHelper() : DeleteHelper(std::make_shared<HelperConnection>()) {}
@@ -133,29 +147,29 @@ void DeleteHelper::handleEvent(ConnectionEvent error)
 void DeleteHelper::deleteFiles(const QList<LogicalPath> &paths, const QString &information)
 {
     kestrum::asl_NSLog(kestrum::LogInfo, "Info: deleteFiles: %@", information);
-    const HelperReply reply = send(helperwire::deleteMessage(paths));
+    show(deleteReport(send(helperwire::deleteMessage(paths)), information));
+}
+
+std::optional<DeleteHelper::Report> DeleteHelper::deleteReport(const HelperReply &reply, const QString &information)
+{
     const std::optional<QString> text = replyText(reply);
-    const QString empty = makeString("got empty response! %@ %@", typeOfEvent(reply), information);
     // A broken connection: the tool died before, during or after the
     // removal. What is still there is for the run's own account to say, and
     // the next request reaches the tool its job started again. A reply
     // without its string is a tool that no longer speaks our language.
-    if (!text && std::holds_alternative<ConnectionEvent>(reply)) {
-        kestrum::alert_feedback_nonfatal(DeleteFailed, empty);
-        return;
-    }
     if (!text)
-        kestrum::alert_feedback_fatal(DeleteFailed, empty);
+        return Report{DeleteFailed, makeString("got empty response! %@ %@", typeOfEvent(reply), information),
+                      !std::holds_alternative<ConnectionEvent>(reply)};
     const QJsonObject object = decodedObject(*text);
     if (object.isEmpty())
-        return;
+        return std::nullopt;
     // Only the first path is looked at: enough for support to see why.
     const QString first = object.begin().key();
     const QVariant attributes = first.isEmpty() ? QVariant() : attributesOf(LogicalPath::make(first));
-    kestrum::alert_feedback_nonfatal(
-        DeleteFailed, makeString(" response: %@\n\n attributes of first undeletable file: %@\n\n event type: %@\n\n "
-                                 "dorvane-info: %@",
-                                 QVariant(object.toVariantMap()), attributes, typeOfEvent(reply), information));
+    return Report{DeleteFailed,
+                  makeString(" response: %@\n\n attributes of first undeletable file: %@\n\n event type: %@\n\n "
+                             "dorvane-info: %@",
+                             QVariant(object.toVariantMap()), attributes, typeOfEvent(reply), information)};
 }
 
 void DeleteHelper::deleteFolder(const LogicalPath &folder, const QString &information)
@@ -166,47 +180,50 @@ void DeleteHelper::deleteFolder(const LogicalPath &folder, const QString &inform
 
 void DeleteHelper::killPIDs(const QList<qint64> &pids, const QString &information)
 {
-    QVariantList shown;
-    for (qint64 pid : pids)
-        shown.append(pid);
-    kestrum::asl_NSLog(kestrum::LogInfo, "Info: killPIDs: %@", QVariant(shown));
-    const HelperReply reply = send(helperwire::killMessage(pids));
+    kestrum::asl_NSLog(kestrum::LogInfo, "Info: killPIDs: %@", shownPids(pids));
+    show(killReport(send(helperwire::killMessage(pids)), pids, information));
+}
+
+std::optional<DeleteHelper::Report> DeleteHelper::killReport(const HelperReply &reply, const QList<qint64> &pids,
+                                                             const QString &information)
+{
     const std::optional<QString> text = replyText(reply);
     if (!text) {
-        kestrum::alert_feedback_nonfatal(KillFailed, makeString("got empty response! %@  -  %@  - %@", typeOfEvent(reply),
-                                                                QVariant(shown), information));
-        return;
+        return Report{KillFailed, makeString("got empty response! %@  -  %@  - %@", typeOfEvent(reply),
+                                             shownPids(pids), information)};
     }
     const QJsonObject object = decodedObject(*text);
     if (object.isEmpty())
-        return;
+        return std::nullopt;
     // Only the first value is looked at. "errno 3": the process had ended
     // already, which is what was wanted.
     const QJsonValue first = object.begin().value();
     const QString examined = first.isString() ? first.toString() : kestrum::describe(first.toVariant());
     if (examined.contains(QLatin1String("errno 3")))
-        return;
-    kestrum::alert_feedback_nonfatal(KillFailed, makeString("%@ -  %@  -  %@  -  %@", typeOfEvent(reply),
-                                                            QVariant(object.toVariantMap()), QVariant(shown),
-                                                            information));
+        return std::nullopt;
+    return Report{KillFailed, makeString("%@ -  %@  -  %@  -  %@", typeOfEvent(reply), QVariant(object.toVariantMap()),
+                                         shownPids(pids), information)};
 }
 
 void DeleteHelper::deletePackage(const PackageRecord &package)
 {
-    const QString identifier = package.packageIdentifier();
-    kestrum::asl_NSLog(kestrum::LogInfo, "Info: deletePackage: %@", identifier);
-    const HelperReply reply = send(helperwire::forgetMessage(identifier));
+    kestrum::asl_NSLog(kestrum::LogInfo, "Info: deletePackage: %@", package.packageIdentifier());
+    show(forgetReport(send(helperwire::forgetMessage(package.packageIdentifier())), package));
+}
+
+std::optional<DeleteHelper::Report> DeleteHelper::forgetReport(const HelperReply &reply, const PackageRecord &package)
+{
     const std::optional<QString> text = replyText(reply);
     if (text && text->contains(QLatin1String("Forgot package")))
-        return;
+        return std::nullopt;
     // A receipt left behind would show the package again after the
     // uninstall, so the run cannot go on.
     const QStringList receipts =
         platform::Volume::list(LogicalPath::make(PackageHelperNative::kSystemReceipts)).value_or(QStringList());
-    kestrum::alert_feedback_fatal(QStringLiteral("Failed to forget package."),
-                                  makeString("%@\n%@\n%@ %@", text.value_or(QString()),
-                                             receipts.join(QStringLiteral(", ")), package.description(),
-                                             typeOfEvent(reply)));
+    return Report{QStringLiteral("Failed to forget package."),
+                  makeString("%@\n%@\n%@ %@", text.value_or(QString()), receipts.join(QStringLiteral(", ")),
+                             package.description(), typeOfEvent(reply)),
+                  true};
 }
 
 QString DeleteHelper::typeOfEvent(const HelperReply &reply)

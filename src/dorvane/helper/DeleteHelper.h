@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 namespace dorvane {
 
@@ -60,6 +61,20 @@ public:
     void killPIDs(const QList<qint64> &pids, const QString &information);
     // Forgets the package's receipt; returns only when the tool confirmed it.
     void deletePackage(const PackageRecord &package);
+
+    // What a reply calls for: nothing, or a report to the user that ends
+    // the run when it is fatal. The requests above show what these say, so
+    // a reply is read in one place, whatever the tool sent.
+    struct Report
+    {
+        QString message;
+        QString details;
+        bool fatal = false;
+    };
+    static std::optional<Report> deleteReport(const HelperReply &reply, const QString &information);
+    static std::optional<Report> killReport(const HelperReply &reply, const QList<qint64> &pids,
+                                            const QString &information);
+    static std::optional<Report> forgetReport(const HelperReply &reply, const PackageRecord &package);
 
     // The name of what came back, for the reports: "XPC_TYPE_DICTIONARY",
     // "XPC_TYPE_ERROR" or "XPC_TYPE_ERROR:XPC_ERROR_CONNECTION_INVALID".

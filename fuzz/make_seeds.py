@@ -1,0 +1,107 @@
+#!/usr/bin/env python3
+"""Writes the small committed seeds of fuzz_helperwire, fuzz_reply and
+fuzz_receipt into fuzz/corpus/<name>: the frames a client sends (each request
+type, with refused items, several frames in one stream, broken frames), the
+frames the tool answers with, and receipts (modern and legacy, XML and
+binary) as fuzz_receipt reads them. Files saved from findings ("regress-")
+are left alone.
+
+    python3 fuzz/make_seeds.py
+"""
+import json
+import pathlib
+import plistlib
+import struct
+
+CORPUS = pathlib.Path(__file__).resolve().parent / "corpus"
+# fuzz_receipt's separator between the receipt and the bundle's Info.plist.
+INFO_SEPARATOR = b"\n#Contents/Info.plist#\n"
+
+
+def frame(message):
+    payload = struct.pack(">I", len(message))
+    for key, value in message.items():
+        for text in (key, value):
+            data = text.encode()
+            payload += struct.pack(">I", len(data)) + data
+    return struct.pack(">I", len(payload)) + payload
+
+
+def request(kind, argument):
+    if not isinstance(argument, str):
+        argument = json.dumps(argument, separators=(",", ":"))
+    return frame({"type": kind, "request": argument})
+
+
+def write(name, seeds):
+    folder = CORPUS / name
+    folder.mkdir(parents=True, exist_ok=True)
+    for old in folder.glob("seed-*"):
+        old.unlink()
+    for file_name, data in seeds.items():
+        (folder / ("seed-" + file_name)).write_bytes(data)
+
+
+def helperwire_seeds():
+    delete = request("delete", ["/Applications/Foo.app", "/Library/Application Support/Foo/Icon\r",
+                                "/private/tmp/foo", "/etc/foo.conf"])
+    return {
+        "delete": delete,
+        "delete-refused": request("delete", ["/", "/System", "relative", "/Users/demo", "/Users/demo/Library",
+                                             "/a/../b", "/a//b", "/top", "/private/etc", "/tmp", "/x/\u0000"]),
+        "kill": request("kill", ["4242", "99"]),
+        "kill-refused": request("kill", ["0", "1", "007", "-5", "4194305", "12a", ""]),
+        "forget": request("forget", "com.example.pkg.Foo"),
+        "forget-refused": request("forget", "../etc"),
+        "not-an-array": request("delete", '{"a":1}'),
+        "unknown-type": request("format", "/"),
+        "three-keys": frame({"type": "kill", "request": "[]", "extra": ""}),
+        "two-frames": request("kill", ["4242"]) + request("forget", "a.b"),
+        "cut-short": delete[:-3],
+        "length-over-the-cap": struct.pack(">I", 64 * 1024 * 1024 + 1),
+        "count-too-large": struct.pack(">II", 4, 1000),
+        "bytes-after-last-entry": struct.pack(">II", 5, 0) + b"x",
+        "not-utf8": struct.pack(">IIIB", 13, 1, 1, 0xFF) + struct.pack(">I", 0),
+    }
+
+
+def reply_seeds():
+    return {
+        "all-went": frame({"reply": "{}"}),
+        "delete-failed": frame({"reply": json.dumps({"/Applications/Foo.app": "Operation not permitted"})}),
+        "kill-gone": frame({"reply": json.dumps({"4242": "errno 3: No such process"})}),
+        "kill-failed": frame({"reply": json.dumps({"4242": "errno 1: Operation not permitted"})}),
+        "forgot": frame({"reply": "Forgot package com.example.pkg.Foo"}),
+        "forget-refused": frame({"reply": "Refused to remove a receipt: empty identifier"}),
+        "not-json": frame({"reply": "[1,2"}),
+        "no-reply-key": frame({"answer": "{}"}),
+        "two-frames": frame({"reply": "{}"}) + frame({"reply": "Forgot package x"}),
+        "cut-short": frame({"reply": "{}"})[:-1],
+        "nothing": b"",
+    }
+
+
+def receipt_seeds():
+    modern = {"PackageIdentifier": "com.example.pkg.Foo", "PackageVersion": "1.0",
+              "InstallPrefixPath": "Applications", "InstallProcessName": "installer",
+              "PackageFileName": "Foo.pkg"}
+    info = {"CFBundleIdentifier": "com.example.Legacy", "CFBundleShortVersionString": "2.1",
+            "IFPkgRelocatedPath": "../../Users/Shared", "IFPkgFlagDefaultLocation": "/"}
+    xml = plistlib.dumps(modern)
+    return {
+        "modern-and-legacy": xml + INFO_SEPARATOR + plistlib.dumps(info),
+        "binary": plistlib.dumps(modern, fmt=plistlib.FMT_BINARY) + INFO_SEPARATOR
+        + plistlib.dumps(info, fmt=plistlib.FMT_BINARY),
+        "prefix-climbs": plistlib.dumps(dict(modern, InstallPrefixPath="../../../..//./etc")),
+        "prefix-home": plistlib.dumps(dict(modern, InstallPrefixPath="~/Library")),
+        "prefix-not-text": plistlib.dumps(dict(modern, InstallPrefixPath=[1, 2])),
+        "array": plistlib.dumps(["a", 1]),
+        "legacy-by-name": plistlib.dumps({"CFBundleName": "Legacy", "IFPkgFlagDefaultLocation": "/Library"}),
+        "not-a-plist": b"<plist><dict><key>a</key>" + INFO_SEPARATOR + b"bplist00",
+    }
+
+
+if __name__ == "__main__":
+    write("helperwire", helperwire_seeds())
+    write("reply", reply_seeds())
+    write("receipt", receipt_seeds())
