@@ -4,8 +4,8 @@
 // connection with those bytes, and the reply is read as each request reads
 // it. Whatever the tool sends, nothing crashes, the connection gives a reply
 // exactly when the bytes begin with a whole frame (and then that frame's
-// message), a delete or forget that got no usable answer ends the run and
-// a kill never does.
+// message), a delete or forget that got no usable answer is reported (a
+// message without its reply string ends the run) and a kill never ends it.
 #include "dorvane/helper/DeleteHelper.h"
 #include "dorvane/receipts/PackageRecord.h"
 #include "helperwire/FrameChannel.h"
@@ -125,8 +125,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const QString information = QStringLiteral("Fuzz.pkg");
     const std::optional<DeleteHelper::Report> deleted = DeleteHelper::deleteReport(reply, information);
-    if (!hasText && (!deleted || !deleted->fatal))
-        fail("a delete without an answer does not end the run");
+    // A broken stream is reported and the run goes on; a message without
+    // its reply string ends the run.
+    if (!hasText && (!deleted || deleted->fatal != (message != nullptr)))
+        fail("a delete without an answer is reported otherwise than its stream says");
     if (hasText && deleted && deleted->fatal)
         fail("a delete with an answer ends the run");
     const std::optional<DeleteHelper::Report> killed = DeleteHelper::killReport(reply, {4242, 4243}, information);
