@@ -2,11 +2,11 @@
 # Installs what is missing, then builds and runs every test twice: in the
 # debug build (gcc) and in the asan build (clang with the address and
 # undefined-behaviour sanitizers, leaks checked), two tests at a time. Last,
-# each fuzz target of the asan build fuzzes for FUZZ_SECONDS (30) under
+# each fuzz target of the asan build fuzzes for FUZZ_SECONDS (20) under
 # libFuzzer; any finding fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-fuzz_seconds=${FUZZ_SECONDS:-30}
+fuzz_seconds=${FUZZ_SECONDS:-20}
 # Says when each step begins, in seconds since the start.
 step() { echo "== $1 (at ${SECONDS} s)"; }
 
