@@ -46,16 +46,6 @@ pid_t spawn(int tool, int listener, char **argv)
     ::_exit(127);
 }
 
-bool readable(int fd, int milliseconds)
-{
-    pollfd entry{fd, POLLIN, 0};
-    int ready;
-    do
-        ready = ::poll(&entry, 1, milliseconds);
-    while (ready < 0 && errno == EINTR);
-    return ready > 0;
-}
-
 // Connections made to the dead server end with it, the queued ones too: a
 // client hears that its request was interrupted (it may have been half
 // done) and its next request, on a new connection, reaches the new server.
@@ -64,7 +54,7 @@ bool readable(int fd, int milliseconds)
 void dropQueued(int listener)
 {
     std::vector<int> queued;
-    while (readable(listener, 0)) {
+    while (platform::Proc::readable(listener, 0)) {
         const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
             break;
@@ -135,7 +125,7 @@ int keepAlive(char **serverArguments)
         }
         toolLog(LogWarning, QStringLiteral("the service %1; starting it again").arg(describeEnd(status)));
         // The first restart at once; then pauses of 0.25, 0.5, 1 and 2 s.
-        if (quickEnds > 1 && readable(stopSignals, 250 << (quickEnds - 2)))
+        if (quickEnds > 1 && platform::Proc::readable(stopSignals, 250 << (quickEnds - 2)))
             break;
     }
     ::close(listener);

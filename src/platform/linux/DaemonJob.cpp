@@ -43,18 +43,6 @@ QString systemError(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// Waits until the descriptor is readable: a pipe with data or at its end, a
-// pidfd whose process has ended (a zombie nobody reaps has ended too).
-bool readable(int fd, int milliseconds)
-{
-    pollfd entry{fd, POLLIN, 0};
-    int ready;
-    do
-        ready = ::poll(&entry, 1, milliseconds);
-    while (ready < 0 && errno == EINTR);
-    return ready > 0;
-}
-
 // Whether the process runs this job's tool for this volume, by its
 // arguments: the installed tool's logical path first, then "--root" and the
 // volume root.
@@ -180,7 +168,7 @@ int start(const QVariantMap &job, QString *error)
     Report got;
     Report report;
     ssize_t size = 0;
-    while (readable(pipe[0], kStartMilliseconds)
+    while (Proc::readable(pipe[0], kStartMilliseconds)
            && ((size = ::read(pipe[0], &report, sizeof report)) == sizeof report || (size < 0 && errno == EINTR))) {
         if (size == sizeof report) {
             got.daemonPid = report.daemonPid ? report.daemonPid : got.daemonPid;
@@ -241,11 +229,14 @@ bool install(const Places &places, const QByteArray &tool, const QVariantMap &jo
     if (pidfd >= 0) {
         QElapsedTimer clock;
         clock.start();
-        // Each wait for the daemon's end is also the pause between tries.
-        while (!(answered = answers(places)) && clock.elapsed() < kStartMilliseconds && !readable(pidfd, 10)) {
+        // Up once the socket answers and the service has written its pid
+        // file: a keeper's socket answers before its service runs. Each wait
+        // for the daemon's end is also the pause between tries.
+        while (!(answered = answers(places) && runningPid(places)) && clock.elapsed() < kStartMilliseconds
+               && !Proc::readable(pidfd, 10)) {
         }
         if (!answered)
-            setError(error, readable(pidfd, 0)
+            setError(error, Proc::readable(pidfd, 0)
                                 ? QStringLiteral("%1 ended before it answered").arg(places.tool.toString())
                                 : QStringLiteral("%1 did not answer in time").arg(places.tool.toString()));
         ::close(pidfd);
@@ -273,9 +264,9 @@ bool stop(const Places &places)
     }
     bool stopped = true;
     for (int pidfd : pidfds) {
-        if (!readable(pidfd, kTermMilliseconds)) {
+        if (!Proc::readable(pidfd, kTermMilliseconds)) {
             Proc::pidfdSignal(pidfd, SIGKILL);
-            stopped = readable(pidfd, kKillMilliseconds) && stopped;
+            stopped = Proc::readable(pidfd, kKillMilliseconds) && stopped;
         }
         ::close(pidfd);
     }

@@ -1,5 +1,8 @@
 #include "platform/linux/Proc.h"
 
+#include <cerrno>
+#include <poll.h>
+
 #include <QDir>
 
 #include <algorithm>
@@ -30,6 +33,16 @@ int pidfdOpen(qint64 pid)
 bool pidfdSignal(int pidfd, int signal)
 {
     return ::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0) == 0;
+}
+
+bool readable(int fd, int milliseconds)
+{
+    pollfd entry{fd, POLLIN, 0};
+    int ready;
+    do
+        ready = ::poll(&entry, 1, milliseconds);
+    while (ready < 0 && errno == EINTR);
+    return ready > 0;
 }
 
 } // namespace platform::Proc

@@ -18,4 +18,9 @@ int pidfdOpen(qint64 pid);
 // True when the signal was sent to the pidfd's process.
 bool pidfdSignal(int pidfd, int signal);
 
+// Waits until the descriptor is readable: a pipe or socket with data or at
+// its end, a pidfd whose process has ended (a zombie nobody reaps has ended
+// too). False on time-out.
+bool readable(int fd, int milliseconds);
+
 } // namespace platform::Proc
