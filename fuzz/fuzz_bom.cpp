@@ -4,6 +4,7 @@
 // clean, its folder comes before it, each entry agrees with the path list,
 // a record carries only the fields of its type, and the listing stays within
 // its bound of 32 bytes of path per byte of file.
+#include "FuzzFail.h"
 #include "platform/bom/BomReader.h"
 
 #include <QSet>
@@ -15,12 +16,6 @@
 using namespace platform;
 
 namespace {
-
-[[noreturn]] void fail(const char *what, const QString &detail = QString())
-{
-    std::fprintf(stderr, "%s %s\n", what, qPrintable(detail));
-    std::abort();
-}
 
 bool isCleanRelative(const QString &path)
 {

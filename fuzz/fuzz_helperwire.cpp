@@ -6,6 +6,7 @@
 // message encodes back to a frame that decodes to itself, and every item a
 // request accepts passes the rules again in its cleaned form, so the client's
 // own message for the accepted items is accepted whole.
+#include "FuzzFail.h"
 #include "helperwire/FrameChannel.h"
 #include "helperwire/HelperRequest.h"
 
@@ -21,12 +22,6 @@
 using namespace helperwire;
 
 namespace {
-
-[[noreturn]] void fail(const char *what, const QString &detail = QString())
-{
-    std::fprintf(stderr, "%s %s\n", what, qPrintable(detail));
-    std::abort();
-}
 
 // The messages of the stream fed in pieces of 1, 2, 3... bytes.
 QList<Message> feedInPieces(QByteArrayView bytes, FrameDecoder &decoder)

@@ -8,6 +8,7 @@
 // say, nothing crashes, each record keeps the paths it was found at, the
 // install location is a clean path (a user package's inside the home
 // folder), and every file of the bill lies inside that location.
+#include "FuzzFail.h"
 #include "dorvane/receipts/PackageHelperNative.h"
 #include "kestrum/AlertPresenter.h"
 #include "platform/Volume.h"
@@ -32,12 +33,6 @@ const QString kSystemBill = QStringLiteral("/private/var/db/receipts/org.fuzz.pk
 const QString kUserReceipt = QStringLiteral("/Users/fuzz/Library/Receipts/org.fuzz.user.plist");
 const QString kUserBill = QStringLiteral("/Users/fuzz/Library/Receipts/org.fuzz.user.bom");
 const QString kBundle = QStringLiteral("/Library/Receipts/Fuzz.pkg");
-
-[[noreturn]] void fail(const char *what, const QString &detail = QString())
-{
-    std::fprintf(stderr, "%s %s\n", what, qPrintable(detail));
-    std::abort();
-}
 
 // Answers every alert with its second button ("Continue"): a malformed
 // receipt is reported, and no problem report may be composed.

@@ -6,6 +6,7 @@
 // exactly when the bytes begin with a whole frame (and then that frame's
 // message), a delete or forget that got no usable answer is reported (a
 // message without its reply string ends the run) and a kill never ends it.
+#include "FuzzFail.h"
 #include "dorvane/helper/DeleteHelper.h"
 #include "dorvane/receipts/PackageRecord.h"
 #include "helperwire/FrameChannel.h"
@@ -31,12 +32,6 @@ using platform::LogicalPath;
 using platform::Volume;
 
 namespace {
-
-[[noreturn]] void fail(const char *what, const QString &detail = QString())
-{
-    std::fprintf(stderr, "%s %s\n", what, qPrintable(detail));
-    std::abort();
-}
 
 // The tool's side: takes each request and answers it with the bytes of the
 // current input, then closes the stream.

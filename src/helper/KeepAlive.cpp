@@ -74,8 +74,7 @@ QString describeEnd(int status)
 
 int keepAlive(char **serverArguments)
 {
-    // The very file this process runs, whatever its path names by now.
-    const int tool = ::open("/proc/self/exe", O_PATH | O_CLOEXEC);
+    const int tool = platform::Proc::openOwnExecutable();
     sigset_t mask;
     sigemptyset(&mask);
     sigaddset(&mask, SIGTERM);

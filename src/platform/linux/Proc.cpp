@@ -1,6 +1,7 @@
 #include "platform/linux/Proc.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <poll.h>
 
 #include <QDir>
@@ -33,6 +34,11 @@ int pidfdOpen(qint64 pid)
 bool pidfdSignal(int pidfd, int signal)
 {
     return ::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0) == 0;
+}
+
+int openOwnExecutable()
+{
+    return ::open("/proc/self/exe", O_PATH | O_CLOEXEC);
 }
 
 bool readable(int fd, int milliseconds)

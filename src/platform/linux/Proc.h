@@ -18,6 +18,10 @@ int pidfdOpen(qint64 pid);
 // True when the signal was sent to the pidfd's process.
 bool pidfdSignal(int pidfd, int signal);
 
+// A path-less descriptor (O_PATH) of the very file this process runs,
+// whatever its path names by now; -1 when it cannot be had.
+int openOwnExecutable();
+
 // Waits until the descriptor is readable: a pipe or socket with data or at
 // its end, a pidfd whose process has ended (a zombie nobody reaps has ended
 // too). False on time-out.
