@@ -96,12 +96,6 @@ QStringList changedPaths(const QMap<QString, QString> &before, const QMap<QStrin
     return changed;
 }
 
-bool isWithinAny(const QString &path, const QStringList &folders)
-{
-    return std::any_of(folders.cbegin(), folders.cend(),
-                       [&](const QString &f) { return path == f || path.startsWith(f + '/'); });
-}
-
 } // namespace
 
 // Uninstalls carried out for real: the helper tool installed on generated

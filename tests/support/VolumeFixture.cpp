@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -132,6 +133,12 @@ QByteArray fileContents(const QString &physicalPath)
 {
     QFile file(physicalPath);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool isWithinAny(const QString &path, const QStringList &folders)
+{
+    return std::any_of(folders.cbegin(), folders.cend(),
+                       [&](const QString &f) { return path == f || path.startsWith(f + '/'); });
 }
 
 QMap<QString, QString> treeSnapshot(const QString &root, const QString &except)

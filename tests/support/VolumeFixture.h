@@ -45,5 +45,8 @@ QByteArray readPlistIndependently(const QString &physicalPath, QString *error);
 // its target), for "nothing else changed"; `except` is left out.
 QMap<QString, QString> treeSnapshot(const QString &root, const QString &except = QString());
 
+// Whether the path is one of the folders or lies inside one.
+bool isWithinAny(const QString &path, const QStringList &folders);
+
 // The whole file at a physical path, or nothing read when it cannot be opened.
 QByteArray fileContents(const QString &physicalPath);
