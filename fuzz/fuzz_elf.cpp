@@ -3,25 +3,14 @@
 // section found is nothing or bytes of the input, a cut input gives the same
 // section or nothing (no byte comes from past its end), a version comes only
 // out of a section, and a section only out of a sound table of an ELF file.
+#include "FuzzFail.h"
 #include "helperwire/HelperLabel.h"
 #include "platform/ExecutableInfo.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 using namespace platform;
-
-namespace {
-
-[[noreturn]] void fail(const char *what)
-{
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -1,13 +1,12 @@
 // Fuzz target for the property-list reader: any bytes give either a value or
 // a message, never a crash, and whatever is read can be written and read back
 // (user defaults write back what they read).
+#include "FuzzFail.h"
 #include "platform/PropertyList.h"
 
 #include <QDebug>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 using namespace platform;
 
@@ -16,10 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
     QString error;
     const QVariant value = PropertyList::fromData(bytes, &error);
-    if (value.isValid() == !error.isEmpty()) {
-        std::fprintf(stderr, "value and message disagree: %s\n", qPrintable(error));
-        std::abort();
-    }
+    if (value.isValid() == !error.isEmpty())
+        fail("value and message disagree:", error);
     if (!value.isValid())
         return 0;
     const QByteArray written = PropertyList::toData(value, PropertyList::Format::Binary);
@@ -28,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // A UID has no writer of its own and comes back as an integer.
     const bool sameType = back.typeId() == value.typeId() || value.typeId() == QMetaType::ULongLong;
     if (written.isEmpty() || !back.isValid() || !sameType) {
-        qWarning() << "what was read does not write and read back:" << reread << value;
-        std::abort();
+        qWarning() << value;
+        fail("what was read does not write and read back:", reread);
     }
     return 0;
 }
