@@ -12,6 +12,10 @@
 # to build/asan/fuzzing/<name>/findings/ and the script fails. Once fixed,
 # copy the finding into fuzz/corpus/<name>/ as "regress-<what>" so that CTest
 # replays it.
+#
+# Under the sanitizer the process grows with its store of allocation stacks
+# (fuzz_helperwire reached 1 GB in its first ten minutes), so give a long run
+# more room than the 2 GB below with -rss_limit_mb=8192 (a later option wins).
 set -euo pipefail
 
 usage="usage: $0 TARGET SECONDS [libFuzzer options...]"
