@@ -7,11 +7,11 @@
 #
 # The corpus lives in build/asan/fuzzing/<name>/corpus and grows from run to
 # run; it is seeded with the committed fuzz/corpus/<name>, and, copied at run
-# time, the shared samples and crashers and the bills and receipts of a demo
-# volume that mkvolume makes. A crash, hang, leak or broken promise is written
-# to build/asan/fuzzing/<name>/findings/ and the script fails. Once fixed,
-# copy the finding into fuzz/corpus/<name>/ as "regress-<what>" so that CTest
-# replays it.
+# time, the sample bills, receipts and crashers of tests/data and the bills
+# and receipts of a demo volume that mkvolume makes. A crash, hang, leak or
+# broken promise is written to build/asan/fuzzing/<name>/findings/ and the
+# script fails. Once fixed, copy the finding into fuzz/corpus/<name>/ as
+# "regress-<what>" so that CTest replays it.
 #
 # Under the sanitizer the process grows with its store of allocation stacks
 # (fuzz_helperwire reached 1 GB in its first ten minutes), so give a long run
@@ -25,7 +25,7 @@ shift 2
 name=${target#fuzz_}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/asan
-shared=$root/../shared
+data=$root/tests/data
 cd "$root"
 
 if ! command -v clang++ >/dev/null; then
@@ -48,15 +48,15 @@ volume=$build/fuzzing/volume
 if [[ ! -f $volume/.mkvolume ]]; then
     "$build/bin/mkvolume" --clean "$volume" >/dev/null
 fi
-seed() { for file in "$@"; do [[ -f $file ]] && cp -n "$file" "$corpus/shared-$(basename "$file")"; done; true; }
+seed() { for file in "$@"; do [[ -f $file ]] && cp -n "$file" "$corpus/data-$(basename "$file")"; done; true; }
 case $name in
-    plist)   seed "$shared"/samples/*.plist "$shared"/crashers/*.plist ;;
-    bom)     seed "$shared"/samples/*.bom
+    plist)   seed "$data"/samples/*.plist "$data"/crashers/*.plist ;;
+    bom)     seed "$data"/samples/*.bom
              find "$volume" -name '*.bom' -type f | while read -r file; do
                  relative=${file#"$volume"/}
                  cp -n "$file" "$corpus/volume-${relative//\//_}"
              done ;;
-    receipt) seed "$shared"/samples/*Info.plist "$shared"/crashers/*.plist "$volume"/private/var/db/receipts/*.plist
+    receipt) seed "$data"/samples/*Info.plist "$data"/crashers/*.plist "$volume"/private/var/db/receipts/*.plist
              for file in "$volume"/Library/Receipts/*/Contents/Info.plist; do
                  [[ -f $file ]] && cp -n "$file" "$corpus/volume-$(basename "$(dirname "$(dirname "$file")")")-Info.plist"
              done ;;

@@ -36,7 +36,7 @@ private Q_SLOTS:
     void unreadablePreferencesAreKept();
 };
 
-static const QString kCrashers = QStringLiteral(DORVANE_SAMPLES_DIR "/../crashers/");
+static const QString kCrashers = QStringLiteral(DORVANE_CRASHERS_DIR "/");
 
 static QVariantMap sampleDictionary()
 {
