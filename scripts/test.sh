@@ -10,6 +10,18 @@ fuzz_seconds=${FUZZ_SECONDS:-20}
 # Says when each step begins, in seconds since the start.
 step() { echo "== $1 (at ${SECONDS} s)"; }
 
+step "self-containment"
+# Nothing built or tested may read the folder beside the checkout: a clone
+# anywhere else has no such folder. The data the tests need is in tests/data.
+outside='\.\./shared\b|[^[:alnum:]_]shared/(samples|crashers)'
+if references=$(grep -rnIE "$outside" --exclude='*.md' \
+        CMakeLists.txt CMakePresets.json cmake scripts src tools tests fuzz bench .ci); then
+    echo "These build files, scripts, tests or fuzz targets read the folder beside the checkout;" >&2
+    echo "copy what they need into tests/data and name it there:" >&2
+    echo "$references" >&2
+    exit 1
+fi
+
 bash scripts/install-deps.sh
 step "debug build"
 bash scripts/build.sh dev
