@@ -24,6 +24,7 @@
 #include <csignal>
 #include <stdexcept>
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 using namespace kestrum;
@@ -74,12 +75,15 @@ QByteArray escapeIllegal(const QString &text)
 constexpr char kChildMode[] = "TST_CRASH_CHILD";
 constexpr char kChildRoot[] = "TST_CRASH_ROOT";
 
-// A write through a null pointer, kept from the undefined-behaviour
-// sanitizer, which would stop the process with SIGABRT before the SIGSEGV.
-__attribute__((no_sanitize("null"))) void writeThroughNull()
+// A real memory fault in every build: a write to a page that allows no
+// access. A write through a null pointer is undefined, and the optimiser
+// dropped it, so the child went on and exited normally.
+void writeToForbiddenPage()
 {
-    int *volatile nowhere = nullptr;
-    *nowhere = 1;
+    void *page = ::mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (page == MAP_FAILED)
+        std::abort();
+    *static_cast<volatile int *>(page) = 1;
 }
 
 // The feedback alert itself crashing: an uncaught exception was being
@@ -89,7 +93,7 @@ class CrashingPresenter : public AlertPresenter
 public:
     AlertAnswer present(const AlertQuestion &) override
     {
-        writeThroughNull();
+        writeToForbiddenPage();
         return {};
     }
 };
@@ -102,7 +106,7 @@ int runChild(int argc, char **argv, const QByteArray &mode)
     static Kestrum shared;
     installCrashSignalHandlers();
     if (mode == "segv") {
-        writeThroughNull();
+        writeToForbiddenPage();
     } else if (mode == "abort") {
         std::abort();
     } else if (mode == "exception") {
@@ -352,7 +356,7 @@ void CrashReportsTest::fatalSignalWritesReport_data()
 {
     QTest::addColumn<QByteArray>("mode");
     QTest::addColumn<QString>("signal");
-    QTest::newRow("null write") << QByteArray("segv") << "SIGSEGV";
+    QTest::newRow("memory fault") << QByteArray("segv") << "SIGSEGV";
     QTest::newRow("abort") << QByteArray("abort") << "SIGABRT";
 }
 
