@@ -10,6 +10,7 @@ packages=(
     libplist-dev libplist++-dev libplist-utils
     xvfb xauth fonts-dejavu-core
     python3 e2fsprogs
+    ccache                      # the builds reuse what an earlier build compiled
     clang libclang-rt-14-dev    # scripts/fuzz.sh: libFuzzer and the sanitizer runtimes
 )
 
