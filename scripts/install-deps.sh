@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev qt6-webengine-dev
     qt6-image-formats-plugins
     libplist-dev libplist++-dev libplist-utils
+    libicu-dev                  # the Mac's name identity: normalisation and case folding
     xvfb xauth fonts-dejavu-core
     python3 e2fsprogs
     ccache                      # the builds reuse what an earlier build compiled

@@ -1,0 +1,138 @@
+#include "platform/NameFolding.h"
+
+#include <unicode/unorm2.h>
+#include <unicode/ustring.h>
+
+#include <optional>
+
+namespace platform {
+
+namespace {
+
+bool isAscii(QStringView text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+bool hasAsciiUpper(QStringView text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() >= 'A' && c.unicode() <= 'Z')
+            return true;
+    }
+    return false;
+}
+
+QString asciiLowered(QStringView text)
+{
+    QString out(text.size(), Qt::Uninitialized);
+    QChar *to = out.data();
+    for (const QChar c : text)
+        *to++ = (c.unicode() >= 'A' && c.unicode() <= 'Z') ? QChar(c.unicode() + 32) : c;
+    return out;
+}
+
+// One ICU step: calls `step(out, capacity, &status)` with a buffer that
+// grows once when the first is too small. Empty on any other failure.
+template<typename Step>
+std::optional<QString> icuStep(qsizetype hint, const Step &step)
+{
+    QString out(qMax<qsizetype>(hint, 16), Qt::Uninitialized);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        UErrorCode status = U_ZERO_ERROR;
+        const int32_t length = step(reinterpret_cast<UChar *>(out.data()), int32_t(out.size()), &status);
+        if (status == U_BUFFER_OVERFLOW_ERROR) {
+            out.resize(length);
+            continue;
+        }
+        if (U_FAILURE(status))
+            return std::nullopt;
+        out.resize(length);
+        return out;
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> decomposed(QStringView text)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    const UNormalizer2 *nfd = unorm2_getNFDInstance(&status);
+    if (U_FAILURE(status))
+        return std::nullopt;
+    const auto *source = reinterpret_cast<const UChar *>(text.utf16());
+    return icuStep(text.size() + text.size() / 2, [&](UChar *out, int32_t capacity, UErrorCode *error) {
+        return unorm2_normalize(nfd, source, int32_t(text.size()), out, capacity, error);
+    });
+}
+
+std::optional<QString> caseFolded(const QString &text)
+{
+    const auto *source = reinterpret_cast<const UChar *>(text.utf16());
+    return icuStep(text.size() + text.size() / 4, [&](UChar *out, int32_t capacity, UErrorCode *error) {
+        return u_strFoldCase(out, capacity, source, int32_t(text.size()), U_FOLD_CASE_DEFAULT, error);
+    });
+}
+
+// The full fold of Unicode text: decomposed, folded, and decomposed again
+// (folding can make a character that decomposes); the text itself when it
+// is not valid Unicode.
+QString foldedUnicode(QStringView text)
+{
+    if (!text.isValidUtf16())
+        return text.toString();
+    const std::optional<QString> first = decomposed(text);
+    const std::optional<QString> folded = first ? caseFolded(*first) : std::nullopt;
+    const std::optional<QString> second = folded ? decomposed(*folded) : std::nullopt;
+    return second.value_or(text.toString());
+}
+
+} // namespace
+
+QString foldedName(const QString &text)
+{
+    if (isAscii(text))
+        return hasAsciiUpper(text) ? asciiLowered(text) : text;
+    return foldedUnicode(text);
+}
+
+QString foldedName(QStringView text)
+{
+    if (isAscii(text))
+        return hasAsciiUpper(text) ? asciiLowered(text) : text.toString();
+    return foldedUnicode(text);
+}
+
+QByteArray foldedNameUtf8(QByteArrayView utf8)
+{
+    bool ascii = true;
+    for (const char c : utf8) {
+        if (uchar(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+    }
+    if (ascii) {
+        QByteArray out(utf8.data(), utf8.size());
+        for (char &c : out) {
+            if (c >= 'A' && c <= 'Z')
+                c = char(c + 32);
+        }
+        return out;
+    }
+    if (!utf8.isValidUtf8())
+        return utf8.toByteArray();
+    return foldedUnicode(QString::fromUtf8(utf8)).toUtf8();
+}
+
+bool isSameName(QStringView a, QStringView b)
+{
+    if (a.size() == b.size() && isAscii(a) && isAscii(b))
+        return a.compare(b, Qt::CaseInsensitive) == 0;
+    return foldedName(a) == foldedName(b);
+}
+
+} // namespace platform
