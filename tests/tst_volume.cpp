@@ -1,4 +1,6 @@
+#include "dorvane/catalogue/PathTable.h"
 #include "kestrum/DefaultsKey.h"
+#include "platform/NameFolding.h"
 #include "kestrum/FileSystem.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volume.h"
@@ -26,6 +28,8 @@ private Q_SLOTS:
     void pathsAreCleanedOnce_data();
     void pathsAreCleanedOnce();
     void childNeverClimbsAboveItsFolder();
+    void spellingsOfOneNameAreOnePath_data();
+    void spellingsOfOneNameAreOnePath();
     void linksResolveInsideTheVolume_data();
     void linksResolveInsideTheVolume();
     void linksNeverLeadOutOfTheRoot_data();
@@ -59,6 +63,7 @@ void VolumeTest::pathsAreCleanedOnce_data()
     QTest::newRow("etc itself on a Mac volume") << "/etc/" << true << "/private/etc";
     QTest::newRow("var reached by climbing") << "/private/../var/db" << true << "/private/var/db";
     QTest::newRow("tmp on a plain volume") << "/tmp/x" << false << "/tmp/x";
+    QTest::newRow("etc in capitals on a Mac volume") << "/ETC/hosts" << true << "/private/ETC/hosts";
 }
 
 void VolumeTest::pathsAreCleanedOnce()
@@ -90,6 +95,48 @@ void VolumeTest::childNeverClimbsAboveItsFolder()
     QVERIFY(folder.child(u"a/b").isWithin(folder));
     QVERIFY(!LogicalPath::make(u"/Library/CachesOld").isWithin(folder));
     QVERIFY(folder.isWithin(LogicalPath()));
+}
+
+void VolumeTest::spellingsOfOneNameAreOnePath_data()
+{
+    QTest::addColumn<QByteArray>("a");
+    QTest::addColumn<QByteArray>("b");
+    QTest::addColumn<bool>("same");
+    QTest::newRow("ASCII case") << QByteArray("/Library/Frameworks/TwistKit.framework")
+                                << QByteArray("/library/FRAMEWORKS/twistkit.framework") << true;
+    QTest::newRow("sharp s and SS") << QByteArray("/a/Stra\xc3\x9f""e") << QByteArray("/a/STRASSE") << true;
+    QTest::newRow("A ring composed and decomposed") << QByteArray("/a/\xc3\x85ngstr\xc3\xb6m")
+                                                    << QByteArray("/a/A\xcc\x8angstro\xcc\x88m") << true;
+    QTest::newRow("Greek final sigma") << QByteArray("/a/\xce\x9f\xce\x94\xce\x9f\xce\xa3")
+                                       << QByteArray("/a/\xce\xbf\xce\xb4\xce\xbf\xcf\x82") << true;
+    QTest::newRow("invalid UTF-8 byte for byte") << QByteArray("/a/X\xff") << QByteArray("/a/x\xff") << false;
+    QTest::newRow("other names") << QByteArray("/Applications/Foo.app")
+                                 << QByteArray("/Applications/Foo.app Beta.app") << false;
+}
+
+// A Mac volume takes these spellings for one file: the path, its hash, its
+// folders and the catalogue's table all agree, and the table shows the
+// spelling it met first.
+void VolumeTest::spellingsOfOneNameAreOnePath()
+{
+    QFETCH(QByteArray, a);
+    QFETCH(QByteArray, b);
+    QFETCH(bool, same);
+    QCOMPARE(platform::foldedNameUtf8(a) == platform::foldedNameUtf8(b), same);
+    QCOMPARE(platform::foldedName(u"/A/./B/../C"), QStringLiteral("/a/./b/../c"));
+    if (!QByteArrayView(a).isValidUtf8())
+        return;
+    const LogicalPath first = LogicalPath::make(QString::fromUtf8(a));
+    const LogicalPath second = LogicalPath::make(QString::fromUtf8(b));
+    QCOMPARE(first == second, same);
+    QCOMPARE(qHash(first) == qHash(second), same);
+    QCOMPARE(first.child(u"x").isWithin(second), same);
+    QCOMPARE(first.toString(), QString::fromUtf8(a));
+    dorvane::PathTable table;
+    const auto id = table.intern(first.toString());
+    QCOMPARE(table.intern(second.toString()) == id, same);
+    QCOMPARE(table.find(second.toString()) == id, same);
+    QCOMPARE(table.path(id), first.toString());
 }
 
 void VolumeTest::linksResolveInsideTheVolume_data()

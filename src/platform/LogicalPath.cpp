@@ -1,5 +1,6 @@
 #include "platform/LogicalPath.h"
 
+#include "platform/NameFolding.h"
 #include "platform/Volume.h"
 
 #include <QList>
@@ -26,9 +27,16 @@ void appendComponents(QList<QStringView> &out, QStringView text, qsizetype floor
 
 // On a Mac volume /etc, /tmp and /var are links into /private: one place,
 // one spelling. The volume says whether it has them (a Linux root does not).
+// The name is compared as the volume compares it: "/ETC" is "/etc" there.
 bool isPrivateLink(QStringView first)
 {
-    return (first == u"etc" || first == u"tmp" || first == u"var") && Volume::hasPrivateLink(first);
+    if (first.size() != 3)
+        return false;
+    for (const QStringView name : {u"etc", u"tmp", u"var"}) {
+        if (first.compare(name, Qt::CaseInsensitive) == 0)
+            return Volume::hasPrivateLink(name);
+    }
+    return false;
 }
 
 QString joined(const QList<QStringView> &parts)
@@ -51,6 +59,12 @@ QString joined(const QList<QStringView> &parts)
 }
 
 } // namespace
+
+LogicalPath::LogicalPath(QString cleaned)
+    : m_path(std::move(cleaned))
+    , m_key(foldedName(m_path))
+{
+}
 
 bool LogicalPath::isClean(QStringView text)
 {
@@ -120,7 +134,10 @@ LogicalPath LogicalPath::child(QStringView relative) const
 LogicalPath LogicalPath::parent() const
 {
     const qsizetype slash = m_path.lastIndexOf(QLatin1Char('/'));
-    return slash <= 0 ? LogicalPath() : LogicalPath(m_path.left(slash));
+    if (slash <= 0)
+        return LogicalPath();
+    // Folding keeps every "/", so the key's last one ends the same folder.
+    return LogicalPath(m_path.left(slash), m_key.left(m_key.lastIndexOf(QLatin1Char('/'))));
 }
 
 QStringView LogicalPath::name() const
@@ -132,8 +149,8 @@ bool LogicalPath::isWithin(const LogicalPath &folder) const
 {
     if (folder.isRoot())
         return true;
-    return m_path.startsWith(folder.m_path)
-           && (m_path.size() == folder.m_path.size() || m_path.at(folder.m_path.size()) == QLatin1Char('/'));
+    return m_key.startsWith(folder.m_key)
+           && (m_key.size() == folder.m_key.size() || m_key.at(folder.m_key.size()) == QLatin1Char('/'));
 }
 
 } // namespace platform

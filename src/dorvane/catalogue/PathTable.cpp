@@ -1,5 +1,7 @@
 #include "dorvane/catalogue/PathTable.h"
 
+#include "platform/NameFolding.h"
+
 #include <QHashFunctions>
 
 #include <cstring>
@@ -10,9 +12,30 @@ namespace {
 
 constexpr quint32 kBlockSize = 4 * 1024 * 1024;
 
-quint32 hashOf(QByteArrayView bytes)
+quint32 hashOf(QByteArrayView folded)
 {
-    return quint32(qHash(bytes, 0));
+    return quint32(qHash(folded, 0));
+}
+
+// Whether a stored spelling is the file whose folded form is `folded`. A
+// path of ASCII alone is compared without making its folded copy.
+bool hasFoldedForm(QByteArrayView stored, QByteArrayView folded)
+{
+    bool ascii = true;
+    if (stored.size() == folded.size()) {
+        for (qsizetype i = 0; i < stored.size(); ++i) {
+            const uchar c = uchar(stored[i]);
+            if (c >= 0x80) {
+                ascii = false;
+                break;
+            }
+            if ((c >= 'A' && c <= 'Z' ? c + 32 : c) != uchar(folded[i]))
+                return false;
+        }
+        if (ascii)
+            return true;
+    }
+    return platform::foldedNameUtf8(stored) == folded;
 }
 
 } // namespace
@@ -25,8 +48,9 @@ PathTable::~PathTable() = default;
 PathTable::Id PathTable::intern(QStringView path)
 {
     const QByteArray bytes = path.toUtf8();
-    const quint32 hash = hashOf(bytes);
-    if (const std::optional<Id> known = findBytes(bytes, hash))
+    const QByteArray folded = platform::foldedNameUtf8(bytes);
+    const quint32 hash = hashOf(folded);
+    if (const std::optional<Id> known = findFolded(folded, hash))
         return *known;
 
     const quint32 length = quint32(bytes.size());
@@ -50,8 +74,8 @@ PathTable::Id PathTable::intern(QStringView path)
 
 std::optional<PathTable::Id> PathTable::find(QStringView path) const
 {
-    const QByteArray bytes = path.toUtf8();
-    return findBytes(bytes, hashOf(bytes));
+    const QByteArray folded = platform::foldedNameUtf8(path.toUtf8());
+    return findFolded(folded, hashOf(folded));
 }
 
 QString PathTable::path(Id id) const
@@ -65,7 +89,7 @@ QByteArrayView PathTable::utf8(Id id) const
     return QByteArrayView(m_blocks[entry.block].get() + entry.offset, entry.length);
 }
 
-std::optional<PathTable::Id> PathTable::findBytes(QByteArrayView bytes, quint32 hash) const
+std::optional<PathTable::Id> PathTable::findFolded(QByteArrayView folded, quint32 hash) const
 {
     if (m_slots.empty())
         return std::nullopt;
@@ -75,7 +99,7 @@ std::optional<PathTable::Id> PathTable::findBytes(QByteArrayView bytes, quint32 
         if (stored == 0)
             return std::nullopt;
         const Id id = stored - 1;
-        if (m_entries[id].hash == hash && utf8(id) == bytes)
+        if (m_entries[id].hash == hash && hasFoldedForm(utf8(id), folded))
             return id;
     }
 }

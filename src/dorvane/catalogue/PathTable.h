@@ -15,9 +15,10 @@ namespace dorvane {
 // half a million paths; as separate strings they took three times their
 // bytes, here they take their bytes and some twenty more each.
 //
-// Paths are taken as given: the catalogue hands in clean logical paths only,
-// so two spellings of one place never meet here. Not thread-safe while
-// paths are added; safe to read from any thread afterwards.
+// The catalogue hands in clean logical paths only. Two spellings of one file
+// on a Mac volume (case, Unicode form) are one entry, which keeps the
+// spelling first added; every look-up by any spelling finds it. Not
+// thread-safe while paths are added; safe to read from any thread afterwards.
 class PathTable
 {
 public:
@@ -44,9 +45,9 @@ private:
         quint32 block;
         quint32 offset;
         quint32 length;
-        quint32 hash;
+        quint32 hash;   // of the folded form
     };
-    std::optional<Id> findBytes(QByteArrayView bytes, quint32 hash) const;
+    std::optional<Id> findFolded(QByteArrayView folded, quint32 hash) const;
     void insertSlot(Id id, quint32 hash);
     void rehash();
 
