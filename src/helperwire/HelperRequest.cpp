@@ -1,7 +1,10 @@
 #include "helperwire/HelperRequest.h"
 
+#include "platform/NameFolding.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSet>
 
 namespace helperwire {
 
@@ -14,31 +17,28 @@ constexpr qsizetype MaxPathBytes = 4096;
 constexpr qsizetype MaxIdentifierBytes = 255;
 
 // The folders whose loss breaks the volume: never removed, whoever asks.
-// Compared without case, as the Mac's volumes are case-insensitive.
-const QStringList &deniedPaths()
+// Compared by their folded form, as the Mac's volumes compare names.
+const QSet<QString> &deniedKeys()
 {
-    static const QStringList paths = {
-        QStringLiteral("/"), QStringLiteral("/System"), QStringLiteral("/Library"),
-        QStringLiteral("/Applications"), QStringLiteral("/Users"), QStringLiteral("/private"),
-        QStringLiteral("/usr"), QStringLiteral("/bin"), QStringLiteral("/sbin"),
-        QStringLiteral("/etc"), QStringLiteral("/var"), QStringLiteral("/tmp"),
-        QStringLiteral("/dev"), QStringLiteral("/opt"), QStringLiteral("/Volumes"),
-        QStringLiteral("/cores"), QStringLiteral("/private/etc"), QStringLiteral("/private/var"),
-        QStringLiteral("/private/tmp"),
-    };
-    return paths;
+    static const QSet<QString> keys = [] {
+        QSet<QString> out;
+        for (const char *path : {"/", "/System", "/Library", "/Applications", "/Users", "/private", "/usr", "/bin",
+                                 "/sbin", "/etc", "/var", "/tmp", "/dev", "/opt", "/Volumes", "/cores",
+                                 "/private/etc", "/private/var", "/private/tmp"})
+            out.insert(platform::foldedName(QString::fromLatin1(path)));
+        return out;
+    }();
+    return keys;
 }
 
-bool isDenied(const QString &path)
+bool isDenied(const QString &key)
 {
-    for (const QString &denied : deniedPaths())
-        if (path.compare(denied, Qt::CaseInsensitive) == 0)
-            return true;
+    if (deniedKeys().contains(key))
+        return true;
     // A home folder and its Library: "/Users/<name>" and "/Users/<name>/Library".
-    const QStringList parts = path.split(QLatin1Char('/'));
-    return parts.size() >= 3 && parts.size() <= 4
-        && parts[1].compare(QLatin1String("Users"), Qt::CaseInsensitive) == 0
-        && (parts.size() == 3 || parts[3].compare(QLatin1String("Library"), Qt::CaseInsensitive) == 0);
+    const QList<QStringView> parts = QStringView(key).split(QLatin1Char('/'));
+    return parts.size() >= 3 && parts.size() <= 4 && parts[1] == u"users"
+           && (parts.size() == 3 || parts[3] == u"library");
 }
 
 bool hasControl(const QString &text)
@@ -92,8 +92,9 @@ QString pathRefusal(const QString &path)
     // things, whether or not the deny list names it.
     if (path.size() > 1 && path.indexOf(QLatin1Char('/'), 1) < 0)
         return QStringLiteral("an item at the top of the volume");
-    // Checked in both spellings, so "/etc" and "/private/etc" are one folder.
-    if (isDenied(path) || isDenied(platform::LogicalPath::make(path).toString()))
+    // Checked in both spellings, so "/etc" and "/private/etc" are one folder,
+    // and in any case or Unicode form the volume takes for the same name.
+    if (isDenied(platform::foldedName(path)) || isDenied(platform::LogicalPath::make(path).key()))
         return QStringLiteral("a protected system folder");
     return {};
 }

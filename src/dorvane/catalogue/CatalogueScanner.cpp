@@ -23,6 +23,8 @@ const QString kHiddenApplications = QStringLiteral("/Applications/.");
 const QString kExecutableFolder = QStringLiteral(".app/Contents/MacOS");
 const QString kBundleSeparator = QStringLiteral(".app/");
 const QString kAppleIdentifier = QStringLiteral("com.apple.");
+// The names above are ASCII, so a comparison without case is the volume's
+// own: "/applications/foo.app/contents/macos" is an application there too.
 
 // A path that moved since the install: use the new one only when the old is
 // gone and the new one is there.
@@ -63,22 +65,22 @@ QList<Catalogue::PathId> CatalogueScanner::classify(PackageRecord &record, QStri
     for (qsizetype i = 0; i < files.size(); ++i) {
         QString &path = files[i];
 
-        if (path.startsWith(temporaryFolder)) {
-            const qsizetype applications = path.indexOf(kApplications);
+        if (path.startsWith(temporaryFolder, Qt::CaseInsensitive)) {
+            const qsizetype applications = path.indexOf(kApplications, 0, Qt::CaseInsensitive);
             if (applications >= 0)
                 correct(path, path.mid(applications));
         }
-        const bool inApplications = path.startsWith(kApplications);
+        const bool inApplications = path.startsWith(kApplications, Qt::CaseInsensitive);
         if (inApplications && path.size() >= 15 && path.at(14) == QLatin1Char('.'))
-            correct(path, QString(path).replace(kHiddenApplications, kApplications));
+            correct(path, QString(path).replace(kHiddenApplications, kApplications, Qt::CaseInsensitive));
 
         ids.append(catalogue.addFile(path, package));
 
-        if (!path.endsWith(kExecutableFolder))
+        if (!path.endsWith(kExecutableFolder, Qt::CaseInsensitive))
             continue;
         const qsizetype slashes = path.count(QLatin1Char('/'));
         const bool topLevelApplication = inApplications && (slashes == 4 || slashes == 5)
-                                         && path.count(kBundleSeparator) == 1;
+                                         && path.count(kBundleSeparator, Qt::CaseInsensitive) == 1;
         const QVariantMap info = applicationInfo(path);
         const QString bundleIdentifier = nonEmptyText(info, "CFBundleIdentifier");
         if (!bundleIdentifier.isEmpty())

@@ -24,7 +24,7 @@ QStringList bundleIdentifierCandidates(const QString &b)
     };
     // A bundle identifier is no folder name, but nothing stops an Info.plist
     // from saying "Preferences": the whole folder must not become an item.
-    if (SystemLists::standardLibraryFolderNames().contains(b)) {
+    if (SystemLists::isStandardLibraryFolderName(b)) {
         candidates.removeAll(QStringLiteral("~/Library/") + b);
         candidates.removeAll(QStringLiteral("/Library/") + b);
     }
@@ -45,7 +45,7 @@ QStringList applicationNameCandidates(const QString &n)
         QStringLiteral("/Library/Logs/") + n,
         QStringLiteral("/Library/Caches/") + n,
     };
-    if (!SystemLists::standardLibraryFolderNames().contains(n))
+    if (!SystemLists::isStandardLibraryFolderName(n))
         candidates << QStringLiteral("~/Library/") + n << QStringLiteral("/Library/") + n;
     return candidates;
 }

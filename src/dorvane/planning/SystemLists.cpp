@@ -1,5 +1,7 @@
 #include "dorvane/planning/SystemLists.h"
 
+#include "platform/NameFolding.h"
+
 namespace dorvane::SystemLists {
 
 const QStringList &essentialPackages()
@@ -10,6 +12,12 @@ const QStringList &essentialPackages()
         QStringLiteral("com.apple.pkg.BSD"),
     };
     return list;
+}
+
+bool isEssentialPackage(QStringView identifier)
+{
+    return std::any_of(essentialPackages().cbegin(), essentialPackages().cend(),
+                       [&](const QString &essential) { return platform::isSameName(essential, identifier); });
 }
 
 const QSet<QString> &standardLibraryFolderNames()
@@ -63,6 +71,19 @@ const QSet<QString> &standardLibraryFolderNames()
         QStringLiteral("Widgets"),
     };
     return names;
+}
+
+bool isStandardLibraryFolderName(QStringView name)
+{
+    static const QSet<QString> folded = [] {
+        QSet<QString> out;
+        for (const QString &standard : standardLibraryFolderNames())
+            out.insert(platform::foldedName(standard));
+        return out;
+    }();
+    // "Fonts/" and "/Fonts" name the same folder once joined to a Library.
+    const QList<QStringView> parts = name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    return parts.size() == 1 && folded.contains(platform::foldedName(parts.first()));
 }
 
 } // namespace dorvane::SystemLists

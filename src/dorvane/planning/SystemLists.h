@@ -13,13 +13,18 @@ namespace dorvane {
 namespace SystemLists {
 
 // Packages without which the system does not start; never uninstalled.
-// Compared by exact identifier.
 const QStringList &essentialPackages();
+// Whether the identifier names one of them. Compared as the volume compares
+// the receipts' file names, so "com.apple.pkg.bsd" is "com.apple.pkg.BSD".
+bool isEssentialPackage(QStringView identifier);
 
 // The names of the folders every Library folder may hold. An application
 // named like one of them ("Fonts") must not make the planner offer the whole
-// ~/Library/Fonts as its generated item. Exact, case-sensitive names.
+// ~/Library/Fonts as its generated item.
 const QSet<QString> &standardLibraryFolderNames();
+// Whether the name is one of them in any spelling the volume takes for it
+// ("fonts", "FONTS").
+bool isStandardLibraryFolderName(QStringView name);
 
 } // namespace SystemLists
 } // namespace dorvane

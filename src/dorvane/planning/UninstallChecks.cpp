@@ -60,7 +60,7 @@ bool UninstallChecks::refuseEssentialPackages(const QList<PackageRecord> &select
 {
     for (const PackageRecord &record : selection) {
         const QString identifier = record.packageIdentifier();
-        if (!SystemLists::essentialPackages().contains(identifier))
+        if (!SystemLists::isEssentialPackage(identifier))
             continue;
         const QString message = kestrum::makeString(
             "You can't uninstall the essential system package '%@' as this would make your system unusable. Please "

@@ -1,6 +1,7 @@
 #include "dorvane/uninstall/AppIntegration.h"
 
 #include "kestrum/Log.h"
+#include "platform/NameFolding.h"
 #include "platform/PropertyList.h"
 #include "platform/ReadLimits.h"
 #include "platform/RunningProcesses.h"
@@ -35,7 +36,8 @@ std::optional<LogicalPath> bundleOfExecutable(const LogicalPath &executable)
     const LogicalPath macOS = executable.parent();
     const LogicalPath contents = macOS.parent();
     const LogicalPath bundle = contents.parent();
-    if (macOS.name() != u"MacOS" || contents.name() != u"Contents" || !bundle.name().endsWith(u".app"))
+    if (!platform::isSameName(macOS.name(), u"MacOS") || !platform::isSameName(contents.name(), u"Contents")
+        || !bundle.name().endsWith(u".app", Qt::CaseInsensitive))
         return std::nullopt;
     return bundle;
 }

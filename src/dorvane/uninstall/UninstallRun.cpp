@@ -119,10 +119,16 @@ void UninstallRun::collectProcesses(const QString &listing, const UninstallPlan 
                                     QStringList *commands)
 {
     static const QRegularExpression digits(QStringLiteral("[0-9]+"));
-    // Generated items and application folders are matched as prefixes
+    // Generated items and application folders are matched as folders
     // whatever the settings say: a process running from there would keep
-    // its files open or write them again.
-    const QStringList prefixes = plan.removeGenerated + plan.removeRemaining;
+    // its files open or write them again. Paths compare as the volume does,
+    // and "/Applications/Foo.app" never takes in "/Applications/Foo.app Beta.app".
+    QList<platform::LogicalPath> folders;
+    for (const QString &path : plan.removeGenerated + plan.removeRemaining)
+        folders.append(platform::LogicalPath::make(path));
+    QSet<platform::LogicalPath> files;
+    for (const QString &path : plan.removeFiles)
+        files.insert(platform::LogicalPath::make(path));
     QStringList lines = listing.split(QLatin1Char('\n'));
     if (!lines.isEmpty())
         lines.removeFirst(); // the column header
@@ -133,9 +139,10 @@ void UninstallRun::collectProcesses(const QString &listing, const UninstallPlan 
         const QString command = line.mid(match.capturedEnd() + 1);
         if (!command.startsWith(QLatin1Char('/')))
             continue;
-        const bool inside = std::any_of(prefixes.cbegin(), prefixes.cend(),
-                                        [&](const QString &prefix) { return command.startsWith(prefix); });
-        if (inside || plan.removeFiles.contains(command)) {
+        const platform::LogicalPath executable = platform::LogicalPath::make(command);
+        const bool inside = std::any_of(folders.cbegin(), folders.cend(),
+                                        [&](const platform::LogicalPath &folder) { return executable.isWithin(folder); });
+        if (inside || files.contains(executable)) {
             pids->append(match.captured());
             commands->append(command);
         }
