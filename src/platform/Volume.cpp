@@ -14,6 +14,34 @@ std::optional<LogicalPath> g_home;
 bool g_privateEtc = false;
 bool g_privateTmp = false;
 bool g_privateVar = false;
+bool g_caseInsensitive = false;
+
+// A name of the root in another case, when it has a letter to change.
+QString otherCase(const QString &name)
+{
+    QString other = name;
+    for (QChar &c : other) {
+        if (c.unicode() < 0x80 && c.isLetter()) {
+            c = c.isUpper() ? c.toLower() : c.toUpper();
+            return other;
+        }
+    }
+    return {};
+}
+
+bool looksUpWithoutCase()
+{
+    const std::optional<QStringList> names = Volume::list(LogicalPath());
+    for (const QString &name : names.value_or(QStringList())) {
+        const QString other = otherCase(name);
+        if (other.isEmpty() || names->contains(other))
+            continue;
+        const std::optional<ItemStatus> item = Volume::status(LogicalPath().child(name), Follow::NotFinal);
+        const std::optional<ItemStatus> twin = Volume::status(LogicalPath().child(other), Follow::NotFinal);
+        return item && twin && item->device == twin->device && item->inode == twin->inode;
+    }
+    return false;
+}
 
 } // namespace
 
@@ -21,7 +49,7 @@ bool Volume::configure(const QString &root, const QString &home, QString *error)
 {
     g_root = root.isEmpty() ? QStringLiteral("/") : QDir::cleanPath(QDir(root).absolutePath());
     g_home.reset();
-    g_privateEtc = g_privateTmp = g_privateVar = false;
+    g_privateEtc = g_privateTmp = g_privateVar = g_caseInsensitive = false;
     if (!VolumeRoot::open(g_root, error))
         return false;
     // Learnt before the home folder is cleaned, which may use them.
@@ -35,6 +63,7 @@ bool Volume::configure(const QString &root, const QString &home, QString *error)
     g_privateEtc = leadsIntoPrivate("etc");
     g_privateTmp = leadsIntoPrivate("tmp");
     g_privateVar = leadsIntoPrivate("var");
+    g_caseInsensitive = looksUpWithoutCase();
     if (!home.isEmpty())
         g_home = LogicalPath::make(home, LogicalPath());
     return true;
@@ -43,6 +72,11 @@ bool Volume::configure(const QString &root, const QString &home, QString *error)
 bool Volume::hasPrivateLink(QStringView name)
 {
     return name == u"etc" ? g_privateEtc : name == u"tmp" ? g_privateTmp : name == u"var" ? g_privateVar : false;
+}
+
+bool Volume::isCaseInsensitive()
+{
+    return g_caseInsensitive;
 }
 
 QString Volume::root()

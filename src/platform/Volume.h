@@ -69,6 +69,13 @@ public:
     // the "/private" form. Learnt once by configure().
     static bool hasPrivateLink(QStringView name);
 
+    // Whether the volume's file system looks names up as the Mac does, so
+    // that "/library" opens "/Library". Learnt once by configure(), by
+    // looking up a name of the root in another case. Decisions compare paths
+    // by their folded form either way (LogicalPath); this only tells users
+    // and scripts what kind of volume they work on.
+    static bool isCaseInsensitive();
+
     // "~" and "~/x" become the logical home, the text is cleaned; the text
     // form of LogicalPath::make().
     static QString expandTilde(const QString &text);

@@ -7,6 +7,7 @@
 #include "dorvane/planning/UninstallChecks.h"
 #include "dorvane/planning/UninstallPlanner.h"
 #include "kestrum/Format.h"
+#include "platform/Volume.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -39,6 +40,9 @@ QJsonObject planJson(const UninstallPlan &plan)
         {QStringLiteral("protectedPaths"), QJsonArray::fromStringList(plan.protectedPaths)},
         {QStringLiteral("sizes"), sizes},
         {QStringLiteral("uninstallFiles"), QJsonArray::fromVariantList(plan.uninstallFilesNodes())},
+        // Paths are shown as the receipts spell them; scripts that compare
+        // them must fold them as the volume does.
+        {QStringLiteral("caseInsensitiveVolume"), platform::Volume::isCaseInsensitive()},
     };
 }
 
