@@ -12,6 +12,7 @@ packages=(
     xvfb xauth fonts-dejavu-core
     python3 e2fsprogs
     ccache                      # the builds reuse what an earlier build compiled
+    libfuse3-dev fuse3          # tools/macfs: the Mac's name lookup over a folder, for tests
     clang libclang-rt-14-dev    # scripts/fuzz.sh: libFuzzer and the sanitizer runtimes
 )
 
