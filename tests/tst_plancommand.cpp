@@ -83,7 +83,8 @@ void PlanCommandTest::jsonIsThePlannersPlan()
     const CommandLineRun result = run(m_volume->root(), QStringList{"plan"} + identifiers + QStringList{"--json"});
     QCOMPARE(result.exitCode, 0);
     const QJsonObject json = QJsonDocument::fromJson(result.out).object();
-    QCOMPARE(json.size(), 10);
+    QCOMPARE(json.size(), 11);
+    QCOMPARE(json.value("caseInsensitiveVolume"), QJsonValue(false));
     const UninstallPlan plan = planInProcess(identifiers);
     const std::pair<const char *, QStringList> lists[] = {
         {"removeFiles", plan.removeFiles},       {"removeFolders", plan.removeFolders},
