@@ -53,7 +53,7 @@ bool startTool(QProcess &tool, const QString &volume)
                {QStringLiteral("--root"), volume, QStringLiteral("--serve-uid"), QString::number(::getuid())});
     const QDeadlineTimer deadline(10000);
     while (!deadline.hasExpired()) {
-        const int fd = platform::Volume::connectToSocket(helperwire::socketPath());
+        const int fd = platform::Volume::current()->connectToSocket(helperwire::socketPath());
         if (fd >= 0) {
             ::close(fd);
             return true;
@@ -103,8 +103,8 @@ int main(int argc, char **argv)
         const auto byTool = [&] {
             QElapsedTimer timer;
             timer.start();
-            helperwire::FrameChannel channel(platform::Volume::connectToSocket(helperwire::socketPath()));
-            answered = channel.send(helperwire::deleteMessage({platform::LogicalPath::make(planned)}), 10000)
+            helperwire::FrameChannel channel(platform::Volume::current()->connectToSocket(helperwire::socketPath()));
+            answered = channel.send(helperwire::deleteMessage({platform::volumePath(planned).value()}), 10000)
                            == helperwire::FrameChannel::Status::Ok
                        && channel.receive(&reply, -1) == helperwire::FrameChannel::Status::Ok;
             toolNs = timer.nsecsElapsed();

@@ -64,9 +64,9 @@ QByteArray soundBill()
 
 void write(const QString &logical, const QByteArray &bytes)
 {
-    const LogicalPath path = LogicalPath::make(logical);
+    const LogicalPath path = platform::volumePath(logical).value();
     QString error;
-    if (!Volume::makeFolders(path.parent(), &error) || !Volume::writeFile(path, bytes, &error))
+    if (!Volume::current()->makeFolders(path.parent(), &error) || !Volume::current()->writeFile(path, bytes, &error))
         fail("cannot write the volume:", error);
 }
 
@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QList<PackageRecord> records = PackageHelperNative::getPackages();
     if (records.size() > 3)
         fail("more records than receipts");
-    const LogicalPath home = Volume::home();
+    const LogicalPath home = Volume::current()->home();
     for (PackageRecord record : records) {
         const bool legacy = record.isLegacy();
         const QString found = legacy ? record.pkgPath() : record.plistPath();
@@ -118,7 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (record.hasUserPrefix() != (found == kUserReceipt))
             fail("a record's user prefix does not follow where it was found:", found);
         const LogicalPath location = PackageHelperNative::installLocationForPackage(record);
-        if (LogicalPath::make(location.toString()) != location)
+        const std::optional<LogicalPath> again = platform::volumePath(location.toString());
+        if (!again || again->toString() != location.toString())
             fail("the install location is not in its clean form:", location.toString());
         if (record.hasUserPrefix() && !location.isWithin(home))
             fail("a user package's location leaves the home folder:", location.toString());
@@ -126,7 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (files.size() != g_billPaths)
             fail("the sound bill does not list its paths for", found);
         for (const QString &file : files) {
-            if (!LogicalPath::make(file).isWithin(location))
+            const std::optional<LogicalPath> path = platform::volumePath(file);
+            if (!path || !path->isWithin(location))
                 fail("a file of the bill lies outside the install location:", file);
         }
     }

@@ -43,11 +43,11 @@ public:
     {
         QString error;
         if (!volume.isValid() || !Volume::configure(volume.path(), QStringLiteral("/Users/fuzz"), &error)
-            || !Volume::makeFolders(helperwire::socketPath().parent(), &error)
-            || !Volume::makeFolders(LogicalPath::make(u"/Applications/Fuzz.app"), &error)
-            || !Volume::makeFolders(LogicalPath::make(u"/private/var/db/receipts"), &error))
+            || !Volume::current()->makeFolders(helperwire::socketPath().parent(), &error)
+            || !Volume::current()->makeFolders(platform::volumePath(u"/Applications/Fuzz.app").value(), &error)
+            || !Volume::current()->makeFolders(platform::volumePath(u"/private/var/db/receipts").value(), &error))
             fail("cannot make the volume:", error);
-        m_listener = Volume::listenOnSocket(helperwire::socketPath(), &error);
+        m_listener = Volume::current()->listenOnSocket(helperwire::socketPath(), &error);
         if (m_listener < 0)
             fail("cannot listen:", error);
         std::thread([this] { serve(); }).detach();   // lives as long as the process
@@ -112,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     tool().setAnswer(bytes);
     // A new connection for every input, as the tool closes each stream.
     HelperConnection connection;
-    const HelperReply reply = connection.sendWithReply(helperwire::deleteMessage({LogicalPath::make(u"/Applications/Fuzz.app")}));
+    const HelperReply reply = connection.sendWithReply(helperwire::deleteMessage({platform::volumePath(u"/Applications/Fuzz.app").value()}));
 
     helperwire::FrameDecoder decoder;
     const QList<Message> frames = decoder.feed(bytes);

@@ -111,9 +111,9 @@ void AppIntegrationTest::processes()
     else if (action == "quitDock")
         AppIntegration::quitDock();
     else
-        QCOMPARE(platform::forceTerminate(pid("foo"), LogicalPath::make(argument)), !ended.isEmpty());
+        QCOMPARE(platform::forceTerminate(pid("foo"), platform::volumePath(argument).value()), !ended.isEmpty());
     // Whatever the call signalled, it signalled before this one.
-    QVERIFY(platform::forceTerminate(pid("anchor"), LogicalPath::make(u"/usr/bin/anchor")));
+    QVERIFY(platform::forceTerminate(pid("anchor"), platform::volumePath(u"/usr/bin/anchor").value()));
     QVERIFY(m_processes["anchor"]->waitForFinished());
     ended.append("anchor");
     QMap<qint64, QString> listed; // by pid, as the process lister shows those still running on the volume
@@ -199,7 +199,7 @@ void AppIntegrationTest::dock()
     if (layout != "none")
         QVERIFY(m_volume->writeFile(kDock, dockPlist(tiles, layout == "tiles")));
     const auto stamp = [] {   // a rewrite makes a new file
-        const auto status = platform::Volume::status(LogicalPath::make(kDock), platform::Follow::NotFinal);
+        const auto status = platform::Volume::current()->status(platform::volumePath(kDock).value(), platform::Follow::NotFinal);
         return status ? QString("%1 %2").arg(status->inode).arg(status->modifiedMSecs) : QString();
     };
     const QString before = stamp();

@@ -84,7 +84,7 @@ private:
     QList<Message> m_script;
     QList<Message> m_requests;
     qsizetype m_handled = 0;
-    const int m_listener = platform::Volume::listenOnSocket(helperwire::socketPath());
+    const int m_listener = platform::Volume::current()->listenOnSocket(helperwire::socketPath());
     std::thread m_thread{[this] { serve(); }};   // last: it uses the fields above
 };
 
@@ -142,7 +142,7 @@ void runCalls(const QStringList &calls, const ScriptedPeer *peer)
         QList<LogicalPath> paths;
         QList<qint64> pids;
         for (const QString &argument : std::as_const(arguments)) {
-            paths.append(LogicalPath::make(argument));
+            paths.append(platform::volumePath(argument).value());
             pids.append(argument.toLongLong());
         }
         if (operation == "delete")

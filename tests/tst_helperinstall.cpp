@@ -122,20 +122,20 @@ void HelperInstallTest::blessHelper()
          : change == "broken"     ? tool.replace(40, 8, QByteArray(8, '\xff')) // the section table's offset
                                   : tool;
     if (change == "version" || change == "no section" || change == "garbage" || change == "broken")
-        QVERIFY(Volume::writeFile(helperwire::installedToolPath(), tool, nullptr, 0755));
+        QVERIFY(Volume::current()->writeFile(helperwire::installedToolPath(), tool, nullptr, 0755));
     if (change == "missing")
-        QVERIFY(Volume::removeItem(helperwire::installedToolPath()));
+        QVERIFY(Volume::current()->removeItem(helperwire::installedToolPath()));
     if (change == "no arguments") {
         QVariantMap job = platform::PropertyList::readFile(m_volume->physical(places.jobList.toString())).toMap();
         QVERIFY(job.remove("ProgramArguments"));
-        QVERIFY(Volume::writeFile(places.jobList, platform::PropertyList::toData(job)));
+        QVERIFY(Volume::current()->writeFile(places.jobList, platform::PropertyList::toData(job)));
     }
     if (change == "silent" || change == "immutable")
         QVERIFY(platform::DaemonJob::stop(places));
     if (change == "immutable" && !setImmutable(toolFile(), true))
         QSKIP("no immutable flag on this file system");
     const qint64 before = daemonPid();
-    const std::optional<platform::ItemStatus> toolBefore = Volume::status(places.tool, platform::Follow::Final);
+    const std::optional<platform::ItemStatus> toolBefore = Volume::current()->status(places.tool, platform::Follow::Final);
 
     bool installed = false;
     const std::optional<HelperError> error = HelperInstaller::blessHelper(&installed);
@@ -157,11 +157,11 @@ void HelperInstallTest::blessHelper()
     QVERIFY(status.installed && status.running && status.shippedVersion);
     QCOMPARE(status.installedVersion, status.shippedVersion);
     QTRY_VERIFY(daemonPid() > 0);
-    const std::optional<platform::ItemStatus> toolAfter = Volume::status(places.tool, platform::Follow::Final);
+    const std::optional<platform::ItemStatus> toolAfter = Volume::current()->status(places.tool, platform::Follow::Final);
     if (installs) {
         QVERIFY(before == 0 || processGone(before));
         QVERIFY(daemonPid() != before);
-        QCOMPARE(Volume::readFile(places.tool, 1 << 28).value_or(QByteArray()), fileContents(HelperInstaller::shippedToolPath()));
+        QCOMPARE(Volume::current()->readFile(places.tool, 1 << 28).value_or(QByteArray()), fileContents(HelperInstaller::shippedToolPath()));
         QVERIFY(QFileInfo(toolFile()).permissions().testFlag(QFile::ExeOther));
     } else {
         QCOMPARE(toolAfter->inode, toolBefore->inode);

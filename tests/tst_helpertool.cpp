@@ -96,7 +96,7 @@ void TestHelperTool::init()
     m_tool.start(DORVANE_HELPER_TOOL, {"--root", m_volume->root(), "--serve-uid", QString::number(ServedUid),
                                        "--read-timeout-ms", "500"});
     QVERIFY(m_tool.waitForStarted());
-    QTRY_COMPARE_WITH_TIMEOUT(Volume::readFile(pidFilePath(), 64).value_or(""),
+    QTRY_COMPARE_WITH_TIMEOUT(Volume::current()->readFile(pidFilePath(), 64).value_or(""),
                               QByteArray::number(m_tool.processId()) + "\n", 10000);
 }
 
@@ -112,7 +112,7 @@ void TestHelperTool::cleanup()
         m_tool.waitForFinished();
     }
     const bool clean = stopped && m_tool.exitStatus() == QProcess::NormalExit && m_tool.exitCode() == 0
-                       && !Volume::status(socketPath(), Follow::NotFinal) && !Volume::status(pidFilePath(), Follow::NotFinal);
+                       && !Volume::current()->status(socketPath(), Follow::NotFinal) && !Volume::current()->status(pidFilePath(), Follow::NotFinal);
     for (const QString &path : std::exchange(m_immutable, {}))
         QProcess::execute("chattr", {"-i", path});
     const QString toolLog = log();
@@ -124,7 +124,7 @@ void TestHelperTool::cleanup()
 
 QStringList TestHelperTool::askAll(const QList<Message> &messages)
 {
-    FrameChannel channel(Volume::connectToSocket(socketPath()));
+    FrameChannel channel(Volume::current()->connectToSocket(socketPath()));
     QStringList replies;
     for (const Message &message : messages) {
         Message reply;
@@ -366,7 +366,7 @@ void TestHelperTool::badClientsLoseOnlyTheirConnection()
     QFETCH(bool, hangUp);
     QFETCH(QString, logged);
     QVERIFY(m_volume->writeFile("/Applications/Keep.app/file"));
-    const int bad = Volume::connectToSocket(socketPath());
+    const int bad = Volume::current()->connectToSocket(socketPath());
     QVERIFY(bad >= 0);
     QCOMPARE(::send(bad, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL), ssize_t(bytes.size()));
     if (hangUp)

@@ -1,3 +1,4 @@
+#include "platform/Volume.h"
 #include "helperwire/HelperRequest.h"
 
 #include <QJsonArray>
@@ -39,7 +40,7 @@ private slots:
 void TestHelperWire::roundTrips()
 {
     const QList<Message> messages = {{}, {{"", ""}, {"k\u00e9y", "\uFEFFv\U0001F600"}},
-        deleteMessage({platform::LogicalPath::make(u"/Applications/A b.app")}), killMessage({501, 502}), forgetMessage("com.x.y")};
+        deleteMessage({platform::volumePath(u"/Applications/A b.app").value()}), killMessage({501, 502}), forgetMessage("com.x.y")};
     QByteArray stream;
     for (const Message &m : messages) stream += encodeFrame(m).value();
     // Every split of the stream into two chunks yields the same messages.
@@ -102,7 +103,7 @@ void TestHelperWire::requests_data()
     const QStringList badPaths = {"a/b", "", "/a//b", "/a/./b", "/a/../b", "/a/", QString::fromUtf8("/a\0b", 4), "/a\x01", "/a\u0085",
         "/" + longName + "a", "/", "/system", "/Library", "/tmp", "/private/var", "/Users/bob", "/users/bob/library", "/Users", "/Developer", "/mach_kernel"};
     QTest::newRow("delete") << msg("delete", json(QStringList{"/Applications/X.app", "/Users/bob/Library/Caches", "/etc/hosts", "/" + longName, "/Library/X/Icon\r"} + badPaths))
-        << "" << QStringList{"/Applications/X.app", "/Users/bob/Library/Caches", platform::LogicalPath::make(u"/etc/hosts").toString(), "/" + longName, "/Library/X/Icon\r"} << badPaths;
+        << "" << QStringList{"/Applications/X.app", "/Users/bob/Library/Caches", platform::volumePath(u"/etc/hosts").value().toString(), "/" + longName, "/Library/X/Icon\r"} << badPaths;
     const QStringList badPids = {"1", "0", "-5", "12a", "", "0501", "4194305", "99999999999999999999", "+7"};
     QTest::newRow("kill") << msg("kill", json(QStringList{"501", "2", "4194304"} + badPids)) << "" << QStringList{"501", "2", "4194304"} << badPids;
     QTest::newRow("forget") << msg("forget", "com.x.pkg") << "" << QStringList{"com.x.pkg"} << QStringList();

@@ -77,7 +77,7 @@ private Q_SLOTS:
             QVERIFY(m_volume->writeFile(S + '/' + item));
         QFile last(supp(made.value(made.size() - 1)));   // changed long after it was made
         QVERIFY(made.isEmpty() || (last.open(QIODevice::ReadOnly) && last.setFileTime(kNow, QFileDevice::FileModificationTime)));
-        const auto status = platform::Volume::status(platform::LogicalPath::make(S + '/' + made.value(made.size() - 1)), platform::Follow::NotFinal);
+        const auto status = platform::Volume::current()->status(platform::volumePath(S + '/' + made.value(made.size() - 1)).value(), platform::Follow::NotFinal);
         QVERIFY(status && status->createdMSecs == QFileInfo(last).birthTime().toMSecsSinceEpoch());
         QVERIFY(before.isNull() || m_volume->writeFile(S + "/Dorvane.log", before));
         const QDateTime now = QDateTime::fromMSecsSinceEpoch(status->createdMSecs + age);

@@ -105,7 +105,7 @@ void MacVolumeTest::init()
     platform::UserDefaults::standard().reload();
     kestrum::DefaultsKey(dorvane::Settings::kIgnoredSystemFolders)
         .setDefaultArray(dorvane::Settings::defaultIgnoredSystemFolders() + QStringList{"/Library/Twist Data/"});
-    QVERIFY(platform::Volume::isCaseInsensitive());
+    QVERIFY(platform::Volume::current()->isCaseInsensitive());
 }
 
 void MacVolumeTest::cleanup()

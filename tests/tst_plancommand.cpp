@@ -199,7 +199,7 @@ void PlanCommandTest::stopsWithTheReason()
 
 void PlanCommandTest::removesNothing()
 {
-    const QString preferences = platform::Volume::physicalPath(platform::LogicalPath::make(platform::UserDefaults::standard().logicalFilePath()));
+    const QString preferences = platform::Volume::current()->physicalPath(platform::volumePath(platform::UserDefaults::standard().logicalFilePath()).value());
     const QMap<QString, QString> before = treeSnapshot(m_volume->root(), preferences);
     QStringList everything{"plan", "--json"};
     for (const PackageRecord &record : m_catalogue->installerPackages) {

@@ -1,3 +1,4 @@
+#include "platform/Volume.h"
 #include "dorvane/receipts/PackageHelperNative.h"
 #include "kestrum/Log.h"
 #include "platform/PropertyList.h"
@@ -193,7 +194,7 @@ void ReceiptStoreTest::unreadableFilesAreRefusedUnread()
     QCOMPARE(kept != nullptr, damaged);
     if (kept) {
         PackageRecord record = *kept;
-        QVERIFY(PackageHelperNative::getFilesForPackage(record, platform::LogicalPath()).isEmpty());
+        QVERIFY(PackageHelperNative::getFilesForPackage(record, platform::Volume::current()->top()).isEmpty());
         QVERIFY(record.isDamaged());
     }
 }
@@ -320,7 +321,7 @@ void ReceiptStoreTest::unopenableReceiptStillListsFiles()
     QVERIFY(record.isDamaged());
     QVERIFY(wasLogged(kestrum::LogError,
                       "Error: failed to get PKReceipt for the damaged package, which should be removed: "));
-    QCOMPARE(PackageHelperNative::getFilesForPackage(record, platform::LogicalPath()).size(), 3);
+    QCOMPARE(PackageHelperNative::getFilesForPackage(record, platform::Volume::current()->top()).size(), 3);
 }
 
 void ReceiptStoreTest::realSampleInfoPlistAsLegacyBundle()
@@ -341,7 +342,7 @@ void ReceiptStoreTest::realSampleInfoPlistAsLegacyBundle()
     QCOMPARE(location, info.value("IFPkgFlagDefaultLocation").toString().endsWith('/')
                            ? info.value("IFPkgFlagDefaultLocation").toString()
                            : info.value("IFPkgFlagDefaultLocation").toString() + '/');
-    const QStringList files = PackageHelperNative::getFilesForPackage(records.first(), platform::LogicalPath::make(location));
+    const QStringList files = PackageHelperNative::getFilesForPackage(records.first(), platform::volumePath(location).value());
     QVERIFY(!files.isEmpty());
     for (const QString &file : files)
         QVERIFY2(file.startsWith(location) && !file.contains("/./"), qPrintable(file));

@@ -242,7 +242,7 @@ void VolumeGeneratorTest::receiptsCarryTheInstallerKeys()
         const QVariant value = platform::PropertyList::readFile(builder.physicalPath(builder.receiptPath(package)), &problem);
         QVERIFY2(value.typeId() == QMetaType::QVariantMap, qPrintable(package.identifier + QLatin1String(": ") + problem));
         const QVariantMap receipt = value.toMap();
-        const auto prefix = platform::PackageReceipt::openWithBOMPath(platform::LogicalPath::make(builder.billPath(package)));
+        const auto prefix = platform::PackageReceipt::openWithBOMPath(platform::volumePath(builder.billPath(package)).value());
         QVERIFY2(prefix && prefix->installPrefixPath(), qPrintable(package.identifier));
         if (package.location == Package::Legacy) {
             QCOMPARE(receipt.value(QStringLiteral("CFBundleShortVersionString")).toString(), package.version);

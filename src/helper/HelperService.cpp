@@ -69,21 +69,21 @@ bool HelperService::start(QString *error)
         return false;
     }
     const platform::LogicalPath socket = helperwire::socketPath();
-    if (!Volume::makeFolders(socket.parent(), error))
+    if (!Volume::current()->makeFolders(socket.parent(), error))
         return false;
     // The keeper's socket outlives this process, so that clients never
     // find the service gone while it is started again.
-    m_listener = m_options.listener >= 0 ? m_options.listener : Volume::listenOnSocket(socket, error);
+    m_listener = m_options.listener >= 0 ? m_options.listener : Volume::current()->listenOnSocket(socket, error);
     if (m_listener < 0)
         return false;
     ::fcntl(m_listener, F_SETFD, FD_CLOEXEC);
-    m_socketStatus = Volume::status(socket, Follow::NotFinal);
-    if (!Volume::writeFile(helperwire::pidFilePath(), pidLine(), error)) {
-        Volume::removeItem(socket);
+    m_socketStatus = Volume::current()->status(socket, Follow::NotFinal);
+    if (!Volume::current()->writeFile(helperwire::pidFilePath(), pidLine(), error)) {
+        Volume::current()->removeItem(socket);
         return false;
     }
     toolLog(LogInfo, QStringLiteral("serving uid %1 on %2 (volume %3)")
-                         .arg(m_options.servedUid).arg(socket.toString(), Volume::root()));
+                         .arg(m_options.servedUid).arg(socket.toString(), Volume::current()->root()));
     return true;
 }
 
@@ -193,12 +193,12 @@ void HelperService::cleanUp()
     ::close(m_listener);
     m_listener = -1;
     const platform::LogicalPath socket = helperwire::socketPath();
-    if (sameItem(m_socketStatus, Volume::status(socket, Follow::NotFinal)))
-        Volume::removeItem(socket);
+    if (sameItem(m_socketStatus, Volume::current()->status(socket, Follow::NotFinal)))
+        Volume::current()->removeItem(socket);
     // A tool started after this one has written its own pid: leave it.
-    const std::optional<QByteArray> pid = Volume::readFile(helperwire::pidFilePath(), 64);
+    const std::optional<QByteArray> pid = Volume::current()->readFile(helperwire::pidFilePath(), 64);
     if (pid == pidLine())
-        Volume::removeItem(helperwire::pidFilePath());
+        Volume::current()->removeItem(helperwire::pidFilePath());
     for (const auto &session : m_sessions)
         if (!session->finished)
             ::shutdown(session->socket, SHUT_RDWR);

@@ -82,15 +82,15 @@ int keepAlive(char **serverArguments)
     const int stopSignals = ::signalfd(-1, &mask, SFD_CLOEXEC);
     const platform::LogicalPath socket = helperwire::socketPath();
     QString error;
-    const int listener = tool >= 0 && stopSignals >= 0 && Volume::makeFolders(socket.parent(), &error)
-                             ? Volume::listenOnSocket(socket, &error)
+    const int listener = tool >= 0 && stopSignals >= 0 && Volume::current()->makeFolders(socket.parent(), &error)
+                             ? Volume::current()->listenOnSocket(socket, &error)
                              : -1;
     if (listener < 0) {
         toolLog(LogError, QStringLiteral("cannot keep the service: %1")
                               .arg(error.isEmpty() ? QString::fromLocal8Bit(std::strerror(errno)) : error));
         return 1;
     }
-    const std::optional<platform::ItemStatus> ours = Volume::status(socket, Follow::NotFinal);
+    const std::optional<platform::ItemStatus> ours = Volume::current()->status(socket, Follow::NotFinal);
     int result = 0;
     for (int quickEnds = 0;;) {
         QElapsedTimer ran;
@@ -128,9 +128,9 @@ int keepAlive(char **serverArguments)
             break;
     }
     ::close(listener);
-    if (const std::optional<platform::ItemStatus> now = Volume::status(socket, Follow::NotFinal);
+    if (const std::optional<platform::ItemStatus> now = Volume::current()->status(socket, Follow::NotFinal);
         ours && now && ours->device == now->device && ours->inode == now->inode)
-        Volume::removeItem(socket);
+        Volume::current()->removeItem(socket);
     return result;
 }
 

@@ -76,18 +76,18 @@ QString RequestRunner::removePaths(const HelperRequest &request, const QString &
     // One line per request and one per failure: a line per path would cost
     // more than removing it, for the hundred thousand files of a package.
     qsizetype removed = 0, gone = 0;
-    const QList<Volume::Removal> results = Volume::removeTrees(request.paths);
+    const QList<Volume::Removal> results = Volume::current()->removeTrees(request.paths);
     for (qsizetype i = 0; i < request.paths.size(); ++i) {
         const LogicalPath &path = request.paths[i];
         // Nothing there is what the client asked for: it counts as removed.
         if (results[i].outcome == Volume::Removal::Removed) {
             ++removed;
-        } else if (results[i].outcome == Volume::Removal::Missing || !Volume::status(path, Follow::NotFinal)) {
+        } else if (results[i].outcome == Volume::Removal::Missing || !Volume::current()->status(path, Follow::NotFinal)) {
             ++gone;
         } else {
             QString why = results[i].reason;
             // The door refuses a path through a link whole; say so plainly.
-            if (Volume::resolved(path.parent()) != path.parent())
+            if (Volume::current()->resolved(path.parent()) != path.parent())
                 why = QStringLiteral("a folder above it is a symbolic link: nothing is removed through one");
             failures.insert(request.sent[i], why);
             toolLog(LogError, QStringLiteral("delete: could not remove %1: %2").arg(path.toString(), why));
@@ -133,13 +133,13 @@ QString RequestRunner::killProcesses(const HelperRequest &request, const QString
 QString RequestRunner::forgetReceipt(const QString &identifier, const QString &caller) const
 {
     toolLog(LogInfo, QStringLiteral("forget for %1: %2").arg(caller, identifier));
-    const LogicalPath receipts = LogicalPath::make(u"/private/var/db/receipts");
+    const LogicalPath receipts = Volume::current()->top().child(u"private/var/db/receipts");
     QStringList left;
     for (const QString &suffix : {QStringLiteral(".plist"), QStringLiteral(".bom")}) {
         const LogicalPath file = receipts.child(QString(identifier + suffix));
-        if (Volume::removeItem(file))
+        if (Volume::current()->removeItem(file))
             continue;
-        const std::optional<platform::ItemStatus> status = Volume::status(file, Follow::NotFinal);
+        const std::optional<platform::ItemStatus> status = Volume::current()->status(file, Follow::NotFinal);
         if (!status)
             continue; // not there: forgotten already
         left.append(QStringLiteral("%1 could not be removed%2").arg(file.toString(),

@@ -1,5 +1,7 @@
 #include "helperwire/HelperLabel.h"
 
+#include "platform/Volume.h"
+
 namespace helperwire {
 
 QString helperLabel()
@@ -14,24 +16,25 @@ QString shippedToolRelativePath()
 
 platform::LogicalPath installedToolPath()
 {
-    return platform::LogicalPath::make(QStringLiteral("/Library/PrivilegedHelperTools/") + helperLabel());
+    return platform::Volume::current()->top().child(QStringLiteral("Library/PrivilegedHelperTools/") + helperLabel());
 }
 
 platform::LogicalPath jobPlistPath()
 {
-    return platform::LogicalPath::make(QStringLiteral("/Library/LaunchDaemons/") + helperLabel()
-                                       + QStringLiteral(".plist"));
+    return platform::Volume::current()->top().child(QStringLiteral("Library/LaunchDaemons/") + helperLabel()
+                                                    + QStringLiteral(".plist"));
 }
 
 platform::LogicalPath socketPath()
 {
-    return platform::LogicalPath::make(QStringLiteral("/private/var/run/") + helperLabel()
-                                       + QStringLiteral(".socket"));
+    return platform::Volume::current()->top().child(QStringLiteral("private/var/run/") + helperLabel()
+                                                    + QStringLiteral(".socket"));
 }
 
 platform::LogicalPath pidFilePath()
 {
-    return platform::LogicalPath::make(QStringLiteral("/private/var/run/") + helperLabel() + QStringLiteral(".pid"));
+    return platform::Volume::current()->top().child(QStringLiteral("private/var/run/") + helperLabel()
+                                                    + QStringLiteral(".pid"));
 }
 
 } // namespace helperwire

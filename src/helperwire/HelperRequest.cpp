@@ -1,6 +1,7 @@
 #include "helperwire/HelperRequest.h"
 
 #include "platform/NameFolding.h"
+#include "platform/Volume.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -94,7 +95,10 @@ QString pathRefusal(const QString &path)
         return QStringLiteral("an item at the top of the volume");
     // Checked in both spellings, so "/etc" and "/private/etc" are one folder,
     // and in any case or Unicode form the volume takes for the same name.
-    if (isDenied(platform::foldedName(path)) || isDenied(platform::LogicalPath::make(path).key()))
+    const std::optional<platform::LogicalPath> cleaned = platform::volumePath(path);
+    if (!cleaned)
+        return QStringLiteral("names no path");
+    if (isDenied(platform::foldedName(path)) || isDenied(cleaned->key()))
         return QStringLiteral("a protected system folder");
     return {};
 }
@@ -157,7 +161,7 @@ ParseResult parseRequest(const Message &message)
         }
         request.sent.append(item);
         if (isDelete)
-            request.paths.append(platform::LogicalPath::make(item));
+            request.paths.append(*platform::volumePath(item));   // pathRefusal() made it once
         else
             request.pids.append(item.toLongLong());
     }

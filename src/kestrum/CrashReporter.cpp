@@ -56,9 +56,10 @@ QStringList sortedEntries(const QString &folder)
 // nothing when its attributes cannot be read.
 std::optional<QDateTime> modificationDate(const QString &logical)
 {
+    const std::optional<platform::LogicalPath> path = platform::volumePath(logical);
     const std::optional<platform::ItemStatus> status =
-        platform::Volume::status(platform::LogicalPath::make(logical), platform::Follow::NotFinal);
-    if (logical.isEmpty() || !status)
+        path ? platform::Volume::current()->status(*path, platform::Follow::NotFinal) : std::nullopt;
+    if (!status)
         return std::nullopt;
     return QDateTime::fromMSecsSinceEpoch(status->modifiedMSecs);
 }
@@ -80,7 +81,7 @@ bool isLater(const QDateTime &date, const QDateTime &than)
 
 QStringList RvCrashReporter::reportFolders()
 {
-    return {platform::LogicalPath::make(u"~/Library/Logs/DiagnosticReports").toFolderString(),
+    return {platform::Volume::current()->home().child(u"Library/Logs/DiagnosticReports").toFolderString(),
             QStringLiteral("/Library/Logs/DiagnosticReports/")};
 }
 
@@ -126,7 +127,7 @@ bool RvCrashReporter::matchesSignatures(const QString &excerpt, const std::optio
 QString RvCrashReporter::inputManagers()
 {
     QString text;
-    const QStringList libraries{platform::Volume::expandTilde(QStringLiteral("~/Library")),
+    const QStringList libraries{platform::Volume::current()->expandTilde(QStringLiteral("~/Library")),
                                 QStringLiteral("/Library"), QStringLiteral("/Network/Library"),
                                 QStringLiteral("/System/Library")};
     for (const QString &library : libraries) {

@@ -28,13 +28,14 @@ bool DirectoryObserver::startObserving(const QString &logicalPath, std::function
         return false;
     // The folder is found inside the volume; the watcher, which only
     // observes, is then given the place the links led to.
+    const std::optional<platform::LogicalPath> named = platform::volumePath(logicalPath);
     const std::optional<platform::LogicalPath> folder =
-        platform::Volume::resolved(platform::LogicalPath::make(logicalPath));
+        named ? platform::Volume::current()->resolved(*named) : std::nullopt;
     const std::optional<platform::ItemStatus> status =
-        folder ? platform::Volume::status(*folder, platform::Follow::NotFinal) : std::nullopt;
+        folder ? platform::Volume::current()->status(*folder, platform::Follow::NotFinal) : std::nullopt;
     if (!status || !status->isDirectory())
         return false;
-    const QString physical = platform::Volume::physicalPath(*folder);
+    const QString physical = platform::Volume::current()->physicalPath(*folder);
 
     auto watcher = std::make_unique<QFileSystemWatcher>();
     if (!watcher->addPath(physical))

@@ -14,18 +14,17 @@ namespace kestrum {
 
 namespace {
 
-// Text becomes a path once, here; an empty text names nothing.
+// Text becomes a path once, here; text that names nothing (an empty one)
+// has no answer.
 std::optional<LogicalPath> pathOf(const QString &text)
 {
-    if (text.isEmpty())
-        return std::nullopt;
-    return LogicalPath::make(text);
+    return platform::volumePath(text);
 }
 
 std::optional<ItemStatus> statusOf(const QString &text, Follow follow)
 {
     const std::optional<LogicalPath> path = pathOf(text);
-    return path ? Volume::status(*path, follow) : std::nullopt;
+    return path ? Volume::current()->status(*path, follow) : std::nullopt;
 }
 
 QString appendComponent(QString base, const QString &component)
@@ -69,7 +68,7 @@ void walk(const VolumeFolder &folder, const QString &relative, bool recursive, c
 std::optional<VolumeFolder> openFolder(const QString &text)
 {
     const std::optional<LogicalPath> path = pathOf(text);
-    return path ? VolumeFolder::opened(*path) : std::nullopt;
+    return path ? VolumeFolder::opened(*Volume::current(), *path) : std::nullopt;
 }
 
 std::optional<QStringList> listFolder(const QString &text, bool recursive)
@@ -134,8 +133,8 @@ bool fileIsAlias(const QString &path)
 QString fileAliasTarget(const QString &path)
 {
     const std::optional<LogicalPath> logical = pathOf(path);
-    const std::optional<LogicalPath> target = logical ? Volume::resolved(*logical) : std::nullopt;
-    return target && Volume::status(*target, Follow::Final) ? target->toString() : QString();
+    const std::optional<LogicalPath> target = logical ? Volume::current()->resolved(*logical) : std::nullopt;
+    return target && Volume::current()->status(*target, Follow::Final) ? target->toString() : QString();
 }
 
 QString stringByResolvingSymlinksInPathFixed(const QString &path)
@@ -143,7 +142,7 @@ QString stringByResolvingSymlinksInPathFixed(const QString &path)
     const std::optional<LogicalPath> logical = pathOf(path);
     if (!logical)
         return path;
-    const std::optional<LogicalPath> target = Volume::resolved(*logical);
+    const std::optional<LogicalPath> target = Volume::current()->resolved(*logical);
     QString resolved = withoutPrivatePrefix((target ? *target : *logical).toString());
     for (const char *prefix : {"/etc/", "/tmp/", "/var/"}) {
         if (resolved.startsWith(QLatin1String(prefix)))
@@ -236,36 +235,36 @@ std::optional<QByteArray> contents(const QString &path, qint64 maxBytes)
 {
     // Only regular files: opening a fifo or a device could block or act.
     const std::optional<LogicalPath> logical = pathOf(path);
-    return logical ? Volume::readFile(*logical, maxBytes) : std::nullopt;
+    return logical ? Volume::current()->readFile(*logical, maxBytes) : std::nullopt;
 }
 
 void setContents(const QString &path, const QByteArray &data)
 {
     if (const std::optional<LogicalPath> logical = pathOf(path))
-        Volume::writeFile(*logical, data);
+        Volume::current()->writeFile(*logical, data);
 }
 
 bool isWriteablePath(const QString &path)
 {
     const std::optional<LogicalPath> logical = pathOf(path);
-    if (!logical || Volume::status(*logical, Follow::NotFinal))
+    if (!logical || Volume::current()->status(*logical, Follow::NotFinal))
         return false;
-    if (!Volume::writeFile(*logical, QByteArrayLiteral("TEST")))
+    if (!Volume::current()->writeFile(*logical, QByteArrayLiteral("TEST")))
         return false;
-    Volume::removeItem(*logical);
+    Volume::current()->removeItem(*logical);
     return true;
 }
 
 QString expanded(const QString &path)
 {
     if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/")))
-        return Volume::expandTilde(path);
+        return Volume::current()->expandTilde(path);
     return path;
 }
 
 QUrl fileURL(const QString &path)
 {
-    return path.isEmpty() ? QUrl() : QUrl::fromLocalFile(Volume::expandTilde(path));
+    return path.isEmpty() ? QUrl() : QUrl::fromLocalFile(Volume::current()->expandTilde(path));
 }
 
 bool fileExists(const QUrl &url)

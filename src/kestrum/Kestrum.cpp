@@ -67,7 +67,8 @@ Kestrum::Kestrum()
     bundle = &platform::Bundle::main();
     application = QCoreApplication::instance();
 
-    platform::Volume::makeFolders(platform::LogicalPath::make(suppDir()));
+    if (const std::optional<platform::LogicalPath> support = platform::volumePath(suppDir()))
+        platform::Volume::current()->makeFolders(*support);
     installUncaughtExceptionHandler();
 
     if (!frameworksAreIntact(bundle->privateFrameworksPath())) {
@@ -95,7 +96,7 @@ bool Kestrum::frameworksAreIntact(const QString &frameworksPath)
 
 QString Kestrum::prefsPath() const
 {
-    return platform::Volume::expandTilde(makeString("~/Library/Preferences/%@.plist", appBundleIdentifier()));
+    return platform::Volume::current()->expandTilde(makeString("~/Library/Preferences/%@.plist", appBundleIdentifier()));
 }
 
 QUrl Kestrum::prefsURL() const
@@ -166,7 +167,7 @@ QUrl Kestrum::resURL() const
 
 QString Kestrum::docDir() const
 {
-    return platform::Volume::expandTilde(QStringLiteral("~/Documents"));
+    return platform::Volume::current()->expandTilde(QStringLiteral("~/Documents"));
 }
 
 QUrl Kestrum::docURL() const
@@ -176,7 +177,7 @@ QUrl Kestrum::docURL() const
 
 QString Kestrum::deskDir() const
 {
-    return platform::Volume::expandTilde(QStringLiteral("~/Desktop"));
+    return platform::Volume::current()->expandTilde(QStringLiteral("~/Desktop"));
 }
 
 QUrl Kestrum::deskURL() const
@@ -186,12 +187,12 @@ QUrl Kestrum::deskURL() const
 
 QUrl Kestrum::homeURL() const
 {
-    return logicalFileURL(platform::Volume::home().toString());
+    return logicalFileURL(platform::Volume::current()->home().toString());
 }
 
 QString Kestrum::suppDir() const
 {
-    return platform::LogicalPath::make(u"~/Library/Application Support").child(appName()).toString();
+    return platform::Volume::current()->home().child(u"Library/Application Support").child(appName()).toString();
 }
 
 QUrl Kestrum::suppURL() const

@@ -3,7 +3,6 @@
 #include "platform/Bundle.h"
 #include "platform/Host.h"
 #include "platform/Volume.h"
-#include "platform/VolumeRoot.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -353,11 +352,12 @@ void installCrashSignalHandlers()
     // The folder is made and opened now, through the volume door: a handler
     // may not resolve paths, and a link on the volume must not steer the
     // report off it.
-    const LogicalPath folder = LogicalPath::make(u"~/Library/Logs/DiagnosticReports");
-    Volume::makeFolders(folder);
+    const std::shared_ptr<const Volume> volume = Volume::current();
+    const LogicalPath folder = volume->home().child(u"Library/Logs/DiagnosticReports");
+    volume->makeFolders(folder);
     if (g_folder >= 0)
         ::close(g_folder);
-    g_folder = VolumeRoot::openDescriptor(folder, O_PATH | O_DIRECTORY);
+    g_folder = volume->openDescriptor(folder, O_PATH | O_DIRECTORY);
     copyText(g_appName, sizeof g_appName,
              fileNamePart(platform::Bundle::main().infoValue(QStringLiteral("CFBundleName")).toString()).constData());
     // The Mac names reports after the short host name.

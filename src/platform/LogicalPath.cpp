@@ -1,7 +1,6 @@
 #include "platform/LogicalPath.h"
 
 #include "platform/NameFolding.h"
-#include "platform/Volume.h"
 
 #include <QList>
 
@@ -26,27 +25,29 @@ void appendComponents(QList<QStringView> &out, QStringView text, qsizetype floor
 }
 
 // On a Mac volume /etc, /tmp and /var are links into /private: one place,
-// one spelling. The volume says whether it has them (a Linux root does not).
-// The name is compared as the volume compares it: "/ETC" is "/etc" there.
-bool isPrivateLink(QStringView first)
+// one spelling. The name is compared as the volume compares it: "/ETC" is
+// "/etc" there.
+bool isPrivateLink(QStringView first, quint8 privateLinks)
 {
-    if (first.size() != 3)
+    if (first.size() != 3 || privateLinks == 0)
         return false;
-    for (const QStringView name : {u"etc", u"tmp", u"var"}) {
+    const std::pair<QStringView, quint8> names[] = {
+        {u"etc", LogicalPath::Etc}, {u"tmp", LogicalPath::Tmp}, {u"var", LogicalPath::Var}};
+    for (const auto &[name, bit] : names) {
         if (first.compare(name, Qt::CaseInsensitive) == 0)
-            return Volume::hasPrivateLink(name);
+            return privateLinks & bit;
     }
     return false;
 }
 
-QString joined(const QList<QStringView> &parts)
+QString joined(const QList<QStringView> &parts, quint8 privateLinks)
 {
     if (parts.isEmpty())
         return QStringLiteral("/");
     qsizetype length = 0;
     for (const QStringView part : parts)
         length += part.size() + 1;
-    const bool addPrivate = isPrivateLink(parts.first());
+    const bool addPrivate = isPrivateLink(parts.first(), privateLinks);
     QString out;
     out.reserve(length + (addPrivate ? 8 : 0));
     if (addPrivate)
@@ -60,13 +61,14 @@ QString joined(const QList<QStringView> &parts)
 
 } // namespace
 
-LogicalPath::LogicalPath(QString cleaned)
+LogicalPath::LogicalPath(QString cleaned, quint8 privateLinks)
     : m_path(std::move(cleaned))
     , m_key(foldedName(m_path))
+    , m_privateLinks(privateLinks)
 {
 }
 
-bool LogicalPath::isClean(QStringView text)
+bool LogicalPath::isClean(QStringView text, quint8 privateLinks)
 {
     const qsizetype n = text.size();
     if (n == 1)
@@ -81,31 +83,24 @@ bool LogicalPath::isClean(QStringView text)
         const QStringView part = text.mid(i + 1, end - i - 1);
         if (part.isEmpty() || part == u"." || part == u"..")
             return false;
-        if (i == 0 && isPrivateLink(part))
+        if (i == 0 && isPrivateLink(part, privateLinks))
             return false;
         i = end - 1;
     }
     return true;
 }
 
-LogicalPath LogicalPath::make(QStringView text)
+LogicalPath LogicalPath::clean(QStringView text, const LogicalPath &home, quint8 privateLinks)
 {
-    if (text == u"~" || text.startsWith(u"~/"))
-        return make(text, Volume::home());
-    return make(text, LogicalPath());
-}
-
-LogicalPath LogicalPath::make(QStringView text, const LogicalPath &home)
-{
-    if (isClean(text))
-        return LogicalPath(text.toString());
+    if (isClean(text, privateLinks))
+        return LogicalPath(text.toString(), privateLinks);
     QList<QStringView> parts;
     if (text == u"~" || text.startsWith(u"~/")) {
         appendComponents(parts, home.m_path, 0);
         text = text.mid(1);
     }
     appendComponents(parts, text, 0);
-    return LogicalPath(joined(parts));
+    return LogicalPath(joined(parts, privateLinks), privateLinks);
 }
 
 LogicalPath LogicalPath::child(QStringView relative) const
@@ -119,8 +114,13 @@ LogicalPath LogicalPath::child(QStringView relative) const
             candidate += m_path;
         candidate += QLatin1Char('/');
         candidate += relative;
-        if (isClean(candidate))
-            return LogicalPath(std::move(candidate));
+        if (isClean(candidate, m_privateLinks)) {
+            // Folding keeps every "/", so the child's key is the folder's
+            // key and the folded relative part.
+            QString key = isRoot() ? QStringLiteral("/") : m_key + QLatin1Char('/');
+            key += foldedName(relative);
+            return LogicalPath(std::move(candidate), std::move(key), m_privateLinks);
+        }
     }
     QList<QStringView> parts;
     appendComponents(parts, m_path, 0);
@@ -128,16 +128,16 @@ LogicalPath LogicalPath::child(QStringView relative) const
     appendComponents(parts, relative, floor);
     // A child of "/" that names "etc" becomes "/private/etc"; below any
     // other folder the first component stays what it is.
-    return LogicalPath(joined(parts));
+    return LogicalPath(joined(parts, m_privateLinks), m_privateLinks);
 }
 
 LogicalPath LogicalPath::parent() const
 {
     const qsizetype slash = m_path.lastIndexOf(QLatin1Char('/'));
     if (slash <= 0)
-        return LogicalPath();
+        return LogicalPath(QStringLiteral("/"), QStringLiteral("/"), m_privateLinks);
     // Folding keeps every "/", so the key's last one ends the same folder.
-    return LogicalPath(m_path.left(slash), m_key.left(m_key.lastIndexOf(QLatin1Char('/'))));
+    return LogicalPath(m_path.left(slash), m_key.left(m_key.lastIndexOf(QLatin1Char('/'))), m_privateLinks);
 }
 
 QStringView LogicalPath::name() const

@@ -4,36 +4,34 @@
 #include <QString>
 #include <QStringView>
 
+#include <optional>
+
 namespace platform {
+
+class Volume;
 
 // A place on the volume being worked on, in the one form the program
 // compares: absolute, no empty, "." or ".." component (".." never climbs
 // above "/"), no trailing slash except for "/" itself, the home folder
 // expanded, and the Mac's "/etc", "/tmp" and "/var" (links into "/private"
-// on every Mac volume) written as the "/private/..." places they lead to. Two spellings of one place are one
-// value, so a prefix test or a hash look-up on it cannot be fooled by
-// "Applications/.." or "//".
+// on every Mac volume) written as the "/private/..." places they lead to.
+// Two spellings of one place are one value, so a prefix test or a hash
+// look-up on it cannot be fooled by "Applications/.." or "//".
 //
 // A path's identity is the Mac volume's: two spellings that differ only in
 // case or Unicode form name one file (see NameFolding.h), so equality,
 // order, hashing and isWithin() all use the folded key, while toString()
 // keeps the spelling the path was made from, for showing.
 //
-// Text from receipts, bills, settings and the command line becomes a path
-// only through make(); what the program builds from clean paths (a child of
-// a folder) stays clean by construction.
+// Only a volume makes a path from text (Volume::path()), and that can fail;
+// what the program builds from a clean path (a child of a folder) stays
+// clean by construction, by the rules of the volume that made its folder.
 class LogicalPath
 {
 public:
+    // "/" of no volume in particular: its children keep "etc", "tmp" and
+    // "var" as they are. Volume::top() is "/" with the volume's rules.
     LogicalPath() : m_path(QStringLiteral("/")), m_key(m_path) {}
-
-    // Cleans any text: "~" and "~/x" expand to the volume's home folder, a
-    // relative text counts from "/". An empty text gives "/", so callers
-    // that must tell "nothing" apart check for emptiness first.
-    static LogicalPath make(QStringView text);
-
-    // The same cleaning with a home folder of the caller's choice.
-    static LogicalPath make(QStringView text, const LogicalPath &home);
 
     // The path below this one. `relative` is cleaned too, and a ".." in it
     // never climbs above this path, so a name taken from a receipt or an
@@ -58,15 +56,24 @@ public:
     friend bool operator==(const LogicalPath &a, const LogicalPath &b) { return a.m_key == b.m_key; }
     friend auto operator<=>(const LogicalPath &a, const LogicalPath &b) { return a.m_key.compare(b.m_key) <=> 0; }
 
-    // Whether the text is already in the clean form (a fast check that lets
-    // the scan skip the cleaning of the bills' half million paths).
-    static bool isClean(QStringView text);
+    // Which top-level names lead into "/private" on a volume.
+    enum PrivateLink : quint8 { Etc = 1, Tmp = 2, Var = 4 };
 
 private:
-    explicit LogicalPath(QString cleaned);
-    LogicalPath(QString cleaned, QString key) : m_path(std::move(cleaned)), m_key(std::move(key)) {}
+    friend class Volume;
+    // Cleans text that holds no NUL: "~" and "~/x" expand to `home`, a
+    // relative text counts from "/".
+    static LogicalPath clean(QStringView text, const LogicalPath &home, quint8 privateLinks);
+    static bool isClean(QStringView text, quint8 privateLinks);
+
+    explicit LogicalPath(QString cleaned, quint8 privateLinks);
+    LogicalPath(QString cleaned, QString key, quint8 privateLinks)
+        : m_path(std::move(cleaned)), m_key(std::move(key)), m_privateLinks(privateLinks)
+    {
+    }
     QString m_path;
     QString m_key;   // shares m_path's data when the spelling is already folded
+    quint8 m_privateLinks = 0;   // the making volume's PrivateLink bits
 };
 
 inline size_t qHash(const LogicalPath &path, size_t seed = 0) noexcept

@@ -3,7 +3,10 @@
 #include <unicode/unorm2.h>
 #include <unicode/ustring.h>
 
+#include <QList>
+
 #include <optional>
+#include <utility>
 
 namespace platform {
 
@@ -77,13 +80,29 @@ std::optional<QString> caseFolded(const QString &text)
     });
 }
 
+QString foldedUnicode(QStringView text);
+
+// Text with invalid parts is folded name by name, each invalid name kept as
+// it is, so a path and its folder agree on the folder's part of the key.
+QString foldedByName(QStringView text)
+{
+    QString out;
+    out.reserve(text.size());
+    bool first = true;
+    for (const QStringView part : text.split(QLatin1Char('/'))) {
+        if (!std::exchange(first, false))
+            out += QLatin1Char('/');
+        out += part.isValidUtf16() ? foldedName(part) : part.toString();
+    }
+    return out;
+}
+
 // The full fold of Unicode text: decomposed, folded, and decomposed again
-// (folding can make a character that decomposes); the text itself when it
-// is not valid Unicode.
+// (folding can make a character that decomposes).
 QString foldedUnicode(QStringView text)
 {
     if (!text.isValidUtf16())
-        return text.toString();
+        return foldedByName(text);
     const std::optional<QString> first = decomposed(text);
     const std::optional<QString> folded = first ? caseFolded(*first) : std::nullopt;
     const std::optional<QString> second = folded ? decomposed(*folded) : std::nullopt;
@@ -123,9 +142,23 @@ QByteArray foldedNameUtf8(QByteArrayView utf8)
         }
         return out;
     }
-    if (!utf8.isValidUtf8())
-        return utf8.toByteArray();
-    return foldedUnicode(QString::fromUtf8(utf8)).toUtf8();
+    if (utf8.isValidUtf8())
+        return foldedUnicode(QString::fromUtf8(utf8)).toUtf8();
+    // Name by name, as foldedByName() does.
+    QByteArray out;
+    out.reserve(utf8.size());
+    bool first = true;
+    for (qsizetype start = 0; start <= utf8.size();) {
+        qsizetype end = utf8.indexOf('/', start);
+        if (end < 0)
+            end = utf8.size();
+        const QByteArrayView part = utf8.sliced(start, end - start);
+        if (!std::exchange(first, false))
+            out += '/';
+        out += part.isValidUtf8() ? foldedNameUtf8(part) : part.toByteArray();
+        start = end + 1;
+    }
+    return out;
 }
 
 bool isSameName(QStringView a, QStringView b)

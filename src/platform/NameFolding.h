@@ -18,8 +18,9 @@ namespace platform {
 // Folding keeps every "/" and "." where it was, so a folded path has the
 // same components as its spelling, each folded on its own.
 //
-// Text that is not valid Unicode (a lone surrogate; in UTF-8, any invalid
-// byte) is its own folded form: it is compared byte for byte.
+// A name that is not valid Unicode (a lone surrogate; in UTF-8, any invalid
+// byte) is its own folded form: it is compared byte for byte, while the
+// other names of the same path are folded.
 
 // The folded form. Returns `text` itself, sharing its data, when it is
 // already folded (a lower-case ASCII path).

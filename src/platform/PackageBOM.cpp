@@ -8,7 +8,7 @@ namespace platform {
 
 std::optional<PackageBOM> PackageBOM::openWithBOMPath(const LogicalPath &bomPath, QString *error)
 {
-    const std::optional<QByteArray> data = Volume::readFile(bomPath, ReadLimit::kBill, error);
+    const std::optional<QByteArray> data = Volume::current()->readFile(bomPath, ReadLimit::kBill, error);
     if (!data)
         return std::nullopt;
     auto reader = std::make_shared<const BomReader>(BomReader::fromData(*data));

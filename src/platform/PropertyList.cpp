@@ -159,7 +159,7 @@ bool writeFile(const QString &physicalPath, const QVariant &value, Format format
 
 std::optional<QVariantMap> readDictionary(const LogicalPath &path, qint64 maxBytes)
 {
-    const std::optional<QByteArray> bytes = Volume::readFile(path, maxBytes);
+    const std::optional<QByteArray> bytes = Volume::current()->readFile(path, maxBytes);
     if (!bytes)
         return std::nullopt;
     const QVariant value = fromData(*bytes);

@@ -6,9 +6,9 @@
 
 namespace platform::ServiceManagement {
 
-QString launchDaemonsFolder()
+LogicalPath launchDaemonsFolder()
 {
-    return QStringLiteral("/Library/LaunchDaemons");
+    return Volume::current()->top().child(u"Library/LaunchDaemons");
 }
 
 std::optional<QVariantMap> copyJobDictionary(const QString &label)
@@ -16,14 +16,14 @@ std::optional<QVariantMap> copyJobDictionary(const QString &label)
     // A label with a "/" would name a file in another folder.
     if (label.isEmpty() || label.contains(QLatin1Char('/')) || label.startsWith(QLatin1Char('.')))
         return std::nullopt;
-    return PropertyList::readDictionary(LogicalPath::make(launchDaemonsFolder()).child(label + QStringLiteral(".plist")),
+    return PropertyList::readDictionary(launchDaemonsFolder().child(label + QStringLiteral(".plist")),
                                         ReadLimit::kJob);
 }
 
 QList<QVariantMap> copyAllJobDictionaries()
 {
-    const LogicalPath folder = LogicalPath::make(launchDaemonsFolder());
-    QStringList names = Volume::list(folder).value_or(QStringList());
+    const LogicalPath folder = launchDaemonsFolder();
+    QStringList names = Volume::current()->list(folder).value_or(QStringList());
     names.sort();
     QList<QVariantMap> jobs;
     for (const QString &name : std::as_const(names)) {

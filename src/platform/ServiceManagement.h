@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/LogicalPath.h"
+
 #include <QList>
 #include <QString>
 #include <QVariantMap>
@@ -15,7 +17,7 @@ namespace platform {
 namespace ServiceManagement {
 
 // The folder of the jobs' property lists.
-QString launchDaemonsFolder();   // "/Library/LaunchDaemons"
+LogicalPath launchDaemonsFolder();   // "/Library/LaunchDaemons" of the process's volume
 
 // The job with this label, or nothing when it is not installed (or its
 // property list is unreadable or no dictionary).

@@ -52,7 +52,12 @@ UserDefaults &UserDefaults::domain(const QString &name)
 
 QString UserDefaults::logicalFilePath() const
 {
-    return Volume::expandTilde(QStringLiteral("~/Library/Preferences/%1.plist").arg(m_domain));
+    return file().toString();
+}
+
+LogicalPath UserDefaults::file() const
+{
+    return Volume::current()->home().child(QStringLiteral("Library/Preferences/%1.plist").arg(m_domain));
 }
 
 void UserDefaults::loadLocked() const
@@ -62,11 +67,11 @@ void UserDefaults::loadLocked() const
     m_loaded = true;
     m_unreadable = false;
     m_stored.clear();
-    const LogicalPath file = LogicalPath::make(logicalFilePath());
-    if (!Volume::status(file, Follow::NotFinal))
+    const LogicalPath file = this->file();
+    if (!Volume::current()->status(file, Follow::NotFinal))
         return;
     QString error;
-    const std::optional<QByteArray> bytes = Volume::readFile(file, ReadLimit::kPreferences, &error);
+    const std::optional<QByteArray> bytes = Volume::current()->readFile(file, ReadLimit::kPreferences, &error);
     const QVariant value = bytes ? PropertyList::fromData(*bytes, &error) : QVariant();
     if (value.typeId() == QMetaType::QVariantMap) {
         m_stored = value.toMap();
@@ -82,12 +87,12 @@ void UserDefaults::saveLocked()
 {
     m_unsaved = false;
     m_sinceSave.start();
-    const LogicalPath file = LogicalPath::make(logicalFilePath());
+    const LogicalPath file = this->file();
     if (m_unreadable) {
         // Keep what could not be read beside the new file; when even that
         // fails, the change stays in memory and the file stays as it is.
         const LogicalPath kept = file.parent().child(file.name().toString() + QLatin1String(".unreadable"));
-        if (Volume::status(file, Follow::NotFinal) && !Volume::renameItem(file, kept)) {
+        if (Volume::current()->status(file, Follow::NotFinal) && !Volume::current()->renameItem(file, kept)) {
             logWarning(QStringLiteral("Preferences file %1 cannot be read nor moved aside; the change is not saved")
                            .arg(logicalFilePath()));
             return;
@@ -100,8 +105,8 @@ void UserDefaults::saveLocked()
     const QByteArray bytes = PropertyList::toData(m_stored, PropertyList::Format::Binary);
     // The folder is made only when the write finds it missing: every log
     // line of the library lands here, and a write is most of its cost.
-    if (!bytes.isEmpty() && !Volume::writeFile(file, bytes) && Volume::makeFolders(file.parent()))
-        Volume::writeFile(file, bytes);
+    if (!bytes.isEmpty() && !Volume::current()->writeFile(file, bytes) && Volume::current()->makeFolders(file.parent()))
+        Volume::current()->writeFile(file, bytes);
 }
 
 QVariant UserDefaults::object(const QString &key) const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/LogicalPath.h"
+
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QString>
@@ -30,6 +32,7 @@ public:
 
     QString domainName() const { return m_domain; }
     QString logicalFilePath() const;
+    LogicalPath file() const;
 
     // The stored value, else the registered default, else an invalid QVariant.
     QVariant object(const QString &key) const;

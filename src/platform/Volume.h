@@ -39,8 +39,9 @@ class VolumeFolder;
 
 // The Mac volume being worked on, and the one door through which the program
 // reaches its disk. Every path the program stores, compares, shows or sends
-// to the helper is logical ("/Applications/Foo.app"); only this class turns
-// it into an item on the disk.
+// to the helper is logical ("/Applications/Foo.app"); only a volume makes one
+// from text (path()), with its own rules: its home folder for "~", and the
+// "/private" form of "/etc", "/tmp" and "/var" where they are links there.
 //
 // The door holds a descriptor of the volume root and opens every name inside
 // it, so a symbolic link resolves as the Mac would resolve it on this volume
@@ -49,75 +50,93 @@ class VolumeFolder;
 // has put there. Nothing is written, read or listed by joining the root and
 // a path as text.
 //
-// configure() is called once at start-up, before other threads run; every
-// other member is safe from any thread. Failures are values: nothing, false
-// or an error text, never an exception.
+// A volume is an object: open() makes one, and two can live side by side.
+// The process works on the one configure() chose at start-up, current();
+// before that, current() is a volume whose door opens nothing, never the
+// machine's own disk by default. Every member is safe from any thread.
+// Failures are values: nothing, false or an error text, never an exception.
 class Volume
 {
 public:
     // root: the physical folder that stands for "/" (empty means "/").
     // home: the logical home folder that "~" stands for (empty means $HOME).
-    // False with *error when the root cannot be opened as a folder.
+    // Nothing, with *error, when the root cannot be opened as a folder.
+    static std::shared_ptr<const Volume> open(const QString &root, const QString &home, QString *error = nullptr);
+
+    // The process's volume. A caller keeps the pointer for as long as it
+    // works on it, so a later configure() never pulls it away.
+    static std::shared_ptr<const Volume> current();
+    // Opens the volume and makes it the process's; false with *error (and
+    // the old one kept) when it cannot be opened.
     static bool configure(const QString &root, const QString &home, QString *error = nullptr);
 
-    static QString root();             // physical, without a trailing slash; "/" for the real disk
-    static LogicalPath home();
-    static bool isRealRoot();          // true when the volume is the machine's own disk
+    Volume(const Volume &) = delete;
+    Volume &operator=(const Volume &) = delete;
+    ~Volume();
 
-    // Whether "/etc", "/tmp" or "/var" (the name given) is on this volume a
-    // link into "/private", as on every Mac volume; LogicalPath then writes
-    // the "/private" form. Learnt once by configure().
-    static bool hasPrivateLink(QStringView name);
+    // --- paths ---
+
+    // The logical path the text names on this volume, cleaned once: "~" and
+    // "~/x" are the home folder, a relative text counts from "/". Nothing
+    // for an empty text, one holding a NUL, or one that is not valid Unicode:
+    // such text names no file, and "/" is never its default.
+    std::optional<LogicalPath> path(QStringView text) const;
+    // The volume's "/", whose children follow its rules.
+    LogicalPath top() const;
+    LogicalPath home() const { return m_home; }
+
+    QString root() const { return m_root; }   // physical, without a trailing slash; "/" for the real disk
+    bool isRealRoot() const { return m_root == QLatin1String("/"); }
 
     // Whether the volume's file system looks names up as the Mac does, so
-    // that "/library" opens "/Library". Learnt once by configure(), by
+    // that "/library" opens "/Library". Learnt when the volume is opened, by
     // looking up a name of the root in another case. Decisions compare paths
     // by their folded form either way (LogicalPath); this only tells users
     // and scripts what kind of volume they work on.
-    static bool isCaseInsensitive();
+    bool isCaseInsensitive() const { return m_caseInsensitive; }
 
     // "~" and "~/x" become the logical home, the text is cleaned; the text
-    // form of LogicalPath::make().
-    static QString expandTilde(const QString &text);
+    // form of path(). Empty for text that names no path.
+    QString expandTilde(const QString &text) const;
 
     // The physical path of a logical one, joined as text. For showing and for
     // handing to programs outside (a file browser); never for reaching the
     // disk, since the kernel would follow the volume's links out of the root.
-    static QString physicalPath(const LogicalPath &path);
+    QString physicalPath(const LogicalPath &path) const;
 
     // The logical path of a physical one, or nothing when it lies outside
     // the root.
-    static std::optional<LogicalPath> logicalPath(const QString &physical);
+    std::optional<LogicalPath> logicalPath(const QString &physical) const;
 
     // --- the door ---
 
     // The item's status. Nothing when it is missing, cannot be reached, or a
     // link loop or over-long path stands in the way.
-    static std::optional<ItemStatus> status(const LogicalPath &path, Follow follow);
+    std::optional<ItemStatus> status(const LogicalPath &path, Follow follow) const;
 
     // The path with its links resolved inside the volume; a part that does
     // not exist is kept as written. Nothing on a link loop.
-    static std::optional<LogicalPath> resolved(const LogicalPath &path, Follow follow = Follow::Final);
+    std::optional<LogicalPath> resolved(const LogicalPath &path, Follow follow = Follow::Final) const;
 
     // The whole regular file, when it is one (links followed inside the
     // volume) and not larger than maxBytes. A fifo, socket, device, folder
     // or larger file is refused without being read (and never blocks); the
     // reason goes to *error.
-    static std::optional<QByteArray> readFile(const LogicalPath &path, qint64 maxBytes, QString *error = nullptr);
+    std::optional<QByteArray> readFile(const LogicalPath &path, qint64 maxBytes, QString *error = nullptr) const;
 
     // Writes the data atomically: a new file in the same folder, then renamed
     // over the name. The folder is reached inside the volume and must exist;
     // a link at the final name is replaced, never written through. False
     // with *error on failure. The new file's mode is `mode` less the umask.
-    static bool writeFile(const LogicalPath &path, const QByteArray &data, QString *error = nullptr,
-                          unsigned mode = 0644);
+    bool writeFile(const LogicalPath &path, const QByteArray &data, QString *error = nullptr,
+                   unsigned mode = 0644) const;
 
     // Makes the folder and the missing ones above it (mode 0755).
-    static bool makeFolders(const LogicalPath &path, QString *error = nullptr);
+    bool makeFolders(const LogicalPath &path, QString *error = nullptr) const;
 
     // Removes the file or empty folder itself (a final link is removed as a
     // link). False when it is not there or cannot be removed.
-    static bool removeItem(const LogicalPath &path);
+    bool removeItem(const LogicalPath &path) const;
 
     // Removes the item and, for a folder, everything inside it, without ever
     // following a link: the folders above are reached inside the volume with
@@ -127,7 +146,7 @@ public:
     // not entered. An item that cannot be removed (an immutable one) is left
     // and reported; the rest still goes. True when nothing is left; the
     // first reason otherwise in *error.
-    static bool removeTree(const LogicalPath &path, QString *error = nullptr);
+    bool removeTree(const LogicalPath &path, QString *error = nullptr) const;
 
     // Removes each item as removeTree() does, in order, reaching the folder
     // of a run of items in the same folder once. Missing: nothing was there
@@ -137,28 +156,66 @@ public:
         enum Outcome { Removed, Missing, Failed } outcome = Failed;
         QString reason;
     };
-    static QList<Removal> removeTrees(const QList<LogicalPath> &paths);
+    QList<Removal> removeTrees(const QList<LogicalPath> &paths) const;
 
     // Renames the item itself (a final link is renamed as a link) to a new
     // name that may be in another folder of the volume; an item already at
     // the new name is replaced. False when it cannot be renamed.
-    static bool renameItem(const LogicalPath &from, const LogicalPath &to);
+    bool renameItem(const LogicalPath &from, const LogicalPath &to) const;
 
     // A listening stream socket at the path, for the helper's service: the
     // folder is reached inside the volume, an old socket at the name is
     // replaced, anything else there is refused. Created with mode 0666: who
     // may talk to the service is decided by its peer check, not the mode.
     // The descriptor, or -1 with *error.
-    static int listenOnSocket(const LogicalPath &path, QString *error = nullptr);
+    int listenOnSocket(const LogicalPath &path, QString *error = nullptr) const;
 
     // A stream socket connected to the one listening at the path, its
     // folder reached inside the volume; -1 with *error.
-    static int connectToSocket(const LogicalPath &path, QString *error = nullptr);
+    int connectToSocket(const LogicalPath &path, QString *error = nullptr) const;
 
     // The names in a folder (a final link followed inside the volume), in
     // the file system's order; nothing when it cannot be listed.
-    static std::optional<QStringList> list(const LogicalPath &folder);
+    std::optional<QStringList> list(const LogicalPath &folder) const;
+
+    // --- for the platform layer's own system code ---
+
+    // The root as the kernel names it (links resolved), to turn the kernel's
+    // answers back into logical paths and to name the volume to the helper.
+    QString canonicalRoot() const { return m_canonicalRoot; }
+    // A path as the kernel names it (from the machine's "/", links
+    // resolved) as a logical path; nothing when it lies outside the root.
+    std::optional<LogicalPath> logicalPathOfKernelPath(const QString &kernelPath) const;
+    // A descriptor of the item, opened inside the volume with the given open
+    // flags, for callers that must act later without resolving a path (a
+    // signal handler, a daemon started from a descriptor); -1 on failure.
+    // The caller owns it.
+    int openDescriptor(const LogicalPath &path, int flags) const;
+
+private:
+    Volume() = default;
+    friend class VolumeFolder;
+    bool openRoot(QString *error);
+    void learnLayout();
+    int openInside(const LogicalPath &path, int flags, quint64 resolve = 0) const;
+
+    int m_descriptor = -1;
+    QString m_root = QStringLiteral("/");
+    QString m_canonicalRoot = QStringLiteral("/");
+    LogicalPath m_home;
+    quint8 m_privateLinks = 0;   // LogicalPath::PrivateLink bits
+    bool m_caseInsensitive = false;
 };
+
+// The path the text names on the process's volume (Volume::path()).
+inline std::optional<LogicalPath> volumePath(QStringView text)
+{
+    return Volume::current()->path(text);
+}
+
+// The paths the texts name on the process's volume, in order; a text that
+// names no path (an empty one) is left out, since it names no file.
+QList<LogicalPath> volumePaths(const QStringList &texts);
 
 // An open folder of the volume, for many questions about its entries with
 // one resolution of the folder itself. Entries are never followed: a link
@@ -168,7 +225,7 @@ class VolumeFolder
 public:
     // The folder at the path, links followed inside the volume; nothing
     // when it is no folder or cannot be opened.
-    static std::optional<VolumeFolder> opened(const LogicalPath &path);
+    static std::optional<VolumeFolder> opened(const Volume &volume, const LogicalPath &path);
 
     VolumeFolder(VolumeFolder &&other) noexcept;
     VolumeFolder &operator=(VolumeFolder &&other) noexcept;

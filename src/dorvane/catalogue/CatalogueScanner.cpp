@@ -60,7 +60,7 @@ QList<Catalogue::PathId> CatalogueScanner::classify(PackageRecord &record, QStri
     QStringList paths;
     QStringList bundleIdentifiers;
     // "/tmp/" in the form paths take on this volume ("/private/tmp/" on a Mac).
-    const QString temporaryFolder = platform::LogicalPath::make(u"/tmp").toFolderString();
+    const QString temporaryFolder = platform::Volume::current()->top().child(u"tmp").toFolderString();
 
     for (qsizetype i = 0; i < files.size(); ++i) {
         QString &path = files[i];

@@ -42,7 +42,7 @@ QJsonObject planJson(const UninstallPlan &plan)
         {QStringLiteral("uninstallFiles"), QJsonArray::fromVariantList(plan.uninstallFilesNodes())},
         // Paths are shown as the receipts spell them; scripts that compare
         // them must fold them as the volume does.
-        {QStringLiteral("caseInsensitiveVolume"), platform::Volume::isCaseInsensitive()},
+        {QStringLiteral("caseInsensitiveVolume"), platform::Volume::current()->isCaseInsensitive()},
     };
 }
 

@@ -51,7 +51,8 @@ std::unique_ptr<DeleteHelper> connectedHelper()
 // already, this is the account a script can act on.
 bool isThere(const QString &path)
 {
-    return platform::Volume::status(platform::LogicalPath::make(path), platform::Follow::NotFinal).has_value();
+    const std::optional<platform::LogicalPath> logical = platform::volumePath(path);
+    return logical && platform::Volume::current()->status(*logical, platform::Follow::NotFinal).has_value();
 }
 
 QStringList stillThere(const UninstallOutcome &outcome)

@@ -44,7 +44,7 @@ QJsonObject decodedObject(const QString &text)
 // followed); no value when nothing is there.
 QVariant attributesOf(const LogicalPath &path)
 {
-    const std::optional<platform::ItemStatus> status = platform::Volume::status(path, platform::Follow::NotFinal);
+    const std::optional<platform::ItemStatus> status = platform::Volume::current()->status(path, platform::Follow::NotFinal);
     if (!status)
         return {};
     using Type = platform::ItemStatus::Type;
@@ -66,7 +66,7 @@ QVariant attributesOf(const LogicalPath &path)
 QString listing(const LogicalPath &path)
 {
     QStringList lines;
-    for (const QString &name : platform::Volume::list(path).value_or(QStringList())) {
+    for (const QString &name : platform::Volume::current()->list(path).value_or(QStringList())) {
         const LogicalPath entry = path.child(name);
         lines.append(makeString("%@: %@", entry.toString(), attributesOf(entry)));
     }
@@ -165,7 +165,8 @@ std::optional<DeleteHelper::Report> DeleteHelper::deleteReport(const HelperReply
         return std::nullopt;
     // Only the first path is looked at: enough for support to see why.
     const QString first = object.begin().key();
-    const QVariant attributes = first.isEmpty() ? QVariant() : attributesOf(LogicalPath::make(first));
+    const std::optional<LogicalPath> firstPath = platform::volumePath(first);
+    const QVariant attributes = firstPath ? attributesOf(*firstPath) : QVariant();
     return Report{DeleteFailed,
                   makeString(" response: %@\n\n attributes of first undeletable file: %@\n\n event type: %@\n\n "
                              "dorvane-info: %@",
@@ -219,7 +220,8 @@ std::optional<DeleteHelper::Report> DeleteHelper::forgetReport(const HelperReply
     // A receipt left behind would show the package again after the
     // uninstall, so the run cannot go on.
     const QStringList receipts =
-        platform::Volume::list(LogicalPath::make(PackageHelperNative::kSystemReceipts)).value_or(QStringList());
+        platform::Volume::current()->list(platform::Volume::current()->top().child(PackageHelperNative::kSystemReceipts))
+            .value_or(QStringList());
     return Report{QStringLiteral("Failed to forget package."),
                   makeString("%@\n%@\n%@ %@", text.value_or(QString()), receipts.join(QStringLiteral(", ")),
                              package.description(), typeOfEvent(reply)),

@@ -62,7 +62,7 @@ HelperReply HelperConnection::exchange(const Message &message, std::optional<Con
     if (m_invalid)
         return ConnectionEvent::Invalid;
     if (!m_channel.isOpen()) {
-        const int descriptor = platform::Volume::connectToSocket(m_socket);
+        const int descriptor = platform::Volume::current()->connectToSocket(m_socket);
         if (descriptor < 0) {
             m_invalid = true;
             *event = ConnectionEvent::Invalid;

@@ -59,14 +59,14 @@ QString programOf(const QVariantMap &job)
 // An errno-like status for a tool that cannot be read as an executable.
 int unreadableStatus(const LogicalPath &path, std::optional<QByteArray> &bytes)
 {
-    const std::optional<platform::ItemStatus> status = Volume::status(path, platform::Follow::Final);
+    const std::optional<platform::ItemStatus> status = Volume::current()->status(path, platform::Follow::Final);
     if (!status)
         return ENOENT;
     if (!status->isFile())
         return ENOEXEC;
     if (qint64(status->size) > platform::ReadLimit::kExecutable)
         return EFBIG;
-    bytes = Volume::readFile(path, platform::ReadLimit::kExecutable);
+    bytes = Volume::current()->readFile(path, platform::ReadLimit::kExecutable);
     if (!bytes)
         return EACCES;
     return platform::ExecutableInfo::isElf(*bytes) ? 0 : ENOEXEC;
@@ -82,7 +82,7 @@ std::optional<HelperError> runAsAdministrator(const QString &command, QString *r
         return refused;
     QProcess process;
     process.start(pkexec, {HelperInstaller::bundlePath() + QStringLiteral("/Contents/SharedSupport/bin/dorvane"),
-                           QStringLiteral("--root"), Volume::root(), QStringLiteral("helper"), command});
+                           QStringLiteral("--root"), Volume::current()->root(), QStringLiteral("helper"), command});
     // As long as the password prompt is open.
     if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit)
         return refused;
@@ -142,9 +142,10 @@ uint HelperInstaller::servedUser()
 
 std::optional<QString> HelperInstaller::bundleVersionForCodeSignedItemAtURL(const QString &path)
 {
-    if (path.isEmpty())
+    const std::optional<LogicalPath> made = platform::volumePath(path);
+    if (!made)
         return std::nullopt;
-    const LogicalPath logical = LogicalPath::make(path);
+    const LogicalPath &logical = *made;
     const QString url = QUrl::fromLocalFile(logical.toString()).toString();
     std::optional<QByteArray> bytes;
     if (const int status = unreadableStatus(logical, bytes)) {

@@ -46,16 +46,16 @@ QString fileNameOf(QString name)
 // included, so that what housekeeping moves or removes there lies there.
 bool reachedWithoutLinks(const LogicalPath &path)
 {
-    const std::optional<platform::ItemStatus> own = Volume::status(path, Follow::NotFinal);
-    return Volume::resolved(path, Follow::NotFinal) == path && !(own && own->isLink());
+    const std::optional<platform::ItemStatus> own = Volume::current()->status(path, Follow::NotFinal);
+    return Volume::current()->resolved(path, Follow::NotFinal) == path && !(own && own->isLink());
 }
 
 // Where the desktop finds the item: its links resolved on the volume first,
 // since a program outside would follow them out of the root.
 QUrl desktopUrl(const LogicalPath &path)
 {
-    const std::optional<LogicalPath> resolved = Volume::resolved(path);
-    return resolved ? QUrl::fromLocalFile(Volume::physicalPath(*resolved)) : QUrl();
+    const std::optional<LogicalPath> resolved = Volume::current()->resolved(path);
+    return resolved ? QUrl::fromLocalFile(Volume::current()->physicalPath(*resolved)) : QUrl();
 }
 
 void appendLines(const QString &lines)
@@ -68,7 +68,8 @@ void appendLines(const QString &lines)
 
 LogicalPath LogFiles::supportFolder()
 {
-    return LogicalPath::make(kestrum::hx->suppDir());
+    const std::shared_ptr<const platform::Volume> volume = platform::Volume::current();
+    return volume->path(kestrum::hx->suppDir()).value_or(volume->home());
 }
 
 LogicalPath LogFiles::runningLog()
@@ -94,13 +95,13 @@ QString LogFiles::fallbackTimestamp(const QDateTime &when)
 void LogFiles::addToLogfile(const QString &text)
 {
     const LogicalPath path = runningLog();
-    QByteArray content = Volume::readFile(path, kRunningLogLimit).value_or(QByteArray());
+    QByteArray content = Volume::current()->readFile(path, kRunningLogLimit).value_or(QByteArray());
     // Stateless, so that a sequence cut off at the end counts as an error too.
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString decoded = utf8.decode(content);
     if (utf8.hasError())
         content.clear();
-    Volume::writeFile(path, content + text.toUtf8());
+    Volume::current()->writeFile(path, content + text.toUtf8());
 }
 
 LogicalPath LogFiles::writeLogfile(const QString &logName, const QString &identifiers, const QString &filenames,
@@ -119,7 +120,7 @@ LogicalPath LogFiles::writeLogfile(const QString &logName, const QString &identi
                                      timestamp(now), identifiers, filenames, files.join(QLatin1Char('\n')),
                                      folders.join(QLatin1Char('\n')), lines(generated), lines(remaining));
     QString reason;
-    if ((!Volume::makeFolders(logFolder(), &reason) || !Volume::writeFile(path, text.toUtf8(), &reason)) && error)
+    if ((!Volume::current()->makeFolders(logFolder(), &reason) || !Volume::current()->writeFile(path, text.toUtf8(), &reason)) && error)
         *error = reason.isEmpty() ? QStringLiteral("not written") : reason;
     return path;
 }
@@ -130,19 +131,19 @@ void LogFiles::migrateLogfiles(const QDateTime &now)
     const LogicalPath folder = logFolder();
     if (!reachedWithoutLinks(folder))
         return;
-    Volume::makeFolders(folder);
+    Volume::current()->makeFolders(folder);
     const QString stamp = timestamp(now);
     QString lines;
-    for (const QString &name : Volume::list(support).value_or(QStringList())) {
+    for (const QString &name : Volume::current()->list(support).value_or(QStringList())) {
         if (name == kRunningLogName || name == folder.name())
             continue;
         const LogicalPath item = support.child(name);
         if (name.endsWith(kLogSuffix)) {
             const LogicalPath moved = folder.child(name);
-            Volume::renameItem(item, moved);
+            Volume::current()->renameItem(item, moved);
             lines += makeString("%@: moved old logfile to new logfile folder '%@'\n", stamp, moved.toString());
         } else {
-            Volume::removeTree(item);
+            Volume::current()->removeTree(item);
             lines += makeString("%@: removed dubios file from application support folder '%@'\n", stamp,
                                 item.toString());
         }
@@ -157,11 +158,11 @@ void LogFiles::pruneOldLogfiles(const QDateTime &now)
         return;
     const QString stamp = timestamp(now);
     QString lines;
-    for (const QString &name : Volume::list(folder).value_or(QStringList())) {
+    for (const QString &name : Volume::current()->list(folder).value_or(QStringList())) {
         const LogicalPath item = folder.child(name);
-        const std::optional<platform::ItemStatus> status = Volume::status(item, Follow::NotFinal);
+        const std::optional<platform::ItemStatus> status = Volume::current()->status(item, Follow::NotFinal);
         if (status && now.toMSecsSinceEpoch() - status->createdMSecs > kMaxAgeMSecs) {
-            Volume::removeTree(item);
+            Volume::current()->removeTree(item);
             lines += makeString("%@: removed old logfile '%@'\n", stamp, item.toString());
         }
     }
@@ -191,9 +192,9 @@ void LogFiles::checkLogfileFolderSize()
 QStringList LogFiles::logfileMenuTitles()
 {
     QStringList titles;
-    if (Volume::status(runningLog(), Follow::Final))
+    if (Volume::current()->status(runningLog(), Follow::Final))
         titles << kRunningLogName << QString();
-    for (const QString &name : Volume::list(logFolder()).value_or(QStringList())) {
+    for (const QString &name : Volume::current()->list(logFolder()).value_or(QStringList())) {
         if (name != kRunningLogName && name.endsWith(kLogSuffix))
             titles << name;
     }

@@ -6,13 +6,14 @@ namespace dorvane {
 
 PathProbe::Item PathProbe::look(const QString &logical)
 {
-    return logical.isEmpty() ? Item{} : look(platform::LogicalPath::make(logical));
+    const std::optional<platform::LogicalPath> path = m_volume->path(logical);
+    return path ? look(*path) : Item{};
 }
 
 PathProbe::Item PathProbe::look(const platform::LogicalPath &path)
 {
     if (path.isRoot()) {
-        const std::optional<platform::ItemStatus> root = platform::Volume::status(path, platform::Follow::NotFinal);
+        const std::optional<platform::ItemStatus> root = m_volume->status(path, platform::Follow::NotFinal);
         return root ? Item{Item::Kind::Folder, root->size, root->immutable} : Item{};
     }
     // Bills list a folder's items together, so most paths reuse the folder
@@ -22,7 +23,7 @@ PathProbe::Item PathProbe::look(const platform::LogicalPath &path)
     if (!m_entered || folderText != m_folder.toString()) {
         m_folder = path.parent();
         m_entered = true;
-        m_open = platform::VolumeFolder::opened(m_folder);
+        m_open = platform::VolumeFolder::opened(*m_volume, m_folder);
     }
     if (!m_open)
         return Item{};

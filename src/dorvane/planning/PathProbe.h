@@ -21,6 +21,11 @@ namespace dorvane {
 class PathProbe
 {
 public:
+    explicit PathProbe(std::shared_ptr<const platform::Volume> volume = platform::Volume::current())
+        : m_volume(std::move(volume))
+    {
+    }
+
     struct Item
     {
         enum class Kind { Missing, Folder, File, Link };
@@ -36,6 +41,7 @@ public:
     static bool isRestricted(const Item &item) { return item.restricted; }
 
 private:
+    std::shared_ptr<const platform::Volume> m_volume;
     platform::LogicalPath m_folder;                  // the folder opened last
     bool m_entered = false;
     std::optional<platform::VolumeFolder> m_open;    // nothing when it is missing or unreachable

@@ -18,7 +18,9 @@ namespace {
 // The uninstaller lies on the volume; the desktop opens it where it really is.
 QUrl onTheVolume(const QString &logical)
 {
-    return QUrl::fromLocalFile(platform::Volume::physicalPath(platform::LogicalPath::make(logical)));
+    const std::shared_ptr<const platform::Volume> volume = platform::Volume::current();
+    const std::optional<platform::LogicalPath> path = volume->path(logical);
+    return path ? QUrl::fromLocalFile(volume->physicalPath(*path)) : QUrl();
 }
 
 constexpr int kFirstButton = 1000;

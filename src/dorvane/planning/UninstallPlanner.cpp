@@ -54,7 +54,8 @@ private:
     const IgnoredLocations &m_ignored;
     const UninstallPlanner::ProgressFunction &m_progress;
     QSet<QString> m_selected;
-    PathProbe m_probe;
+    const std::shared_ptr<const platform::Volume> m_volume = platform::Volume::current();
+    PathProbe m_probe{m_volume};
 };
 
 // Every path of the selected packages once, in the order first listed: the
@@ -101,7 +102,8 @@ bool Run::overlapsUnselected(const PackageRecord &record) const
 {
     qsizetype count = 0;
     for (const QString &application : record.appPaths()) {
-        if (const auto id = m_catalogue.pathId(platform::LogicalPath::make(application).toString()))
+        const std::optional<platform::LogicalPath> path = m_volume->path(application);
+        if (const auto id = path ? m_catalogue.pathId(path->toString()) : std::nullopt)
             count += others(*id).size();
     }
     return count != 0;
@@ -110,9 +112,9 @@ bool Run::overlapsUnselected(const PackageRecord &record) const
 void Run::addExisting(const QStringList &candidates)
 {
     for (const QString &candidate : candidates) {
-        const platform::LogicalPath path = platform::LogicalPath::make(candidate);
-        if (platform::Volume::status(path, platform::Follow::Final))
-            plan.removeGenerated.append(path.toString());
+        const std::optional<platform::LogicalPath> path = m_volume->path(candidate);
+        if (path && m_volume->status(*path, platform::Follow::Final))
+            plan.removeGenerated.append(path->toString());
     }
 }
 
@@ -148,10 +150,11 @@ void Run::addGenerated(const QList<PackageRecord> &selection)
         }
         // A protected bundle cannot go; it is left out without a word.
         for (const QString &application : record.appPaths()) {
-            const platform::LogicalPath path = platform::LogicalPath::make(application);
-            const std::optional<platform::ItemStatus> status = platform::Volume::status(path, platform::Follow::NotFinal);
-            if (status && platform::Volume::status(path, platform::Follow::Final) && !(m_isRootless && status->immutable))
-                plan.removeRemaining.append(path.toString());
+            const std::optional<platform::LogicalPath> path = m_volume->path(application);
+            const std::optional<platform::ItemStatus> status =
+                path ? m_volume->status(*path, platform::Follow::NotFinal) : std::nullopt;
+            if (status && m_volume->status(*path, platform::Follow::Final) && !(m_isRootless && status->immutable))
+                plan.removeRemaining.append(path->toString());
         }
     }
 }
@@ -163,7 +166,8 @@ void Run::addGenerated(const QList<PackageRecord> &selection)
 void Run::classify(Catalogue::PathId id)
 {
     const QString path = m_catalogue.path(id);
-    const platform::LogicalPath logical = platform::LogicalPath::make(path);
+    // The catalogue holds only paths its volume made.
+    const platform::LogicalPath logical = m_volume->path(path).value_or(m_volume->top());
     const bool ignored = m_ignored.contains(logical);
     const PathProbe::Item item = m_probe.look(logical);
 

@@ -27,9 +27,9 @@ namespace {
 QStringList entriesWithExtension(const LogicalPath &folder, const QString &extension)
 {
     QStringList result;
-    const std::optional<QStringList> names = platform::Volume::list(folder);
+    const std::optional<QStringList> names = platform::Volume::current()->list(folder);
     if (!names) {
-        if (platform::Volume::status(folder, platform::Follow::Final))
+        if (platform::Volume::current()->status(folder, platform::Follow::Final))
             asl_NSLog(LogWarning, "Warning: cannot read the receipts folder %@", folder.toString());
         return result;
     }
@@ -43,11 +43,13 @@ QStringList entriesWithExtension(const LogicalPath &folder, const QString &exten
 QVariant readPropertyList(const QString &logicalPath, bool *readable)
 {
     QString problem;
+    const std::shared_ptr<const platform::Volume> volume = platform::Volume::current();
+    const std::optional<LogicalPath> path = volume->path(logicalPath);
     const std::optional<QByteArray> bytes =
-        platform::Volume::readFile(LogicalPath::make(logicalPath), platform::ReadLimit::kReceipt, &problem);
+        path ? volume->readFile(*path, platform::ReadLimit::kReceipt, &problem) : std::nullopt;
     *readable = bytes.has_value();
     if (!bytes) {
-        if (platform::Volume::status(LogicalPath::make(logicalPath), platform::Follow::Final))
+        if (path && volume->status(*path, platform::Follow::Final))
             asl_NSLog(LogError, "Error: cannot read the receipt %@: %@", logicalPath, problem);
         return QVariant();
     }
@@ -76,11 +78,11 @@ void addModernReceipts(const QStringList &plistPaths, const LogicalPath &userFol
         const QString bomPath = plistPath.chopped(5) + QLatin1String("bom");
         record.setValue(PackageKey::BOMPath, bomPath);
         record.setValue(PackageKey::PlistPath, plistPath);
-        if (LogicalPath::make(plistPath).isWithin(userFolder))
+        const std::optional<LogicalPath> plist = platform::volumePath(plistPath);
+        if (plist && plist->isWithin(userFolder))
             record.setUserPrefix();
-        const std::optional<platform::ItemStatus> bill =
-            platform::Volume::status(LogicalPath::make(bomPath), platform::Follow::Final);
-        if (bill)
+        const std::optional<LogicalPath> bill = platform::volumePath(bomPath);
+        if (bill && platform::Volume::current()->status(*bill, platform::Follow::Final))
             result.append(record);
         else
             asl_NSLog(LogError, "Error: receipt plist without accompanying BOM installed, please remove manually: %@",
@@ -92,7 +94,7 @@ void addModernReceipts(const QStringList &plistPaths, const LogicalPath &userFol
 // anywhere inside the bundle. Empty when there is none or more than one.
 QString legacyBill(const QString &bundlePath, const QString &infoPath)
 {
-    const QString archive = LogicalPath::make(infoPath).parent().child(u"Archive.bom").toString();
+    const QString archive = platform::volumePath(infoPath).value_or(LogicalPath()).parent().child(u"Archive.bom").toString();
     if (kestrum::fileExists(archive))
         return archive;
     QStringList bills;
@@ -108,9 +110,9 @@ QString legacyBill(const QString &bundlePath, const QString &infoPath)
 
 void addLegacyReceipts(QList<PackageRecord> &result)
 {
-    const LogicalPath folder = LogicalPath::make(PackageHelperNative::kLegacyReceipts);
+    const LogicalPath folder = platform::Volume::current()->top().child(PackageHelperNative::kLegacyReceipts);
     for (const QString &bundlePath : entriesWithExtension(folder, QStringLiteral("pkg"))) {
-        const QString name = LogicalPath::make(bundlePath).name().toString();
+        const QString name = bundlePath.section(QLatin1Char('/'), -1);
         const QString infoPath = bundlePath + QLatin1String("/Contents/Info.plist");
 
         bool readable = false;
@@ -151,9 +153,10 @@ void addLegacyReceipts(QList<PackageRecord> &result)
 
 QList<PackageRecord> PackageHelperNative::getPackages()
 {
-    const LogicalPath userFolder = LogicalPath::make(kUserReceipts);
+    const std::shared_ptr<const platform::Volume> volume = platform::Volume::current();
+    const LogicalPath userFolder = volume->home().child(QStringView(kUserReceipts).mid(2));
     QList<PackageRecord> result;
-    addModernReceipts(entriesWithExtension(LogicalPath::make(kSystemReceipts), QStringLiteral("plist"))
+    addModernReceipts(entriesWithExtension(volume->top().child(kSystemReceipts), QStringLiteral("plist"))
                           + entriesWithExtension(userFolder, QStringLiteral("plist")),
                       userFolder, result);
     addLegacyReceipts(result);
@@ -163,7 +166,8 @@ QList<PackageRecord> PackageHelperNative::getPackages()
 LogicalPath PackageHelperNative::installLocationForPackage(PackageRecord &record)
 {
     std::optional<QString> prefix;
-    if (const auto receipt = platform::PackageReceipt::openWithBOMPath(LogicalPath::make(record.bomPath()))) {
+    const std::optional<LogicalPath> bill = platform::volumePath(record.bomPath());
+    if (const auto receipt = bill ? platform::PackageReceipt::openWithBOMPath(*bill) : std::nullopt) {
         prefix = receipt->installPrefixPath();
     } else {
         asl_NSLog(LogError, "Error: failed to get PKReceipt for the damaged package, which should be removed: %@",
@@ -174,13 +178,15 @@ LogicalPath PackageHelperNative::installLocationForPackage(PackageRecord &record
     // The prefix is text from the receipt: "Applications/..", "./" or "//"
     // all become the place they name, and a user package's prefix never
     // leaves the home folder.
-    const LogicalPath base = record.hasUserPrefix() ? platform::Volume::home() : LogicalPath();
+    const std::shared_ptr<const platform::Volume> volume = platform::Volume::current();
+    const LogicalPath base = record.hasUserPrefix() ? volume->home() : volume->top();
     return prefix ? base.child(*prefix) : base;
 }
 
 QStringList PackageHelperNative::getFilesForPackage(PackageRecord &record, const LogicalPath &prefix)
 {
-    const auto bom = platform::PackageBOM::openWithBOMPath(LogicalPath::make(record.bomPath()));
+    const std::optional<LogicalPath> bill = platform::volumePath(record.bomPath());
+    const auto bom = bill ? platform::PackageBOM::openWithBOMPath(*bill) : std::nullopt;
     if (!bom) {
         asl_NSLog(LogError, "Failed to get PKBOM for the damaged package, which should be removed: %@",
                   record.description());

@@ -112,13 +112,14 @@ QString execProgram(const QByteArray &entry)
 // volume, or a resolution error.
 std::optional<LogicalPath> resolveEntry(const LogicalPath &entry, int *error)
 {
-    const std::optional<QByteArray> bytes = Volume::readFile(entry, kDesktopEntryLimit);
+    const std::optional<QByteArray> bytes = Volume::current()->readFile(entry, kDesktopEntryLimit);
     const QString program = bytes ? execProgram(*bytes) : QString();
-    *error = !bytes ? kIOError : !program.startsWith(u'/') ? kParamError : 0;
+    const std::optional<LogicalPath> path = program.startsWith(u'/') ? platform::volumePath(program) : std::nullopt;
+    *error = !bytes ? kIOError : !path ? kParamError : 0;
     if (*error)
         return std::nullopt;
-    const LogicalPath path = LogicalPath::make(program);
-    const std::optional<LogicalPath> real = Volume::status(path, Follow::Final) ? Volume::resolved(path) : std::nullopt;
+    const std::shared_ptr<const Volume> volume = Volume::current();
+    const std::optional<LogicalPath> real = volume->status(*path, Follow::Final) ? volume->resolved(*path) : std::nullopt;
     if (!real) {
         *error = kFileNotFound;
         return std::nullopt;
@@ -153,16 +154,16 @@ void removeLoginItem_LS(const QUrl &appURL)
 {
     // Without a home folder on the volume there is no session to hold login
     // items.
-    const LogicalPath home = Volume::home();
-    if (const std::optional<platform::ItemStatus> status = Volume::status(home, Follow::Final);
+    const LogicalPath home = Volume::current()->home();
+    if (const std::optional<platform::ItemStatus> status = Volume::current()->status(home, Follow::Final);
         !status || !status->isDirectory()) {
         kestrum::asl_NSLog(kestrum::LogWarning, "Warning: _RemoveLoginItem : LSSharedFileListCreate delivered NULL list!");
         return;
     }
     const LogicalPath folder = home.child(u".config/autostart");
-    if (!Volume::status(folder, Follow::Final))
+    if (!Volume::current()->status(folder, Follow::Final))
         return; // no login items yet
-    std::optional<QStringList> names = Volume::list(folder);
+    std::optional<QStringList> names = Volume::current()->list(folder);
     if (!names) {
         kestrum::asl_NSLog(kestrum::LogWarning,
                            "Warning: _RemoveLoginItem : LSSharedFileListCopySnapshot delivered NULL list!");
@@ -170,7 +171,7 @@ void removeLoginItem_LS(const QUrl &appURL)
     }
     names->sort();
     const std::optional<LogicalPath> target =
-        appURL.isLocalFile() ? std::optional(LogicalPath::make(appURL.toLocalFile())) : std::nullopt;
+        appURL.isLocalFile() ? platform::volumePath(appURL.toLocalFile()) : std::nullopt;
     for (const QString &name : std::as_const(*names)) {
         if (!name.endsWith(QLatin1String(".desktop")))
             continue;
@@ -180,7 +181,7 @@ void removeLoginItem_LS(const QUrl &appURL)
         if (error && error != kFileNotFound)
             kestrum::asl_NSLog(kestrum::LogWarning, "Warning: removeLoginItem: LSSharedFileListItemResolve error %i", error);
         else if (item && item == target)
-            Volume::removeItem(entry);
+            Volume::current()->removeItem(entry);
     }
 }
 
@@ -213,7 +214,7 @@ bool removeFromDock(const QUrl &appURL)
 
 void quitDock()
 {
-    const LogicalPath dock = LogicalPath::make(u"/System/Library/CoreServices/Dock.app");
+    const LogicalPath dock = Volume::current()->top().child(u"System/Library/CoreServices/Dock.app");
     endProcesses([&](const LogicalPath &executable) { return executable.isWithin(dock); }, false);
 }
 

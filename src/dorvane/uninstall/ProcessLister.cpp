@@ -12,7 +12,7 @@ QString ProcessLister::path()
 
 QStringList ProcessLister::launchArguments()
 {
-    return {path(), QStringLiteral("--root"), platform::Volume::root(), QStringLiteral("ax"),
+    return {path(), QStringLiteral("--root"), platform::Volume::current()->root(), QStringLiteral("ax"),
             QStringLiteral("-opid,comm")};
 }
 

@@ -2,6 +2,7 @@
 
 #include "dorvane/helper/DeleteHelper.h"
 #include "dorvane/receipts/PackageRecord.h"
+#include "platform/Volume.h"
 
 namespace dorvane::ReceiptForgetting {
 
@@ -21,11 +22,10 @@ void forget(const PackageRecord &package, const QString &information, DeleteHelp
 {
     switch (kindOf(package)) {
     case Kind::LegacyBundle:
-        helper.deleteFiles({LogicalPath::make(package.pkgPath())}, information);
+        helper.deleteFiles(platform::volumePaths({package.pkgPath()}), information);
         return;
     case Kind::UserReceipt:
-        helper.deleteFiles({LogicalPath::make(package.plistPath()), LogicalPath::make(package.bomPath())},
-                           information);
+        helper.deleteFiles(platform::volumePaths({package.plistPath(), package.bomPath()}), information);
         return;
     case Kind::SystemReceipt:
         helper.deletePackage(package);

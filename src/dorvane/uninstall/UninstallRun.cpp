@@ -29,14 +29,6 @@ bool settingOn(const char *key)
     return kestrum::DefaultsKey(key).defaultInt() != 0;
 }
 
-QList<LogicalPath> logicalPaths(const QStringList &paths)
-{
-    QList<LogicalPath> out;
-    out.reserve(paths.size());
-    for (const QString &path : paths)
-        out.append(LogicalPath::make(path));
-    return out;
-}
 
 // What an otherwise empty folder may still hold and go: the Finder's
 // view settings or its custom-icon file, but not both.
@@ -123,12 +115,9 @@ void UninstallRun::collectProcesses(const QString &listing, const UninstallPlan 
     // whatever the settings say: a process running from there would keep
     // its files open or write them again. Paths compare as the volume does,
     // and "/Applications/Foo.app" never takes in "/Applications/Foo.app Beta.app".
-    QList<platform::LogicalPath> folders;
-    for (const QString &path : plan.removeGenerated + plan.removeRemaining)
-        folders.append(platform::LogicalPath::make(path));
-    QSet<platform::LogicalPath> files;
-    for (const QString &path : plan.removeFiles)
-        files.insert(platform::LogicalPath::make(path));
+    const QList<platform::LogicalPath> folders = platform::volumePaths(plan.removeGenerated + plan.removeRemaining);
+    const QList<platform::LogicalPath> fileList = platform::volumePaths(plan.removeFiles);
+    const QSet<platform::LogicalPath> files(fileList.cbegin(), fileList.cend());
     QStringList lines = listing.split(QLatin1Char('\n'));
     if (!lines.isEmpty())
         lines.removeFirst(); // the column header
@@ -137,12 +126,13 @@ void UninstallRun::collectProcesses(const QString &listing, const UninstallPlan 
         if (!match.hasMatch())
             continue;
         const QString command = line.mid(match.capturedEnd() + 1);
-        if (!command.startsWith(QLatin1Char('/')))
+        const std::optional<platform::LogicalPath> executable =
+            command.startsWith(QLatin1Char('/')) ? platform::volumePath(command) : std::nullopt;
+        if (!executable)
             continue;
-        const platform::LogicalPath executable = platform::LogicalPath::make(command);
         const bool inside = std::any_of(folders.cbegin(), folders.cend(),
-                                        [&](const platform::LogicalPath &folder) { return executable.isWithin(folder); });
-        if (inside || files.contains(executable)) {
+                                        [&](const platform::LogicalPath &folder) { return executable->isWithin(folder); });
+        if (inside || files.contains(*executable)) {
             pids->append(match.captured());
             commands->append(command);
         }
@@ -164,7 +154,7 @@ UninstallOutcome UninstallRun::execute(const Progress &progress, const RemoveInf
 
     progress(QStringLiteral("Deleting files…"));
     if (!m_plan.removeFiles.isEmpty())
-        m_helper.deleteFiles(logicalPaths(m_plan.removeFiles), m_information);
+        m_helper.deleteFiles(platform::volumePaths(m_plan.removeFiles), m_information);
 
     if (settingOn(Settings::kDeleteFolders))
         removeFolders(progress);
@@ -172,10 +162,10 @@ UninstallOutcome UninstallRun::execute(const Progress &progress, const RemoveInf
     progress(QStringLiteral("Deleting additional files"));
     const bool remaining = settingOn(Settings::kDeleteRemaining);
     if (remaining)
-        m_helper.deleteFiles(logicalPaths(m_plan.removeRemaining), m_information);
+        m_helper.deleteFiles(platform::volumePaths(m_plan.removeRemaining), m_information);
     const bool generated = settingOn(Settings::kDeleteGenerated);
     if (generated) {
-        m_helper.deleteFiles(logicalPaths(m_plan.removeGenerated), m_information);
+        m_helper.deleteFiles(platform::volumePaths(m_plan.removeGenerated), m_information);
         // The preferences daemon would keep the deleted preferences cached.
         kestrum::runAsTask({QStringLiteral("/usr/bin/killall"), QStringLiteral("-SIGTERM"), QStringLiteral("cfprefsd")});
     }
@@ -249,12 +239,13 @@ void UninstallRun::removeFolders(const Progress &progress)
     for (int count = 1; count != 0;) {
         count = 0;
         for (auto folder = m_plan.removeFolders.crbegin(); folder != m_plan.removeFolders.crend(); ++folder) {
-            if (removed.contains(*folder) || !kestrum::fileExists(*folder))
+            const std::optional<LogicalPath> made = platform::volumePath(*folder);
+            if (!made || removed.contains(*folder) || !kestrum::fileExists(*folder))
                 continue;
-            const LogicalPath path = LogicalPath::make(*folder);
+            const LogicalPath &path = *made;
             // A folder the user cannot list is never taken for empty: the
             // tool would remove it with whatever it holds.
-            const std::optional<QStringList> entries = platform::Volume::list(path);
+            const std::optional<QStringList> entries = platform::Volume::current()->list(path);
             if (!entries || !removableContent(*entries))
                 continue;
             progress(makeString("Deleting folder: %@", path.name().toString()));

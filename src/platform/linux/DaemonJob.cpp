@@ -7,7 +7,6 @@
 
 #include "platform/PropertyList.h"
 #include "platform/Volume.h"
-#include "platform/VolumeRoot.h"
 #include "platform/linux/Proc.h"
 
 #include <QElapsedTimer>
@@ -54,7 +53,7 @@ bool isOurs(qint64 pid, const Places &places)
     const QList<QByteArray> arguments = file.readAll().split('\0');
     const qsizetype root = arguments.indexOf(QByteArrayLiteral("--root"));
     return arguments.first() == QFile::encodeName(places.tool.toString()) && root > 0
-           && root + 1 < arguments.size() && arguments.at(root + 1) == QFile::encodeName(VolumeRoot::canonicalPath());
+           && root + 1 < arguments.size() && arguments.at(root + 1) == QFile::encodeName(Volume::current()->canonicalRoot());
 }
 
 QList<qint64> processesOfJob(const Places &places)
@@ -124,11 +123,11 @@ int start(const QVariantMap &job, QString *error)
         setError(error, QStringLiteral("the job has no ProgramArguments"));
         return -1;
     }
-    const LogicalPath program = LogicalPath::make(programArguments.first());
-    const int tool = VolumeRoot::openDescriptor(program, O_PATH | O_NOFOLLOW);
+    const std::optional<LogicalPath> program = volumePath(programArguments.first());
+    const int tool = program ? Volume::current()->openDescriptor(*program, O_PATH | O_NOFOLLOW) : -1;
     struct stat st;
     if (tool < 0 || ::fstat(tool, &st) != 0 || !S_ISREG(st.st_mode)) {
-        setError(error, QStringLiteral("%1 is no executable file").arg(program.toString()));
+        setError(error, QStringLiteral("%1 is no executable file").arg(programArguments.first()));
         if (tool >= 0)
             ::close(tool);
         return -1;
@@ -178,13 +177,13 @@ int start(const QVariantMap &job, QString *error)
     ::close(pipe[0]);
     if (got.execError != 0 || got.daemonPid == 0) {
         setError(error, QStringLiteral("cannot start %1: %2")
-                            .arg(program.toString(), got.execError ? systemError(got.execError)
+                            .arg(program->toString(), got.execError ? systemError(got.execError)
                                                                    : QStringLiteral("no process could be made")));
         return -1;
     }
     const int pidfd = Proc::pidfdOpen(got.daemonPid);
     if (pidfd < 0)
-        setError(error, QStringLiteral("%1 ended at once").arg(program.toString()));
+        setError(error, QStringLiteral("%1 ended at once").arg(program->toString()));
     return pidfd;
 }
 
@@ -195,14 +194,14 @@ bool writeJob(const Places &places, const QVariantMap &job, QString *error)
         setError(error, QStringLiteral("the job cannot be written as a property list"));
         return false;
     }
-    return Volume::writeFile(places.jobList, data, error);
+    return Volume::current()->writeFile(places.jobList, data, error);
 }
 
 } // namespace
 
 QVariantMap jobDictionary(const Places &places, uint servedUser, const QString &rootKey, const QString &userKey)
 {
-    const QString root = VolumeRoot::canonicalPath();
+    const QString root = Volume::current()->canonicalRoot();
     return {{QStringLiteral("Label"), places.label},
             {QStringLiteral("ProgramArguments"),
              QVariantList{places.tool.toString(), QStringLiteral("--root"), root, QStringLiteral("--serve-uid"),
@@ -219,10 +218,10 @@ bool install(const Places &places, const QByteArray &tool, const QVariantMap &jo
     stop(places);
     for (const LogicalPath &folder : {places.tool.parent(), places.jobList.parent(), places.socket.parent(),
                                       places.pidFile.parent()}) {
-        if (!Volume::makeFolders(folder, error))
+        if (!Volume::current()->makeFolders(folder, error))
             return false;
     }
-    if (!Volume::writeFile(places.tool, tool, error, 0755) || !writeJob(places, job, error))
+    if (!Volume::current()->writeFile(places.tool, tool, error, 0755) || !writeJob(places, job, error))
         return false;
     const int pidfd = start(job, error);
     bool answered = false;
@@ -277,8 +276,8 @@ bool remove(const Places &places, QString *error)
 {
     const bool stopped = stop(places);
     for (const LogicalPath &path : {places.jobList, places.tool, places.socket, places.pidFile})
-        Volume::removeItem(path);
-    const bool gone = !Volume::status(places.jobList, Follow::NotFinal) && !Volume::status(places.tool, Follow::NotFinal);
+        Volume::current()->removeItem(path);
+    const bool gone = !Volume::current()->status(places.jobList, Follow::NotFinal) && !Volume::current()->status(places.tool, Follow::NotFinal);
     if (!gone)
         setError(error, QStringLiteral("the job or its tool cannot be removed"));
     else if (!stopped)
@@ -288,7 +287,7 @@ bool remove(const Places &places, QString *error)
 
 bool answers(const Places &places)
 {
-    const int fd = Volume::connectToSocket(places.socket);
+    const int fd = Volume::current()->connectToSocket(places.socket);
     if (fd < 0)
         return false;
     ::close(fd);
@@ -297,7 +296,7 @@ bool answers(const Places &places)
 
 std::optional<qint64> runningPid(const Places &places)
 {
-    const std::optional<QByteArray> text = Volume::readFile(places.pidFile, 64);
+    const std::optional<QByteArray> text = Volume::current()->readFile(places.pidFile, 64);
     bool numeric = false;
     const qint64 pid = text ? text->trimmed().toLongLong(&numeric) : 0;
     if (!numeric || pid <= 0 || !isOurs(pid, places))

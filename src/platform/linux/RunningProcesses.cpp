@@ -2,8 +2,8 @@
 // /proc/PID/exe, which the kernel gives with every link resolved.
 
 #include "platform/RunningProcesses.h"
+#include "platform/Volume.h"
 
-#include "platform/VolumeRoot.h"
 #include "platform/linux/Proc.h"
 
 #include <QFile>
@@ -36,7 +36,7 @@ std::optional<LogicalPath> executableOf(qint64 pid)
             return std::nullopt;
         target.chop(deleted.size());
     }
-    return VolumeRoot::logicalPathOf(QFile::decodeName(target));
+    return Volume::current()->logicalPathOfKernelPath(QFile::decodeName(target));
 }
 
 bool signalProcess(qint64 pid, const LogicalPath &expectedExecutable, int signal)

@@ -3,10 +3,8 @@
 // itself resolves links inside the volume and never out of it.
 
 #include "platform/Volume.h"
-#include "platform/VolumeRoot.h"
 
 #include <QFile>
-#include <QMutex>
 #include <QRandomGenerator>
 
 #include <atomic>
@@ -22,11 +20,6 @@
 namespace platform {
 
 namespace {
-
-// Read by every door call on every thread; changed only by configure().
-std::atomic<int> g_rootDescriptor{-1};
-QString g_canonicalRoot;
-QMutex g_rootMutex;
 
 class Descriptor
 {
@@ -63,28 +56,13 @@ void setError(QString *error, const QString &text)
         *error = text;
 }
 
-// The logical path as the kernel takes it below the root: "/" is ".".
-QByteArray kernelName(const LogicalPath &path)
+// A name as a C string; nothing when it holds a NUL, which the kernel
+// would take for its end and so reach another item.
+std::optional<QByteArray> cName(QStringView name)
 {
-    return path.isRoot() ? QByteArrayLiteral(".") : QFile::encodeName(path.toString());
-}
-
-// Opens the path inside the volume. Never crosses into /proc's magic links,
-// and retries the rare EAGAIN that a rename racing the lookup gives.
-int openInside(const LogicalPath &path, int flags, quint64 resolve = 0)
-{
-    const QByteArray name = kernelName(path);
-    struct open_how how;
-    std::memset(&how, 0, sizeof how);
-    how.flags = quint64(flags | O_CLOEXEC);
-    how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS | resolve;
-    const int root = VolumeRoot::descriptor();
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        const long fd = ::syscall(SYS_openat2, root, name.constData(), &how, sizeof how);
-        if (fd >= 0 || errno != EAGAIN)
-            return int(fd);
-    }
-    return -1;
+    if (name.contains(QChar(0)))
+        return std::nullopt;
+    return QFile::encodeName(name.toString());
 }
 
 ItemStatus::Type typeOf(unsigned mode)
@@ -120,7 +98,7 @@ std::optional<ItemStatus> statusAt(int folder, const char *name)
 }
 
 // Where the kernel says an open descriptor is, as a logical path.
-std::optional<LogicalPath> logicalOfDescriptor(int fd)
+std::optional<LogicalPath> logicalOfDescriptor(const Volume &volume, int fd)
 {
     char buffer[PATH_MAX + 1];
     const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
@@ -128,7 +106,7 @@ std::optional<LogicalPath> logicalOfDescriptor(int fd)
     if (n <= 0)
         return std::nullopt;
     // Never outside the root with RESOLVE_IN_ROOT.
-    return VolumeRoot::logicalPathOf(QFile::decodeName(QByteArray(buffer, n)));
+    return volume.logicalPathOfKernelPath(QFile::decodeName(QByteArray(buffer, n)));
 }
 
 // Reopens an O_PATH descriptor for reading, through the descriptor itself:
@@ -211,65 +189,57 @@ std::optional<QList<VolumeFolder::Entry>> readEntries(int folder)
 
 // --- the root ---
 
-bool VolumeRoot::open(const QString &physicalRoot, QString *error)
+bool Volume::openRoot(QString *error)
 {
-    const int fd = ::open(QFile::encodeName(physicalRoot).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(m_root).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
-        setError(error, QStringLiteral("cannot open the volume root %1: %2").arg(physicalRoot, errorText(errno)));
+        setError(error, QStringLiteral("cannot open the volume root %1: %2").arg(m_root, errorText(errno)));
         return false;
     }
     char buffer[PATH_MAX + 1];
     const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
     const ssize_t n = ::readlink(link.constData(), buffer, PATH_MAX);
-    QMutexLocker lock(&g_rootMutex);
-    g_canonicalRoot = n > 0 ? QFile::decodeName(QByteArray(buffer, n)) : physicalRoot;
-    const int old = g_rootDescriptor.exchange(fd);
-    if (old >= 0)
-        ::close(old);
+    m_canonicalRoot = n > 0 ? QFile::decodeName(QByteArray(buffer, n)) : m_root;
+    m_descriptor = fd;
     return true;
 }
 
-int VolumeRoot::descriptor()
+Volume::~Volume()
 {
-    const int fd = g_rootDescriptor.load(std::memory_order_acquire);
-    if (fd >= 0)
-        return fd;
-    // Never configured: the machine's own disk.
-    QMutexLocker lock(&g_rootMutex);
-    if (g_rootDescriptor.load() < 0) {
-        g_canonicalRoot = QStringLiteral("/");
-        g_rootDescriptor.store(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
+}
+
+// Opens the path inside the volume. Never crosses into /proc's magic links,
+// and retries the rare EAGAIN that a rename racing the lookup gives. A
+// volume that was never opened opens nothing.
+int Volume::openInside(const LogicalPath &path, int flags, quint64 resolve) const
+{
+    const std::optional<QByteArray> name = path.isRoot() ? std::optional(QByteArrayLiteral(".")) : cName(path.toString());
+    if (m_descriptor < 0 || !name) {
+        errno = m_descriptor < 0 ? EBADF : EINVAL;
+        return -1;
     }
-    return g_rootDescriptor.load();
+    struct open_how how;
+    std::memset(&how, 0, sizeof how);
+    how.flags = quint64(flags | O_CLOEXEC);
+    how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS | resolve;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const long fd = ::syscall(SYS_openat2, m_descriptor, name->constData(), &how, sizeof how);
+        if (fd >= 0 || errno != EAGAIN)
+            return int(fd);
+    }
+    return -1;
 }
 
-QString VolumeRoot::canonicalPath()
-{
-    descriptor();
-    QMutexLocker lock(&g_rootMutex);
-    return g_canonicalRoot;
-}
-
-std::optional<LogicalPath> VolumeRoot::logicalPathOf(const QString &kernelPath)
-{
-    const QString root = canonicalPath();
-    if (root == QLatin1String("/"))
-        return LogicalPath::make(kernelPath, LogicalPath());
-    if (kernelPath == root)
-        return LogicalPath();
-    if (kernelPath.startsWith(root + QLatin1Char('/')))
-        return LogicalPath::make(QStringView(kernelPath).mid(root.size()), LogicalPath());
-    return std::nullopt;
-}
-
-int VolumeRoot::openDescriptor(const LogicalPath &path, int flags)
+int Volume::openDescriptor(const LogicalPath &path, int flags) const
 {
     return openInside(path, flags);
 }
 
 // --- the door ---
 
-std::optional<ItemStatus> Volume::status(const LogicalPath &path, Follow follow)
+std::optional<ItemStatus> Volume::status(const LogicalPath &path, Follow follow) const
 {
     const Descriptor fd(openInside(path, O_PATH | (follow == Follow::NotFinal ? O_NOFOLLOW : 0)));
     if (!fd.isValid())
@@ -277,7 +247,7 @@ std::optional<ItemStatus> Volume::status(const LogicalPath &path, Follow follow)
     return statusAt(fd.get(), "");
 }
 
-std::optional<LogicalPath> Volume::resolved(const LogicalPath &path, Follow follow)
+std::optional<LogicalPath> Volume::resolved(const LogicalPath &path, Follow follow) const
 {
     if (follow == Follow::NotFinal && !path.isRoot()) {
         const std::optional<LogicalPath> folder = resolved(path.parent(), Follow::Final);
@@ -285,7 +255,7 @@ std::optional<LogicalPath> Volume::resolved(const LogicalPath &path, Follow foll
     }
     const Descriptor fd(openInside(path, O_PATH));
     if (fd.isValid())
-        return logicalOfDescriptor(fd.get());
+        return logicalOfDescriptor(*this, fd.get());
     if (errno != ENOENT && errno != ENOTDIR)
         return std::nullopt; // a loop, or a name too long
     if (path.isRoot())
@@ -295,7 +265,7 @@ std::optional<LogicalPath> Volume::resolved(const LogicalPath &path, Follow foll
     return folder ? std::optional<LogicalPath>(folder->child(path.name())) : std::nullopt;
 }
 
-std::optional<QByteArray> Volume::readFile(const LogicalPath &path, qint64 maxBytes, QString *error)
+std::optional<QByteArray> Volume::readFile(const LogicalPath &path, qint64 maxBytes, QString *error) const
 {
     const Descriptor at(openInside(path, O_PATH));
     if (!at.isValid()) {
@@ -323,7 +293,7 @@ std::optional<QByteArray> Volume::readFile(const LogicalPath &path, qint64 maxBy
     return data;
 }
 
-bool Volume::makeFolders(const LogicalPath &path, QString *error)
+bool Volume::makeFolders(const LogicalPath &path, QString *error) const
 {
     const std::optional<ItemStatus> existing = status(path, Follow::Final);
     if (existing)
@@ -333,7 +303,7 @@ bool Volume::makeFolders(const LogicalPath &path, QString *error)
     if (!makeFolders(path.parent(), error))
         return false;
     const Descriptor parent(openInside(path.parent(), O_PATH | O_DIRECTORY));
-    const QByteArray name = QFile::encodeName(path.name().toString());
+    const QByteArray name = cName(path.name()).value_or(QByteArray());
     if (!parent.isValid() || (::mkdirat(parent.get(), name.constData(), 0755) != 0 && errno != EEXIST)) {
         setError(error, errorText(errno));
         return false;
@@ -341,7 +311,7 @@ bool Volume::makeFolders(const LogicalPath &path, QString *error)
     return true;
 }
 
-bool Volume::writeFile(const LogicalPath &path, const QByteArray &data, QString *error, unsigned mode)
+bool Volume::writeFile(const LogicalPath &path, const QByteArray &data, QString *error, unsigned mode) const
 {
     if (path.isRoot())
         return false;
@@ -350,7 +320,7 @@ bool Volume::writeFile(const LogicalPath &path, const QByteArray &data, QString 
         setError(error, errorText(errno));
         return false;
     }
-    const QByteArray name = QFile::encodeName(path.name().toString());
+    const QByteArray name = cName(path.name()).value_or(QByteArray());
     QByteArray temporary;
     Descriptor fd;
     for (int attempt = 0; attempt < 16 && !fd.isValid(); ++attempt) {
@@ -375,14 +345,14 @@ bool Volume::writeFile(const LogicalPath &path, const QByteArray &data, QString 
     return true;
 }
 
-bool Volume::removeItem(const LogicalPath &path)
+bool Volume::removeItem(const LogicalPath &path) const
 {
     if (path.isRoot())
         return false;
     const Descriptor folder(openInside(path.parent(), O_PATH | O_DIRECTORY));
     if (!folder.isValid())
         return false;
-    const QByteArray name = QFile::encodeName(path.name().toString());
+    const QByteArray name = cName(path.name()).value_or(QByteArray());
     if (::unlinkat(folder.get(), name.constData(), 0) == 0)
         return true;
     return errno == EISDIR && ::unlinkat(folder.get(), name.constData(), AT_REMOVEDIR) == 0;
@@ -440,7 +410,7 @@ namespace {
 // nothing when the item was not there.
 std::optional<QString> removeNamed(int parent, const LogicalPath &path)
 {
-    const QByteArray name = QFile::encodeName(path.name().toString());
+    const QByteArray name = cName(path.name()).value_or(QByteArray());
     struct stat st;
     if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? std::nullopt : std::optional(errorText(errno));
@@ -455,22 +425,19 @@ std::optional<QString> removeNamed(int parent, const LogicalPath &path)
     return failure;
 }
 
-// The folders above are reached with no link on the way and on one file
-// system: a path through a link is refused whole.
-int openParentForRemoval(const LogicalPath &path)
-{
-    return openInside(path.parent(), O_PATH | O_DIRECTORY, RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV);
-}
-
 } // namespace
 
-bool Volume::removeTree(const LogicalPath &path, QString *error)
+// The folders above an item to remove are reached with no link on the way
+// and on one file system: a path through a link is refused whole.
+constexpr quint64 kRemovalResolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV;
+
+bool Volume::removeTree(const LogicalPath &path, QString *error) const
 {
     if (path.isRoot()) {
         setError(error, QStringLiteral("the volume's root is never removed"));
         return false;
     }
-    const Descriptor parent(openParentForRemoval(path));
+    const Descriptor parent(openInside(path.parent(), O_PATH | O_DIRECTORY, kRemovalResolve));
     if (!parent.isValid()) {
         setError(error, errorText(errno));
         return false;
@@ -480,7 +447,7 @@ bool Volume::removeTree(const LogicalPath &path, QString *error)
     return failure.isEmpty();
 }
 
-QList<Volume::Removal> Volume::removeTrees(const QList<LogicalPath> &paths)
+QList<Volume::Removal> Volume::removeTrees(const QList<LogicalPath> &paths) const
 {
     QList<Removal> results;
     results.reserve(paths.size());
@@ -498,7 +465,7 @@ QList<Volume::Removal> Volume::removeTrees(const QList<LogicalPath> &paths)
         if (!opened || path.parent() != openFolder) {
             opened = true;
             openFolder = path.parent();
-            parent = Descriptor(openParentForRemoval(path));
+            parent = Descriptor(openInside(path.parent(), O_PATH | O_DIRECTORY, kRemovalResolve));
             parentError = parent.isValid() ? 0 : errno;
         }
         if (!parent.isValid()) {
@@ -515,7 +482,7 @@ QList<Volume::Removal> Volume::removeTrees(const QList<LogicalPath> &paths)
     return results;
 }
 
-bool Volume::renameItem(const LogicalPath &from, const LogicalPath &to)
+bool Volume::renameItem(const LogicalPath &from, const LogicalPath &to) const
 {
     if (from.isRoot() || to.isRoot())
         return false;
@@ -523,14 +490,14 @@ bool Volume::renameItem(const LogicalPath &from, const LogicalPath &to)
     const Descriptor toFolder(openInside(to.parent(), O_PATH | O_DIRECTORY));
     if (!fromFolder.isValid() || !toFolder.isValid())
         return false;
-    return ::renameat(fromFolder.get(), QFile::encodeName(from.name().toString()).constData(), toFolder.get(),
-                      QFile::encodeName(to.name().toString()).constData())
-           == 0;
+    const std::optional<QByteArray> fromName = cName(from.name());
+    const std::optional<QByteArray> toName = cName(to.name());
+    return fromName && toName && ::renameat(fromFolder.get(), fromName->constData(), toFolder.get(), toName->constData()) == 0;
 }
 
-std::optional<QStringList> Volume::list(const LogicalPath &folder)
+std::optional<QStringList> Volume::list(const LogicalPath &folder) const
 {
-    const std::optional<VolumeFolder> open = VolumeFolder::opened(folder);
+    const std::optional<VolumeFolder> open = VolumeFolder::opened(*this, folder);
     const std::optional<QList<VolumeFolder::Entry>> entries = open ? open->entries() : std::nullopt;
     if (!entries)
         return std::nullopt;
@@ -545,9 +512,9 @@ std::optional<QStringList> Volume::list(const LogicalPath &folder)
 
 // Folders are held as O_PATH descriptors: status questions need only the
 // right to search a folder, listing reopens it for reading.
-std::optional<VolumeFolder> VolumeFolder::opened(const LogicalPath &path)
+std::optional<VolumeFolder> VolumeFolder::opened(const Volume &volume, const LogicalPath &path)
 {
-    const int fd = openInside(path, O_PATH | O_DIRECTORY);
+    const int fd = volume.openInside(path, O_PATH | O_DIRECTORY);
     if (fd < 0)
         return std::nullopt;
     return VolumeFolder(fd);

@@ -5,7 +5,6 @@
 // as the folder already found.
 
 #include "platform/Volume.h"
-#include "platform/VolumeRoot.h"
 
 #include <QFile>
 
@@ -45,13 +44,13 @@ struct SocketPlace
     }
 };
 
-bool placeOf(const LogicalPath &path, SocketPlace &place, QString *error)
+bool placeOf(const Volume &volume, const LogicalPath &path, SocketPlace &place, QString *error)
 {
-    if (path.isRoot()) {
-        setError(error, QStringLiteral("the volume's root is no socket"));
+    if (path.isRoot() || path.name().contains(QChar(0))) {
+        setError(error, QStringLiteral("%1 can be no socket").arg(path.toString()));
         return false;
     }
-    place.folder = VolumeRoot::openDescriptor(path.parent(), O_PATH | O_DIRECTORY);
+    place.folder = volume.openDescriptor(path.parent(), O_PATH | O_DIRECTORY);
     if (place.folder < 0) {
         setError(error, QStringLiteral("%1: %2").arg(path.parent().toString(), systemError()));
         return false;
@@ -69,10 +68,10 @@ bool placeOf(const LogicalPath &path, SocketPlace &place, QString *error)
 
 } // namespace
 
-int Volume::listenOnSocket(const LogicalPath &path, QString *error)
+int Volume::listenOnSocket(const LogicalPath &path, QString *error) const
 {
     SocketPlace place;
-    if (!placeOf(path, place, error))
+    if (!placeOf(*this, path, place, error))
         return -1;
     struct stat st;
     if (::fstatat(place.folder, place.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
@@ -102,10 +101,10 @@ int Volume::listenOnSocket(const LogicalPath &path, QString *error)
     return fd;
 }
 
-int Volume::connectToSocket(const LogicalPath &path, QString *error)
+int Volume::connectToSocket(const LogicalPath &path, QString *error) const
 {
     SocketPlace place;
-    if (!placeOf(path, place, error))
+    if (!placeOf(*this, path, place, error))
         return -1;
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
