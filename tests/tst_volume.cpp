@@ -38,6 +38,7 @@ private Q_SLOTS:
     void onlyRegularFilesAreRead();
     void removalNeverFollowsALink();
     void realRootMapsToItself();
+    void volumesLiveSideBySide();
 };
 
 void VolumeTest::pathsAreCleanedOnce_data()
@@ -309,6 +310,30 @@ void VolumeTest::realRootMapsToItself()
     QCOMPARE(Volume::current()->logicalPath(QStringLiteral("/etc/hosts"))->toString(), QStringLiteral("/etc/hosts"));
     QVERIFY(Volume::current()->status(platform::volumePath(u"/proc/self").value(), Follow::NotFinal));
     QVERIFY(Volume::configure(QString(), QString()));
+}
+
+// Two volumes in one process, each with its own rules and its own disk,
+// without the process's volume changing.
+void VolumeTest::volumesLiveSideBySide()
+{
+    VolumeFixture mac;
+    VolumeFixture plain;
+    QVERIFY(mac.makeFolder("/private/etc") && mac.makeLink("/etc", "private/etc"));
+    QVERIFY(mac.writeFile("/private/etc/hosts", "mac") && plain.writeFile("/etc/hosts", "plain"));
+    const auto process = Volume::current();
+    const auto first = Volume::open(mac.root(), "/Users/a");
+    const auto second = Volume::open(plain.root(), "/Users/b");
+    QVERIFY(first && second && !Volume::open(mac.physical("/private/etc/hosts"), QString()));
+    const LogicalPath macHosts = first->path(u"/etc/hosts").value();
+    const LogicalPath plainHosts = second->path(u"/etc/hosts").value();
+    QCOMPARE(macHosts.toString(), QStringLiteral("/private/etc/hosts"));
+    QCOMPARE(plainHosts.toString(), QStringLiteral("/etc/hosts"));
+    QCOMPARE(first->top().child(u"etc").toString(), QStringLiteral("/private/etc"));
+    QCOMPARE(first->readFile(macHosts, 10).value(), QByteArray("mac"));
+    QCOMPARE(second->readFile(plainHosts, 10).value(), QByteArray("plain"));
+    QCOMPARE(first->path(u"~").value().toString(), QStringLiteral("/Users/a"));
+    QCOMPARE(second->path(u"~").value().toString(), QStringLiteral("/Users/b"));
+    QCOMPARE(Volume::current(), process);
 }
 
 QTEST_GUILESS_MAIN(VolumeTest)

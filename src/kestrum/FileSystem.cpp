@@ -157,20 +157,6 @@ quint64 fileSize(const QString &path)
     return status ? status->size : 0;
 }
 
-std::optional<FileAttributes> fileAttributes(const QString &path)
-{
-    const std::optional<ItemStatus> status = statusOf(path, Follow::NotFinal);
-    if (!status)
-        return std::nullopt;
-    FileAttributes attributes;
-    attributes.type = status->isFile()        ? FileAttributes::Type::File
-                      : status->isDirectory() ? FileAttributes::Type::Directory
-                      : status->isLink()      ? FileAttributes::Type::Link
-                                              : FileAttributes::Type::Other;
-    attributes.size = status->size;
-    return attributes;
-}
-
 quint64 directorySize(const QString &path)
 {
     const std::optional<VolumeFolder> folder = openFolder(path);

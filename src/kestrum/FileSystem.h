@@ -46,19 +46,6 @@ QString stringByResolvingSymlinksInPathFixed(const QString &path);
 // 0 when it cannot be read.
 quint64 fileSize(const QString &path);
 
-// What the item itself is (a final link is not followed), for callers that
-// need several facts of one item with one file-system call.
-struct FileAttributes
-{
-    enum class Type { File, Directory, Link, Other };
-    Type type = Type::Other;
-    quint64 size = 0;
-    bool isDirectory() const { return type == Type::Directory; }
-    bool isLink() const { return type == Type::Link; }
-};
-// std::nullopt when nothing is there or it cannot be read.
-std::optional<FileAttributes> fileAttributes(const QString &path);
-
 // The sum of the own sizes of everything below the folder except folders:
 // links count with their own length and are never followed. 0 for a file, a
 // missing path or a folder that cannot be listed.
