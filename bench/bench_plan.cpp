@@ -149,21 +149,23 @@ int main(int argc, char *argv[])
     const double library = medianMs(
         [&] {
             for (const QString &path : listed) {
-                if (kestrum::fileAttributes(path))
+                if (kestrum::fileExists(path))
                     kestrum::fileIsRestricted(path);
             }
         },
         3);
     std::printf("per path: probe %.0f ms, probe + restricted flag %.0f ms; "
-                "kestrum::fileAttributes + fileIsRestricted %.0f ms\n",
+                "kestrum::fileExists + fileIsRestricted %.0f ms\n",
                 probeOnly, probeAndFlags, library);
 
-    // The probe is only a faster way to the library's answers.
+    // The probe is only a faster way to the door's answers.
     qint64 disagreements = 0;
     dorvane::PathProbe probe;
     for (const QString &path : listed) {
         const dorvane::PathProbe::Item item = probe.look(path);
-        const std::optional<kestrum::FileAttributes> attributes = kestrum::fileAttributes(path);
+        const std::optional<platform::LogicalPath> logical = platform::volumePath(path);
+        const std::optional<platform::ItemStatus> attributes =
+            logical ? platform::Volume::current()->status(*logical, platform::Follow::NotFinal) : std::nullopt;
         using Kind = dorvane::PathProbe::Item::Kind;
         const Kind expected = !attributes                  ? Kind::Missing
                               : attributes->isDirectory() ? Kind::Folder

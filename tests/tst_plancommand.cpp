@@ -87,10 +87,10 @@ void PlanCommandTest::jsonIsThePlannersPlan()
     QCOMPARE(json.value("caseInsensitiveVolume"), QJsonValue(false));
     const UninstallPlan plan = planInProcess(identifiers);
     const std::pair<const char *, QStringList> lists[] = {
-        {"removeFiles", plan.removeFiles},       {"removeFolders", plan.removeFolders},
-        {"removeRemaining", plan.removeRemaining}, {"removeGenerated", plan.removeGenerated},
-        {"ignoredFiles", plan.ignoredFiles},     {"missingPaths", plan.missingPaths},
-        {"protectedPaths", plan.protectedPaths}};
+        {"removeFiles", platform::toStrings(plan.removeFiles)},       {"removeFolders", platform::toStrings(plan.removeFolders)},
+        {"removeRemaining", platform::toStrings(plan.removeRemaining)}, {"removeGenerated", platform::toStrings(plan.removeGenerated)},
+        {"ignoredFiles", platform::toStrings(plan.ignoredFiles)},     {"missingPaths", platform::toStrings(plan.missingPaths)},
+        {"protectedPaths", platform::toStrings(plan.protectedPaths)}};
     for (const auto &[key, list] : lists) {
         QVERIFY2(!list.isEmpty(), key);
         QCOMPARE(strings(json.value(QLatin1String(key))), list);
@@ -100,7 +100,7 @@ void PlanCommandTest::jsonIsThePlannersPlan()
     QCOMPARE(shared.size(), plan.sharedFiles.size());
     QVERIFY(!shared.isEmpty());
     for (qsizetype i = 0; i < shared.size(); ++i) {
-        QCOMPARE(shared.at(i).toObject().value("path").toString(), plan.sharedFiles.at(i).path);
+        QCOMPARE(shared.at(i).toObject().value("path").toString(), plan.sharedFiles.at(i).path.toString());
         QCOMPARE(strings(shared.at(i).toObject().value("usedBy")), plan.sharedFiles.at(i).usedBy);
     }
     const QJsonObject sizes = json.value("sizes").toObject();
@@ -137,7 +137,7 @@ void PlanCommandTest::textShowsTheSheetsTree()
     }
     expected << QStringLiteral("\u2022 Folders that will be removed if they are empty (%1 folders)")
                     .arg(plan.removeFolders.size());
-    for (const QString &folder : plan.removeFolders)
+    for (const QString &folder : platform::toStrings(plan.removeFolders))
         expected << "    " + folder;
     expected << QStringLiteral("Bytes: %1 to remove, %2 ignored, %3 shared")
                     .arg(plan.sizes.removeBytes)

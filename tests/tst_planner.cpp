@@ -97,13 +97,13 @@ QStringList listsHolding(const UninstallPlan &plan, const QString &path)
         for (qsizetype i = 0; i < list.count(path); ++i)
             lists << QString::fromLatin1(name);
     };
-    count("removeFiles", plan.removeFiles);
-    count("removeFolders", plan.removeFolders);
-    count("ignoredFiles", plan.ignoredFiles);
-    count("missingPaths", plan.missingPaths);
-    count("protectedPaths", plan.protectedPaths);
+    count("removeFiles", platform::toStrings(plan.removeFiles));
+    count("removeFolders", platform::toStrings(plan.removeFolders));
+    count("ignoredFiles", platform::toStrings(plan.ignoredFiles));
+    count("missingPaths", platform::toStrings(plan.missingPaths));
+    count("protectedPaths", platform::toStrings(plan.protectedPaths));
     for (const SharedFile &file : plan.sharedFiles) {
-        if (file.path == path)
+        if (file.path.toString() == path)
             lists << QStringLiteral("sharedFiles");
     }
     return lists;
@@ -281,7 +281,7 @@ void PlannerTest::classification()
     const UninstallPlan plan = UninstallPlanner::plan(select(catalogue, selection), catalogue, rootless);
     QCOMPARE(listsHolding(plan, path), list.isEmpty() ? QStringList() : QStringList{list});
     for (const SharedFile &file : plan.sharedFiles) {
-        if (file.path == path)
+        if (file.path.toString() == path)
             QCOMPARE(file.usedBy, usedBy);
     }
 }
@@ -405,8 +405,8 @@ void PlannerTest::generatedItems()
     QStringList expanded;
     for (const QString &path : expected)
         expanded << expand(path);
-    QCOMPARE(plan.removeGenerated, expanded);
-    QCOMPARE(plan.removeRemaining, QStringList{"/Applications/Quill.app"});
+    QCOMPARE(platform::toStrings(plan.removeGenerated), expanded);
+    QCOMPARE(platform::toStrings(plan.removeRemaining), QStringList{"/Applications/Quill.app"});
 }
 
 // The application folders: those that exist, not made unique, a protected
@@ -424,14 +424,14 @@ void PlannerTest::applicationFolders()
 
     const QList<PackageRecord> both = select(catalogue, {"com.example.first", "com.example.second"});
     const UninstallPlan unprotected = UninstallPlanner::plan(both, catalogue, false);
-    QCOMPARE(unprotected.removeRemaining,
+    QCOMPARE(platform::toStrings(unprotected.removeRemaining),
              (QStringList{"/Applications/Here.app", "/Applications/Locked.app", "/Applications/Here.app"}));
 
     if (m_protected.isEmpty())
         QSKIP("setting the immutable flag needs root (CAP_LINUX_IMMUTABLE) and a file system that keeps it");
     const UninstallPlan plan = UninstallPlanner::plan(both, catalogue, true);
-    QCOMPARE(plan.removeRemaining, (QStringList{"/Applications/Here.app", "/Applications/Here.app"}));
-    QVERIFY(plan.protectedPaths.contains("/Applications/Locked.app"));   // the bill's folder entry
+    QCOMPARE(platform::toStrings(plan.removeRemaining), (QStringList{"/Applications/Here.app", "/Applications/Here.app"}));
+    QVERIFY(platform::toStrings(plan.protectedPaths).contains("/Applications/Locked.app"));   // the bill's folder entry
 }
 
 void PlannerTest::overlapDropsGeneratedItems_data()
@@ -464,9 +464,9 @@ void PlannerTest::overlapDropsGeneratedItems()
         QVERIFY(plan.removeRemaining.isEmpty());
         QCOMPARE(listsHolding(plan, "/Applications/Shared.app"), QStringList());
     } else {
-        QVERIFY(plan.removeGenerated.contains(expand("~/Library/Preferences/com.example.shared.plist")));
-        QVERIFY(plan.removeGenerated.contains(expand("~/Library/Application Support/Shared")));
-        QCOMPARE(plan.removeRemaining, QStringList{"/Applications/Shared.app"});
+        QVERIFY(platform::toStrings(plan.removeGenerated).contains(expand("~/Library/Preferences/com.example.shared.plist")));
+        QVERIFY(platform::toStrings(plan.removeGenerated).contains(expand("~/Library/Application Support/Shared")));
+        QCOMPARE(platform::toStrings(plan.removeRemaining), QStringList{"/Applications/Shared.app"});
         QCOMPARE(listsHolding(plan, "/Applications/Shared.app"), QStringList{"removeFolders"});
     }
     // Its own files are planned either way.
@@ -526,37 +526,37 @@ void PlannerTest::progressLines()
 void PlannerTest::treeHeadingsAndCounts()
 {
     UninstallPlan plan;
-    plan.removeGenerated = {"/Users/u/Library/Caches/x"};
-    plan.removeRemaining = {"/Applications/X.app/", "/Applications/Y.app/"};
-    plan.removeFiles = {"/a", "/b", "/c"};
+    plan.removeGenerated = platform::volumePaths({"/Users/u/Library/Caches/x"});
+    plan.removeRemaining = platform::volumePaths({"/Applications/X.app/", "/Applications/Y.app/"});
+    plan.removeFiles = platform::volumePaths({"/a", "/b", "/c"});
     plan.sizes.removeBytes = 1572864;   // 1.5 MB
-    plan.ignoredFiles = {"/usr/bin/x"};
+    plan.ignoredFiles = platform::volumePaths({"/usr/bin/x"});
     plan.sizes.ignoredBytes = 209716;   // 0.2 MB
-    plan.sharedFiles = {{"/s", {"com.a", "com.b"}}};
+    plan.sharedFiles = {{platform::volumePath(u"/s").value(), {"com.a", "com.b"}}};
     plan.sizes.sharedBytes = 10 * 1048576 + 943718;   // 10.9 MB
-    plan.missingPaths = {"/m1", "/m2"};
-    plan.protectedPaths = {"/p"};
-    plan.removeFolders = {"/folder"};
+    plan.missingPaths = platform::volumePaths({"/m1", "/m2"});
+    plan.protectedPaths = platform::volumePaths({"/p"});
+    plan.removeFolders = platform::volumePaths({"/folder"});
 
     const QList<PlanSection> tree = PlanTree::build(plan);
     const QList<PlanSection> expected{
         {QStringLiteral("\u2022 Generated files/folders that will be removed if 'Advanced Options -> Delete generated "
                         "files' is checked"),
-         plan.removeGenerated},
+         platform::toStrings(plan.removeGenerated)},
         {QStringLiteral("\u2022 Applications folders that will be removed if 'Advanced Options -> Remove app "
                         "completely' is checked"),
-         plan.removeRemaining},
-        {QStringLiteral("\u2022 Files that will be removed (3 files @ 1.5 MB)"), plan.removeFiles},
+         platform::toStrings(plan.removeRemaining)},
+        {QStringLiteral("\u2022 Files that will be removed (3 files @ 1.5 MB)"), platform::toStrings(plan.removeFiles)},
         {QStringLiteral("\u2022 Files that will not be removed because they are installed into ignored locations (1 "
                         "files @ 0.2 MB)"),
-         plan.ignoredFiles},
+         platform::toStrings(plan.ignoredFiles)},
         {QStringLiteral("\u2022 Files that will not be removed because they are used by other packages (1 files @ "
                         "10.9 MB)"),
          {"/s  (also used by: com.a, com.b)"}},
-        {QStringLiteral("\u2022 Files/folders that have already been removed (2 files)"), plan.missingPaths},
+        {QStringLiteral("\u2022 Files/folders that have already been removed (2 files)"), platform::toStrings(plan.missingPaths)},
         {QStringLiteral("\u2022 Files/folders that can not be removed because they are protected by Apple's 'System "
                         "Integrity Protection' (1 files)"),
-         plan.protectedPaths},
+         platform::toStrings(plan.protectedPaths)},
     };
     QCOMPARE(tree, expected);
 
@@ -574,7 +574,7 @@ void PlannerTest::treeHeadingsAndCounts()
     QCOMPARE(first.value("name").toString(), expected.at(1).name);
     QCOMPARE(first.value("children").toList().size(), 2);
     QCOMPARE(first.value("children").toList().at(1).toMap().value("name").toString(),
-             QStringLiteral("/Applications/Y.app/"));
+             QStringLiteral("/Applications/Y.app"));   // made once, so in its clean form
 }
 
 // The planner's own tree follows its lists, with the sizes it counted; an
@@ -628,22 +628,22 @@ void PlannerTest::checkInvariants(const Catalogue &catalogue, const QList<QStrin
             const QSet<QString> selected(identifiers.cbegin(), identifiers.cend());
             const UninstallPlan plan = UninstallPlanner::plan(select(catalogue, identifiers), catalogue, true);
 
-            for (const QString &path : plan.removeFiles + plan.removeFolders) {
+            for (const QString &path : platform::toStrings(plan.removeFiles) + platform::toStrings(plan.removeFolders)) {
                 for (const QString &user : catalogue.packagesForFile(path))
                     QVERIFY2(selected.contains(user), qPrintable(path + " is used by " + user + ": " + context));
                 QVERIFY2(!isIgnored(path), qPrintable(path + " is ignored: " + context));
                 QVERIFY2(!kestrum::fileIsRestricted(path), qPrintable(path + " is protected: " + context));
                 ++removable;
             }
-            for (const QString &path : plan.removeFolders) {
+            for (const QString &path : platform::toStrings(plan.removeFolders)) {
                 const auto attributes = itemStatus(path);
                 QVERIFY2(attributes && attributes->isDirectory(), qPrintable(path + " is no folder: " + context));
             }
-            for (const QString &path : plan.removeFiles)
+            for (const QString &path : platform::toStrings(plan.removeFiles))
                 QVERIFY2(kestrum::fileExists(path), qPrintable(path + " is gone: " + context));
-            for (const QString &path : plan.missingPaths)
+            for (const QString &path : platform::toStrings(plan.missingPaths))
                 QVERIFY2(!kestrum::fileExists(path), qPrintable(path + " exists: " + context));
-            for (const QString &path : plan.removeRemaining)
+            for (const QString &path : platform::toStrings(plan.removeRemaining))
                 QVERIFY2(!kestrum::fileIsRestricted(path), qPrintable(path + " is protected: " + context));
 
             // Each path once at most; one in no list is a real folder kept on purpose.
@@ -707,7 +707,7 @@ void PlannerTest::neverRemovesWhatItMustKeep()
     const UninstallPlan plan = UninstallPlanner::plan(select(catalogue, driver), catalogue, true);
     for (const QString &path : volumegen::demoProtectedPaths()) {
         if (path.startsWith("/Library/Extensions/"))
-            QVERIFY2(plan.protectedPaths.contains(path), qPrintable(path));
+            QVERIFY2(platform::toStrings(plan.protectedPaths).contains(path), qPrintable(path));
     }
 }
 
@@ -772,7 +772,7 @@ void PlannerTest::invariantsHoldOnGeneratedVolumesWithTraps()
     const UninstallPlan plan = UninstallPlanner::plan(select(catalogue, traps), catalogue, true);
     QVERIFY(plan.removeFiles.isEmpty() && plan.removeFolders.isEmpty());
     QCOMPARE(catalogue.filesForPackage("com.example.trap.user").constLast(), m_volume->home() + "/Library/x");
-    QCOMPARE(UninstallPlanner::plan(select(catalogue, {"com.example.trap.linked"}), catalogue, true).missingPaths,
+    QCOMPARE(platform::toStrings(UninstallPlanner::plan(select(catalogue, {"com.example.trap.linked"}), catalogue, true).missingPaths),
              QStringList{"/Library/Outside/secret"});
 }
 
@@ -816,7 +816,7 @@ void PlannerTest::oddSpellingsNeverReachTheRemovalLists()
     QVERIFY(plan.removeFiles.isEmpty());
     QVERIFY(plan.removeFolders.isEmpty());
     QCOMPARE(plan.sharedFiles.size(), 1);
-    QCOMPARE(plan.sharedFiles.first().path, QStringLiteral("/Library/Shared/common.dat"));
+    QCOMPARE(plan.sharedFiles.first().path.toString(), QStringLiteral("/Library/Shared/common.dat"));
     for (const QString &path : hostileFiles)
         QCOMPARE(platform::volumePath(path).value().toString(), path);   // already clean
 }

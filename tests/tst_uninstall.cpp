@@ -198,11 +198,11 @@ void UninstallTest::removesThePlanAndNothingElse()
     // Folders go whatever their order in the plan.
     if (off == QLatin1String(Settings::kDeleteDock))
         std::reverse(plan.removeFolders.begin(), plan.removeFolders.end());
-    QVERIFY(plan.protectedPaths.contains("/Library/EditorData/locked.bin"));
-    QCOMPARE(plan.sharedFiles.value(0).path, "/Library/Shared/common.bin");
-    QVERIFY(plan.ignoredFiles.contains("/usr/bin/edtool"));
-    QVERIFY(plan.missingPaths.contains("/Library/EditorData/gone.bin"));
-    QCOMPARE(plan.removeRemaining, QStringList{kApp});
+    QVERIFY(platform::toStrings(plan.protectedPaths).contains("/Library/EditorData/locked.bin"));
+    QCOMPARE(plan.sharedFiles.value(0).path.toString(), "/Library/Shared/common.bin");
+    QVERIFY(platform::toStrings(plan.ignoredFiles).contains("/usr/bin/edtool"));
+    QVERIFY(platform::toStrings(plan.missingPaths).contains("/Library/EditorData/gone.bin"));
+    QCOMPARE(platform::toStrings(plan.removeRemaining), QStringList{kApp});
     QVERIFY(!plan.removeGenerated.isEmpty());
 
     // What may change besides the removals: the receipt, the logs, the
@@ -223,9 +223,9 @@ void UninstallTest::removesThePlanAndNothingElse()
     QCOMPARE((*m_script)->questions().size(), 0);   // no failure was reported
     QVERIFY(m_program.waitForFinished(10000));   // ended even with "DeleteRemaining" off
 
-    QStringList removed = plan.removeFiles + outcome.removedFolders;
-    removed += on(Settings::kDeleteRemaining) ? plan.removeRemaining : QStringList();
-    removed += on(Settings::kDeleteGenerated) ? plan.removeGenerated : QStringList();
+    QStringList removed = platform::toStrings(plan.removeFiles) + outcome.removedFolders;
+    removed += on(Settings::kDeleteRemaining) ? platform::toStrings(plan.removeRemaining) : QStringList();
+    removed += on(Settings::kDeleteGenerated) ? platform::toStrings(plan.removeGenerated) : QStringList();
     for (QString &path : removed)
         path = m_volume->physical(path);
     const QMap<QString, QString> after = treeSnapshot(m_volume->root());
@@ -244,7 +244,7 @@ void UninstallTest::removesThePlanAndNothingElse()
                                   "/Library/EditorData/Chain", "/Library/EditorData/Sub"})
         QCOMPARE(outcome.removedFolders.contains(folder), on(Settings::kDeleteFolders));
     for (const QString &folder : outcome.removedFolders)
-        QVERIFY(plan.removeFolders.contains(folder));
+        QVERIFY(platform::toStrings(plan.removeFolders).contains(folder));
     QVERIFY(QFileInfo::exists(m_volume->physical("/Library/EditorData/Both")));
     QVERIFY(QFileInfo::exists(m_volume->physical("/Library/EditorData/locked.bin")));
     QVERIFY(!QFileInfo::exists(m_volume->physical(builder.billPath(builder.receipts().first()))));
@@ -263,11 +263,11 @@ void UninstallTest::removesThePlanAndNothingElse()
     QCOMPARE(QFileInfo(logFile).fileName(), kEditor + ".log");
     const QString text = QString::fromUtf8(fileContents(logFile));
     const QString expected = "Packagename: " + kEditor + "\nPackagefilename: Editor.pkg\n\n\nUninstalled files: \n"
-                             + plan.removeFiles.join('\n') + "\n\n\nUninstalled folders: \n"
+                             + platform::toStrings(plan.removeFiles).join('\n') + "\n\n\nUninstalled folders: \n"
                              + outcome.removedFolders.join('\n') + "\n\n\nUninstalled generated-files: \n"
-                             + (on(Settings::kDeleteGenerated) ? plan.removeGenerated.join('\n') : QString())
+                             + (on(Settings::kDeleteGenerated) ? platform::toStrings(plan.removeGenerated).join('\n') : QString())
                              + "\n\n\nUninstalled remaining-folders: \n"
-                             + (on(Settings::kDeleteRemaining) ? plan.removeRemaining.join('\n') : QString());
+                             + (on(Settings::kDeleteRemaining) ? platform::toStrings(plan.removeRemaining).join('\n') : QString());
     QCOMPARE(text.section('\n', 1), expected);
     QVERIFY(QString::fromUtf8(fileContents(m_volume->physical("~/Library/Application Support/Dorvane/Dorvane.log")))
                 .contains(QRegularExpression("^\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d: uninstalled package '"

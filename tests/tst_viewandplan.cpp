@@ -170,8 +170,8 @@ void ViewAndPlanTest::doubleClickViewsThenProceedingPlans()
     QVERIFY(planned.wait(10000));
     QVERIFY(m_delegate->uninstallPanel()->isVisible());
     QVERIFY(!m_delegate->uninstallPlan().removeFiles.isEmpty());
-    for (const QString &path : m_delegate->uninstallPlan().removeFiles)
-        QVERIFY(m_delegate->catalogue().packagesForFile(path).contains("com.saltmarsh.Tide"));
+    for (const platform::LogicalPath &path : m_delegate->uninstallPlan().removeFiles)
+        QVERIFY(m_delegate->catalogue().packagesForFile(path.toString()).contains("com.saltmarsh.Tide"));
 }
 
 void ViewAndPlanTest::planSheetShowsTheTreeExpanded()

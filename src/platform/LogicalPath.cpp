@@ -153,4 +153,13 @@ bool LogicalPath::isWithin(const LogicalPath &folder) const
            && (m_key.size() == folder.m_key.size() || m_key.at(folder.m_key.size()) == QLatin1Char('/'));
 }
 
+QStringList toStrings(const QList<LogicalPath> &paths)
+{
+    QStringList out;
+    out.reserve(paths.size());
+    for (const LogicalPath &path : paths)
+        out.append(path.toString());
+    return out;
+}
+
 } // namespace platform

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QHashFunctions>
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 #include <optional>
@@ -80,5 +82,8 @@ inline size_t qHash(const LogicalPath &path, size_t seed = 0) noexcept
 {
     return qHash(path.key(), seed);
 }
+
+// The spellings, in order, for showing and writing.
+QStringList toStrings(const QList<LogicalPath> &paths);
 
 } // namespace platform

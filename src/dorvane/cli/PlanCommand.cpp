@@ -22,7 +22,7 @@ QJsonObject planJson(const UninstallPlan &plan)
 {
     QJsonArray shared;
     for (const SharedFile &file : plan.sharedFiles) {
-        shared.append(QJsonObject{{QStringLiteral("path"), file.path},
+        shared.append(QJsonObject{{QStringLiteral("path"), file.path.toString()},
                                   {QStringLiteral("usedBy"), QJsonArray::fromStringList(file.usedBy)}});
     }
     // Byte counts stay exact in a JSON number up to 2^53, far beyond any disk.
@@ -30,14 +30,14 @@ QJsonObject planJson(const UninstallPlan &plan)
                             {QStringLiteral("ignoredBytes"), double(plan.sizes.ignoredBytes)},
                             {QStringLiteral("sharedBytes"), double(plan.sizes.sharedBytes)}};
     return QJsonObject{
-        {QStringLiteral("removeFiles"), QJsonArray::fromStringList(plan.removeFiles)},
-        {QStringLiteral("removeFolders"), QJsonArray::fromStringList(plan.removeFolders)},
-        {QStringLiteral("removeRemaining"), QJsonArray::fromStringList(plan.removeRemaining)},
-        {QStringLiteral("removeGenerated"), QJsonArray::fromStringList(plan.removeGenerated)},
-        {QStringLiteral("ignoredFiles"), QJsonArray::fromStringList(plan.ignoredFiles)},
+        {QStringLiteral("removeFiles"), QJsonArray::fromStringList(platform::toStrings(plan.removeFiles))},
+        {QStringLiteral("removeFolders"), QJsonArray::fromStringList(platform::toStrings(plan.removeFolders))},
+        {QStringLiteral("removeRemaining"), QJsonArray::fromStringList(platform::toStrings(plan.removeRemaining))},
+        {QStringLiteral("removeGenerated"), QJsonArray::fromStringList(platform::toStrings(plan.removeGenerated))},
+        {QStringLiteral("ignoredFiles"), QJsonArray::fromStringList(platform::toStrings(plan.ignoredFiles))},
         {QStringLiteral("sharedFiles"), shared},
-        {QStringLiteral("missingPaths"), QJsonArray::fromStringList(plan.missingPaths)},
-        {QStringLiteral("protectedPaths"), QJsonArray::fromStringList(plan.protectedPaths)},
+        {QStringLiteral("missingPaths"), QJsonArray::fromStringList(platform::toStrings(plan.missingPaths))},
+        {QStringLiteral("protectedPaths"), QJsonArray::fromStringList(platform::toStrings(plan.protectedPaths))},
         {QStringLiteral("sizes"), sizes},
         {QStringLiteral("uninstallFiles"), QJsonArray::fromVariantList(plan.uninstallFilesNodes())},
         // Paths are shown as the receipts spell them; scripts that compare
@@ -64,7 +64,7 @@ void printPlan(const UninstallPlan &plan)
     if (!plan.removeFolders.isEmpty()) {
         printSections({{kestrum::makeString("\u2022 Folders that will be removed if they are empty (%lu folders)",
                                             quint64(plan.removeFolders.size())),
-                        plan.removeFolders}});
+                        platform::toStrings(plan.removeFolders)}});
     }
     QTextStream out(stdout);
     out << "Bytes: " << plan.sizes.removeBytes << " to remove, " << plan.sizes.ignoredBytes << " ignored, "

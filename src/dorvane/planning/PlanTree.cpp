@@ -21,7 +21,7 @@ void addSection(QList<PlanSection> &tree, const QString &name, const QStringList
 
 QString sharedFileText(const SharedFile &file)
 {
-    return kestrum::makeString("%@  (also used by: %@)", file.path, file.usedBy.join(QStringLiteral(", ")));
+    return kestrum::makeString("%@  (also used by: %@)", file.path.toString(), file.usedBy.join(QStringLiteral(", ")));
 }
 
 QList<PlanSection> build(const UninstallPlan &plan)
@@ -36,20 +36,20 @@ QList<PlanSection> build(const UninstallPlan &plan)
     addSection(tree,
                QStringLiteral("\u2022 Generated files/folders that will be removed if 'Advanced Options -> Delete "
                               "generated files' is checked"),
-               plan.removeGenerated);
+               platform::toStrings(plan.removeGenerated));
     addSection(tree,
                QStringLiteral("\u2022 Applications folders that will be removed if 'Advanced Options -> Remove app "
                               "completely' is checked"),
-               plan.removeRemaining);
+               platform::toStrings(plan.removeRemaining));
     addSection(tree,
                makeString("\u2022 Files that will be removed (%lu files @ %.1f MB)", quint64(plan.removeFiles.size()),
                           megabytes(plan.sizes.removeBytes)),
-               plan.removeFiles);
+               platform::toStrings(plan.removeFiles));
     addSection(tree,
                makeString("\u2022 Files that will not be removed because they are installed into ignored locations "
                           "(%lu files @ %.1f MB)",
                           quint64(plan.ignoredFiles.size()), megabytes(plan.sizes.ignoredBytes)),
-               plan.ignoredFiles);
+               platform::toStrings(plan.ignoredFiles));
     addSection(tree,
                makeString("\u2022 Files that will not be removed because they are used by other packages (%lu files "
                           "@ %.1f MB)",
@@ -58,12 +58,12 @@ QList<PlanSection> build(const UninstallPlan &plan)
     addSection(tree,
                makeString("\u2022 Files/folders that have already been removed (%lu files)",
                           quint64(plan.missingPaths.size())),
-               plan.missingPaths);
+               platform::toStrings(plan.missingPaths));
     addSection(tree,
                makeString("\u2022 Files/folders that can not be removed because they are protected by Apple's 'System "
                           "Integrity Protection' (%lu files)",
                           quint64(plan.protectedPaths.size())),
-               plan.protectedPaths);
+               platform::toStrings(plan.protectedPaths));
     return tree;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/LogicalPath.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -10,7 +12,7 @@ namespace dorvane {
 // A file that stays because a package outside the selection lists it too.
 struct SharedFile
 {
-    QString path;
+    platform::LogicalPath path;
     QStringList usedBy;   // the other packages' identifiers, as the catalogue lists them
 
     friend bool operator==(const SharedFile &, const SharedFile &) = default;
@@ -31,21 +33,23 @@ QVariantList sectionNodes(const QList<PlanSection> &sections);
 
 // What an uninstall of the selected packages will remove and what it keeps,
 // decided before anything is removed. Every path is a logical path on the
-// volume. Each planning run makes a new plan; the uninstall acts on the plan
+// volume, made once when the plan was; the uninstall removes those paths,
+// never text read again. Each planning run makes a new plan; the uninstall acts on the plan
 // the user confirmed, never on a fresh look at the disk.
 struct UninstallPlan
 {
     // Removed by the uninstall.
-    QStringList removeFiles;      // files, links included
-    QStringList removeFolders;    // removed only when empty at removal time
-    QStringList removeRemaining;  // the packages' application folders, when "DeleteRemaining" is on
-    QStringList removeGenerated;  // what the applications left in the Library folders, when "DeleteGenerated" is on
+    using Paths = QList<platform::LogicalPath>;
+    Paths removeFiles;        // files, links included
+    Paths removeFolders;      // removed only when empty at removal time
+    Paths removeRemaining;    // the packages' application folders, when "DeleteRemaining" is on
+    Paths removeGenerated;    // what the applications left in the Library folders, when "DeleteGenerated" is on
 
     // Kept, shown so the user sees why.
-    QStringList ignoredFiles;     // inside an ignored location
+    Paths ignoredFiles;       // inside an ignored location
     QList<SharedFile> sharedFiles;
-    QStringList missingPaths;     // already gone, dangling links included
-    QStringList protectedPaths;   // under System Integrity Protection
+    Paths missingPaths;       // already gone, dangling links included
+    Paths protectedPaths;     // under System Integrity Protection
 
     struct Sizes
     {

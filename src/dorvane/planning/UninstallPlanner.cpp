@@ -114,7 +114,7 @@ void Run::addExisting(const QStringList &candidates)
     for (const QString &candidate : candidates) {
         const std::optional<platform::LogicalPath> path = m_volume->path(candidate);
         if (path && m_volume->status(*path, platform::Follow::Final))
-            plan.removeGenerated.append(path->toString());
+            plan.removeGenerated.append(*path);
     }
 }
 
@@ -154,7 +154,7 @@ void Run::addGenerated(const QList<PackageRecord> &selection)
             const std::optional<platform::ItemStatus> status =
                 path ? m_volume->status(*path, platform::Follow::NotFinal) : std::nullopt;
             if (status && m_volume->status(*path, platform::Follow::Final) && !(m_isRootless && status->immutable))
-                plan.removeRemaining.append(path->toString());
+                plan.removeRemaining.append(*path);
         }
     }
 }
@@ -166,8 +166,12 @@ void Run::addGenerated(const QList<PackageRecord> &selection)
 void Run::classify(Catalogue::PathId id)
 {
     const QString path = m_catalogue.path(id);
-    // The catalogue holds only paths its volume made.
-    const platform::LogicalPath logical = m_volume->path(path).value_or(m_volume->top());
+    // The catalogue holds only paths its volume made; text that names no
+    // path names nothing to plan.
+    const std::optional<platform::LogicalPath> made = m_volume->path(path);
+    if (!made)
+        return;
+    const platform::LogicalPath &logical = *made;
     const bool ignored = m_ignored.contains(logical);
     const PathProbe::Item item = m_probe.look(logical);
 
@@ -175,35 +179,35 @@ void Run::classify(Catalogue::PathId id)
         if (ignored || listedByOthers(id))
             return; // neither removed nor shown
         if (m_isRootless && PathProbe::isRestricted(item))
-            plan.protectedPaths.append(path);
+            plan.protectedPaths.append(logical);
         else
-            plan.removeFolders.append(path);
+            plan.removeFolders.append(logical);
         return;
     }
 
     if (m_progress)
         report(QStringLiteral("Adding file: ") + path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
-    const bool exists = item.kind == Kind::File || (item.kind == Kind::Link && kestrum::fileExists(path));
+    const bool exists = item.kind == Kind::File || (item.kind == Kind::Link && m_volume->status(logical, platform::Follow::Final));
     if (!exists) {
-        plan.missingPaths.append(path);
+        plan.missingPaths.append(logical);
         return;
     }
     if (ignored) {
-        plan.ignoredFiles.append(path);
+        plan.ignoredFiles.append(logical);
         plan.sizes.ignoredBytes += item.size;
         return;
     }
     if (listedByOthers(id)) {
         QStringList usedBy = others(id);
-        plan.sharedFiles.append({path, std::move(usedBy)});
+        plan.sharedFiles.append({logical, std::move(usedBy)});
         plan.sizes.sharedBytes += item.size;
         return;
     }
     if (m_isRootless && PathProbe::isRestricted(item)) {
-        plan.protectedPaths.append(path);
+        plan.protectedPaths.append(logical);
         return;
     }
-    plan.removeFiles.append(path);
+    plan.removeFiles.append(logical);
     plan.sizes.removeBytes += item.size;
 }
 

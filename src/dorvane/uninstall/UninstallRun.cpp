@@ -115,9 +115,8 @@ void UninstallRun::collectProcesses(const QString &listing, const UninstallPlan 
     // whatever the settings say: a process running from there would keep
     // its files open or write them again. Paths compare as the volume does,
     // and "/Applications/Foo.app" never takes in "/Applications/Foo.app Beta.app".
-    const QList<platform::LogicalPath> folders = platform::volumePaths(plan.removeGenerated + plan.removeRemaining);
-    const QList<platform::LogicalPath> fileList = platform::volumePaths(plan.removeFiles);
-    const QSet<platform::LogicalPath> files(fileList.cbegin(), fileList.cend());
+    const QList<platform::LogicalPath> folders = plan.removeGenerated + plan.removeRemaining;
+    const QSet<platform::LogicalPath> files(plan.removeFiles.cbegin(), plan.removeFiles.cend());
     QStringList lines = listing.split(QLatin1Char('\n'));
     if (!lines.isEmpty())
         lines.removeFirst(); // the column header
@@ -143,7 +142,7 @@ UninstallOutcome UninstallRun::execute(const Progress &progress, const RemoveInf
 {
     // A run starts from nothing, also when the same plan is run again.
     m_outcome = UninstallOutcome();
-    m_outcome.removedFiles = m_plan.removeFiles;
+    m_outcome.removedFiles = platform::toStrings(m_plan.removeFiles);
     m_information = informationText(m_selection);
     m_logText.clear();
     m_identifiers.clear();
@@ -154,7 +153,7 @@ UninstallOutcome UninstallRun::execute(const Progress &progress, const RemoveInf
 
     progress(QStringLiteral("Deleting files…"));
     if (!m_plan.removeFiles.isEmpty())
-        m_helper.deleteFiles(platform::volumePaths(m_plan.removeFiles), m_information);
+        m_helper.deleteFiles(m_plan.removeFiles, m_information);
 
     if (settingOn(Settings::kDeleteFolders))
         removeFolders(progress);
@@ -162,16 +161,16 @@ UninstallOutcome UninstallRun::execute(const Progress &progress, const RemoveInf
     progress(QStringLiteral("Deleting additional files"));
     const bool remaining = settingOn(Settings::kDeleteRemaining);
     if (remaining)
-        m_helper.deleteFiles(platform::volumePaths(m_plan.removeRemaining), m_information);
+        m_helper.deleteFiles(m_plan.removeRemaining, m_information);
     const bool generated = settingOn(Settings::kDeleteGenerated);
     if (generated) {
-        m_helper.deleteFiles(platform::volumePaths(m_plan.removeGenerated), m_information);
+        m_helper.deleteFiles(m_plan.removeGenerated, m_information);
         // The preferences daemon would keep the deleted preferences cached.
         kestrum::runAsTask({QStringLiteral("/usr/bin/killall"), QStringLiteral("-SIGTERM"), QStringLiteral("cfprefsd")});
     }
     // Shown generated items first, though removed second.
-    m_outcome.additional = (generated ? m_plan.removeGenerated : QStringList())
-                           + (remaining ? m_plan.removeRemaining : QStringList());
+    m_outcome.additional = platform::toStrings((generated ? m_plan.removeGenerated : UninstallPlan::Paths())
+                                               + (remaining ? m_plan.removeRemaining : UninstallPlan::Paths()));
 
     forgetReceipts(progress);
 
@@ -180,9 +179,10 @@ UninstallOutcome UninstallRun::execute(const Progress &progress, const RemoveInf
     QString logError;
     const QString logFile =
         LogFiles::writeLogfile(m_outcome.logName, m_identifiers.join(QLatin1Char(' ')).trimmed(),
-                               m_fileNames.join(QLatin1Char(' ')).trimmed(), m_plan.removeFiles,
-                               m_outcome.removedFolders, remaining ? std::optional(m_plan.removeRemaining) : std::nullopt,
-                               generated ? std::optional(m_plan.removeGenerated) : std::nullopt,
+                               m_fileNames.join(QLatin1Char(' ')).trimmed(), m_outcome.removedFiles,
+                               m_outcome.removedFolders,
+                               remaining ? std::optional(platform::toStrings(m_plan.removeRemaining)) : std::nullopt,
+                               generated ? std::optional(platform::toStrings(m_plan.removeGenerated)) : std::nullopt,
                                QDateTime::currentDateTime(), &logError)
             .toString();
     // The uninstall itself is done; only its record is missing, which the
@@ -233,16 +233,15 @@ void UninstallRun::endProcesses(const Progress &progress)
 
 void UninstallRun::removeFolders(const Progress &progress)
 {
-    QSet<QString> removed;
+    QSet<LogicalPath> removed;
     // Removing a folder can empty its parent: walk again until a pass
     // removes nothing, so the order of the list does not matter.
     for (int count = 1; count != 0;) {
         count = 0;
         for (auto folder = m_plan.removeFolders.crbegin(); folder != m_plan.removeFolders.crend(); ++folder) {
-            const std::optional<LogicalPath> made = platform::volumePath(*folder);
-            if (!made || removed.contains(*folder) || !kestrum::fileExists(*folder))
+            const LogicalPath &path = *folder;
+            if (removed.contains(path) || !platform::Volume::current()->status(path, platform::Follow::Final))
                 continue;
-            const LogicalPath &path = *made;
             // A folder the user cannot list is never taken for empty: the
             // tool would remove it with whatever it holds.
             const std::optional<QStringList> entries = platform::Volume::current()->list(path);
@@ -252,8 +251,8 @@ void UninstallRun::removeFolders(const Progress &progress)
             if (entries->size() == 1)
                 m_helper.deleteFiles({path.child(entries->first())}, m_information);
             m_helper.deleteFolder(path, m_information);
-            removed.insert(*folder);
-            m_outcome.removedFolders.append(*folder);
+            removed.insert(path);
+            m_outcome.removedFolders.append(path.toString());
             ++count;
         }
     }
