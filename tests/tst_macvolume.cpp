@@ -14,6 +14,7 @@
 #include "support/MacFsMount.h"
 #include "support/VolumeFixture.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -140,11 +141,16 @@ void MacVolumeTest::otherSpellingsAreKept()
         QVERIFY2(exists(path), qPrintable(path));
     QVERIFY(!exists(kToolOwn));
 
-    // Kit and Alias name Kit's own file in two spellings: together they remove it.
+    // Kit and Alias name Kit's own file in two spellings, and the disk now
+    // spells it in a third: together they remove that file, and only it.
+    const QString root = m_mount->mountPoint() + QLatin1Char('/');
+    QVERIFY(QFile::rename(root + kKitOwn, root + "Library/Twist/KiT.dAt"));
+    QVERIFY(QFile(root + "Library/Twist/other.dat").open(QIODevice::WriteOnly));
     run = cli({"uninstall", kKit, kAlias, "--json", "--yes"});
     QVERIFY2(run.exitCode == 0, run.err.constData());
     for (const QString &path : {kFramework, kCafe, kKitOwn})
         QVERIFY2(!exists(path), qPrintable(path));
+    QVERIFY(exists("Library/Twist/other.dat"));
     for (const QString &path : {kBinary, kSystemFile, kUserIgnored})
         QVERIFY2(exists(path), qPrintable(path));
 }
