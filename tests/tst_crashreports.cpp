@@ -21,7 +21,6 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include <csignal>
 #include <stdexcept>
 
 #include <sys/mman.h>
@@ -51,23 +50,6 @@ QByteArray macReport(const QByteArray &lastCrash)
     return "**********\n\nHost Name: old\nThread 0 Crashed:\n0 -[Old crash]\n\nBinary Images:\n0x1000 old\n"
            "**********\n\n"
         + lastCrash + "\nBinary Images:\n0x1000 - 0x2000 Dorvane\n";
-}
-
-// Percent-escapes every byte that RFC 2396 does not allow in a URL ("?",
-// "&", "=", "/" stay); written here on its own so that the crash mail's
-// escaping is checked against it.
-QByteArray escapeIllegal(const QString &text)
-{
-    static const QByteArray legal = "-_.!~*'();/?:@&=+$,";
-    QByteArray out;
-    for (const char c : text.toUtf8()) {
-        const auto u = static_cast<unsigned char>(c);
-        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || legal.contains(c))
-            out += c;
-        else
-            out += '%' + QByteArray::number(u, 16).rightJustified(2, '0').toUpper();
-    }
-    return out;
 }
 
 // The child process of the fatal-signal tests: TST_CRASH_CHILD names the way
@@ -117,11 +99,49 @@ int runChild(int argc, char **argv, const QByteArray &mode)
     return 3;
 }
 
+void check(const std::optional<QStringList> &signatures)
+{
+    RvCrashReporter::CheckAndReportCrashes(QStringLiteral("crash@dorvane.example"), signatures);
+}
+
 } // namespace
 
 class CrashReportsTest : public QObject
 {
     Q_OBJECT
+
+    std::unique_ptr<VolumeFixture> m_volume;
+
+    // A report in the user's folder, or the one given.
+    bool writeReport(const QString &name, const QByteArray &contents,
+                     const QDateTime &modified = QDateTime::currentDateTime().addSecs(-60),
+                     const char *folder = kUserReports)
+    {
+        const QString logical = QLatin1String(folder) + name;
+        QFile file(m_volume->physical(logical));
+        return m_volume->writeFile(logical, contents) && file.open(QIODevice::ReadWrite)
+            && file.setFileTime(modified, QFileDevice::FileModificationTime);
+    }
+
+    // The names in the user's report folder after the child died the given way;
+    // none when it did not die of a signal.
+    QStringList reportsAfterCrash(const QByteArray &mode)
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QString::fromLatin1(kChildMode), QString::fromLatin1(mode));
+        env.insert(QString::fromLatin1(kChildRoot), m_volume->root());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(env);
+        process.start(QCoreApplication::applicationFilePath(), {});
+        if (!process.waitForFinished(60000)) {
+            process.kill();
+            process.waitForFinished();
+        }
+        if (process.exitStatus() != QProcess::CrashExit)
+            return {};
+        return QDir(m_volume->physical(kUserReports)).entryList(QDir::Files);
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -130,6 +150,7 @@ private Q_SLOTS:
         static Kestrum shared;
         QCOMPARE(hx->appName(), QStringLiteral("Dorvane"));
     }
+
     // Every test starts with no reports and no crash settings.
     void init()
     {
@@ -140,290 +161,232 @@ private Q_SLOTS:
         defaults.removeObject(QStringLiteral("Kestrum_nevercheckcrashes"));
     }
 
-    void reportFileName();
-
-    void newestReportWins();
-    void whenAsked_data();
-    void whenAsked();
-    void cancelAndNeverKeepQuiet();
-    void sendComposesTheMail();
-
-    void fatalSignalWritesReport_data();
-    void fatalSignalWritesReport();
-    void crashWhileReportingAnExceptionIsOffered();
-
-private:
-    // A report in the user's folder, or the one given.
-    bool writeReport(const QString &name, const QByteArray &contents,
-                     const QDateTime &modified = QDateTime::currentDateTime().addSecs(-60),
-                     const char *folder = kUserReports);
-    static void check(const std::optional<QStringList> &signatures)
+    void reportFileName()
     {
-        RvCrashReporter::CheckAndReportCrashes(QStringLiteral("crash@dorvane.example"), signatures);
-    }
-    QProcess::ExitStatus crashChild(const QByteArray &mode);
-    std::unique_ptr<VolumeFixture> m_volume;
-};
-
-bool CrashReportsTest::writeReport(const QString &name, const QByteArray &contents, const QDateTime &modified,
-                                   const char *folder)
-{
-    const QString logical = QLatin1String(folder) + name;
-    if (!m_volume->writeFile(logical, contents))
-        return false;
-    QFile file(m_volume->physical(logical));
-    return file.open(QIODevice::ReadWrite) && file.setFileTime(modified, QFileDevice::FileModificationTime);
-}
-
-void CrashReportsTest::reportFileName()
-{
-    // The signal handler works the local time out by hand; QDateTime checks it.
-    for (const QDateTime &moment : {QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59), Qt::UTC),
-                                    QDateTime(QDate(1999, 12, 31), QTime(12, 30, 5), Qt::UTC),
-                                    QDateTime(QDate(2100, 1, 1), QTime(7, 8, 9), Qt::UTC)}) {
-        for (int offset : {0, -5 * 3600, 5 * 3600 + 1800}) {
-            const QDateTime local = moment.toOffsetFromUtc(offset);
-            QCOMPARE(crashReportFileName(QStringLiteral("Dorvane"), moment.toSecsSinceEpoch(), offset, QStringLiteral("mac")),
-                     QStringLiteral("Dorvane_%1_mac.crash").arg(local.toString(QStringLiteral("yyyy-MM-dd-HHmmss"))));
+        // The signal handler works the local time out by hand; QDateTime checks it.
+        for (const QDateTime &moment : {QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59), Qt::UTC),
+                                        QDateTime(QDate(1999, 12, 31), QTime(12, 30, 5), Qt::UTC),
+                                        QDateTime(QDate(2100, 1, 1), QTime(7, 8, 9), Qt::UTC)}) {
+            for (int offset : {0, -5 * 3600, 5 * 3600 + 1800}) {
+                const QString local = moment.toOffsetFromUtc(offset).toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
+                QCOMPARE(crashReportFileName("Dorvane", moment.toSecsSinceEpoch(), offset, "mac"),
+                         QStringLiteral("Dorvane_%1_mac.crash").arg(local));
+            }
         }
     }
-}
 
-void CrashReportsTest::newestReportWins()
-{
-    const QDateTime base = QDateTime::currentDateTime().addDays(-2);
-    QVERIFY(writeReport("Dorvane_a_mac.crash", macReport("user older\n"), base));
-    QVERIFY(writeReport("Dorvane_b_mac.crash", macReport("local newest\n"), base.addSecs(60), kLocalReports));
-    // Newer still, but not this application's by the exact name.
-    QVERIFY(writeReport("dorvane_c_mac.crash", macReport("lower case\n"), base.addSecs(120)));
-    QVERIFY(writeReport("Finder_d_mac.crash", macReport("other app\n"), base.addSecs(180)));
-    QCOMPARE(RvCrashReporter::newestReport(QStringLiteral("Dorvane"))->path,
-             QStringLiteral("/Library/Logs/DiagnosticReports/Dorvane_b_mac.crash"));
+    void newestReportWins()
+    {
+        const QDateTime base = QDateTime::currentDateTime().addDays(-2);
+        QVERIFY(writeReport("Dorvane_a_mac.crash", macReport("user older\n"), base));
+        QVERIFY(writeReport("Dorvane_b_mac.crash", macReport("local newest\n"), base.addSecs(60), kLocalReports));
+        // Newer still, but not this application's by the exact name.
+        QVERIFY(writeReport("dorvane_c_mac.crash", macReport("lower case\n"), base.addSecs(120)));
+        QVERIFY(writeReport("Finder_d_mac.crash", macReport("other app\n"), base.addSecs(180)));
+        QCOMPARE(RvCrashReporter::newestReport(QStringLiteral("Dorvane"))->path,
+                 QStringLiteral("/Library/Logs/DiagnosticReports/Dorvane_b_mac.crash"));
 
-    // On equal dates the one found first, in the user's folder, wins, and it is the one mailed.
-    QVERIFY(writeReport("Dorvane_e_mac.crash", macReport("user same date\n"), base.addSecs(60)));
-    QCOMPARE(RvCrashReporter::newestReport(QStringLiteral("Dorvane"))->path,
-             QStringLiteral("/Users/tester/Library/Logs/DiagnosticReports/Dorvane_e_mac.crash"));
-    ScriptedPresenterScope presenter;
-    presenter->enqueueButton(1000);
-    UrlRecorder recorder;
-    check(std::nullopt);
-    QCOMPARE(recorder.urls().size(), 1);
-    QVERIFY(recorder.urls().first().toEncoded().contains("**********%0A%0A%0Auser%20same%20date%0A%0A%0AUser%20Defaults:"));
-}
+        // On equal dates the one found first, in the user's folder, wins, and it is the one mailed.
+        QVERIFY(writeReport("Dorvane_e_mac.crash", macReport("user same date\n"), base.addSecs(60)));
+        QCOMPARE(RvCrashReporter::newestReport(QStringLiteral("Dorvane"))->path,
+                 QStringLiteral("/Users/tester/Library/Logs/DiagnosticReports/Dorvane_e_mac.crash"));
+        ScriptedPresenterScope presenter;
+        presenter->enqueueButton(1000);
+        UrlRecorder recorder;
+        check(std::nullopt);
+        QCOMPARE(recorder.urls().size(), 1);
+        QVERIFY(recorder.urls().first().toEncoded().contains(
+            "**********%0A%0A%0Auser%20same%20date%0A%0A%0AUser%20Defaults:"));
+    }
 
-// Asked about only for a report of this application (exact name) newer than
-// the last check, and with signatures, only when the last crash in it (not
-// an earlier one, not the binary images: the excerpt) has one of them.
-void CrashReportsTest::whenAsked_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QDateTime>("modified");
-    QTest::addColumn<QByteArray>("lastCrash");
-    QTest::addColumn<bool>("signatures");
-    QTest::addColumn<bool>("asked");
-    const QDateTime now = QDateTime::currentDateTime();
-    const QByteArray delegate("0 -[AppDelegate crash]\n");
-    QTest::newRow("no report") << QString() << now << delegate << false << false;
-    QTest::newRow("at the start moment") << "Dorvane_start_mac.crash" << QDateTime(QDate(2007, 1, 1), QTime(0, 0))
-                                         << delegate << false << false;
-    QTest::newRow("another application") << "Finder_2026_mac.crash" << now << delegate << false << false;
-    QTest::newRow("name in another case") << "DORVANE_2026_mac.crash" << now << delegate << false << false;
-    QTest::newRow("uncaught exception") << "Dorvane_x_mac.crash" << now
-                                        << QByteArray("*** Terminating app due to uncaught exception 'X'\n") << true
-                                        << true;
-    QTest::newRow("Linux frame of the delegate") << "Dorvane_x_mac.crash" << now
-                                                 << QByteArray("Dorvane(_ZN7dorvane11AppDelegate4scanEv+0x12)[0x55d0]\n")
-                                                 << true << true;
-    QTest::newRow("signature in an earlier crash only") << "Dorvane_x_mac.crash" << now
-                                                        << QByteArray("0 -[NSView display]\n") << true << false;
-    QTest::newRow("signature among the images") << "Dorvane_x_mac.crash" << now
-                                                << QByteArray("0 -[NSView display]\nBinary Images:\n AppDelegate\n")
-                                                << true << false;
-    QTest::newRow("no signatures: any crash") << "Dorvane_x_mac.crash" << now << QByteArray("0 -[NSView display]\n")
-                                              << false << true;
-}
+    // Asked about only for a report of this application (exact name) newer than
+    // the last check, and with signatures, only when the last crash in it (not
+    // an earlier one, not the binary images: the excerpt) has one of them.
+    void whenAsked_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QDateTime>("modified");
+        QTest::addColumn<QByteArray>("lastCrash");
+        QTest::addColumn<bool>("signatures");
+        QTest::addColumn<bool>("asked");
+        const QDateTime now = QDateTime::currentDateTime();
+        const QByteArray delegate("0 -[AppDelegate crash]\n"), display("0 -[NSView display]\n");
+        const QString report = "Dorvane_x_mac.crash";
+        QTest::newRow("no report") << QString() << now << delegate << false << false;
+        QTest::newRow("at the start moment") << "Dorvane_start_mac.crash" << QDateTime(QDate(2007, 1, 1), QTime(0, 0))
+                                             << delegate << false << false;
+        QTest::newRow("another application") << "Finder_2026_mac.crash" << now << delegate << false << false;
+        QTest::newRow("name in another case") << "DORVANE_2026_mac.crash" << now << delegate << false << false;
+        QTest::newRow("uncaught exception")
+            << report << now << QByteArray("*** Terminating app due to uncaught exception 'X'\n") << true << true;
+        QTest::newRow("Linux frame of the delegate")
+            << report << now << QByteArray("Dorvane(_ZN7dorvane11AppDelegate4scanEv+0x12)[0x55d0]\n") << true << true;
+        QTest::newRow("signature in an earlier crash only") << report << now << display << true << false;
+        QTest::newRow("signature among the images")
+            << report << now << display + "Binary Images:\n AppDelegate\n" << true << false;
+        QTest::newRow("no signatures: any crash") << report << now << display << false << true;
+    }
 
-void CrashReportsTest::whenAsked()
-{
-    QFETCH(QString, name);
-    QFETCH(QDateTime, modified);
-    QFETCH(QByteArray, lastCrash);
-    QFETCH(bool, signatures);
-    QFETCH(bool, asked);
-    if (!name.isEmpty())
-        QVERIFY(writeReport(name, "**********\n0 -[AppDelegate earlier]\n" + macReport(lastCrash),
-                            modified.addSecs(-60)));
-    QVERIFY(m_volume->makeFolder(kLocalReports)); // an empty folder changes nothing
-    ScriptedPresenterScope presenter;
-    presenter->enqueueButton(1002);
-    check(signatures ? std::optional<QStringList>(kAppSignatures) : std::nullopt);
-    const QVariant stored = platform::UserDefaults::standard().storedObject(QStringLiteral("Kestrum_lastcrashdate"));
-    QCOMPARE(presenter->questions().size(), asked ? 1 : 0);
-    QCOMPARE(stored.isValid(), asked);
-    if (!asked)
-        return;
-    const AlertQuestion question = presenter->questions().first();
-    QCOMPARE(question.title, QStringLiteral("Dorvane Crash Report"));
-    QCOMPARE(question.message, kQuestionText);
-    QCOMPARE(question.buttons, (QStringList{QStringLiteral("Send"), QStringLiteral("Never"), QStringLiteral("Cancel")}));
-}
+    void whenAsked()
+    {
+        QFETCH(QString, name);
+        QFETCH(QDateTime, modified);
+        QFETCH(QByteArray, lastCrash);
+        QFETCH(bool, signatures);
+        QFETCH(bool, asked);
+        if (!name.isEmpty())
+            QVERIFY(writeReport(name, "**********\n0 -[AppDelegate earlier]\n" + macReport(lastCrash),
+                                modified.addSecs(-60)));
+        QVERIFY(m_volume->makeFolder(kLocalReports)); // an empty folder changes nothing
+        ScriptedPresenterScope presenter;
+        presenter->enqueueButton(1002);
+        check(signatures ? std::optional<QStringList>(kAppSignatures) : std::nullopt);
+        const QVariant stored = platform::UserDefaults::standard().storedObject("Kestrum_lastcrashdate");
+        QCOMPARE(presenter->questions().size(), asked ? 1 : 0);
+        QCOMPARE(stored.isValid(), asked);
+        if (!asked)
+            return;
+        const AlertQuestion question = presenter->questions().first();
+        QCOMPARE(question.title, QStringLiteral("Dorvane Crash Report"));
+        QCOMPARE(question.message, kQuestionText);
+        QCOMPARE(question.buttons, (QStringList{"Send", "Never", "Cancel"}));
+    }
 
-// Cancel keeps quiet for three days, read back as a new launch would;
-// Never keeps quiet until the setting is removed.
-void CrashReportsTest::cancelAndNeverKeepQuiet()
-{
-    QVERIFY(writeReport("Dorvane_1_mac.crash", macReport("AppDelegate\n")));
-    ScriptedPresenterScope presenter;
-    presenter->enqueueButton(1002);
-    UrlRecorder recorder;
-    const QDateTime before = QDateTime::currentDateTimeUtc();
-    check(kAppSignatures);
-    const QDateTime after = QDateTime::currentDateTimeUtc();
-    QCOMPARE(presenter->questions().size(), 1);
-    QVERIFY(!platform::UserDefaults::standard().storedObject(QStringLiteral("Kestrum_nevercheckcrashes")).isValid());
-    platform::UserDefaults::standard().reload();
-    const QDateTime stored =
-        platform::UserDefaults::standard().storedObject(QStringLiteral("Kestrum_lastcrashdate")).toDateTime();
-    QVERIFY2(stored >= before.addSecs(259200 - 1) && stored <= after.addSecs(259200 + 1),
-             qPrintable(stored.toString(Qt::ISODateWithMs)));
-    // Neither the same report nor a crash within the three days is asked
-    // about; one after them is, and answered Never, none after that.
-    presenter->enqueueButton(1001);
-    check(kAppSignatures);
-    for (const auto &[days, asked] : {std::pair{2, 1}, {4, 2}, {5, 2}}) {
-        QVERIFY(writeReport(QStringLiteral("Dorvane_%1_mac.crash").arg(days), macReport("AppDelegate\n"),
-                            QDateTime::currentDateTime().addDays(days)));
+    // Cancel keeps quiet for three days, read back as a new launch would;
+    // Never keeps quiet until the setting is removed.
+    void cancelAndNeverKeepQuiet()
+    {
+        QVERIFY(writeReport("Dorvane_1_mac.crash", macReport("AppDelegate\n")));
+        ScriptedPresenterScope presenter;
+        presenter->enqueueButton(1002);
+        UrlRecorder recorder;
+        const QDateTime before = QDateTime::currentDateTimeUtc();
         check(kAppSignatures);
-        QCOMPARE(presenter->questions().size(), asked);
+        const QDateTime after = QDateTime::currentDateTimeUtc();
+        QCOMPARE(presenter->questions().size(), 1);
+        auto &defaults = platform::UserDefaults::standard();
+        QVERIFY(!defaults.storedObject("Kestrum_nevercheckcrashes").isValid());
+        defaults.reload();
+        const QDateTime stored = defaults.storedObject("Kestrum_lastcrashdate").toDateTime();
+        QVERIFY2(stored >= before.addSecs(259200 - 1) && stored <= after.addSecs(259200 + 1),
+                 qPrintable(stored.toString(Qt::ISODateWithMs)));
+        // Neither the same report nor a crash within the three days is asked
+        // about; one after them is, and answered Never, none after that.
+        presenter->enqueueButton(1001);
+        check(kAppSignatures);
+        for (const auto &[days, asked] : {std::pair{2, 1}, {4, 2}, {5, 2}}) {
+            QVERIFY(writeReport(QStringLiteral("Dorvane_%1_mac.crash").arg(days), macReport("AppDelegate\n"),
+                                QDateTime::currentDateTime().addDays(days)));
+            check(kAppSignatures);
+            QCOMPARE(presenter->questions().size(), asked);
+        }
+        defaults.removeObject("Kestrum_nevercheckcrashes");
+        presenter->enqueueButton(1002);
+        check(kAppSignatures);
+        QCOMPARE(presenter->questions().size(), 3);
+        QVERIFY(recorder.urls().isEmpty());
     }
-    platform::UserDefaults::standard().removeObject(QStringLiteral("Kestrum_nevercheckcrashes"));
-    presenter->enqueueButton(1002);
-    check(kAppSignatures);
-    QCOMPARE(presenter->questions().size(), 3);
-    QVERIFY(recorder.urls().isEmpty());
-}
 
-void CrashReportsTest::sendComposesTheMail()
-{
-    QVERIFY(writeReport("Dorvane_1_mac.crash",
-                        macReport("Thread 0 Crashed:\n0 -[PackageController remove:] 100% done?\n")));
-    QVERIFY(m_volume->writeFile("~/Library/InputManagers/Zeta Helper/Info"));
-    QVERIFY(m_volume->writeFile("~/Library/InputManagers/Alpha"));
-    QVERIFY(m_volume->writeFile("~/Library/InputManagers/.DS_Store"));
-    QVERIFY(m_volume->writeFile("/System/Library/InputManagers/Beta"));
-    ScriptedPresenterScope presenter;
-    presenter->enqueueButton(1000);
-    UrlRecorder recorder;
-    check(kAppSignatures);
-    QDir(m_volume->physical("~/Library/InputManagers")).removeRecursively();
-    QDir(m_volume->physical("/System")).removeRecursively();
-    QCOMPARE(recorder.urls().size(), 1);
+    void sendComposesTheMail()
+    {
+        QVERIFY(writeReport("Dorvane_1_mac.crash",
+                            macReport("Thread 0 Crashed:\n0 -[PackageController remove:] 100% done?\n")));
+        for (const char *manager : {"~/Library/InputManagers/Zeta Helper/Info", "~/Library/InputManagers/Alpha",
+                                    "~/Library/InputManagers/.DS_Store", "/System/Library/InputManagers/Beta"})
+            QVERIFY(m_volume->writeFile(manager));
+        ScriptedPresenterScope presenter;
+        presenter->enqueueButton(1000);
+        UrlRecorder recorder;
+        check(kAppSignatures);
+        QDir(m_volume->physical("~/Library/InputManagers")).removeRecursively();
+        QDir(m_volume->physical("/System")).removeRecursively();
+        QCOMPARE(recorder.urls().size(), 1);
 
-    // The whole settings domain, as stored now (with the new crash date).
-    const QString defaults = describe(platform::UserDefaults::standard().persistentDomain());
-    QVERIFY(defaults.contains(QStringLiteral("Kestrum_lastcrashdate = ")));
-    const QString body =
-        QStringLiteral("Unfortunately Dorvane has crashed!\n\n--Please fill in additional details here--\n\n\n"
-                       "Machine Type: %1\nInput Managers:  Alpha  Zeta Helper  Beta \n\nCrash Log (%2):\n\n"
-                       "**********\n\n\nThread 0 Crashed:\n0 -[PackageController remove:] 100% done?\n\n\n"
-                       "User Defaults:\n\n**********\n%3")
-            .arg(platform::Host::machineModel(),
-                 QString::number(
-                     Kestrum::parseBuildNumber(platform::Bundle::main().infoValue("CFBundleVersion").toString())),
-                 defaults);
-    const QString text = QStringLiteral("mailto:crash@dorvane.example?subject=Dorvane Crashreport&body=") + body;
-    QCOMPARE(QString::fromLatin1(recorder.urls().first().toEncoded()), QString::fromLatin1(escapeIllegal(text)));
-}
-
-QProcess::ExitStatus CrashReportsTest::crashChild(const QByteArray &mode)
-{
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QString::fromLatin1(kChildMode), QString::fromLatin1(mode));
-    env.insert(QString::fromLatin1(kChildRoot), m_volume->root());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    process.setProcessEnvironment(env);
-    process.start(QCoreApplication::applicationFilePath(), {});
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
+        // The whole settings domain, as stored now (with the new crash date).
+        const QString defaults = describe(platform::UserDefaults::standard().persistentDomain());
+        QVERIFY(defaults.contains(QStringLiteral("Kestrum_lastcrashdate = ")));
+        const QString body =
+            QStringLiteral("Unfortunately Dorvane has crashed!\n\n--Please fill in additional details here--\n\n\n"
+                           "Machine Type: %1\nInput Managers:  Alpha  Zeta Helper  Beta \n\nCrash Log (%2):\n\n"
+                           "**********\n\n\nThread 0 Crashed:\n0 -[PackageController remove:] 100% done?\n\n\n"
+                           "User Defaults:\n\n**********\n%3")
+                .arg(platform::Host::machineModel(),
+                     QString::number(
+                         Kestrum::parseBuildNumber(platform::Bundle::main().infoValue("CFBundleVersion").toString())),
+                     defaults);
+        const QString text = QStringLiteral("mailto:crash@dorvane.example?subject=Dorvane Crashreport&body=") + body;
+        // Every byte escaped that RFC 2396 does not allow in a URL (written out
+        // here, not taken from the reporter); "?", "&", "=" and "/" stay.
+        QCOMPARE(QString::fromLatin1(recorder.urls().first().toEncoded()),
+                 QString::fromLatin1(text.toUtf8().toPercentEncoding("!*'();/?:@&=+$,")));
     }
-    return process.exitStatus();
-}
 
-void CrashReportsTest::fatalSignalWritesReport_data()
-{
-    QTest::addColumn<QByteArray>("mode");
-    QTest::addColumn<QString>("signal");
-    QTest::newRow("memory fault") << QByteArray("segv") << "SIGSEGV";
-    QTest::newRow("abort") << QByteArray("abort") << "SIGABRT";
-}
+    void fatalSignalWritesReport_data()
+    {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<QString>("signal");
+        QTest::newRow("memory fault") << QByteArray("segv") << "SIGSEGV";
+        QTest::newRow("abort") << QByteArray("abort") << "SIGABRT";
+    }
 
-void CrashReportsTest::fatalSignalWritesReport()
-{
-    QFETCH(QByteArray, mode);
-    QFETCH(QString, signal);
-    QCOMPARE(crashChild(mode), QProcess::CrashExit);
+    void fatalSignalWritesReport()
+    {
+        QFETCH(QByteArray, mode);
+        QFETCH(QString, signal);
+        const QStringList names = reportsAfterCrash(mode);
+        QCOMPARE(names.size(), 1);
+        char host[256] = {};
+        ::gethostname(host, sizeof host - 1);
+        const QString pattern = QStringLiteral("^Dorvane_\\d{4}-\\d\\d-\\d\\d-\\d{6}_%1\\.crash$")
+                                    .arg(QRegularExpression::escape(QString::fromUtf8(host).section('.', 0, 0)));
+        QVERIFY2(QRegularExpression(pattern).match(names.first()).hasMatch(), qPrintable(names.first()));
 
-    const QStringList names = QDir(m_volume->physical(kUserReports)).entryList(QDir::Files);
-    QCOMPARE(names.size(), 1);
-    char host[256] = {};
-    ::gethostname(host, sizeof host - 1);
-    const QString pattern = QStringLiteral("^Dorvane_\\d{4}-\\d\\d-\\d\\d-\\d{6}_%1\\.crash$");
-    QVERIFY2(QRegularExpression(pattern.arg(QRegularExpression::escape(QString::fromUtf8(host).section('.', 0, 0))))
-                 .match(names.first()).hasMatch(), qPrintable(names.first()));
+        const QByteArray report = fileContents(m_volume->physical(QLatin1String(kUserReports) + names.first()));
+        QVERIFY(report.startsWith("**********\n"));
+        for (const QByteArray &part : {QByteArray("\nIdentifier:            com.dorvane.Dorvane\n"),
+                                       "\nException Type:        " + signal.toLatin1() + "\n",
+                                       QByteArray(" Crashed:\n"), QByteArray("\nBinary Images:\n")})
+            QVERIFY2(report.contains(part), part.constData());
+        // The backtrace runs through this test's executable and the C library.
+        const QString excerpt = RvCrashReporter::excerpt(report);
+        QVERIFY2(excerpt.contains(QStringLiteral("tst_crashreports(")), qPrintable(excerpt));
+        QVERIFY2(excerpt.contains(QStringLiteral("libc.so.6(")), qPrintable(excerpt));
 
-    QFile file(m_volume->physical(QLatin1String(kUserReports) + names.first()));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray report = file.readAll();
-    QVERIFY(report.startsWith("**********\n"));
-    QVERIFY(report.contains("\nIdentifier:            com.dorvane.Dorvane\n"));
-    QVERIFY(report.contains(("\nException Type:        " + signal + "\n").toLatin1()));
-    QVERIFY(report.contains(" Crashed:\n"));
-    QVERIFY(report.contains("\nBinary Images:\n"));
-    // The backtrace runs through this test's executable and the C library.
-    const QString excerpt = RvCrashReporter::excerpt(report);
-    QVERIFY2(excerpt.contains(QStringLiteral("tst_crashreports(")), qPrintable(excerpt));
-    QVERIFY2(excerpt.contains(QStringLiteral("libc.so.6(")), qPrintable(excerpt));
+        // The excerpt names no class of the application's in a way its
+        // signatures recognise, so the application does not offer this report;
+        // a check without signatures does.
+        ScriptedPresenterScope presenter;
+        presenter->enqueueButton(1002);
+        check(kAppSignatures);
+        QVERIFY(presenter->questions().isEmpty());
+        check(std::nullopt);
+        QCOMPARE(presenter->questions().size(), 1);
+    }
 
-    // The excerpt names no class of the application's in a way its
-    // signatures recognise, so the application does not offer this report;
-    // a check without signatures does.
-    ScriptedPresenterScope presenter;
-    presenter->enqueueButton(1002);
-    check(kAppSignatures);
-    QVERIFY(presenter->questions().isEmpty());
-    check(std::nullopt);
-    QCOMPARE(presenter->questions().size(), 1);
-}
-
-void CrashReportsTest::crashWhileReportingAnExceptionIsOffered()
-{
-    QCOMPARE(crashChild("exception"), QProcess::CrashExit);
-    const QStringList names = QDir(m_volume->physical(kUserReports)).entryList(QDir::Files);
-    QCOMPARE(names.size(), 1);
-
-    ScriptedPresenterScope presenter;
-    presenter->enqueueButton(1000);
-    // The mail program does not open this time: the failure is logged.
-    QList<QUrl> urls;
-    const auto previous = platform::Workspace::setUrlOpener([&urls](const QUrl &url) {
-        urls.append(url);
-        return false;
-    });
-    check(kAppSignatures);
-    platform::Workspace::setUrlOpener(previous);
-    QVERIFY(wasLogged(LogWarning, QStringLiteral(" message: Warning: Dorvane was unable to open the URL.")));
-    QCOMPARE(presenter->questions().size(), 1);
-    QCOMPARE(urls.size(), 1);
-    const QString mail = QUrl::fromPercentEncoding(urls.first().toEncoded());
-    QVERIFY2(mail.contains(QStringLiteral("Application Specific Information:\n*** Terminating app due to uncaught "
-                                          "exception 'std::runtime_error', reason: 'while saving'\n")),
-             qPrintable(mail));
-    QVERIFY(mail.contains(QStringLiteral("Exception Type:        SIGSEGV\n")));
-    QVERIFY(!mail.contains(QStringLiteral("Binary Images:")));
-}
+    void crashWhileReportingAnExceptionIsOffered()
+    {
+        QCOMPARE(reportsAfterCrash("exception").size(), 1);
+        ScriptedPresenterScope presenter;
+        presenter->enqueueButton(1000);
+        // The mail program does not open this time: the failure is logged.
+        QList<QUrl> urls;
+        const auto previous = platform::Workspace::setUrlOpener([&urls](const QUrl &url) {
+            urls.append(url);
+            return false;
+        });
+        check(kAppSignatures);
+        platform::Workspace::setUrlOpener(previous);
+        QVERIFY(wasLogged(LogWarning, QStringLiteral(" message: Warning: Dorvane was unable to open the URL.")));
+        QCOMPARE(presenter->questions().size(), 1);
+        QCOMPARE(urls.size(), 1);
+        const QString mail = QUrl::fromPercentEncoding(urls.first().toEncoded());
+        QVERIFY2(mail.contains(QStringLiteral("Application Specific Information:\n*** Terminating app due to uncaught "
+                                              "exception 'std::runtime_error', reason: 'while saving'\n")),
+                 qPrintable(mail));
+        QVERIFY(mail.contains(QStringLiteral("Exception Type:        SIGSEGV\n")));
+        QVERIFY(!mail.contains(QStringLiteral("Binary Images:")));
+    }
+};
 
 int main(int argc, char **argv)
 {
