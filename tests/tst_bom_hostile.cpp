@@ -238,129 +238,123 @@ class TestBomHostile : public QObject
     Q_OBJECT
 
 private slots:
-    void damagedAtEveryOffset_data();
-    void damagedAtEveryOffset();
-    void crafted_data();
-    void crafted();
-    void oddButValid();
-};
-
-void TestBomHostile::damagedAtEveryOffset_data()
-{
-    QTest::addColumn<QByteArray>("bill");
-    // 1: every byte gets every value. Above 1 the structure still does; of
-    // the 600 entries, much alike, every stride-th byte gets one value.
-    QTest::addColumn<int>("stride");
-    QTest::newRow("mkbom.js sample") << readSample("NONAPPLE-mkbomjs-test-Bom.bom") << 1;
-    QTest::newRow("finnp sample") << readSample("finnp-lsbom-Bom.bom") << 1;
-    QTest::newRow("python-applications sample") << readSample("python-applications.bom") << 1;
-    QTest::newRow("written, an index and two leaves") << makeBill(600) << 7;
-}
-
-void TestBomHostile::damagedAtEveryOffset()
-{
-    QFETCH(QByteArray, bill);
-    QFETCH(int, stride);
-    const BomReader intact = BomReader::fromData(bill);
-    QVERIFY2(intact.isValid(), qPrintable(intact.errorString()));
-    QVERIFY(!brokenPromise(intact, bill.size()));
-    const QStringList intactPaths = intact.paths();
-
-    // These bills keep their block table at the very end, so any cut loses
-    // part of it and must be refused.
-    for (qsizetype length = 0; length < bill.size(); ++length) {
-        if (!refused(BomReader::fromData(QByteArray::fromRawData(bill.constData(), length))))
-            QFAIL(qPrintable(QStringLiteral("cut to %1 bytes: not refused").arg(length)));
+    void damagedAtEveryOffset_data()
+    {
+        QTest::addColumn<QByteArray>("bill");
+        // 1: every byte gets every value. Above 1 the structure still does; of
+        // the 600 entries, much alike, every stride-th byte gets one value.
+        QTest::addColumn<int>("stride");
+        QTest::newRow("mkbom.js sample") << readSample("NONAPPLE-mkbomjs-test-Bom.bom") << 1;
+        QTest::newRow("finnp sample") << readSample("finnp-lsbom-Bom.bom") << 1;
+        QTest::newRow("python-applications sample") << readSample("python-applications.bom") << 1;
+        QTest::newRow("written, an index and two leaves") << makeBill(600) << 7;
     }
 
-    // The header, the variables, the tree's nodes and the block table's head.
-    const Bill b{bill};
-    QList<std::pair<quint32, quint32>> structure{{0, 512}, {b.u32(24), b.u32(28)}, {b.u32(16), 64}};
-    QList<quint32> nodes = b.leaves();
-    for (quint32 node : nodes << b.top())
-        structure.append({b.offset(node), 64});
-    auto structural = [&](quint32 at) {
-        return std::any_of(structure.begin(), structure.end(), [at](auto r) { return at - r.first < r.second; });
-    };
+    void damagedAtEveryOffset()
+    {
+        QFETCH(QByteArray, bill);
+        QFETCH(int, stride);
+        const BomReader intact = BomReader::fromData(bill);
+        QVERIFY2(intact.isValid(), qPrintable(intact.errorString()));
+        QVERIFY(!brokenPromise(intact, bill.size()));
+        const QStringList intactPaths = intact.paths();
 
-    // Every byte set to values that stress counts and offsets: each result
-    // is a refusal or a listing that keeps its promises.
-    const char values[] = {'\x00', '\x01', '\x7f', '\x80', '\xff'};
-    int valid = 0;
-    int invalid = 0;
-    QByteArray damaged = bill;
-    for (quint32 at = 0; at < quint32(bill.size()); ++at) {
-        const bool all = stride == 1 || structural(at);
-        if (!all && at % stride != 0)
-            continue;
-        for (int v = all ? 0 : at % 5; v < (all ? 5 : int(at % 5) + 1); ++v) {
-            if (bill[at] == values[v])
-                continue;
-            damaged[at] = values[v];
-            const BomReader reader = BomReader::fromData(damaged);
-            // A listing like the intact one keeps the same promises.
-            const char *broken = !reader.isValid()           ? (refused(reader) ? nullptr : "refused, yet something kept")
-                                 : reader.paths() == intactPaths ? nullptr
-                                                                 : brokenPromise(reader, damaged.size());
-            if (broken)
-                QFAIL(qPrintable(QStringLiteral("byte %1 set to %2: %3").arg(at).arg(quint8(values[v])).arg(broken)));
-            ++(reader.isValid() ? valid : invalid);
+        // These bills keep their block table at the very end, so any cut loses
+        // part of it and must be refused.
+        for (qsizetype length = 0; length < bill.size(); ++length) {
+            if (!refused(BomReader::fromData(QByteArray::fromRawData(bill.constData(), length))))
+                QFAIL(qPrintable(QStringLiteral("cut to %1 bytes: not refused").arg(length)));
         }
-        damaged[at] = bill[at];
+
+        // The header, the variables, the tree's nodes and the block table's head.
+        const Bill b{bill};
+        QList<std::pair<quint32, quint32>> structure{{0, 512}, {b.u32(24), b.u32(28)}, {b.u32(16), 64}};
+        QList<quint32> nodes = b.leaves();
+        for (quint32 node : nodes << b.top())
+            structure.append({b.offset(node), 64});
+        auto structural = [&](quint32 at) {
+            return std::any_of(structure.begin(), structure.end(), [at](auto r) { return at - r.first < r.second; });
+        };
+
+        // Every byte set to values that stress counts and offsets: each result
+        // is a refusal or a listing that keeps its promises.
+        const char values[] = {'\x00', '\x01', '\x7f', '\x80', '\xff'};
+        int valid = 0;
+        int invalid = 0;
+        QByteArray damaged = bill;
+        for (quint32 at = 0; at < quint32(bill.size()); ++at) {
+            const bool all = stride == 1 || structural(at);
+            if (!all && at % stride != 0)
+                continue;
+            for (int v = all ? 0 : at % 5; v < (all ? 5 : int(at % 5) + 1); ++v) {
+                if (bill[at] == values[v])
+                    continue;
+                damaged[at] = values[v];
+                const BomReader reader = BomReader::fromData(damaged);
+                // A listing like the intact one keeps the same promises.
+                const char *broken = !reader.isValid() ? (refused(reader) ? nullptr : "refused, yet something kept")
+                                     : reader.paths() == intactPaths ? nullptr
+                                                                     : brokenPromise(reader, damaged.size());
+                if (broken)
+                    QFAIL(qPrintable(QStringLiteral("byte %1 set to %2: %3").arg(at).arg(quint8(values[v])).arg(broken)));
+                ++(reader.isValid() ? valid : invalid);
+            }
+            damaged[at] = bill[at];
+        }
+        // Both occur: damage to unused bytes is harmless, to offsets and counts caught.
+        QVERIFY(valid > 0 && invalid > 0);
     }
-    // Both occur: damage to unused bytes is harmless, to offsets and counts caught.
-    QVERIFY(valid > 0 && invalid > 0);
-}
 
-void TestBomHostile::crafted_data()
-{
-    QTest::addColumn<int>("index");
-    for (int i = 0; i < craftedBills().size(); ++i)
-        QTest::newRow(craftedBills().at(i).name) << i;
-}
+    void crafted_data()
+    {
+        QTest::addColumn<int>("index");
+        for (int i = 0; i < craftedBills().size(); ++i)
+            QTest::newRow(craftedBills().at(i).name) << i;
+    }
 
-void TestBomHostile::crafted()
-{
-    QFETCH(int, index);
-    const Crafted &crafted = craftedBills().at(index);
-    Bill b{makeBill(crafted.extraFiles)};
-    QVERIFY(crafted.extraFiles == 0 || b.leaves().size() >= 3);
-    crafted.damage(b);
-    const BomReader reader = BomReader::fromData(b.d);
-    QVERIFY(refused(reader));
-    QVERIFY2(reader.errorString().contains(QLatin1String(crafted.keyword)), qPrintable(reader.errorString()));
-}
+    void crafted()
+    {
+        QFETCH(int, index);
+        const Crafted &crafted = craftedBills().at(index);
+        Bill b{makeBill(crafted.extraFiles)};
+        QVERIFY(crafted.extraFiles == 0 || b.leaves().size() >= 3);
+        crafted.damage(b);
+        const BomReader reader = BomReader::fromData(b.d);
+        QVERIFY(refused(reader));
+        QVERIFY2(reader.errorString().contains(QLatin1String(crafted.keyword)), qPrintable(reader.errorString()));
+    }
 
-void TestBomHostile::oddButValid()
-{
-    // Keys a writer did not sort still give the bill's order.
-    Bill b{makeBill(0)};
-    const QStringList expected = BomReader::fromData(b.d).paths();
-    QCOMPARE(expected.size(), 7);
-    const quint32 leaf = b.offset(b.leaves().first());
-    const quint32 count = b.u16(leaf + 2);
-    const QByteArray pairs = b.d.mid(leaf + 12, 8 * count);
-    for (quint32 i = 0; i < count; ++i)
-        b.d.replace(leaf + 12 + 8 * i, 8, pairs.mid(8 * (count - 1 - i), 8));
-    QCOMPARE(BomReader::fromData(b.d).paths(), expected);
+    void oddButValid()
+    {
+        // Keys a writer did not sort still give the bill's order.
+        Bill b{makeBill(0)};
+        const QStringList expected = BomReader::fromData(b.d).paths();
+        QCOMPARE(expected.size(), 7);
+        const quint32 leaf = b.offset(b.leaves().first());
+        const quint32 count = b.u16(leaf + 2);
+        const QByteArray pairs = b.d.mid(leaf + 12, 8 * count);
+        for (quint32 i = 0; i < count; ++i)
+            b.d.replace(leaf + 12 + 8 * i, 8, pairs.mid(8 * (count - 1 - i), 8));
+        QCOMPARE(BomReader::fromData(b.d).paths(), expected);
 
-    // Flags 0: the record holds the type alone, and nothing after it is read.
-    const quint32 record = b.find("ab").record;
-    b.setU16(b.offset(record) + 2, 0);
-    b.setU32(b.slot(record) + 4, 4);
-    const BomReader pathOnly = BomReader::fromData(b.d);
-    QVERIFY2(pathOnly.isValid(), qPrintable(pathOnly.errorString()));
-    const BomEntry ab = pathOnly.entries().at(expected.indexOf(QStringLiteral("ab")));
-    QCOMPARE(ab.type, BomEntry::Type::File);
-    QCOMPARE(ab.mode, quint16(0));
+        // Flags 0: the record holds the type alone, and nothing after it is read.
+        const quint32 record = b.find("ab").record;
+        b.setU16(b.offset(record) + 2, 0);
+        b.setU32(b.slot(record) + 4, 4);
+        const BomReader pathOnly = BomReader::fromData(b.d);
+        QVERIFY2(pathOnly.isValid(), qPrintable(pathOnly.errorString()));
+        const BomEntry ab = pathOnly.entries().at(expected.indexOf(QStringLiteral("ab")));
+        QCOMPARE(ab.type, BomEntry::Type::File);
+        QCOMPARE(ab.mode, quint16(0));
 
-    // A deepest entry named three more times is legal, if odd.
-    Bill chain = chainOfFolders(5, 199);
-    chain.repeat(QByteArray(199, 'e'), 3, true);
-    const BomReader repeated = BomReader::fromData(chain.d);
-    QVERIFY2(repeated.isValid(), qPrintable(repeated.errorString()));
-    QCOMPARE(repeated.count(), 5 + 3);
-}
+        // A deepest entry named three more times is legal, if odd.
+        Bill chain = chainOfFolders(5, 199);
+        chain.repeat(QByteArray(199, 'e'), 3, true);
+        const BomReader repeated = BomReader::fromData(chain.d);
+        QVERIFY2(repeated.isValid(), qPrintable(repeated.errorString()));
+        QCOMPARE(repeated.count(), 5 + 3);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestBomHostile)
 #include "tst_bom_hostile.moc"
