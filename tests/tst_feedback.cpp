@@ -41,6 +41,12 @@ constexpr char kMode[] = "TST_FEEDBACK_CHILD";
 constexpr char kRoot[] = "TST_FEEDBACK_ROOT";
 constexpr char kAnswer[] = "TST_FEEDBACK_ANSWER";
 
+void printLine(const QJsonObject &line)
+{
+    std::printf("%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
+    std::fflush(stdout);
+}
+
 // Prints every question as a line of JSON, with the thread it came on, and
 // answers the button the parent asked for.
 class PrintingPresenter : public AlertPresenter
@@ -50,10 +56,8 @@ public:
     AlertAnswer present(const AlertQuestion &question) override
     {
         const bool onMain = QThread::currentThread() == QCoreApplication::instance()->thread();
-        const QJsonObject line{{"thread", onMain ? "main" : "other"}, {"title", question.title},
-                               {"message", question.message}, {"buttons", QJsonArray::fromStringList(question.buttons)}};
-        std::printf("%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
-        std::fflush(stdout);
+        printLine({{"thread", onMain ? "main" : "other"}, {"title", question.title}, {"message", question.message},
+                   {"buttons", QJsonArray::fromStringList(question.buttons)}});
         return AlertAnswer{m_answer, {}, false, 0};
     }
 
@@ -80,9 +84,7 @@ int run(int argc, char **argv, const QByteArray &mode)
     static Kestrum shared;
     setAlertPresenter(std::make_shared<PrintingPresenter>(qEnvironmentVariableIntValue(kAnswer)));
     platform::Workspace::setUrlOpener([](const QUrl &url) {
-        const QJsonObject line{{"url", QString::fromLatin1(url.toEncoded())}};
-        std::printf("%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
-        std::fflush(stdout);
+        printLine({{"url", QString::fromLatin1(url.toEncoded())}});
         return true;
     });
 
@@ -176,6 +178,8 @@ class FeedbackTest : public QObject
 {
     Q_OBJECT
 
+    std::unique_ptr<VolumeFixture> m_volume;
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -184,131 +188,123 @@ private Q_SLOTS:
         QVERIFY(hx == &shared);
     }
 
-    void mailText();
-    void nonfatalAlertAndMail_data();
-    void nonfatalAlertAndMail();
-    void fatalFeedbackEndsWithStatusOne_data();
-    void fatalFeedbackEndsWithStatusOne();
-
-private:
-    std::unique_ptr<VolumeFixture> m_volume;
-};
-
-void FeedbackTest::mailText()
-{
-    FeedbackFacts facts = sampleFacts();
-    facts.crashReportCount = 3;
-    const QString fatal = feedbackMailText(QStringLiteral("Disk full"), QStringLiteral("no space left"), true, facts);
-    QCOMPARE(fatal, QStringLiteral("mailto:feedback@dorvane.example?subject=Dorvane v1.2 (42) Problem Report&body="
-                                   "Hello\nA fatal error in Dorvane occured (Disk full).\n\nBye\n\nP.S. Details: "
-                                   "no space left\n\n\nP.P.S: Hardware: MacBookPro18,3 Software: Version 14.1 "
-                                   "(Build 23B74) Admin: 1 Problems: 3\n\nPreferences: YWJj\n Messages: (\n    "
-                                   "first,\n    second\n)\n"));
-    // Without crash reports and system log, and not fatal, only those parts change.
-    facts.crashReportCount = 0;
-    facts.logMessages.reset();
-    QString expected = fatal;
-    expected.replace(QStringLiteral("A fatal error"), QStringLiteral("A  error"))
-        .replace(QStringLiteral(" Problems: 3"), QString())
-        .replace(QStringLiteral("(\n    first,\n    second\n)"), QStringLiteral("(null)"));
-    QCOMPARE(feedbackMailText(QStringLiteral("Disk full"), QStringLiteral("no space left"), false, facts), expected);
-}
-
-void FeedbackTest::nonfatalAlertAndMail_data()
-{
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<bool>("mailed");
-    QTest::newRow("Send to support") << 1000 << true;
-    QTest::newRow("Continue") << 1001 << false;
-}
-
-void FeedbackTest::nonfatalAlertAndMail()
-{
-    QFETCH(int, answer);
-    QFETCH(bool, mailed);
-    // A preference file goes along, base64-encoded.
-    platform::UserDefaults::standard().setObject(QStringLiteral("FeedbackProbe"), QStringLiteral("on"));
-
-    const QString details = QString(400, QLatin1Char('d')) + QStringLiteral("&100% \u00fc");
-    ScriptedPresenterScope presenter;
-    presenter->enqueueButton(answer);
-    UrlRecorder recorder;
-    alert_feedback_nonfatal(QStringLiteral("Receipt unreadable"), details);
-
-    QCOMPARE(presenter->questions().size(), 1);
-    const AlertQuestion question = presenter->questions().first();
-    QCOMPARE(question.title, QStringLiteral("Error"));
-    // The alert shows the first 400 characters of longer details.
-    QCOMPARE(question.message, QStringLiteral("Receipt unreadable") + QLatin1String(kAlertTail) + QString(400, 'd')
-                                   + QString::fromUtf8("  \xE2\x80\xA6\n(Remaining message omitted)"));
-    QCOMPARE(question.buttons, (QStringList{QStringLiteral("Send to support"), QStringLiteral("Continue")}));
-    QVERIFY(wasLogged(LogError, QStringLiteral("message: alert_feedback Receipt unreadable ") + details));
-
-    QCOMPARE(recorder.urls().size(), mailed ? 1 : 0);
-    if (!mailed)
-        return;
-    const QByteArray encoded = recorder.urls().first().toEncoded();
-    // The mail carries all the details, not the shortened ones; blanks, "%"
-    // and non-ASCII letters are encoded, "&" is left as it is.
-    QVERIFY(encoded.contains("Details:%20" + QByteArray(400, 'd') + "&100%25%20%C3%BC%0A%0A%0AP.P.S:%20Hardware:%20"));
-    QFile prefsFile(m_volume->physical(hx->prefsPath()));
-    QVERIFY(prefsFile.open(QIODevice::ReadOnly));
-    QVERIFY(encoded.contains("Preferences:%20" + prefsFile.readAll().toBase64().toPercentEncoding("!$&'()*+,/:;=?@")));
-    // The whole text, with the facts of this machine read afterwards.
-    QCOMPARE(encoded, queryEscapedUrl(feedbackMailText(QStringLiteral("Receipt unreadable"), details, false,
-                                                       currentFeedbackFacts()))
-                          .toEncoded());
-    QVERIFY(encoded.contains(QByteArray("Admin:%20") + (platform::Host::isUserAdmin() ? "1" : "0")));
-}
-
-// Every way a fatal error reaches the user ends the same: one question on
-// the main thread (also from other threads), the mail when asked for, and
-// exit status 1.
-void FeedbackTest::fatalFeedbackEndsWithStatusOne_data()
-{
-    QTest::addColumn<QByteArray>("mode");
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("details");
-    QTest::newRow("fatal, Send") << QByteArray("fatal") << 1000 << "Helper failed" << "The helper tool did not answer.";
-    QTest::newRow("thread-pool block") << QByteArray("pool") << 1001 << "std::runtime_error" << " pool boom pool boom (null) (\n    ";
-    QTest::newRow("event loop") << QByteArray("loop") << 1000 << "std::logic_error" << " loop boom loop boom (null) (\n    ";
-    QTest::newRow("noexcept boundary") << QByteArray("noexcept") << 1001 << "std::out_of_range"
-                                       << " noexcept boom noexcept boom (null) (\n    ";
-    QTest::newRow("plain thread") << QByteArray("thread") << 1001 << "std::runtime_error" << " thread boom thread boom (null) (\n    ";
-    QTest::newRow("std::terminate") << QByteArray("terminate") << 1001 << "std::terminate"
-                                    << " std::terminate was called without an active exception (null) (null) (\n";
-}
-
-void FeedbackTest::fatalFeedbackEndsWithStatusOne()
-{
-    QFETCH(QByteArray, mode);
-    QFETCH(int, answer);
-    QFETCH(QString, message);
-    QFETCH(QString, details);
-    const ChildResult result = runChild(m_volume->root(), mode, answer);
-    QVERIFY2(result.finished, qPrintable(result.output));
-    QCOMPARE(result.exitStatus, QProcess::NormalExit);
-    QCOMPARE(result.exitCode, 1);
-    QVERIFY2(!result.output.contains(QStringLiteral("RETURNED")), qPrintable(result.output));
-    QCOMPARE(result.questions.size(), 1);
-    const QJsonObject question = result.questions.first();
-    QCOMPARE(question.value("thread").toString(), QStringLiteral("main"));
-    QCOMPARE(question.value("title").toString(), QStringLiteral("Fatal Error"));
-    QCOMPARE(question.value("buttons").toArray(), QJsonArray({"Send to support", "Quit"}));
-    const QString text = question.value("message").toString();
-    QVERIFY2(text.startsWith(message + QLatin1String(kAlertTail) + details), qPrintable(text));
-    // The call stack is a list of frames of this executable and its libraries.
-    if (mode != "fatal")
-        QVERIFY2(text.contains(QRegularExpression(QStringLiteral("\\(\n    \\S+\\(.*\\) ?\\[0x[0-9a-f]+\\],\n"))), qPrintable(text));
-    QCOMPARE(result.urls.size(), answer == 1000 ? 1 : 0);
-    if (answer == 1000) {
-        QVERIFY2(result.urls.first().startsWith(QStringLiteral("mailto:feedback@dorvane.example?subject=Dorvane%20v")),
-                 qPrintable(result.urls.first()));
-        QVERIFY(result.urls.first().contains(QStringLiteral("body=Hello%0AA%20fatal%20error%20in%20Dorvane%20occured%20(")
-                                             + QString(message).replace(QLatin1Char(' '), QStringLiteral("%20"))));
+    void mailText()
+    {
+        FeedbackFacts facts = sampleFacts();
+        facts.crashReportCount = 3;
+        const QString fatal = feedbackMailText("Disk full", "no space left", true, facts);
+        QCOMPARE(fatal, QStringLiteral("mailto:feedback@dorvane.example?subject=Dorvane v1.2 (42) Problem Report&body="
+                                       "Hello\nA fatal error in Dorvane occured (Disk full).\n\nBye\n\nP.S. Details: "
+                                       "no space left\n\n\nP.P.S: Hardware: MacBookPro18,3 Software: Version 14.1 "
+                                       "(Build 23B74) Admin: 1 Problems: 3\n\nPreferences: YWJj\n Messages: (\n    "
+                                       "first,\n    second\n)\n"));
+        // Without crash reports and system log, and not fatal, only those parts change.
+        facts.crashReportCount = 0;
+        facts.logMessages.reset();
+        QString expected = fatal;
+        expected.replace("A fatal error", "A  error").replace(" Problems: 3", "");
+        expected.replace("(\n    first,\n    second\n)", "(null)");
+        QCOMPARE(feedbackMailText("Disk full", "no space left", false, facts), expected);
     }
-}
+
+    void nonfatalAlertAndMail_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("mailed");
+        QTest::newRow("Send to support") << 1000 << true;
+        QTest::newRow("Continue") << 1001 << false;
+    }
+
+    void nonfatalAlertAndMail()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, mailed);
+        // A preference file goes along, base64-encoded.
+        platform::UserDefaults::standard().setObject("FeedbackProbe", "on");
+
+        const QString details = QString(400, QLatin1Char('d')) + QStringLiteral("&100% \u00fc");
+        ScriptedPresenterScope presenter;
+        presenter->enqueueButton(answer);
+        UrlRecorder recorder;
+        alert_feedback_nonfatal("Receipt unreadable", details);
+
+        QCOMPARE(presenter->questions().size(), 1);
+        const AlertQuestion question = presenter->questions().first();
+        QCOMPARE(question.title, QStringLiteral("Error"));
+        // The alert shows the first 400 characters of longer details.
+        QCOMPARE(question.message, "Receipt unreadable" + QLatin1String(kAlertTail) + QString(400, 'd')
+                                       + QString::fromUtf8("  \xE2\x80\xA6\n(Remaining message omitted)"));
+        QCOMPARE(question.buttons, (QStringList{"Send to support", "Continue"}));
+        QVERIFY(wasLogged(LogError, "message: alert_feedback Receipt unreadable " + details));
+
+        QCOMPARE(recorder.urls().size(), mailed ? 1 : 0);
+        if (!mailed)
+            return;
+        const QByteArray encoded = recorder.urls().first().toEncoded();
+        // The mail carries all the details, not the shortened ones; blanks, "%"
+        // and non-ASCII letters are encoded, "&" is left as it is.
+        QVERIFY(encoded.contains("Details:%20" + QByteArray(400, 'd')
+                                 + "&100%25%20%C3%BC%0A%0A%0AP.P.S:%20Hardware:%20"));
+        const QByteArray prefs = fileContents(m_volume->physical(hx->prefsPath()));
+        QVERIFY(!prefs.isEmpty());
+        QVERIFY(encoded.contains("Preferences:%20" + prefs.toBase64().toPercentEncoding("!$&'()*+,/:;=?@")));
+        // The whole text, with the facts of this machine read afterwards.
+        const QString text = feedbackMailText("Receipt unreadable", details, false, currentFeedbackFacts());
+        QCOMPARE(encoded, queryEscapedUrl(text).toEncoded());
+        QVERIFY(encoded.contains(QByteArray("Admin:%20") + (platform::Host::isUserAdmin() ? "1" : "0")));
+    }
+
+    // Every way a fatal error reaches the user ends the same: one question on
+    // the main thread (also from other threads), the mail when asked for, and
+    // exit status 1.
+    void fatalFeedbackEndsWithStatusOne_data()
+    {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("details");
+        // An exception's reason twice, no system log, then the call stack.
+        const auto boom = [](const char *mode) { return QStringLiteral(" %1 boom %1 boom (null) (\n    ").arg(mode); };
+        QTest::newRow("fatal, Send") << QByteArray("fatal") << 1000 << "Helper failed"
+                                     << "The helper tool did not answer.";
+        QTest::newRow("thread-pool block") << QByteArray("pool") << 1001 << "std::runtime_error" << boom("pool");
+        QTest::newRow("event loop") << QByteArray("loop") << 1000 << "std::logic_error" << boom("loop");
+        QTest::newRow("noexcept boundary") << QByteArray("noexcept") << 1001 << "std::out_of_range" << boom("noexcept");
+        QTest::newRow("plain thread") << QByteArray("thread") << 1001 << "std::runtime_error" << boom("thread");
+        QTest::newRow("std::terminate") << QByteArray("terminate") << 1001 << "std::terminate"
+                                        << " std::terminate was called without an active exception (null) (null) (\n";
+    }
+
+    void fatalFeedbackEndsWithStatusOne()
+    {
+        QFETCH(QByteArray, mode);
+        QFETCH(int, answer);
+        QFETCH(QString, message);
+        QFETCH(QString, details);
+        const ChildResult result = runChild(m_volume->root(), mode, answer);
+        QVERIFY2(result.finished, qPrintable(result.output));
+        QCOMPARE(result.exitStatus, QProcess::NormalExit);
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY2(!result.output.contains("RETURNED"), qPrintable(result.output));
+        QCOMPARE(result.questions.size(), 1);
+        const QJsonObject question = result.questions.first();
+        QCOMPARE(question.value("thread").toString(), QStringLiteral("main"));
+        QCOMPARE(question.value("title").toString(), QStringLiteral("Fatal Error"));
+        QCOMPARE(question.value("buttons").toArray(), QJsonArray({"Send to support", "Quit"}));
+        const QString text = question.value("message").toString();
+        QVERIFY2(text.startsWith(message + QLatin1String(kAlertTail) + details), qPrintable(text));
+        // The call stack is a list of frames of this executable and its libraries.
+        const QRegularExpression frames("\\(\n    \\S+\\(.*\\) ?\\[0x[0-9a-f]+\\],\n");
+        QVERIFY2(mode == "fatal" || text.contains(frames), qPrintable(text));
+        QCOMPARE(result.urls.size(), answer == 1000 ? 1 : 0);
+        if (answer == 1000) {
+            const QString mail = result.urls.first();
+            QVERIFY2(mail.startsWith("mailto:feedback@dorvane.example?subject=Dorvane%20v"), qPrintable(mail));
+            QVERIFY(mail.contains("body=Hello%0AA%20fatal%20error%20in%20Dorvane%20occured%20("
+                                  + QString(message).replace(QLatin1Char(' '), "%20")));
+        }
+    }
+};
 
 int main(int argc, char **argv)
 {
