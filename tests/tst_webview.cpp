@@ -53,31 +53,6 @@ class WebViewTest : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void initTestCase()
-    {
-        // The shipped page lives in the bundle, found by this before anything asks.
-        qputenv("DORVANE_BUNDLE_DIR", DORVANE_BUNDLE_DIR);
-        QVERIFY(!platform::Bundle::main().resourcesPath().isEmpty());
-        StartUp::registerDefaults();
-    }
-    void loads_data();
-    void loads();
-    void otherAddressesGoToTheBrowser_data()
-    {
-        QTest::addColumn<QString>("link");
-        QTest::newRow("same window") << "third";
-        QTest::newRow("new window") << "blank";
-    }
-    void otherAddressesGoToTheBrowser();
-    void zoomsTheFirstPageOnce_data();
-    void zoomsTheFirstPageOnce();
-    void twoViewsLoadOnTheirOwn();
-    void menuTagIsTakenModulo256();
-    void promotionWindowIsMadeAfreshAfterClosing();
-    void documentationWindowShowsTheDocuments();
-
-private:
     QString live() { return m_server.base() + QStringLiteral("/live.html"); }
     void showAndWait(RvWebView *view, const QString &title)
     {
@@ -87,181 +62,198 @@ private:
     }
 
     LoopbackHttpServer m_server{{{"/live.html", {"text/html", kLivePage}}}};
-};
 
-void WebViewTest::loads_data()
-{
-    QTest::addColumn<QString>("local");
-    QTest::addColumn<QString>("remote");     // "live", "stopped" (no server there), or none
-    QTest::addColumn<QString>("title");      // what the view shows in the end
-    QTest::addColumn<bool>("network");       // whether the server was asked
-
-    QTest::newRow("shipped page only") << "Promotion.html" << "" << kShippedTitle << false;
-    QTest::newRow("live page replaces it") << "Promotion.html" << "live" << "Live page" << true;
-    QTest::newRow("live page only") << "" << "live" << "Live page" << true;
-    QTest::newRow("offline falls back") << "Promotion.html" << "stopped" << kShippedTitle << false;
-}
-
-void WebViewTest::loads()
-{
-    QFETCH(QString, local);
-    QFETCH(QString, remote);
-    QFETCH(QString, title);
-    QFETCH(bool, network);
-    QString address;
-    if (remote == "live") {
-        address = live();
-    } else if (remote == "stopped") {
-        LoopbackHttpServer gone({});
-        address = gone.base() + "/live.html";
-    }
-    const int requestsBefore = m_server.requests();
-    RvWebView view;
-    view.setLocalHTMLName(local);
-    view.setRemoteHTMLURL(address);
-    bool liveFailed = false, shippedAfterFailure = false;
-    connect(view.page(), &QWebEnginePage::loadingChanged, this, [&](const QWebEngineLoadingInfo &info) {
-        liveFailed |= info.status() == QWebEngineLoadingInfo::LoadFailedStatus && info.url() == QUrl(address);
-        shippedAfterFailure |= liveFailed && info.status() == QWebEngineLoadingInfo::LoadSucceededStatus
-            && info.url() == view.localURL();
-    });
-    QVERIFY(!view.initialLoadStarted());
-    showAndWait(&view, title);
-    // Offline, the shipped page is loaded again after the live one failed.
-    if (remote == "stopped")
-        QTRY_VERIFY_WITH_TIMEOUT(shippedAfterFailure, 15000);
-    QCOMPARE(liveFailed, remote == "stopped");
-    QCOMPARE(view.url(), title == kShippedTitle ? view.localURL() : QUrl(address));
-    QCOMPARE(m_server.requests() > requestsBefore, network);
-}
-
-void WebViewTest::otherAddressesGoToTheBrowser()
-{
-    QFETCH(QString, link);
-    UrlRecorder browser;
-    RvWebView view;
-    view.setLocalHTMLName("Promotion.html");
-    view.setRemoteHTMLURL(live());
-    showAndWait(&view, "Live page");
-    QVERIFY(browser.urls().isEmpty());
-    evaluate(&view, QStringLiteral("document.getElementById('%1').click()").arg(link));
-    QTRY_COMPARE(browser.urls(), QList<QUrl>{QUrl("https://third.example/" + (link == "third" ? QString("page") : link))});
-    QCOMPARE(view.url(), QUrl(live()));
-    QCOMPARE(view.title(), QString("Live page"));
-}
-
-void WebViewTest::zoomsTheFirstPageOnce_data()
-{
-    QTest::addColumn<QVariant>("factor");
-    QTest::addColumn<QString>("first");      // the page's zoom
-    QTest::addColumn<bool>("keptAfter");     // whether the factor is still set afterwards
-
-    QTest::newRow("0.8") << QVariant(0.8) << "0.8" << false;
-    QTest::newRow("1") << QVariant(1.0) << "" << true;
-    QTest::newRow("within 0.0001 of 1") << QVariant(0.99995) << "" << true;
-    QTest::newRow("none") << QVariant() << "" << false;
-}
-
-void WebViewTest::zoomsTheFirstPageOnce()
-{
-    QFETCH(QVariant, factor);
-    QFETCH(QString, first);
-    QFETCH(bool, keptAfter);
-    RvWebView view;
-    view.setLocalHTMLName("Promotion.html");
-    view.setZoomFactor(factor);
-    // The view hears of a finished load before this spy does.
-    QSignalSpy finished(&view, &QWebEngineView::loadFinished);
-    showAndWait(&view, kShippedTitle);
-    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 15000);
-    QCOMPARE(pageZoom(&view), first);
-    QCOMPARE(view.zoomFactor().isValid(), keptAfter);
-    // The next page is left as it is.
-    finished.clear();
-    view.load(view.localURL());
-    QVERIFY(finished.wait(15000));
-    QCOMPARE(pageZoom(&view), QString());
-}
-
-void WebViewTest::twoViewsLoadOnTheirOwn()
-{
-    RvWebView shown, later;
-    for (RvWebView *view : {&shown, &later})
-        view->setLocalHTMLName("Promotion.html");
-    showAndWait(&shown, kShippedTitle);
-    QVERIFY(!later.initialLoadStarted());
-    QVERIFY(later.url().isEmpty());
-    showAndWait(&later, kShippedTitle);
-    QCOMPARE(later.url(), later.localURL());
-}
-
-void WebViewTest::menuTagIsTakenModulo256()
-{
-    VolumeFixture volume;
-    ScriptedPresenterScope script;
-    static kestrum::Kestrum shared;
-    UrlRecorder browser;
-    AppDelegate delegate;
-    QCOMPARE(delegate.window()->ui().storePageAction->property("tag").toInt(), 260);
-    delegate.window()->ui().storePageAction->trigger();
-    QCOMPARE(browser.urls(), QList<QUrl>{QUrl(shared.urlTextForChoice(kestrum::openStorePage))});
-}
-
-void WebViewTest::promotionWindowIsMadeAfreshAfterClosing()
-{
-    VolumeFixture volume;
-    ScriptedPresenterScope script;
-    UrlRecorder browser;
-    AppDelegate delegate;
-    delegate.setPromotionPage(QUrl(live()));
-    delegate.openPromotion();
-    QPointer<PromotionWindow> first = delegate.promotionWindow();
-    QVERIFY(first && first->isVisible());
-    RvWebView *view = first->promotionWebView();
-    QTRY_COMPARE_WITH_TIMEOUT(view->title(), QString("Live page"), 15000);
-    evaluate(view, QStringLiteral("document.getElementById('third').click()"));
-    QTRY_COMPARE(browser.urls(), QList<QUrl>{QUrl("https://third.example/page")});
-    QCOMPARE(view->url(), QUrl(live()));
-
-    delegate.openPromotion();
-    QCOMPARE(delegate.promotionWindow(), first.data());
-    first->close();
-    QTRY_VERIFY(!first);
-    QVERIFY(!delegate.promotionWindow());
-    delegate.openPromotion();
-    QVERIFY(delegate.promotionWindow() && delegate.promotionWindow()->isVisible());
-    QTRY_COMPARE_WITH_TIMEOUT(delegate.promotionWindow()->promotionWebView()->title(), QString("Live page"), 15000);
-}
-
-void WebViewTest::documentationWindowShowsTheDocuments()
-{
-    VolumeFixture volume(QStringLiteral("/Users/demo"));
-    QString error;
-    QVERIFY2(volumegen::buildDemoVolume(volume.root(), volumegen::VolumeOptions(), nullptr, &error), qPrintable(error));
-    ScriptedPresenterScope script;
+private Q_SLOTS:
+    void initTestCase()
     {
+        // The shipped page lives in the bundle, found by this before anything asks.
+        qputenv("DORVANE_BUNDLE_DIR", DORVANE_BUNDLE_DIR);
+        QVERIFY(!platform::Bundle::main().resourcesPath().isEmpty());
+        StartUp::registerDefaults();
+    }
+
+    void loads_data()
+    {
+        QTest::addColumn<QString>("local");
+        QTest::addColumn<QString>("remote");     // "live", "stopped" (no server there), or none
+        QTest::addColumn<QString>("title");      // what the view shows in the end
+        QTest::addColumn<bool>("network");       // whether the server was asked
+
+        QTest::newRow("shipped page only") << "Promotion.html" << "" << kShippedTitle << false;
+        QTest::newRow("live page replaces it") << "Promotion.html" << "live" << "Live page" << true;
+        QTest::newRow("live page only") << "" << "live" << "Live page" << true;
+        QTest::newRow("offline falls back") << "Promotion.html" << "stopped" << kShippedTitle << false;
+    }
+
+    void loads()
+    {
+        QFETCH(QString, local);
+        QFETCH(QString, remote);
+        QFETCH(QString, title);
+        QFETCH(bool, network);
+        QString address;
+        if (remote == "live") {
+            address = live();
+        } else if (remote == "stopped") {
+            LoopbackHttpServer gone({});
+            address = gone.base() + "/live.html";
+        }
+        const int requestsBefore = m_server.requests();
+        RvWebView view;
+        view.setLocalHTMLName(local);
+        view.setRemoteHTMLURL(address);
+        bool liveFailed = false, shippedAfterFailure = false;
+        connect(view.page(), &QWebEnginePage::loadingChanged, this, [&](const QWebEngineLoadingInfo &info) {
+            liveFailed |= info.status() == QWebEngineLoadingInfo::LoadFailedStatus && info.url() == QUrl(address);
+            shippedAfterFailure |= liveFailed && info.status() == QWebEngineLoadingInfo::LoadSucceededStatus
+                && info.url() == view.localURL();
+        });
+        QVERIFY(!view.initialLoadStarted());
+        showAndWait(&view, title);
+        // Offline, the shipped page is loaded again after the live one failed.
+        if (remote == "stopped")
+            QTRY_VERIFY_WITH_TIMEOUT(shippedAfterFailure, 15000);
+        QCOMPARE(liveFailed, remote == "stopped");
+        QCOMPARE(view.url(), title == kShippedTitle ? view.localURL() : QUrl(address));
+        QCOMPARE(m_server.requests() > requestsBefore, network);
+    }
+
+    void otherAddressesGoToTheBrowser_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::newRow("same window") << "third";
+        QTest::newRow("new window") << "blank";
+    }
+
+    void otherAddressesGoToTheBrowser()
+    {
+        QFETCH(QString, link);
+        UrlRecorder browser;
+        RvWebView view;
+        view.setLocalHTMLName("Promotion.html");
+        view.setRemoteHTMLURL(live());
+        showAndWait(&view, "Live page");
+        QVERIFY(browser.urls().isEmpty());
+        evaluate(&view, QStringLiteral("document.getElementById('%1').click()").arg(link));
+        const QUrl opened("https://third.example/" + (link == "third" ? QString("page") : link));
+        QTRY_COMPARE(browser.urls(), QList<QUrl>{opened});
+        QCOMPARE(view.url(), QUrl(live()));
+        QCOMPARE(view.title(), QString("Live page"));
+    }
+
+    void zoomsTheFirstPageOnce_data()
+    {
+        QTest::addColumn<QVariant>("factor");
+        QTest::addColumn<QString>("first");      // the page's zoom
+        QTest::addColumn<bool>("keptAfter");     // whether the factor is still set afterwards
+
+        QTest::newRow("0.8") << QVariant(0.8) << "0.8" << false;
+        QTest::newRow("1") << QVariant(1.0) << "" << true;
+        QTest::newRow("within 0.0001 of 1") << QVariant(0.99995) << "" << true;
+        QTest::newRow("none") << QVariant() << "" << false;
+    }
+
+    void zoomsTheFirstPageOnce()
+    {
+        QFETCH(QVariant, factor);
+        QFETCH(QString, first);
+        QFETCH(bool, keptAfter);
+        RvWebView view;
+        view.setLocalHTMLName("Promotion.html");
+        view.setZoomFactor(factor);
+        // The view hears of a finished load before this spy does.
+        QSignalSpy finished(&view, &QWebEngineView::loadFinished);
+        showAndWait(&view, kShippedTitle);
+        QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 15000);
+        QCOMPARE(pageZoom(&view), first);
+        QCOMPARE(view.zoomFactor().isValid(), keptAfter);
+        // The next page is left as it is.
+        finished.clear();
+        view.load(view.localURL());
+        QVERIFY(finished.wait(15000));
+        QCOMPARE(pageZoom(&view), QString());
+    }
+
+    void twoViewsLoadOnTheirOwn()
+    {
+        RvWebView shown, later;
+        for (RvWebView *view : {&shown, &later})
+            view->setLocalHTMLName("Promotion.html");
+        showAndWait(&shown, kShippedTitle);
+        QVERIFY(!later.initialLoadStarted());
+        QVERIFY(later.url().isEmpty());
+        showAndWait(&later, kShippedTitle);
+        QCOMPARE(later.url(), later.localURL());
+    }
+
+    void menuTagIsTakenModulo256()
+    {
+        VolumeFixture volume;
+        ScriptedPresenterScope script;
+        static kestrum::Kestrum shared;
+        UrlRecorder browser;
+        AppDelegate delegate;
+        QCOMPARE(delegate.window()->ui().storePageAction->property("tag").toInt(), 260);
+        delegate.window()->ui().storePageAction->trigger();
+        QCOMPARE(browser.urls(), QList<QUrl>{QUrl(shared.urlTextForChoice(kestrum::openStorePage))});
+    }
+
+    void promotionWindowIsMadeAfreshAfterClosing()
+    {
+        VolumeFixture volume;
+        ScriptedPresenterScope script;
+        UrlRecorder browser;
         AppDelegate delegate;
         delegate.setPromotionPage(QUrl(live()));
-        delegate.window()->show();
-        QSignalSpy scanned(&delegate, &AppDelegate::catalogueHandedOver);
-        delegate.applicationDidFinishLaunching();
-        QVERIFY(scanned.wait(20000));
-        delegate.window()->ui().documentationAction->trigger();
-        DocumentationWindow *window = delegate.documentationWindow();
-        QVERIFY(window && window->isVisible());
-        const QStringList headings = {"Dorvane", "Version history", "Frequently asked questions", "Read me"};
-        for (int document = DocumentationWindow::About; document <= DocumentationWindow::ReadMe; ++document) {
-            QTextBrowser *browser = window->browser(DocumentationWindow::Document(document));
-            QCOMPARE(browser->document()->firstBlock().text(), headings.at(document));
-            QVERIFY(browser->document()->blockCount() > 5);   // read as Markdown: a block per paragraph
-        }
-        RvWebView *small = window->smallPromotionWebView();
-        QTRY_COMPARE_WITH_TIMEOUT(small->title(), QString("Live page"), 15000);
-        QTRY_COMPARE(pageZoom(small), QString("0.5875"));
+        delegate.openPromotion();
+        QPointer<PromotionWindow> first = delegate.promotionWindow();
+        QVERIFY(first && first->isVisible());
+        RvWebView *view = first->promotionWebView();
+        QTRY_COMPARE_WITH_TIMEOUT(view->title(), QString("Live page"), 15000);
+        evaluate(view, QStringLiteral("document.getElementById('third').click()"));
+        QTRY_COMPARE(browser.urls(), QList<QUrl>{QUrl("https://third.example/page")});
+        QCOMPARE(view->url(), QUrl(live()));
+
+        delegate.openPromotion();
+        QCOMPARE(delegate.promotionWindow(), first.data());
+        first->close();
+        QTRY_VERIFY(!first);
+        QVERIFY(!delegate.promotionWindow());
+        delegate.openPromotion();
+        QVERIFY(delegate.promotionWindow() && delegate.promotionWindow()->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(delegate.promotionWindow()->promotionWebView()->title(), QString("Live page"), 15000);
     }
-    QVERIFY(QThreadPool::globalInstance()->waitForDone(30000));
-    volume.stopHelper();
-}
+
+    void documentationWindowShowsTheDocuments()
+    {
+        VolumeFixture volume(QStringLiteral("/Users/demo"));
+        QString error;
+        QVERIFY2(volumegen::buildDemoVolume(volume.root(), {}, nullptr, &error), qPrintable(error));
+        ScriptedPresenterScope script;
+        {
+            AppDelegate delegate;
+            delegate.setPromotionPage(QUrl(live()));
+            delegate.window()->show();
+            QSignalSpy scanned(&delegate, &AppDelegate::catalogueHandedOver);
+            delegate.applicationDidFinishLaunching();
+            QVERIFY(scanned.wait(20000));
+            delegate.window()->ui().documentationAction->trigger();
+            DocumentationWindow *window = delegate.documentationWindow();
+            QVERIFY(window && window->isVisible());
+            const QStringList headings = {"Dorvane", "Version history", "Frequently asked questions", "Read me"};
+            for (int document = DocumentationWindow::About; document <= DocumentationWindow::ReadMe; ++document) {
+                QTextBrowser *browser = window->browser(DocumentationWindow::Document(document));
+                QCOMPARE(browser->document()->firstBlock().text(), headings.at(document));
+                QVERIFY(browser->document()->blockCount() > 5);   // read as Markdown: a block per paragraph
+            }
+            RvWebView *small = window->smallPromotionWebView();
+            QTRY_COMPARE_WITH_TIMEOUT(small->title(), QString("Live page"), 15000);
+            QTRY_COMPARE(pageZoom(small), QString("0.5875"));
+        }
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(30000));
+        volume.stopHelper();
+    }
+};
 
 QTEST_MAIN(WebViewTest)
 #include "tst_webview.moc"
