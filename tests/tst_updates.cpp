@@ -34,148 +34,142 @@ class UpdatesTest : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void initTestCase() { m_base = m_server.base(); }
-    void versionsCompare_data();
-    void versionsCompare();
-    void checksAgainstTheServer_data();
-    void checksAgainstTheServer();
-    void commandNamesTheNewerBuild();
-    void updaterTellsTheUser_data() { checksAgainstTheServer_data(); }
-    void updaterTellsTheUser();
-    void intervalIndexes();
-
-private:
     // The newest feed, a cut-off copy, and a path never answered.
     LoopbackHttpServer m_server{{{"/feed.xml", {"application/rss+xml", kFeed}},
                                  {"/broken.xml", {"application/rss+xml", kFeed.left(300)}},
                                  {"/silent", {}}}};
     QString m_base;
+
+private Q_SLOTS:
+    void initTestCase() { m_base = m_server.base(); }
+
+    void versionsCompare_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<int>("order");
+        QTest::newRow("numbers, not text") << "1.10" << "1.9" << 1;
+        QTest::newRow("builds") << "99" << "140" << -1;
+        QTest::newRow("missing part is 0") << "1.0" << "1.0.0" << 0;
+        QTest::newRow("leading zeros") << "1.01" << "1.1" << 0;
+        QTest::newRow("longer than 64 bits") << "123456789012345678901234567890" << "9" << 1;
+        QTest::newRow("pre-release is older") << "1.0b1" << "1.0" << -1;
+        QTest::newRow("number beats text") << "1.0.1" << "1.0b1" << 1;
+        QTest::newRow("text parts") << "1.0a" << "1.0b" << -1;
+        QTest::newRow("separators alike") << "1-2_3" << "1.2.3" << 0;
+    }
+
+    void versionsCompare()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(int, order);
+        QCOMPARE((compareVersions(a, b) > 0) - (compareVersions(a, b) < 0), order);
+        QCOMPARE((compareVersions(b, a) > 0) - (compareVersions(b, a) < 0), -order);
+    }
+
+    void checksAgainstTheServer_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("currentBuild");
+        QTest::addColumn<bool>("available");
+        QTest::addColumn<QString>("error");   // a part of the expected error; empty for success
+        QTest::newRow("newer") << "/feed.xml" << "130" << true << "";
+        QTest::newRow("same") << "/feed.xml" << "140" << false << "";
+        QTest::newRow("ahead") << "/feed.xml" << "140.1" << false << "";
+        QTest::newRow("malformed") << "/broken.xml" << "1" << false << "cannot be read";
+        QTest::newRow("missing") << "/nothing.xml" << "1" << false << "Cannot fetch";
+        QTest::newRow("no answer") << "/silent" << "1" << false << "did not answer within 0.8 seconds";
+    }
+
+    void checksAgainstTheServer()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, currentBuild);
+        QFETCH(bool, available);
+        QFETCH(QString, error);
+        UpdateCheck check;
+        check.setFeedUrl(QUrl(m_base + path));
+        check.setCurrentVersion("shown", currentBuild);
+        check.setTimeout(std::chrono::milliseconds(800));
+        QSignalSpy finished(&check, &UpdateCheck::finished);
+        check.start();
+        QVERIFY(finished.wait(10000));
+        const auto result = finished.first().first().value<UpdateCheckResult>();
+        QVERIFY2(result.error.contains(error), qPrintable(result.error));
+        QCOMPARE(result.succeeded(), error.isEmpty());
+        QCOMPARE(result.updateAvailable, available);
+        QCOMPARE(result.currentBuild, currentBuild);
+        if (result.succeeded()) {
+            QCOMPARE(result.newestVersion, QStringLiteral("1.4"));
+            QCOMPARE(result.downloadUrl, QStringLiteral("http://127.0.0.1/Dorvane-1.4.zip"));
+            QCOMPARE(result.releaseNotesLink, QStringLiteral("http://127.0.0.1/notes-1.4.html"));
+        }
+        QVERIFY(finished.size() == 1 && !check.isRunning());
+    }
+
+    void commandNamesTheNewerBuild()
+    {
+        VolumeFixture volume;
+        const QStringList check{"--root", volume.root(), "--home", volume.home(), "check-updates", "--feed"};
+        QProcess process;
+        process.start(DORVANE_CLI, check + QStringList{m_base + "/feed.xml", "--json"});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+        const QJsonObject answer = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+        QCOMPARE(answer.value("newestVersion").toString(), QStringLiteral("1.4"));
+        QCOMPARE(answer.value("currentBuild").toString(), QStringLiteral("1"));
+        QCOMPARE(answer.value("updateAvailable").toBool(), true);
+
+        process.start(DORVANE_CLI, check + QStringList{m_base + "/broken.xml"});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY(process.readAllStandardError().contains("cannot be read"));
+    }
+
+    void updaterTellsTheUser_data() { checksAgainstTheServer_data(); }
+
+    // A check the user asked for tells each outcome; "Open Download Page" goes
+    // to the browser, and nothing is downloaded.
+    void updaterTellsTheUser()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, currentBuild);
+        QFETCH(bool, available);
+        QFETCH(QString, error);
+        VolumeFixture volume;
+        ScriptedPresenterScope script;
+        UrlRecorder browser;
+        Updater updater;
+        updater.check().setFeedUrl(QUrl(m_base + path));
+        updater.check().setCurrentVersion("shown", currentBuild);
+        updater.check().setTimeout(std::chrono::milliseconds(800));
+        QSignalSpy checked(&updater, &Updater::checked);
+        updater.checkForUpdates();
+        QVERIFY(checked.wait(10000));
+        QCOMPARE(script->questions().size(), 1);
+        const QString title = script->questions().first().title;
+        QCOMPARE(title, available ? "A new version of Dorvane is available!"
+                        : error.isEmpty() ? "You're up to date!" : "Update Error!");
+        QCOMPARE(browser.urls(), available ? QList<QUrl>{QUrl("http://127.0.0.1/Dorvane-1.4.zip")} : QList<QUrl>());
+    }
+
+    // The menu indexes of "updatecheckMenuindex": 1 to 5 check on their
+    // interval, others turn automatic checks off and keep the interval.
+    void intervalIndexes()
+    {
+        VolumeFixture volume;   // the time of the last check is a setting
+        Updater updater;
+        updater.check().setFeedUrl(QUrl(m_base + "/silent"));
+        const QList<std::pair<qint64, qint64>> table = {{1, 86400},  {2, 172800}, {0, 172800}, {3, 604800},
+                                                        {6, 604800}, {4, 1209600}, {5, 2419200}, {-1, 2419200}};
+        for (const auto &[tag, interval] : table) {
+            updater.setUpdateCheck(tag);
+            QCOMPARE(updater.automaticallyChecksForUpdates(), Updater::intervalForTag(tag) > 0);
+            QCOMPARE(updater.updateCheckInterval(), interval);
+        }
+    }
 };
-
-void UpdatesTest::versionsCompare_data()
-{
-    QTest::addColumn<QString>("a");
-    QTest::addColumn<QString>("b");
-    QTest::addColumn<int>("order");
-    QTest::newRow("numbers, not text") << "1.10" << "1.9" << 1;
-    QTest::newRow("builds") << "99" << "140" << -1;
-    QTest::newRow("missing part is 0") << "1.0" << "1.0.0" << 0;
-    QTest::newRow("leading zeros") << "1.01" << "1.1" << 0;
-    QTest::newRow("longer than 64 bits") << "123456789012345678901234567890" << "9" << 1;
-    QTest::newRow("pre-release is older") << "1.0b1" << "1.0" << -1;
-    QTest::newRow("number beats text") << "1.0.1" << "1.0b1" << 1;
-    QTest::newRow("text parts") << "1.0a" << "1.0b" << -1;
-    QTest::newRow("separators alike") << "1-2_3" << "1.2.3" << 0;
-}
-
-void UpdatesTest::versionsCompare()
-{
-    QFETCH(QString, a);
-    QFETCH(QString, b);
-    QFETCH(int, order);
-    QCOMPARE((compareVersions(a, b) > 0) - (compareVersions(a, b) < 0), order);
-    QCOMPARE((compareVersions(b, a) > 0) - (compareVersions(b, a) < 0), -order);
-}
-
-void UpdatesTest::checksAgainstTheServer_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("currentBuild");
-    QTest::addColumn<bool>("available");
-    QTest::addColumn<QString>("error");   // a part of the expected error; empty for success
-    QTest::newRow("newer") << "/feed.xml" << "130" << true << "";
-    QTest::newRow("same") << "/feed.xml" << "140" << false << "";
-    QTest::newRow("ahead") << "/feed.xml" << "140.1" << false << "";
-    QTest::newRow("malformed") << "/broken.xml" << "1" << false << "cannot be read";
-    QTest::newRow("missing") << "/nothing.xml" << "1" << false << "Cannot fetch";
-    QTest::newRow("no answer") << "/silent" << "1" << false << "did not answer within 0.8 seconds";
-}
-
-void UpdatesTest::checksAgainstTheServer()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, currentBuild);
-    QFETCH(bool, available);
-    QFETCH(QString, error);
-    UpdateCheck check;
-    check.setFeedUrl(QUrl(m_base + path));
-    check.setCurrentVersion(QStringLiteral("shown"), currentBuild);
-    check.setTimeout(std::chrono::milliseconds(800));
-    QSignalSpy finished(&check, &UpdateCheck::finished);
-    check.start();
-    QVERIFY(finished.wait(10000));
-    const auto result = finished.first().first().value<UpdateCheckResult>();
-    QVERIFY2(result.error.contains(error), qPrintable(result.error));
-    QCOMPARE(result.succeeded(), error.isEmpty());
-    QCOMPARE(result.updateAvailable, available);
-    QCOMPARE(result.currentBuild, currentBuild);
-    if (result.succeeded()) {
-        QCOMPARE(result.newestVersion, QStringLiteral("1.4"));
-        QCOMPARE(result.downloadUrl, QStringLiteral("http://127.0.0.1/Dorvane-1.4.zip"));
-        QCOMPARE(result.releaseNotesLink, QStringLiteral("http://127.0.0.1/notes-1.4.html"));
-    }
-    QVERIFY(finished.size() == 1 && !check.isRunning());
-}
-
-// A check the user asked for tells each outcome; "Open Download Page" goes
-// to the browser, and nothing is downloaded.
-void UpdatesTest::updaterTellsTheUser()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, currentBuild);
-    QFETCH(bool, available);
-    QFETCH(QString, error);
-    VolumeFixture volume;
-    ScriptedPresenterScope script;
-    UrlRecorder browser;
-    Updater updater;
-    updater.check().setFeedUrl(QUrl(m_base + path));
-    updater.check().setCurrentVersion(QStringLiteral("shown"), currentBuild);
-    updater.check().setTimeout(std::chrono::milliseconds(800));
-    QSignalSpy checked(&updater, &Updater::checked);
-    updater.checkForUpdates();
-    QVERIFY(checked.wait(10000));
-    QCOMPARE(script->questions().size(), 1);
-    const QString title = script->questions().first().title;
-    QCOMPARE(title, available ? "A new version of Dorvane is available!"
-                    : error.isEmpty() ? "You're up to date!" : "Update Error!");
-    QCOMPARE(browser.urls(), available ? QList<QUrl>{QUrl("http://127.0.0.1/Dorvane-1.4.zip")} : QList<QUrl>());
-}
-
-// The menu indexes of "updatecheckMenuindex": 1 to 5 check on their
-// interval, others turn automatic checks off and keep the interval.
-void UpdatesTest::intervalIndexes()
-{
-    VolumeFixture volume;   // the time of the last check is a setting
-    Updater updater;
-    updater.check().setFeedUrl(QUrl(m_base + "/silent"));
-    const QList<std::pair<qint64, qint64>> table = {{1, 86400},  {2, 172800}, {0, 172800}, {3, 604800},
-                                                    {6, 604800}, {4, 1209600}, {5, 2419200}, {-1, 2419200}};
-    for (const auto &[tag, interval] : table) {
-        updater.setUpdateCheck(tag);
-        QCOMPARE(updater.automaticallyChecksForUpdates(), Updater::intervalForTag(tag) > 0);
-        QCOMPARE(updater.updateCheckInterval(), interval);
-    }
-}
-
-void UpdatesTest::commandNamesTheNewerBuild()
-{
-    VolumeFixture volume;
-    QProcess process;
-    process.start(DORVANE_CLI, {"--root", volume.root(), "--home", volume.home(), "check-updates", "--feed", m_base + "/feed.xml", "--json"});
-    QVERIFY(process.waitForFinished(30000));
-    QCOMPARE(process.exitCode(), 0);
-    const QJsonObject answer = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
-    QCOMPARE(answer.value("newestVersion").toString(), QStringLiteral("1.4"));
-    QCOMPARE(answer.value("currentBuild").toString(), QStringLiteral("1"));
-    QCOMPARE(answer.value("updateAvailable").toBool(), true);
-
-    process.start(DORVANE_CLI, {"--root", volume.root(), "--home", volume.home(), "check-updates", "--feed", m_base + "/broken.xml"});
-    QVERIFY(process.waitForFinished(30000));
-    QCOMPARE(process.exitCode(), 1);
-    QVERIFY(process.readAllStandardError().contains("cannot be read"));
-}
 
 QTEST_GUILESS_MAIN(UpdatesTest)
 #include "tst_updates.moc"
