@@ -23,6 +23,10 @@ class SettingsWindowTest : public QObject
 {
     Q_OBJECT
 
+    std::unique_ptr<VolumeFixture> m_volume;
+    std::unique_ptr<ScriptedPresenterScope> m_script;
+    std::unique_ptr<AppDelegate> m_delegate;
+
 private Q_SLOTS:
     void initTestCase() { StartUp::registerDefaults(); }
     void init()
@@ -39,116 +43,107 @@ private Q_SLOTS:
         m_script.reset();
         m_volume.reset();
     }
-    void editors_data();
-    void editors();
-    void optionsAndIntervalAreStored();
 
-private:
-    std::unique_ptr<VolumeFixture> m_volume;
-    std::unique_ptr<ScriptedPresenterScope> m_script;
-    std::unique_ptr<AppDelegate> m_delegate;
+    void editors_data()
+    {
+        QTest::addColumn<int>("list");
+        QTest::addColumn<QStringList>("stored");     // before the command; empty: the factory list
+        QTest::addColumn<QString>("button");         // Add, Remove or Reset of the list
+        QTest::addColumn<QList<int>>("rows");        // selected before the command
+        QTest::addColumn<QStringList>("answer");     // the button's number, then the typed text
+        QTest::addColumn<QString>("question");
+        QTest::addColumn<QStringList>("expected");   // the stored list after; empty: unchanged
+
+        const QStringList installers = Settings::defaultIgnoredInstallers();
+        const QStringList folders = Settings::defaultIgnoredSystemFolders();
+        const int i = int(List::Installers), f = int(List::SystemFolders);
+        const QString add = "Please enter the name of an additional %1 to ignore";
+        const QString unbootable = "can make your system unbootable. Don't change these settings unless you know "
+                                   "exactly what you are doing!";
+        QStringList removed = installers;
+        removed.removeAt(2);
+        removed.removeAt(0);
+        QTest::newRow("added twice") << i << installers + QStringList{"Pacifist"} << "Add" << QList<int>{}
+                                     << QStringList{"1000", "Pacifist"} << add.arg("installer")
+                                     << installers + QStringList{"Pacifist", "Pacifist"};
+        QTest::newRow("added empty") << f << QStringList() << "Add" << QList<int>{} << QStringList{"1000", ""}
+                                     << add.arg("folder") << folders + QStringList{""};
+        QTest::newRow("add cancelled") << i << QStringList() << "Add" << QList<int>{0} << QStringList{"1001", "x"}
+                                       << add.arg("installer") << QStringList();
+        QTest::newRow("remove") << i << QStringList() << "Remove" << QList<int>{2, 0} << QStringList{"1000"}
+                                << "Removing packages that are hidden by default " + unbootable << removed;
+        QTest::newRow("remove cancelled") << f << QStringList() << "Remove" << QList<int>{1, 3} << QStringList{"1001"}
+                                          << "Removing packages contents also from system locations " + unbootable
+                                          << QStringList();
+        QTest::newRow("reset") << i << installers.mid(1) << "Reset" << QList<int>{} << QStringList{"1000"}
+                               << "Do you really want to reset the ignored installers to factory defaults?"
+                               << installers;
+    }
+
+    void editors()
+    {
+        QFETCH(int, list);
+        QFETCH(QStringList, stored);
+        QFETCH(QString, button);
+        QFETCH(QList<int>, rows);
+        QFETCH(QStringList, answer);
+        QFETCH(QString, question);
+        QFETCH(QStringList, expected);
+        const List which = List(list);
+        const kestrum::DefaultsKey key(which == List::Installers ? Settings::kIgnoredInstallers
+                                                                 : Settings::kIgnoredSystemFolders);
+        if (!stored.isEmpty())
+            key.setDefaultArray(stored);
+        m_delegate->showSettings();
+        const QStringList before = key.defaultStringArray();
+
+        QListWidget *view = m_delegate->settingsWindow()->list(which);
+        for (int row : rows)
+            view->item(row)->setSelected(true);
+        (*m_script)->enqueue({answer.first().toInt(), answer.value(1), false, 0});
+        const QString prefix = which == List::Installers ? "installers" : "folders";
+        m_delegate->settingsWindow()->findChild<QPushButton *>(prefix + button + "Button")->click();
+
+        QCOMPARE((*m_script)->questions().size(), 1);
+        const kestrum::AlertQuestion asked = (*m_script)->questions().first();
+        QCOMPARE(asked.message.isEmpty() ? asked.title : asked.message, question);   // a prompt is a title
+        const QStringList after = expected.isEmpty() ? before : expected;
+        QCOMPARE(key.defaultStringArray(), after);
+        QStringList shown;
+        for (int row = 0; row < view->count(); ++row)
+            shown.append(view->item(row)->text());
+        QCOMPARE(shown, after);
+        if (expected.isEmpty()) {   // cancelled: the selection stays too
+            QList<int> selected;
+            for (const QModelIndex &index : view->selectionModel()->selectedRows())
+                selected.append(index.row());
+            std::sort(rows.begin(), rows.end());
+            std::sort(selected.begin(), selected.end());
+            QCOMPARE(selected, rows);
+        }
+    }
+
+    void optionsAndIntervalAreStored()
+    {
+        SettingsWindow *window = m_delegate->settingsWindow();
+        window->findChild<QCheckBox *>("deleteDockCheckBox")->click();
+        QCOMPARE(kestrum::DefaultsKey(Settings::kDeleteDock).defaultInt(), 0);
+        QVERIFY(!m_delegate->window()->findChild<QCheckBox *>("deleteDockCheckBox")->isChecked());
+        m_delegate->window()->findChild<QCheckBox *>("deleteDockCheckBox")->click();
+        QVERIFY(window->findChild<QCheckBox *>("deleteDockCheckBox")->isChecked());
+
+        auto *interval = window->findChild<QComboBox *>("intervalBox");
+        QCOMPARE(interval->currentIndex(), 2);   // the registered default
+        for (int index : {0, 5, 3}) {
+            interval->setCurrentIndex(index);
+            Q_EMIT interval->activated(index);
+            QCOMPARE(kestrum::DefaultsKey(Settings::kUpdateCheckMenuIndex).defaultInt(), index);
+        }
+        kestrum::DefaultsKey(Settings::kUpdateCheckMenuIndex).setDefaultInt(9);   // checks off
+        m_delegate->showSettings();
+        QCOMPARE(interval->currentIndex(), 0);
+    }
 };
-
-void SettingsWindowTest::editors_data()
-{
-    QTest::addColumn<int>("list");
-    QTest::addColumn<QStringList>("stored");     // before the command; empty: the factory list
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QList<int>>("rows");        // selected before the command
-    QTest::addColumn<QStringList>("answer");     // the button's number, then the typed text
-    QTest::addColumn<QString>("question");
-    QTest::addColumn<QStringList>("expected");   // the stored list after; empty: unchanged
-
-    const QStringList installers = Settings::defaultIgnoredInstallers();
-    const QStringList folders = Settings::defaultIgnoredSystemFolders();
-    const int i = int(List::Installers), f = int(List::SystemFolders);
-    const QString addInstaller = "Please enter the name of an additional installer to ignore";
-    QTest::newRow("added twice") << i << installers + QStringList{"Pacifist"} << "installersAddButton" << QList<int>{}
-                                 << QStringList{"1000", "Pacifist"} << addInstaller
-                                 << installers + QStringList{"Pacifist", "Pacifist"};
-    QTest::newRow("added empty") << f << QStringList() << "foldersAddButton" << QList<int>{} << QStringList{"1000", ""}
-                                 << "Please enter the name of an additional folder to ignore" << folders + QStringList{""};
-    QTest::newRow("add cancelled") << i << QStringList() << "installersAddButton" << QList<int>{0}
-                                   << QStringList{"1001", "x"} << addInstaller << QStringList();
-    QStringList removed = installers;
-    removed.removeAt(2);
-    removed.removeAt(0);
-    QTest::newRow("remove") << i << QStringList() << "installersRemoveButton" << QList<int>{2, 0} << QStringList{"1000"}
-                            << "Removing packages that are hidden by default can make your system unbootable. Don't "
-                               "change these settings unless you know exactly what you are doing!"
-                            << removed;
-    QTest::newRow("remove cancelled") << f << QStringList() << "foldersRemoveButton" << QList<int>{1, 3}
-                                      << QStringList{"1001"}
-                                      << "Removing packages contents also from system locations can make your "
-                                         "system unbootable. Don't change these settings unless you know exactly "
-                                         "what you are doing!"
-                                      << QStringList();
-    QTest::newRow("reset") << i << installers.mid(1) << "installersResetButton" << QList<int>{} << QStringList{"1000"}
-                           << "Do you really want to reset the ignored installers to factory defaults?" << installers;
-}
-
-void SettingsWindowTest::editors()
-{
-    QFETCH(int, list);
-    QFETCH(QStringList, stored);
-    QFETCH(QString, button);
-    QFETCH(QList<int>, rows);
-    QFETCH(QStringList, answer);
-    QFETCH(QString, question);
-    QFETCH(QStringList, expected);
-    const List which = List(list);
-    const kestrum::DefaultsKey key(which == List::Installers ? Settings::kIgnoredInstallers
-                                                             : Settings::kIgnoredSystemFolders);
-    if (!stored.isEmpty())
-        key.setDefaultArray(stored);
-    m_delegate->showSettings();
-    const QStringList before = key.defaultStringArray();
-
-    QListWidget *view = m_delegate->settingsWindow()->list(which);
-    for (int row : rows)
-        view->item(row)->setSelected(true);
-    (*m_script)->enqueue({answer.first().toInt(), answer.value(1), false, 0});
-    m_delegate->settingsWindow()->findChild<QPushButton *>(button)->click();
-
-    QCOMPARE((*m_script)->questions().size(), 1);
-    const kestrum::AlertQuestion asked = (*m_script)->questions().first();
-    QCOMPARE(asked.message.isEmpty() ? asked.title : asked.message, question);   // a prompt is a title
-    const QStringList after = expected.isEmpty() ? before : expected;
-    QCOMPARE(key.defaultStringArray(), after);
-    QStringList shown;
-    for (int row = 0; row < view->count(); ++row)
-        shown.append(view->item(row)->text());
-    QCOMPARE(shown, after);
-    if (expected.isEmpty()) {   // cancelled: the selection stays too
-        QList<int> selected;
-        for (const QModelIndex &index : view->selectionModel()->selectedRows())
-            selected.append(index.row());
-        std::sort(rows.begin(), rows.end());
-        std::sort(selected.begin(), selected.end());
-        QCOMPARE(selected, rows);
-    }
-}
-
-void SettingsWindowTest::optionsAndIntervalAreStored()
-{
-    SettingsWindow *window = m_delegate->settingsWindow();
-    window->findChild<QCheckBox *>("deleteDockCheckBox")->click();
-    QCOMPARE(kestrum::DefaultsKey(Settings::kDeleteDock).defaultInt(), 0);
-    QVERIFY(!m_delegate->window()->findChild<QCheckBox *>("deleteDockCheckBox")->isChecked());
-    m_delegate->window()->findChild<QCheckBox *>("deleteDockCheckBox")->click();
-    QVERIFY(window->findChild<QCheckBox *>("deleteDockCheckBox")->isChecked());
-
-    auto *interval = window->findChild<QComboBox *>("intervalBox");
-    QCOMPARE(interval->currentIndex(), 2);   // the registered default
-    for (int index : {0, 5, 3}) {
-        interval->setCurrentIndex(index);
-        Q_EMIT interval->activated(index);
-        QCOMPARE(kestrum::DefaultsKey(Settings::kUpdateCheckMenuIndex).defaultInt(), index);
-    }
-    kestrum::DefaultsKey(Settings::kUpdateCheckMenuIndex).setDefaultInt(9);   // checks off
-    m_delegate->showSettings();
-    QCOMPARE(interval->currentIndex(), 0);
-}
 
 QTEST_MAIN(SettingsWindowTest)
 #include "tst_settingswindow.moc"
