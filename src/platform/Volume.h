@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -22,6 +23,7 @@ struct ItemStatus
     quint64 device = 0;
     quint64 inode = 0;
     qint64 modifiedMSecs = 0;    // since the epoch
+    qint64 changedNSecs = 0;     // the inode's last change (ctime), in nanoseconds since the epoch
     // When the item was made, since the epoch; the modification time where
     // the file system keeps no birth time.
     qint64 createdMSecs = 0;
@@ -150,13 +152,25 @@ public:
 
     // Removes each item as removeTree() does, in order, reaching the folder
     // of a run of items in the same folder once. Missing: nothing was there
-    // (nor the folder above); the reason comes with a failure.
+    // (nor the folder above); the reason and errno come with a failure.
+    // With Reach::ItemOnly a folder is refused (EISDIR): only a file or a
+    // link goes. A mount point is never entered or emptied (EBUSY), whether
+    // it is the item itself or a folder inside it, a bind mount of the same
+    // file system included.
     struct Removal
     {
         enum Outcome { Removed, Missing, Failed } outcome = Failed;
         QString reason;
+        int error = 0;
     };
-    QList<Removal> removeTrees(const QList<LogicalPath> &paths) const;
+    enum class Reach { Whole, ItemOnly };
+    QList<Removal> removeTrees(const QList<LogicalPath> &paths, Reach reach = Reach::Whole) const;
+
+    // Removes each folder only when it is empty, or holds nothing but a
+    // ".DS_Store" or an "Icon\r" regular file (not both), at the moment of
+    // removal: anything put in meanwhile keeps the folder. Reached as
+    // removeTrees() reaches items; a link or a mount point is refused.
+    QList<Removal> removeEmptyFolders(const QList<LogicalPath> &folders) const;
 
     // Renames the item itself (a final link is renamed as a link) to a new
     // name that may be in another folder of the volume; an item already at
@@ -196,6 +210,8 @@ private:
     Volume() = default;
     friend class VolumeFolder;
     bool openRoot(QString *error);
+    QList<Removal> removeEach(const QList<LogicalPath> &paths,
+                              const std::function<std::optional<Removal>(int parent, const QByteArray &name)> &remove) const;
     void learnLayout();
     int openInside(const LogicalPath &path, int flags, quint64 resolve = 0) const;
 

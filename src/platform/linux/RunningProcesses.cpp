@@ -17,8 +17,6 @@
 
 namespace platform {
 
-namespace {
-
 std::optional<LogicalPath> executableOf(qint64 pid)
 {
     const QByteArray link = "/proc/" + QByteArray::number(pid) + "/exe";
@@ -39,14 +37,22 @@ std::optional<LogicalPath> executableOf(qint64 pid)
     return Volume::current()->logicalPathOfKernelPath(QFile::decodeName(target));
 }
 
-bool signalProcess(qint64 pid, const LogicalPath &expectedExecutable, int signal)
+namespace {
+
+bool signalProcess(qint64 pid, const LogicalPath &expectedExecutable, int signal, int *error)
 {
     const int pidfd = Proc::pidfdOpen(pid);
-    if (pidfd < 0)
+    if (pidfd < 0) {
+        if (error)
+            *error = errno;
         return false;
+    }
     // Checked while the pidfd holds the process: if the pid was reused
     // before, the other program is seen here; if after, the signal fails.
-    const bool sent = executableOf(pid) == expectedExecutable && Proc::pidfdSignal(pidfd, signal);
+    const bool same = executableOf(pid) == expectedExecutable;
+    const bool sent = same && Proc::pidfdSignal(pidfd, signal);
+    if (error)
+        *error = sent ? 0 : same ? errno : ESRCH;
     ::close(pidfd);
     return sent;
 }
@@ -63,14 +69,23 @@ QList<RunningProcess> runningProcesses()
     return processes;
 }
 
-bool terminate(qint64 pid, const LogicalPath &expectedExecutable)
+bool processExists(qint64 pid)
 {
-    return signalProcess(pid, expectedExecutable, SIGTERM);
+    const int pidfd = Proc::pidfdOpen(pid);
+    if (pidfd < 0)
+        return errno != ESRCH;
+    ::close(pidfd);
+    return true;
 }
 
-bool forceTerminate(qint64 pid, const LogicalPath &expectedExecutable)
+bool terminate(qint64 pid, const LogicalPath &expectedExecutable)
 {
-    return signalProcess(pid, expectedExecutable, SIGKILL);
+    return signalProcess(pid, expectedExecutable, SIGTERM, nullptr);
+}
+
+bool forceTerminate(qint64 pid, const LogicalPath &expectedExecutable, int *error)
+{
+    return signalProcess(pid, expectedExecutable, SIGKILL, error);
 }
 
 } // namespace platform

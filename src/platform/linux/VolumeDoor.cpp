@@ -8,6 +8,7 @@
 #include <QRandomGenerator>
 
 #include <atomic>
+#include <functional>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -81,7 +82,7 @@ std::optional<ItemStatus> statusAt(int folder, const char *name)
 {
     struct statx st;
     const int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (*name ? 0 : AT_EMPTY_PATH);
-    if (::statx(folder, name, flags, STATX_TYPE | STATX_SIZE | STATX_INO | STATX_MTIME | STATX_BTIME, &st) != 0)
+    if (::statx(folder, name, flags, STATX_TYPE | STATX_SIZE | STATX_INO | STATX_MTIME | STATX_CTIME | STATX_BTIME, &st) != 0)
         return std::nullopt;
     ItemStatus status;
     status.type = typeOf(st.stx_mode);
@@ -90,6 +91,7 @@ std::optional<ItemStatus> statusAt(int folder, const char *name)
     status.device = (quint64(st.stx_dev_major) << 32) | st.stx_dev_minor;
     status.inode = st.stx_ino;
     status.modifiedMSecs = qint64(st.stx_mtime.tv_sec) * 1000 + st.stx_mtime.tv_nsec / 1000000;
+    status.changedNSecs = qint64(st.stx_ctime.tv_sec) * 1000000000 + st.stx_ctime.tv_nsec;
     // Not every file system keeps a birth time (older ext3, some network ones).
     status.createdMSecs = (st.stx_mask & STATX_BTIME)
                               ? qint64(st.stx_btime.tv_sec) * 1000 + st.stx_btime.tv_nsec / 1000000
@@ -360,9 +362,46 @@ bool Volume::removeItem(const LogicalPath &path) const
 
 namespace {
 
-// Removes the entries of an open folder, depth first, by descriptor. Keeps
-// the first failure's reason and goes on with the rest.
-void removeEntries(int folder, dev_t device, int depth, QString &failure)
+// The mount under a descriptor, and whether it is the root of a mount: a
+// folder where another file system (or a bind mount of this one) begins.
+struct MountOf
+{
+    quint64 id = 0;
+    bool isRoot = false;
+};
+
+std::optional<MountOf> mountOf(int fd)
+{
+    struct statx st;
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_MNT_ID, &st) != 0)
+        return std::nullopt;
+    MountOf mount;
+    mount.id = (st.stx_mask & STATX_MNT_ID) ? st.stx_mnt_id : 0;
+    mount.isRoot = (st.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (st.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+    return mount;
+}
+
+// Whether the opened folder lies on the given mount and is no mount point.
+bool onMount(int fd, quint64 mountId)
+{
+    const std::optional<MountOf> mount = mountOf(fd);
+    return mount && !mount->isRoot && mount->id == mountId;
+}
+
+const QString kMountPoint = QStringLiteral("a file system is mounted there: nothing on it is removed");
+
+void keepFirst(QString &failure, const QString &reason)
+{
+    if (failure.isEmpty())
+        failure = reason;
+}
+
+// Removes the entries of an open folder, depth first, by descriptor. A
+// subfolder is opened without following a link and judged by the
+// descriptor opened, so one swapped meanwhile is judged as it is; a mount
+// point inside is never entered. Keeps the first failure's reason and goes
+// on with the rest.
+void removeEntries(int folder, quint64 mountId, int depth, QString &failure)
 {
     constexpr int kMaxDepth = 512;   // a descriptor is held per level
     const int fd = reopen(folder, O_RDONLY | O_DIRECTORY | O_NONBLOCK);
@@ -370,8 +409,7 @@ void removeEntries(int folder, dev_t device, int depth, QString &failure)
     if (!dir) {
         if (fd >= 0)
             ::close(fd);
-        if (failure.isEmpty())
-            failure = errorText(errno);
+        keepFirst(failure, errorText(errno));
         return;
     }
     QList<QByteArray> names;
@@ -382,47 +420,96 @@ void removeEntries(int folder, dev_t device, int depth, QString &failure)
     }
     ::closedir(dir);
     for (const QByteArray &name : std::as_const(names)) {
-        struct stat st;
-        if (::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        const Descriptor child(::openat(folder, name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        if (!child.isValid())
             continue; // gone meanwhile
-        if (S_ISDIR(st.st_mode)) {
-            if (st.st_dev != device || depth >= kMaxDepth) {
-                if (failure.isEmpty())
-                    failure = st.st_dev != device ? QStringLiteral("another file system is mounted inside")
-                                                  : QStringLiteral("folders nested too deep");
+        const std::optional<ItemStatus> status = statusAt(child.get(), "");
+        const bool isFolder = status && status->isDirectory();
+        if (isFolder) {
+            if (!onMount(child.get(), mountId)) {
+                keepFirst(failure, kMountPoint);
                 continue;
             }
-            const Descriptor child(::openat(folder, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (child.isValid())
-                removeEntries(child.get(), device, depth + 1, failure);
+            if (depth >= kMaxDepth) {
+                keepFirst(failure, QStringLiteral("folders nested too deep"));
+                continue;
+            }
+            removeEntries(child.get(), mountId, depth + 1, failure);
         }
-        if (::unlinkat(folder, name.constData(), S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) != 0 && failure.isEmpty())
-            failure = QStringLiteral("%1: %2").arg(QFile::decodeName(name), errorText(errno));
+        if (::unlinkat(folder, name.constData(), isFolder ? AT_REMOVEDIR : 0) != 0)
+            keepFirst(failure, QStringLiteral("%1: %2").arg(QFile::decodeName(name), errorText(errno)));
     }
 }
 
-} // namespace
-
-namespace {
-
-// Removes the named item of an open folder, and all inside it, never
-// following a link; the first failure's reason, empty when it went, or
-// nothing when the item was not there.
-std::optional<QString> removeNamed(int parent, const LogicalPath &path)
+// Removes the named item of an open folder without following a link: a
+// folder with all inside it when `whole`, else only a file or link. The
+// item is opened first and judged by that descriptor; a mount point is
+// never entered or emptied. The first failure's reason and errno, empty
+// when it went, or nothing when the item was not there.
+std::optional<Volume::Removal> removeNamed(int parent, const QByteArray &name, bool whole)
 {
-    const QByteArray name = cName(path.name()).value_or(QByteArray());
-    struct stat st;
-    if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT ? std::nullopt : std::optional(errorText(errno));
-    QString failure;
-    if (S_ISDIR(st.st_mode)) {
-        const Descriptor folder(::openat(parent, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (folder.isValid())
-            removeEntries(folder.get(), st.st_dev, 0, failure);
+    const Descriptor item(::openat(parent, name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!item.isValid()) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        return Volume::Removal{Volume::Removal::Failed, errorText(errno), errno};
     }
-    if (::unlinkat(parent, name.constData(), S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) != 0 && failure.isEmpty())
-        failure = errorText(errno);
-    return failure;
+    const std::optional<ItemStatus> status = statusAt(item.get(), "");
+    const bool isFolder = status && status->isDirectory();
+    QString failure;
+    if (isFolder) {
+        const std::optional<MountOf> parentMount = mountOf(parent);
+        if (!parentMount || !onMount(item.get(), parentMount->id))
+            return Volume::Removal{Volume::Removal::Failed, kMountPoint, EBUSY};
+        if (!whole)
+            return Volume::Removal{Volume::Removal::Failed,
+                                   QStringLiteral("a folder: it goes only as an empty folder, on its own request"),
+                                   EISDIR};
+        removeEntries(item.get(), parentMount->id, 0, failure);
+    }
+    if (::unlinkat(parent, name.constData(), isFolder ? AT_REMOVEDIR : 0) != 0 && failure.isEmpty())
+        return Volume::Removal{Volume::Removal::Failed, errorText(errno), errno};
+    if (!failure.isEmpty())
+        return Volume::Removal{Volume::Removal::Failed, failure, 0};
+    return Volume::Removal{Volume::Removal::Removed, QString(), 0};
+}
+
+// What an otherwise empty folder may still hold and go: the Finder's view
+// settings or its custom-icon file, as a regular file, but not both.
+bool isFinderLeftover(int folder, const QByteArray &name)
+{
+    if (name != ".DS_Store" && name != "Icon\r")
+        return false;
+    struct stat st;
+    return ::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+}
+
+std::optional<Volume::Removal> removeEmptyNamed(int parent, const QByteArray &name)
+{
+    const Descriptor item(::openat(parent, name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!item.isValid()) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        return Volume::Removal{Volume::Removal::Failed, errorText(errno), errno};
+    }
+    const std::optional<ItemStatus> status = statusAt(item.get(), "");
+    if (!status || !status->isDirectory())
+        return Volume::Removal{Volume::Removal::Failed, QStringLiteral("not a folder"), ENOTDIR};
+    const std::optional<MountOf> parentMount = mountOf(parent);
+    if (!parentMount || !onMount(item.get(), parentMount->id))
+        return Volume::Removal{Volume::Removal::Failed, kMountPoint, EBUSY};
+    const std::optional<QList<VolumeFolder::Entry>> entries = readEntries(item.get());
+    if (!entries)
+        return Volume::Removal{Volume::Removal::Failed, errorText(errno), errno};
+    const QString notEmpty = QStringLiteral("the folder is not empty");
+    if (entries->size() > 1 || (entries->size() == 1 && !isFinderLeftover(item.get(), entries->first().name)))
+        return Volume::Removal{Volume::Removal::Failed, notEmpty, ENOTEMPTY};
+    if (entries->size() == 1 && ::unlinkat(item.get(), entries->first().name.constData(), 0) != 0 && errno != ENOENT)
+        return Volume::Removal{Volume::Removal::Failed, errorText(errno), errno};
+    // Anything put in meanwhile keeps the folder, and stays with it.
+    if (::unlinkat(parent, name.constData(), AT_REMOVEDIR) != 0)
+        return Volume::Removal{Volume::Removal::Failed, errno == ENOTEMPTY ? notEmpty : errorText(errno), errno};
+    return Volume::Removal{Volume::Removal::Removed, QString(), 0};
 }
 
 } // namespace
@@ -433,21 +520,29 @@ constexpr quint64 kRemovalResolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV;
 
 bool Volume::removeTree(const LogicalPath &path, QString *error) const
 {
-    if (path.isRoot()) {
-        setError(error, QStringLiteral("the volume's root is never removed"));
-        return false;
-    }
-    const Descriptor parent(openInside(path.parent(), O_PATH | O_DIRECTORY, kRemovalResolve));
-    if (!parent.isValid()) {
-        setError(error, errorText(errno));
-        return false;
-    }
-    const QString failure = removeNamed(parent.get(), path).value_or(errorText(ENOENT));
-    setError(error, failure);
-    return failure.isEmpty();
+    const Removal removal = removeTrees({path}).value(0);
+    if (removal.outcome == Removal::Missing)
+        setError(error, errorText(ENOENT));
+    else
+        setError(error, removal.reason);
+    return removal.outcome == Removal::Removed;
 }
 
-QList<Volume::Removal> Volume::removeTrees(const QList<LogicalPath> &paths) const
+QList<Volume::Removal> Volume::removeTrees(const QList<LogicalPath> &paths, Reach reach) const
+{
+    return removeEach(paths, [reach](int parent, const QByteArray &name) {
+        return removeNamed(parent, name, reach == Reach::Whole);
+    });
+}
+
+QList<Volume::Removal> Volume::removeEmptyFolders(const QList<LogicalPath> &folders) const
+{
+    return removeEach(folders, removeEmptyNamed);
+}
+
+QList<Volume::Removal> Volume::removeEach(
+    const QList<LogicalPath> &paths,
+    const std::function<std::optional<Removal>(int parent, const QByteArray &name)> &remove) const
 {
     QList<Removal> results;
     results.reserve(paths.size());
@@ -458,26 +553,23 @@ QList<Volume::Removal> Volume::removeTrees(const QList<LogicalPath> &paths) cons
     int parentError = 0;
     bool opened = false;
     for (const LogicalPath &path : paths) {
-        if (path.isRoot()) {
-            results.append({Removal::Failed, QStringLiteral("the volume's root is never removed")});
+        const std::optional<QByteArray> name = cName(path.name());
+        if (path.isRoot() || !name) {
+            results.append({Removal::Failed, QStringLiteral("the volume's root is never removed"), EINVAL});
             continue;
         }
         if (!opened || path.parent() != openFolder) {
             opened = true;
             openFolder = path.parent();
-            parent = Descriptor(openInside(path.parent(), O_PATH | O_DIRECTORY, kRemovalResolve));
+            parent = Descriptor(openInside(openFolder, O_PATH | O_DIRECTORY, kRemovalResolve));
             parentError = parent.isValid() ? 0 : errno;
         }
         if (!parent.isValid()) {
-            results.append(parentError == ENOENT ? Removal{Removal::Missing, QString()}
-                                                 : Removal{Removal::Failed, errorText(parentError)});
+            results.append(parentError == ENOENT ? Removal{Removal::Missing, QString(), 0}
+                                                 : Removal{Removal::Failed, errorText(parentError), parentError});
             continue;
         }
-        const std::optional<QString> failure = removeNamed(parent.get(), path);
-        if (!failure)
-            results.append({Removal::Missing, QString()});
-        else
-            results.append({failure->isEmpty() ? Removal::Removed : Removal::Failed, *failure});
+        results.append(remove(parent.get(), *name).value_or(Removal{Removal::Missing, QString(), 0}));
     }
     return results;
 }
