@@ -299,7 +299,8 @@ void PlannerTest::ignoreTests_data()
 
     QTest::newRow("default: file in /usr/bin") << defaults << "/usr/bin/tool" << "ignoredFiles";
     QTest::newRow("default: /usr/bin itself") << defaults << "/usr/bin" << "";
-    QTest::newRow("without /usr/bin/: its file") << withoutUsrBin << "/usr/bin/tool" << "removeFiles";
+    // The user's list can only add: a fixed folder taken out stays ignored.
+    QTest::newRow("without /usr/bin/: its file still") << withoutUsrBin << "/usr/bin/tool" << "ignoredFiles";
     QTest::newRow("without /usr/bin/: /usr/bin itself") << withoutUsrBin << "/usr/bin" << "";
     QTest::newRow("empty setting: /usr/bin itself") << QStringList{""} << "/usr/bin" << "";
     QTest::newRow("user entry: file inside") << custom << "/opt/vendor/x" << "ignoredFiles";
@@ -615,12 +616,9 @@ void PlannerTest::checkInvariants(const Catalogue &catalogue, const QList<QStrin
         for (const QString &entry : setting + Settings::defaultIgnoredSystemFolders())
             ignoredFolders << platform::volumePath(entry).value().toString();
         const auto isIgnored = [&](const QString &path) {
-            for (qsizetype i = 0; i < ignoredFolders.size(); ++i) {
-                const bool fromSetting = i < setting.size();
-                if (path == ignoredFolders.at(i) || (fromSetting && path.startsWith(ignoredFolders.at(i) + '/')))
-                    return true;
-            }
-            return false;
+            return std::any_of(ignoredFolders.cbegin(), ignoredFolders.cend(), [&](const QString &folder) {
+                return path == folder || path.startsWith(folder + '/');
+            });
         };
 
         for (const QStringList &identifiers : selections) {

@@ -1,5 +1,6 @@
 #include "dorvane/Settings.h"
 
+#include "dorvane/planning/SystemLists.h"
 #include "kestrum/DefaultsKey.h"
 #include "kestrum/Log.h"
 #include "platform/UserDefaults.h"
@@ -22,14 +23,7 @@ const QStringList &defaultIgnoredInstallers()
 
 const QStringList &defaultIgnoredSystemFolders()
 {
-    static const QStringList list{
-        QStringLiteral("/System/"),   QStringLiteral("/usr/share/"),   QStringLiteral("/usr/bin/"),
-        QStringLiteral("/usr/sbin/"), QStringLiteral("/usr/lib/"),     QStringLiteral("/usr/include/"),
-        QStringLiteral("/usr/libexec/"), QStringLiteral("/usr/standalone/"), QStringLiteral("/private/"),
-        QStringLiteral("/var/"),      QStringLiteral("/tmp/"),         QStringLiteral("/etc/"),
-        QStringLiteral("/bin/"),      QStringLiteral("/sbin/"),        QStringLiteral("/dev/"),
-    };
-    return list;
+    return SystemLists::fixedIgnoredFolders();
 }
 
 void registerDefaults()

@@ -74,10 +74,11 @@ Catalogue::PathId Catalogue::addFile(const QString &path, quint32 package)
     return id;
 }
 
-quint32 Catalogue::addPackage(const QString &identifier)
+quint32 Catalogue::addPackage(const QString &identifier, bool userReceipt)
 {
     Data &data = *m_data;
     data.packages.append(identifier);
+    data.userReceipts.push_back(userReceipt);
     return quint32(data.packages.size() - 1);
 }
 

@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QStringList>
 
+#include <algorithm>
 #include <memory>
 
 namespace dorvane {
@@ -63,6 +64,24 @@ public:
         return std::any_of(more->cbegin(), more->cend(), other);
     }
 
+    // Whether any package that lists the path passes the test, which is
+    // given each one's identifier and whether its receipt is the user's own
+    // (in ~/Library/Receipts); forgotten packages are not asked.
+    template<typename Test>
+    bool anyOwner(PathId id, const Test &test) const
+    {
+        if (id >= m_data->firstOwner.size())
+            return false;
+        const auto passes = [&](quint32 package) {
+            const QString &identifier = m_data->packages.at(package);
+            return !isForgotten(identifier) && test(identifier, bool(m_data->userReceipts[package]));
+        };
+        if (passes(m_data->firstOwner[id]))
+            return true;
+        const auto more = m_data->moreOwners.constFind(id);
+        return more != m_data->moreOwners.cend() && std::any_of(more->cbegin(), more->cend(), passes);
+    }
+
     // Takes an uninstalled package out without a new scan: it leaves both
     // package lists, has no files any more, and no longer counts as an
     // owner of its paths, so a path it shared keeps only the other
@@ -79,7 +98,7 @@ public:
     // Records that the package lists the path; the package's number comes
     // from addPackage().
     PathId addFile(const QString &path, quint32 package);
-    quint32 addPackage(const QString &identifier);
+    quint32 addPackage(const QString &identifier, bool userReceipt = false);
     void setFilesForPackage(const QString &identifier, QList<PathId> ids);
 
 private:
@@ -87,6 +106,7 @@ private:
     {
         PathTable paths;
         QStringList packages;                          // every scanned package's identifier, by number
+        std::vector<bool> userReceipts;                // per package: its receipt is the user's own
         std::vector<quint32> firstOwner;               // per path: the first package that lists it
         QHash<PathId, QList<quint32>> moreOwners;      // per path: the packages after the first
         QHash<QString, QList<PathId>> files;           // listed package -> its paths

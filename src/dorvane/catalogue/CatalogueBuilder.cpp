@@ -1,10 +1,5 @@
-#include "dorvane/catalogue/CatalogueScanner.h"
+#include "dorvane/catalogue/CatalogueBuilder.h"
 
-#include "dorvane/Settings.h"
-#include "dorvane/receipts/PackageHelperNative.h"
-#include "kestrum/DefaultsKey.h"
-#include "kestrum/FileSystem.h"
-#include "platform/Bundle.h"
 #include "platform/PropertyList.h"
 #include "platform/ReadLimits.h"
 #include "platform/Volume.h"
@@ -12,7 +7,6 @@
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>
 
-#include <cstdio>
 
 namespace dorvane {
 
@@ -26,19 +20,26 @@ const QString kAppleIdentifier = QStringLiteral("com.apple.");
 // The names above are ASCII, so a comparison without case is the volume's
 // own: "/applications/foo.app/contents/macos" is an application there too.
 
+bool exists(const platform::Volume &volume, const QString &path)
+{
+    const std::optional<platform::LogicalPath> logical = volume.path(path);
+    return logical && volume.status(*logical, platform::Follow::Final);
+}
+
 // A path that moved since the install: use the new one only when the old is
 // gone and the new one is there.
-void correct(QString &path, const QString &candidate)
+void correct(const platform::Volume &volume, QString &path, const QString &candidate)
 {
-    if (!kestrum::fileExists(path) && kestrum::fileExists(candidate))
+    if (!exists(volume, path) && exists(volume, candidate))
         path = candidate;
 }
 
-QVariantMap applicationInfo(const QString &executableFolder)
+QVariantMap applicationInfo(const platform::Volume &volume, const QString &executableFolder)
 {
     // ".../Foo.app/Contents/MacOS" -> ".../Foo.app/Contents/Info.plist"
-    const QString info = executableFolder.chopped(int(sizeof("MacOS") - 1)) + QLatin1String("Info.plist");
-    const std::optional<QByteArray> bytes = kestrum::contents(info, platform::ReadLimit::kInfoPlist);
+    const std::optional<platform::LogicalPath> info =
+        volume.path(executableFolder.chopped(int(sizeof("MacOS") - 1)) + QLatin1String("Info.plist"));
+    const std::optional<QByteArray> bytes = info ? volume.readFile(*info, platform::ReadLimit::kInfoPlist) : std::nullopt;
     return bytes ? platform::PropertyList::fromData(*bytes).toMap() : QVariantMap();
 }
 
@@ -50,17 +51,18 @@ QString nonEmptyText(const QVariantMap &map, const char *key)
 
 } // namespace
 
-QList<Catalogue::PathId> CatalogueScanner::classify(PackageRecord &record, QStringList &files, Catalogue &catalogue)
+QList<Catalogue::PathId> CatalogueBuilder::classify(PackageRecord &record, QStringList &files, Catalogue &catalogue,
+                                                    const platform::Volume &volume)
 {
     const QString identifier = record.packageIdentifier();
-    const quint32 package = catalogue.addPackage(identifier);
+    const quint32 package = catalogue.addPackage(identifier, record.hasUserPrefix());
     QList<Catalogue::PathId> ids;
     ids.reserve(files.size());
     QStringList names;
     QStringList paths;
     QStringList bundleIdentifiers;
     // "/tmp/" in the form paths take on this volume ("/private/tmp/" on a Mac).
-    const QString temporaryFolder = platform::Volume::current()->top().child(u"tmp").toFolderString();
+    const QString temporaryFolder = volume.top().child(u"tmp").toFolderString();
 
     for (qsizetype i = 0; i < files.size(); ++i) {
         QString &path = files[i];
@@ -68,11 +70,11 @@ QList<Catalogue::PathId> CatalogueScanner::classify(PackageRecord &record, QStri
         if (path.startsWith(temporaryFolder, Qt::CaseInsensitive)) {
             const qsizetype applications = path.indexOf(kApplications, 0, Qt::CaseInsensitive);
             if (applications >= 0)
-                correct(path, path.mid(applications));
+                correct(volume, path, path.mid(applications));
         }
         const bool inApplications = path.startsWith(kApplications, Qt::CaseInsensitive);
         if (inApplications && path.size() >= 15 && path.at(14) == QLatin1Char('.'))
-            correct(path, QString(path).replace(kHiddenApplications, kApplications, Qt::CaseInsensitive));
+            correct(volume, path, QString(path).replace(kHiddenApplications, kApplications, Qt::CaseInsensitive));
 
         ids.append(catalogue.addFile(path, package));
 
@@ -81,7 +83,7 @@ QList<Catalogue::PathId> CatalogueScanner::classify(PackageRecord &record, QStri
         const qsizetype slashes = path.count(QLatin1Char('/'));
         const bool topLevelApplication = inApplications && (slashes == 4 || slashes == 5)
                                          && path.count(kBundleSeparator, Qt::CaseInsensitive) == 1;
-        const QVariantMap info = applicationInfo(path);
+        const QVariantMap info = applicationInfo(volume, path);
         const QString bundleIdentifier = nonEmptyText(info, "CFBundleIdentifier");
         if (!bundleIdentifier.isEmpty())
             bundleIdentifiers.append(bundleIdentifier);
@@ -95,7 +97,7 @@ QList<Catalogue::PathId> CatalogueScanner::classify(PackageRecord &record, QStri
 
         if (!identifier.contains(kAppleIdentifier)) {
             catalogue.applicationPackageIdentifiers.append(identifier);
-            if (kestrum::fileExists(path)) {
+            if (exists(volume, path)) {
                 record.setValue(PackageKey::IconPath, kApplicationIcon);
             } else {
                 catalogue.defunctappPackageIdentifiers.append(identifier);
@@ -118,20 +120,8 @@ QList<Catalogue::PathId> CatalogueScanner::classify(PackageRecord &record, QStri
     return ids;
 }
 
-QString CatalogueScanner::damagedIconPath()
-{
-    return platform::Bundle::main().resourcesPath() + QLatin1String("/minus.png");
-}
-
-std::optional<Catalogue> CatalogueScanner::scanOrComplain()
-{
-    std::optional<Catalogue> catalogue = scan(damagedIconPath());
-    if (!catalogue)
-        std::fprintf(stderr, "%s\n", qPrintable(kNoPackagesMessage));
-    return catalogue;
-}
-
-std::optional<Catalogue> CatalogueScanner::scan(const QString &damagedIconPath, const ProgressFunction &progress)
+std::optional<Catalogue> CatalogueBuilder::build(const ReceiptReader &reader, const IgnoredInstaller &isIgnored,
+                                                 const QString &damagedIconPath, const ProgressFunction &progress)
 {
     struct Package
     {
@@ -139,7 +129,7 @@ std::optional<Catalogue> CatalogueScanner::scan(const QString &damagedIconPath, 
         QStringList files;
     };
     QList<Package> packages;
-    for (PackageRecord &record : PackageHelperNative::getPackages())
+    for (PackageRecord &record : reader.packages())
         packages.append({std::move(record), {}});
     if (packages.isEmpty())
         return std::nullopt;
@@ -155,9 +145,9 @@ std::optional<Catalogue> CatalogueScanner::scan(const QString &damagedIconPath, 
     constexpr qsizetype kBatch = 32;
     const auto read = [&](qsizetype start) {
         const qsizetype end = std::min(packages.size(), start + kBatch);
-        return QtConcurrent::map(&pool, packages.begin() + start, packages.begin() + end, [](Package &package) {
-            const platform::LogicalPath location = PackageHelperNative::installLocationForPackage(package.record);
-            package.files = PackageHelperNative::getFilesForPackage(package.record, location);
+        return QtConcurrent::map(&pool, packages.begin() + start, packages.begin() + end, [&](Package &package) {
+            const platform::LogicalPath location = reader.installLocation(package.record);
+            package.files = reader.files(package.record, location);
         });
     };
     QFuture<void> reading = read(0);
@@ -167,28 +157,28 @@ std::optional<Catalogue> CatalogueScanner::scan(const QString &damagedIconPath, 
             reading = read(start + kBatch);
         const qsizetype end = std::min(packages.size(), start + kBatch);
         for (qsizetype i = start; i < end; ++i)
-            add(packages[i].record, std::exchange(packages[i].files, {}), catalogue, damagedIconPath, progress);
+            add(packages[i].record, std::exchange(packages[i].files, {}), catalogue, reader.volume(), isIgnored,
+                damagedIconPath, progress);
     }
     return catalogue;
 }
 
-void CatalogueScanner::add(PackageRecord &record, QStringList files, Catalogue &catalogue,
+void CatalogueBuilder::add(PackageRecord &record, QStringList files, Catalogue &catalogue,
+                           const platform::Volume &volume, const IgnoredInstaller &isIgnored,
                            const QString &damagedIconPath, const ProgressFunction &progress)
 {
     const QString identifier = record.packageIdentifier();
     if (progress)
         progress(identifier);
 
-    QList<Catalogue::PathId> ids = classify(record, files, catalogue);
+    QList<Catalogue::PathId> ids = classify(record, files, catalogue, volume);
     if (!record.contains(PackageKey::IconPath))
         record.setValue(PackageKey::IconPath, kPackageIcon);
     if (record.isDamaged())
         record.setValue(PackageKey::IconPath, damagedIconPath);
 
-    // Read afresh for every package: the user may edit the list meanwhile.
-    const QStringList ignored = kestrum::DefaultsKey(Settings::kIgnoredInstallers).defaultStringArray();
     const QVariant installer = record.value(PackageKey::InstallProcessName);
-    if (installer.typeId() == QMetaType::QString && ignored.contains(installer.toString())) {
+    if (installer.typeId() == QMetaType::QString && isIgnored && isIgnored(installer.toString())) {
         catalogue.allPackages.append(record);
     } else {
         catalogue.installerPackages.append(record);

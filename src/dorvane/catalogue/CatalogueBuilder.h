@@ -1,21 +1,25 @@
 #pragma once
 
 #include "dorvane/catalogue/Catalogue.h"
+#include "dorvane/receipts/ReceiptReader.h"
 
 #include <functional>
 #include <optional>
 
 namespace dorvane {
 
-// Builds the catalogue from the receipt store: corrects paths that moved
+// Builds the catalogue from a volume's receipts: corrects paths that moved
 // since the install (a temporary install folder, a hidden application
 // name), recognises the applications each package installed, and sorts out
-// the packages of ignored installers. Needs no window; runs on whatever
-// thread calls it.
-class CatalogueScanner
+// the packages of ignored installers. Needs no window and no settings; the
+// application and the privileged helper tool build theirs with it alike.
+class CatalogueBuilder
 {
 public:
     using ProgressFunction = std::function<void(const QString &detail)>;
+    // Whether the installer's packages are kept out of the list; asked once
+    // per package, so a list edited meanwhile counts from then on.
+    using IgnoredInstaller = std::function<bool(const QString &installProcessName)>;
 
     static inline const QString kApplicationIcon =
         QStringLiteral("/System/Library/CoreServices/CoreTypes.bundle/Contents/Resources/GenericApplicationIcon.icns");
@@ -24,27 +28,20 @@ public:
     static inline const QString kPackageIcon =
         QStringLiteral("/System/Library/CoreServices/Installer.app/Contents/Resources/package.icns");
 
-    // What the user is told when the volume has no receipts at all.
-    static inline const QString kNoPackagesMessage = QStringLiteral("No Packages seem to be installed.");
-
-    // The icon of a damaged package: the application's own "minus.png".
-    static QString damagedIconPath();
-
     // Nothing when the volume has no receipts at all.
-    static std::optional<Catalogue> scan(const QString &damagedIconPath, const ProgressFunction &progress = {});
-
-    // The scan as the command line wants it: with the bundle's icon, and
-    // the no-receipts message on standard error when there is nothing.
-    static std::optional<Catalogue> scanOrComplain();
+    static std::optional<Catalogue> build(const ReceiptReader &reader, const IgnoredInstaller &isIgnored,
+                                          const QString &damagedIconPath, const ProgressFunction &progress = {});
 
     // The scan of one record's paths: fills the record's application keys,
     // corrects `files` in place, adds them to the catalogue's maps and
     // application lists and gives back their numbers in the bill's order.
-    static QList<Catalogue::PathId> classify(PackageRecord &record, QStringList &files, Catalogue &catalogue);
+    static QList<Catalogue::PathId> classify(PackageRecord &record, QStringList &files, Catalogue &catalogue,
+                                             const platform::Volume &volume);
 
 private:
     // Classifies one read package and puts it into the catalogue's lists.
-    static void add(PackageRecord &record, QStringList files, Catalogue &catalogue, const QString &damagedIconPath,
+    static void add(PackageRecord &record, QStringList files, Catalogue &catalogue, const platform::Volume &volume,
+                    const IgnoredInstaller &isIgnored, const QString &damagedIconPath,
                     const ProgressFunction &progress);
 };
 

@@ -3,34 +3,29 @@
 #include "platform/LogicalPath.h"
 
 #include <QList>
-#include <QSet>
-#include <QString>
 #include <QStringList>
 
 namespace dorvane {
 
-// The locations whose contents an uninstall never touches: what the setting
-// "IgnoredSystemFolders" lists, and always the fixed system folders
-// themselves, whatever the user took out of the setting. A fixed folder
-// stays ignored as a whole item even then, since removing /usr/bin would
-// break the system; only the files inside it become removable again.
+// The locations whose contents an uninstall never touches: the fixed system
+// folders (SystemLists::fixedIgnoredFolders()) always, and the folders the
+// setting "IgnoredSystemFolders" adds. The user's list can only add
+// protection: a fixed folder taken out of the setting stays ignored, since
+// the helper tool, which decides as root, honours the fixed list whatever
+// the user's settings say, and the plan must not offer what it would refuse.
 class IgnoredLocations
 {
 public:
     // `settingEntries`: the setting's folders as stored ("/usr/bin/").
     explicit IgnoredLocations(const QStringList &settingEntries);
 
-    // The setting as it is now in the user defaults.
-    static IgnoredLocations fromSettings();
-
-    // Whether the path lies inside one of the setting's folders, or is one
-    // of those folders or a fixed system folder itself. Both sides are
-    // compared in their clean form, so no spelling of a path escapes.
+    // Whether the path is one of the folders or lies inside one. Both sides
+    // are compared in their clean form and by the volume's identity, so no
+    // spelling of a path escapes.
     bool contains(const platform::LogicalPath &path) const;
 
 private:
-    QList<platform::LogicalPath> m_folders;   // the setting's entries
-    QSet<platform::LogicalPath> m_exact;      // each entry, and each fixed folder
+    QList<platform::LogicalPath> m_folders;
 };
 
 } // namespace dorvane

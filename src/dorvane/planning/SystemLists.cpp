@@ -4,6 +4,18 @@
 
 namespace dorvane::SystemLists {
 
+const QStringList &fixedIgnoredFolders()
+{
+    static const QStringList list{
+        QStringLiteral("/System/"),   QStringLiteral("/usr/share/"),   QStringLiteral("/usr/bin/"),
+        QStringLiteral("/usr/sbin/"), QStringLiteral("/usr/lib/"),     QStringLiteral("/usr/include/"),
+        QStringLiteral("/usr/libexec/"), QStringLiteral("/usr/standalone/"), QStringLiteral("/private/"),
+        QStringLiteral("/var/"),      QStringLiteral("/tmp/"),         QStringLiteral("/etc/"),
+        QStringLiteral("/bin/"),      QStringLiteral("/sbin/"),        QStringLiteral("/dev/"),
+    };
+    return list;
+}
+
 const QStringList &essentialPackages()
 {
     static const QStringList list{

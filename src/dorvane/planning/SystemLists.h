@@ -6,11 +6,14 @@
 
 namespace dorvane {
 
-// Fixed lists the uninstall planning relies on. The folders that are always
-// ignored are not here: they are the default of the setting
+// Fixed lists the uninstall planning and the helper tool's own check rely on.
+namespace SystemLists {
+
+// The system folders whose items an uninstall never touches: always
+// ignored as whole items, and the default of the setting
 // "IgnoredSystemFolders" (Settings::defaultIgnoredSystemFolders()), one list
 // for both uses.
-namespace SystemLists {
+const QStringList &fixedIgnoredFolders();
 
 // Packages without which the system does not start; never uninstalled.
 const QStringList &essentialPackages();

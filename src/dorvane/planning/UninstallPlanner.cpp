@@ -3,6 +3,9 @@
 #include "dorvane/planning/GeneratedItems.h"
 #include "dorvane/planning/PathProbe.h"
 #include "dorvane/planning/PlanTree.h"
+#include "dorvane/rules/RemovalRules.h"
+#include "dorvane/Settings.h"
+#include "kestrum/DefaultsKey.h"
 #include "kestrum/FileSystem.h"
 #include "kestrum/Format.h"
 #include "kestrum/Log.h"
@@ -16,16 +19,26 @@ namespace {
 
 using Kind = PathProbe::Item::Kind;
 
-// One planning run: the selection's identifiers and the lists being filled.
+QStringList identifiersOf(const QList<PackageRecord> &selection)
+{
+    QStringList identifiers;
+    for (const PackageRecord &record : selection)
+        identifiers.append(record.packageIdentifier());
+    return identifiers;
+}
+
+// One planning run: the rules for the selection and the lists being filled.
+// What may go is decided by RemovalRules, the rules the helper tool checks
+// each request against, so a plan never holds what the tool would refuse.
 class Run
 {
 public:
-    Run(const Catalogue &catalogue, bool isRootless, const IgnoredLocations &ignored,
-        const UninstallPlanner::ProgressFunction &progress)
+    Run(const Catalogue &catalogue, const QList<PackageRecord> &selection, bool isRootless,
+        const IgnoredLocations &ignored, const UninstallPlanner::ProgressFunction &progress)
         : m_catalogue(catalogue)
         , m_isRootless(isRootless)
-        , m_ignored(ignored)
         , m_progress(progress)
+        , m_rules(catalogue, identifiersOf(selection), ignored, m_volume)
     {
     }
 
@@ -41,20 +54,13 @@ public:
     UninstallPlan plan;
 
 private:
-    QStringList others(Catalogue::PathId id) const;
-    bool listedByOthers(Catalogue::PathId id) const
-    {
-        return m_catalogue.listedByOthers(id, [this](const QString &identifier) { return m_selected.contains(identifier); });
-    }
-    bool overlapsUnselected(const PackageRecord &record) const;
-    void addExisting(const QStringList &candidates);
+    void warnOfUnusableNames(const PackageRecord &record) const;
 
     const Catalogue &m_catalogue;
     const bool m_isRootless;
-    const IgnoredLocations &m_ignored;
     const UninstallPlanner::ProgressFunction &m_progress;
-    QSet<QString> m_selected;
     const std::shared_ptr<const platform::Volume> m_volume = platform::Volume::current();
+    const RemovalRules m_rules;
     PathProbe m_probe{m_volume};
 };
 
@@ -69,7 +75,6 @@ QList<Catalogue::PathId> Run::gather(const QList<PackageRecord> &selection)
     for (const PackageRecord &record : selection) {
         const QString identifier = record.packageIdentifier();
         report(kestrum::makeString("Adding files from package: %@", identifier));
-        m_selected.insert(identifier);
         for (const Catalogue::PathId id : m_catalogue.fileIdsForPackage(identifier)) {
             if (!seen[id]) {
                 seen[id] = true;
@@ -89,32 +94,21 @@ QList<Catalogue::PathId> Run::gather(const QList<PackageRecord> &selection)
     return paths;
 }
 
-QStringList Run::others(Catalogue::PathId id) const
+void Run::warnOfUnusableNames(const PackageRecord &record) const
 {
-    QStringList out = m_catalogue.packagesForFile(id);
-    out.removeIf([this](const QString &identifier) { return m_selected.contains(identifier); });
-    return out;
-}
-
-// An application bundle that an unselected package lists too may be that
-// package's as much as ours, and so may everything it generated.
-bool Run::overlapsUnselected(const PackageRecord &record) const
-{
-    qsizetype count = 0;
-    for (const QString &application : record.appPaths()) {
-        const std::optional<platform::LogicalPath> path = m_volume->path(application);
-        if (const auto id = path ? m_catalogue.pathId(path->toString()) : std::nullopt)
-            count += others(*id).size();
+    for (const QString &bundleIdentifier : record.appBuIDs()) {
+        if (!GeneratedItems::isUsableName(bundleIdentifier))
+            kestrum::asl_NSLog(kestrum::LogWarning,
+                               "Warning: the bundle identifier '%@' of the package %@ names no item of its own; "
+                               "its generated files are not looked for.",
+                               bundleIdentifier, record.packageIdentifier());
     }
-    return count != 0;
-}
-
-void Run::addExisting(const QStringList &candidates)
-{
-    for (const QString &candidate : candidates) {
-        const std::optional<platform::LogicalPath> path = m_volume->path(candidate);
-        if (path && m_volume->status(*path, platform::Follow::Final))
-            plan.removeGenerated.append(*path);
+    for (const QString &name : record.appNames()) {
+        if (!GeneratedItems::isUsableName(name))
+            kestrum::asl_NSLog(kestrum::LogWarning,
+                               "Warning: the application name '%@' of the package %@ names no item of its own; "
+                               "its generated files are not looked for.",
+                               name, record.packageIdentifier());
     }
 }
 
@@ -123,38 +117,23 @@ void Run::addGenerated(const QList<PackageRecord> &selection)
     for (const PackageRecord &record : selection) {
         const QString identifier = record.packageIdentifier();
         report(kestrum::makeString("Adding generated files by: %@", identifier));
-        if (overlapsUnselected(record)) {
+        if (m_rules.overlapsUnselected(record)) {
             kestrum::asl_NSLog(kestrum::LogWarning,
                                "Warning: we are not removing generated or remaining files for the package %@ "
                                "because it seems that other packages are overlapping.",
                                identifier);
             continue;
         }
-        for (const QString &bundleIdentifier : record.appBuIDs()) {
-            if (GeneratedItems::isUsableName(bundleIdentifier))
-                addExisting(GeneratedItems::bundleIdentifierCandidates(bundleIdentifier));
-            else
-                kestrum::asl_NSLog(kestrum::LogWarning,
-                                   "Warning: the bundle identifier '%@' of the package %@ names no item of its own; "
-                                   "its generated files are not looked for.",
-                                   bundleIdentifier, identifier);
-        }
-        for (const QString &name : record.appNames()) {
-            if (GeneratedItems::isUsableName(name))
-                addExisting(GeneratedItems::applicationNameCandidates(name));
-            else
-                kestrum::asl_NSLog(kestrum::LogWarning,
-                                   "Warning: the application name '%@' of the package %@ names no item of its own; "
-                                   "its generated files are not looked for.",
-                                   name, identifier);
+        warnOfUnusableNames(record);
+        for (const platform::LogicalPath &candidate : m_rules.generatedCandidates(record)) {
+            if (m_volume->status(candidate, platform::Follow::Final))
+                plan.removeGenerated.append(candidate);
         }
         // A protected bundle cannot go; it is left out without a word.
-        for (const QString &application : record.appPaths()) {
-            const std::optional<platform::LogicalPath> path = m_volume->path(application);
-            const std::optional<platform::ItemStatus> status =
-                path ? m_volume->status(*path, platform::Follow::NotFinal) : std::nullopt;
-            if (status && m_volume->status(*path, platform::Follow::Final) && !(m_isRootless && status->immutable))
-                plan.removeRemaining.append(*path);
+        for (const platform::LogicalPath &path : m_rules.applicationFolders(record)) {
+            const std::optional<platform::ItemStatus> status = m_volume->status(path, platform::Follow::NotFinal);
+            if (status && m_volume->status(path, platform::Follow::Final) && !(m_isRootless && status->immutable))
+                plan.removeRemaining.append(path);
         }
     }
 }
@@ -172,11 +151,13 @@ void Run::classify(Catalogue::PathId id)
     if (!made)
         return;
     const platform::LogicalPath &logical = *made;
-    const bool ignored = m_ignored.contains(logical);
+    // A path only the user's own receipt lists, outside the home folder, is
+    // kept as one in an ignored location: that receipt may not speak for it.
+    const bool ignored = m_rules.isIgnored(logical) || !m_rules.justifiedBySelection(id, logical);
     const PathProbe::Item item = m_probe.look(logical);
 
     if (item.kind == Kind::Folder) {
-        if (ignored || listedByOthers(id))
+        if (ignored || m_rules.listedByOthers(id))
             return; // neither removed nor shown
         if (m_isRootless && PathProbe::isRestricted(item))
             plan.protectedPaths.append(logical);
@@ -197,8 +178,8 @@ void Run::classify(Catalogue::PathId id)
         plan.sizes.ignoredBytes += item.size;
         return;
     }
-    if (listedByOthers(id)) {
-        QStringList usedBy = others(id);
+    if (m_rules.listedByOthers(id)) {
+        QStringList usedBy = m_rules.others(id);
         plan.sharedFiles.append({logical, std::move(usedBy)});
         plan.sizes.sharedBytes += item.size;
         return;
@@ -216,14 +197,15 @@ void Run::classify(Catalogue::PathId id)
 UninstallPlan UninstallPlanner::plan(const QList<PackageRecord> &selection, const Catalogue &catalogue,
                                      bool isRootless, const ProgressFunction &progress)
 {
-    return plan(selection, catalogue, isRootless, IgnoredLocations::fromSettings(), progress);
+    const IgnoredLocations ignored(kestrum::DefaultsKey(Settings::kIgnoredSystemFolders).defaultStringArray());
+    return plan(selection, catalogue, isRootless, ignored, progress);
 }
 
 UninstallPlan UninstallPlanner::plan(const QList<PackageRecord> &selection, const Catalogue &catalogue,
                                      bool isRootless, const IgnoredLocations &ignored,
                                      const ProgressFunction &progress)
 {
-    Run run(catalogue, isRootless, ignored, progress);
+    Run run(catalogue, selection, isRootless, ignored, progress);
     const QList<Catalogue::PathId> paths = run.gather(selection);
     run.addGenerated(selection);
     for (const Catalogue::PathId id : paths)

@@ -1,19 +1,21 @@
 #pragma once
 
-#include "dorvane/receipts/PackageRecord.h"
-#include "platform/LogicalPath.h"
+#include "dorvane/receipts/ReceiptReader.h"
 
 #include <QList>
 #include <QStringList>
 
 namespace dorvane {
 
-// The receipt store: the one place that reads what the system installer
-// recorded. It keeps no state; every scan calls it afresh, on the scan's
-// background thread. Every path it takes or gives is a logical path.
+// The application's receipt store: the receipts of the process's volume as
+// ReceiptReader reads them, with every problem logged, and a malformed
+// receipt reported to the user. It keeps no state; every scan calls it
+// afresh, on the scan's background thread.
 class PackageHelperNative
 {
 public:
+    static ReceiptReader reader();
+
     // One record per receipt: the system receipts, then the user's, then the
     // legacy bundles, each group in the file system's listing order. Bad
     // receipts are logged and skipped.
@@ -28,9 +30,9 @@ public:
     // record marked damaged when it cannot even be opened).
     static QStringList getFilesForPackage(PackageRecord &record, const platform::LogicalPath &prefix);
 
-    static inline const QString kSystemReceipts = QStringLiteral("/private/var/db/receipts/");
-    static inline const QString kUserReceipts = QStringLiteral("~/Library/Receipts/");
-    static inline const QString kLegacyReceipts = QStringLiteral("/Library/Receipts/");
+    static inline const QString &kSystemReceipts = ReceiptReader::kSystemReceipts;
+    static inline const QString &kUserReceipts = ReceiptReader::kUserReceipts;
+    static inline const QString &kLegacyReceipts = ReceiptReader::kLegacyReceipts;
 };
 
 } // namespace dorvane

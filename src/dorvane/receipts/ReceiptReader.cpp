@@ -1,36 +1,37 @@
-#include "dorvane/receipts/PackageHelperNative.h"
+#include "dorvane/receipts/ReceiptReader.h"
 
-#include "kestrum/Feedback.h"
-#include "kestrum/FileSystem.h"
 #include "kestrum/Format.h"
-#include "kestrum/Log.h"
 #include "platform/PackageBOM.h"
 #include "platform/PackageReceipt.h"
 #include "platform/PropertyList.h"
 #include "platform/ReadLimits.h"
 #include "platform/Volume.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 namespace dorvane {
 
-using kestrum::asl_NSLog;
-using kestrum::LogError;
-using kestrum::LogWarning;
+using kestrum::makeString;
 using platform::LogicalPath;
 
 namespace {
 
+using Context = ReceiptReader::Context;
+
+constexpr int LogError = ReceiptProblem::Error;
+constexpr int LogWarning = ReceiptProblem::Warning;
+
 // The folder's immediate entries with exactly this extension, as absolute
 // paths, in the file system's order. A folder that exists but cannot be
 // listed contributes nothing, and says so.
-QStringList entriesWithExtension(const LogicalPath &folder, const QString &extension)
+QStringList entriesWithExtension(const Context &c, const LogicalPath &folder, const QString &extension)
 {
     QStringList result;
-    const std::optional<QStringList> names = platform::Volume::current()->list(folder);
+    const std::optional<QStringList> names = c.volume.list(folder);
     if (!names) {
-        if (platform::Volume::current()->status(folder, platform::Follow::Final))
-            asl_NSLog(LogWarning, "Warning: cannot read the receipts folder %@", folder.toString());
+        if (c.volume.status(folder, platform::Follow::Final))
+            c.report({LogWarning, makeString("Warning: cannot read the receipts folder %@", folder.toString())});
         return result;
     }
     for (const QString &name : *names) {
@@ -40,36 +41,35 @@ QStringList entriesWithExtension(const LogicalPath &folder, const QString &exten
     return result;
 }
 
-QVariant readPropertyList(const QString &logicalPath, bool *readable)
+QVariant readPropertyList(const Context &c, const QString &logicalPath, bool *readable)
 {
     QString problem;
-    const std::shared_ptr<const platform::Volume> volume = platform::Volume::current();
-    const std::optional<LogicalPath> path = volume->path(logicalPath);
+    const std::optional<LogicalPath> path = c.volume.path(logicalPath);
     const std::optional<QByteArray> bytes =
-        path ? volume->readFile(*path, platform::ReadLimit::kReceipt, &problem) : std::nullopt;
+        path ? c.volume.readFile(*path, platform::ReadLimit::kReceipt, &problem) : std::nullopt;
     *readable = bytes.has_value();
     if (!bytes) {
-        if (path && volume->status(*path, platform::Follow::Final))
-            asl_NSLog(LogError, "Error: cannot read the receipt %@: %@", logicalPath, problem);
+        if (path && c.volume.status(*path, platform::Follow::Final))
+            c.report({LogError, makeString("Error: cannot read the receipt %@: %@", logicalPath, problem)});
         return QVariant();
     }
     return platform::PropertyList::fromData(*bytes);
 }
 
-void addModernReceipts(const QStringList &plistPaths, const LogicalPath &userFolder, QList<PackageRecord> &result)
+void addModernReceipts(const Context &c, const QStringList &plistPaths, const LogicalPath &userFolder,
+                       QList<PackageRecord> &result)
 {
     for (const QString &plistPath : plistPaths) {
         bool readable = false;
-        const QVariant parsed = readPropertyList(plistPath, &readable);
+        const QVariant parsed = readPropertyList(c, plistPath, &readable);
         if (!parsed.isValid()) {
-            asl_NSLog(LogError, "Error: damaged receipt installed %@", plistPath);
+            c.report({LogError, makeString("Error: damaged receipt installed %@", plistPath)});
             continue;
         }
         if (parsed.typeId() != QMetaType::QVariantMap) {
-            asl_NSLog(LogError, "Error: receipt with array installed %@", plistPath);
-            kestrum::alert_feedback_nonfatal(QStringLiteral("Dorvane encountered a malformed package receipt."),
-                                             kestrum::makeString("\nfile: %@\n\ncontent: %@", plistPath,
-                                                                 kestrum::describe(parsed)));
+            c.report({LogError, makeString("Error: receipt with array installed %@", plistPath),
+                      QStringLiteral("Dorvane encountered a malformed package receipt."),
+                      makeString("\nfile: %@\n\ncontent: %@", plistPath, kestrum::describe(parsed))});
             continue;
         }
         PackageRecord record(parsed.toMap());
@@ -78,58 +78,72 @@ void addModernReceipts(const QStringList &plistPaths, const LogicalPath &userFol
         const QString bomPath = plistPath.chopped(5) + QLatin1String("bom");
         record.setValue(PackageKey::BOMPath, bomPath);
         record.setValue(PackageKey::PlistPath, plistPath);
-        const std::optional<LogicalPath> plist = platform::volumePath(plistPath);
+        const std::optional<LogicalPath> plist = c.volume.path(plistPath);
         if (plist && plist->isWithin(userFolder))
             record.setUserPrefix();
-        const std::optional<LogicalPath> bill = platform::volumePath(bomPath);
-        if (bill && platform::Volume::current()->status(*bill, platform::Follow::Final))
+        const std::optional<LogicalPath> bill = c.volume.path(bomPath);
+        if (bill && c.volume.status(*bill, platform::Follow::Final))
             result.append(record);
         else
-            asl_NSLog(LogError, "Error: receipt plist without accompanying BOM installed, please remove manually: %@",
-                      plistPath);
+            c.report({LogError, makeString("Error: receipt plist without accompanying BOM installed, please remove manually: %@",
+                      plistPath)});
     }
 }
 
 // The bill of a legacy bundle: "Contents/Archive.bom", else the one ".bom"
 // anywhere inside the bundle. Empty when there is none or more than one.
-QString legacyBill(const QString &bundlePath, const QString &infoPath)
+QString legacyBill(const Context &c, const QString &bundlePath, const QString &infoPath)
 {
-    const QString archive = platform::volumePath(infoPath).value_or(LogicalPath()).parent().child(u"Archive.bom").toString();
-    if (kestrum::fileExists(archive))
-        return archive;
-    QStringList bills;
-    const QStringList below = kestrum::dirContentsRecursive(bundlePath).value_or(QStringList());
-    for (const QString &relative : below) {
-        if (QFileInfo(relative).suffix() == QLatin1String("bom"))
-            bills.append(relative);
-    }
-    if (bills.size() == 1 && kestrum::fileExists(bundlePath + QLatin1Char('/') + bills.first()))
-        return bundlePath + QLatin1Char('/') + bills.first();
+    const std::optional<LogicalPath> info = c.volume.path(infoPath);
+    const std::optional<LogicalPath> bundle = c.volume.path(bundlePath);
+    if (!info || !bundle)
+        return QString();
+    const LogicalPath archive = info->parent().child(u"Archive.bom");
+    if (c.volume.status(archive, platform::Follow::Final))
+        return archive.toString();
+    // The one bill anywhere inside, walked by descriptor and never through
+    // a link inside the bundle.
+    QList<LogicalPath> bills;
+    const auto walk = [&](const auto &self, const platform::VolumeFolder &folder, const LogicalPath &path) -> void {
+        for (const platform::VolumeFolder::Entry &entry : folder.entries().value_or(QList<platform::VolumeFolder::Entry>())) {
+            const LogicalPath child = path.child(QFile::decodeName(entry.name));
+            if (entry.isDirectory) {
+                if (const std::optional<platform::VolumeFolder> inner = folder.openChild(entry.name))
+                    self(self, *inner, child);
+            } else if (QFileInfo(child.toString()).suffix() == QLatin1String("bom")) {
+                bills.append(child);
+            }
+        }
+    };
+    if (const std::optional<platform::VolumeFolder> top = platform::VolumeFolder::opened(c.volume, *bundle))
+        walk(walk, *top, *bundle);
+    if (bills.size() == 1 && c.volume.status(bills.first(), platform::Follow::Final))
+        return bills.first().toString();
     return QString();
 }
 
-void addLegacyReceipts(QList<PackageRecord> &result)
+void addLegacyReceipts(const Context &c, QList<PackageRecord> &result)
 {
-    const LogicalPath folder = platform::Volume::current()->top().child(PackageHelperNative::kLegacyReceipts);
-    for (const QString &bundlePath : entriesWithExtension(folder, QStringLiteral("pkg"))) {
+    const LogicalPath folder = c.volume.top().child(ReceiptReader::kLegacyReceipts);
+    for (const QString &bundlePath : entriesWithExtension(c, folder, QStringLiteral("pkg"))) {
         const QString name = bundlePath.section(QLatin1Char('/'), -1);
         const QString infoPath = bundlePath + QLatin1String("/Contents/Info.plist");
 
         bool readable = false;
-        const QVariant parsed = readPropertyList(infoPath, &readable);
+        const QVariant parsed = readPropertyList(c, infoPath, &readable);
         if (!readable) {
             // The base system's own bundle comes without one; that is normal.
             if (name != QLatin1String("BSD.pkg"))
-                asl_NSLog(LogError, "Error: damaged receipt installed, please remove manually: %@", bundlePath);
+                c.report({LogError, makeString("Error: damaged receipt installed, please remove manually: %@", bundlePath)});
             continue;
         }
         if (!parsed.isValid()) {
-            asl_NSLog(LogError, "Error: damaged receipt installed, please remove manually: %@", bundlePath);
+            c.report({LogError, makeString("Error: damaged receipt installed, please remove manually: %@", bundlePath)});
             continue;
         }
-        const QString bomPath = legacyBill(bundlePath, infoPath);
+        const QString bomPath = legacyBill(c, bundlePath, infoPath);
         if (bomPath.isEmpty()) {
-            asl_NSLog(LogError, "Error: incomplete receipt installed, please remove manually: %@", bundlePath);
+            c.report({LogError, makeString("Error: incomplete receipt installed, please remove manually: %@", bundlePath)});
             continue;
         }
 
@@ -151,52 +165,66 @@ void addLegacyReceipts(QList<PackageRecord> &result)
 
 } // namespace
 
-QList<PackageRecord> PackageHelperNative::getPackages()
+ReceiptReader::ReceiptReader(std::shared_ptr<const platform::Volume> volume, ProblemSink sink)
+    : m_volume(std::move(volume))
+    , m_sink(std::move(sink))
 {
-    const std::shared_ptr<const platform::Volume> volume = platform::Volume::current();
-    const LogicalPath userFolder = volume->home().child(QStringView(kUserReceipts).mid(2));
+}
+
+QList<PackageRecord> ReceiptReader::packages() const
+{
+    const Context c = context();
+    const LogicalPath userFolder = userReceiptsFolder();
     QList<PackageRecord> result;
-    addModernReceipts(entriesWithExtension(volume->top().child(kSystemReceipts), QStringLiteral("plist"))
-                          + entriesWithExtension(userFolder, QStringLiteral("plist")),
+    addModernReceipts(c,
+                      entriesWithExtension(c, c.volume.top().child(kSystemReceipts), QStringLiteral("plist"))
+                          + entriesWithExtension(c, userFolder, QStringLiteral("plist")),
                       userFolder, result);
-    addLegacyReceipts(result);
+    addLegacyReceipts(c, result);
     return result;
 }
 
-LogicalPath PackageHelperNative::installLocationForPackage(PackageRecord &record)
+LogicalPath ReceiptReader::userReceiptsFolder() const
 {
+    return m_volume->home().child(QStringView(kUserReceipts).mid(2));
+}
+
+LogicalPath ReceiptReader::installLocation(PackageRecord &record) const
+{
+    const Context c = context();
     std::optional<QString> prefix;
-    const std::optional<LogicalPath> bill = platform::volumePath(record.bomPath());
+    const std::optional<LogicalPath> bill = c.volume.path(record.bomPath());
     if (const auto receipt = bill ? platform::PackageReceipt::openWithBOMPath(*bill) : std::nullopt) {
         prefix = receipt->installPrefixPath();
     } else {
-        asl_NSLog(LogError, "Error: failed to get PKReceipt for the damaged package, which should be removed: %@",
-                  record.description());
+        c.report({LogError, makeString("Error: failed to get PKReceipt for the damaged package, which should be "
+                                       "removed: %@",
+                                       record.description())});
         record.setDamaged();
     }
 
     // The prefix is text from the receipt: "Applications/..", "./" or "//"
     // all become the place they name, and a user package's prefix never
     // leaves the home folder.
-    const std::shared_ptr<const platform::Volume> volume = platform::Volume::current();
-    const LogicalPath base = record.hasUserPrefix() ? volume->home() : volume->top();
+    const LogicalPath base = record.hasUserPrefix() ? c.volume.home() : c.volume.top();
     return prefix ? base.child(*prefix) : base;
 }
 
-QStringList PackageHelperNative::getFilesForPackage(PackageRecord &record, const LogicalPath &prefix)
+QStringList ReceiptReader::files(PackageRecord &record, const LogicalPath &prefix) const
 {
-    const std::optional<LogicalPath> bill = platform::volumePath(record.bomPath());
+    const Context c = context();
+    const std::optional<LogicalPath> bill = c.volume.path(record.bomPath());
     const auto bom = bill ? platform::PackageBOM::openWithBOMPath(*bill) : std::nullopt;
     if (!bom) {
-        asl_NSLog(LogError, "Failed to get PKBOM for the damaged package, which should be removed: %@",
-                  record.description());
+        c.report({LogError, makeString("Failed to get PKBOM for the damaged package, which should be removed: %@",
+                                       record.description())});
         record.setDamaged();
         return {};
     }
     const std::optional<QStringList> entries = bom->paths();
     if (!entries) {
-        asl_NSLog(LogError, "Exception getting PKBOM for the damaged package, which should be removed: %@",
-                  record.description());
+        c.report({LogError, makeString("Exception getting PKBOM for the damaged package, which should be removed: %@",
+                                       record.description())});
         return {};
     }
     QStringList files;
