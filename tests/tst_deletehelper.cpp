@@ -2,6 +2,7 @@
 #include "dorvane/receipts/PackageRecord.h"
 #include "helperwire/FrameChannel.h"
 #include "helperwire/HelperLabel.h"
+#include "helperwire/HelperReply.h"
 #include "kestrum/Log.h"
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
@@ -12,8 +13,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -34,8 +33,19 @@ const QString kInfo = QStringLiteral("A.pkg\nB.pkg");
 const QString kDeleteFailed = QStringLiteral("Failed to delete files/folders.");
 const QString kKillFailed = QStringLiteral("Failed to kill PIDs.");
 
-Message request(const QString &type, const QString &argument) { return {{"type", type}, {"request", argument}}; }
+const QStringList kPackages{"com.example.a", "com.example.b"};
+Message request(const QString &type, const QString &argument)
+{
+    return {{"type", type}, {"request", argument}, {"packages", R"(["com.example.a","com.example.b"])"}};
+}
 Message answer(const QString &reply) { return {{"reply", reply}}; }
+// A typed reply of the tool: each item with its outcome and reason.
+Message outcomes(const QList<helperwire::ItemOutcome> &items, const QString &text = {})
+{
+    return answer(helperwire::encodeReply({items, text}));
+}
+const QString kNoFailure = R"({"items":[]})";
+using Kind = helperwire::ItemOutcome::Kind;
 QString report(const QString &problem, const QString &details) { return "alert_feedback " + problem + " " + details; }
 PackageRecord package(const QString &identifier) { return PackageRecord({{"PackageIdentifier", identifier}, {"PackageVersion", "1.0"}}); }
 
@@ -146,13 +156,13 @@ void runCalls(const QStringList &calls, const ScriptedPeer *peer)
             pids.append(argument.toLongLong());
         }
         if (operation == "delete")
-            helper.deleteFiles(paths, kInfo);
+            helper.deleteFiles(paths, kPackages, kInfo);
         else if (operation == "folder")
-            helper.deleteFolder(paths.value(0), kInfo);
+            helper.deleteFolder(paths.value(0), kPackages, kInfo);
         else if (operation == "kill")
-            helper.killPIDs(pids, kInfo);
+            helper.killPIDs(pids, kPackages, kInfo);
         else if (operation == "forget")
-            helper.deletePackage(package(arguments.value(0)));
+            helper.deletePackage(package(arguments.value(0)), kPackages);
         else if (operation == "drop")
             helper.setConnection(nullptr);
     }
@@ -212,46 +222,52 @@ void DeleteHelperTest::requests_data()
     const QStringList interrupted{"XPC_ERROR_CONNECTION_INTERRUPTED",
                                   report("XPC connection interrupted", "XPC_ERROR_CONNECTION_INTERRUPTED")};
 
-    row("delete, {}: paths cleaned, compact UTF-8", {"delete|/Applications//Café b.app/|/Library/x"}, {answer("{}")},
+    row("delete, all went: paths cleaned, compact UTF-8", {"delete|/Applications//Café b.app/|/Library/x"},
+        {outcomes({{"/Applications/Café b.app", Kind::Removed, "", 0}, {"/Library/x", Kind::Gone, "", 0}})},
         {request("delete", R"(["/Applications/Café b.app","/Library/x"])")}, {}, {deleteLine});
-    for (const char *reply : {"not json", "", R"(["/Library/x"])"})
-        row("delete, no JSON object: " + QByteArray(reply), {"delete|/Library/x"}, {answer(reply)}, {deleteX}, {}, {deleteLine});
-    row("delete, two undeletable: first key's attributes", {"delete|/Library/B|/Library/A.file"},
-        {{{"reply", R"({"/Library/B":"busy","/Library/A.file":"locked"})"}, {"other", "ignored"}}},
-        {request("delete", R"(["/Library/B","/Library/A.file"])")},
-        {report(kDeleteFailed, " response: {\n    /Library/A.file = locked;\n    /Library/B = busy;\n}\n\n attributes of first "
-                               "undeletable file: {attrs:NSFileType = NSFileTypeRegular}\n\n event type: XPC_TYPE_DICTIONARY\n\n"
-                               " dorvane-info: " + kInfo)},
+    // The first item that did not go is the one whose attributes are shown.
+    row("delete, refused and failed: the first one's attributes", {"delete|/Library/B|/Library/A.file|/Library/x"},
+        {{{"reply", helperwire::encodeReply({{{"/Library/B", Kind::Refused, "no package lists it", 0},
+                                              {"/Library/A.file", Kind::Failed, "locked", 1}, {"/Library/x", Kind::Removed, "", 0}},
+                                             {}})},
+          {"other", "ignored"}}},
+        {request("delete", R"(["/Library/B","/Library/A.file","/Library/x"])")},
+        {report(kDeleteFailed, " response: {\n    /Library/A.file = locked;\n    /Library/B = no package lists it;\n}\n\n "
+                               "attributes of first undeletable file: {attrs:NSFileType = NSFileTypeDirectory}\n\n event type: "
+                               "XPC_TYPE_DICTIONARY\n\n dorvane-info: " + kInfo)},
         {deleteLine});
-    row("delete, undeletable path gone", {"delete|/Library/gone"}, {answer(R"({"/Library/gone":"No such file"})")},
+    row("delete, undeletable path gone", {"delete|/Library/gone"}, {outcomes({{"/Library/gone", Kind::Failed, "No such file", 2}})},
         {request("delete", R"(["/Library/gone"])")},
         {report(kDeleteFailed, " response: {\n    /Library/gone = No such file;\n}\n\n attributes of first undeletable file: "
                                "(null)\n\n event type: XPC_TYPE_DICTIONARY\n\n dorvane-info: " + kInfo)},
         {deleteLine});
-    row("folder: two lines, one-element array", {"folder|/Library/Empty/"}, {answer("{}")},
-        {request("delete", R"(["/Library/Empty"])")}, {}, {"Info: deleteFolder: " + kInfo, deleteLine});
+    row("folder: its own request, one-element array", {"folder|/Library/Empty/"}, {answer(kNoFailure)},
+        {request("deleteEmptyFolder", R"(["/Library/Empty"])")}, {}, {"Info: deleteFolder: " + kInfo});
 
-    row("kill, {}: pids as strings", {"kill|501|502"}, {answer("{}")}, {kill12}, {}, {killLine12});
-    for (const char *text : {"kill: errno 3 (No such process)", "errno 35"})
-        row("kill, passes: " + QByteArray(text), {"kill|501|502"},
-            {answer(QJsonDocument(QJsonObject{{"501", text}}).toJson(QJsonDocument::Compact))}, {kill12}, {}, {killLine12});
-    row("kill, first value lacks errno 3", {"kill|501|502"}, {answer(R"({"502":"errno 3","501":"errno 1: EPERM"})")}, {kill12},
-        {report(kKillFailed, "XPC_TYPE_DICTIONARY -  {\n    501 = errno 1: EPERM;\n    502 = errno 3;\n}  -  (\n    501,\n"
+    row("kill, all went: pids as strings", {"kill|501|502"}, {answer(kNoFailure)}, {kill12}, {}, {killLine12});
+    row("kill, an ended process is gone, no failure", {"kill|501|502"},
+        {outcomes({{"501", Kind::Gone, "", 0}, {"502", Kind::Removed, "", 0}})}, {kill12}, {}, {killLine12});
+    row("kill, refused", {"kill|501|502"},
+        {outcomes({{"502", Kind::Gone, "", 0}, {"501", Kind::Refused, "it runs nothing on the volume", 0}})}, {kill12},
+        {report(kKillFailed, "XPC_TYPE_DICTIONARY -  {\n    501 = it runs nothing on the volume;\n}  -  (\n    501,\n"
                              "    502\n)  -  " + kInfo)},
         {killLine12});
     row("kill, no reply string", {"kill|501"}, {{{"other", "{}"}}}, {kill1},
         {report(kKillFailed, "got empty response! XPC_TYPE_DICTIONARY  -  (\n    501\n)  - " + kInfo)}, {killLine1});
-    row("forget, in a sentence", {"forget|com.example.pkg"}, {answer("Done: Forgot package 'com.example.pkg' on '/'.")},
+    row("forget, both files went", {"forget|com.example.pkg"},
+        {outcomes({{"/private/var/db/receipts/com.example.pkg.plist", Kind::Removed, "", 0},
+                   {"/private/var/db/receipts/com.example.pkg.bom", Kind::Removed, "", 0}},
+                  helperwire::forgotText("com.example.pkg"))},
         {request("forget", "com.example.pkg")}, {}, {"Info: deletePackage: com.example.pkg"});
 
-    row("tool closes mid-request, next request reconnects", {"kill|501", "kill|501|502"}, {{}, answer("{}")}, {kill1, kill12},
+    row("tool closes mid-request, next request reconnects", {"kill|501", "kill|501|502"}, {{}, answer(kNoFailure)}, {kill1, kill12},
         interrupted + QStringList{report(kKillFailed, "got empty response! XPC_TYPE_ERROR  -  (\n    501\n)  - " + kInfo)},
         {killLine1, killLine12});
     row("delete, tool closes: its report first, next request reconnects", {"delete|/Library/x", "delete|/Library/x"},
-        {{}, answer("{}")}, {deleteX, deleteX},
+        {{}, answer(kNoFailure)}, {deleteX, deleteX},
         interrupted + QStringList{report(kDeleteFailed, "got empty response! XPC_TYPE_ERROR " + kInfo)}, {deleteLine, deleteLine});
     row("tool closes while idle: not reported, request goes out anew", {"kill|501|502", "kill|501|502"},
-        {{{"reply", "{}"}, {"+close", ""}}, answer("{}")}, {kill12, kill12}, {}, {killLine12, killLine12});
+        {{{"reply", kNoFailure}, {"+close", ""}}, answer(kNoFailure)}, {kill12, kill12}, {}, {killLine12, killLine12});
     row("no connection: invalid in place of the reply", {"drop", "kill|501"}, {}, {},
         {report(kKillFailed, "got empty response! XPC_TYPE_ERROR:XPC_ERROR_CONNECTION_INVALID  -  (\n    501\n)  - " + kInfo)},
         {killLine1});
@@ -266,8 +282,16 @@ void DeleteHelperTest::requests_data()
                         + label + "\n    );\n}";
     row("fatal: delete, no reply string", {"delete|/Library/x"}, {{{"other", "{}"}}}, {deleteX},
         {report(kDeleteFailed, "got empty response! XPC_TYPE_DICTIONARY " + kInfo)}, {deleteLine});
-    row("fatal: forget, case differs", {"forget|com.example.pkg"}, {answer("forgot package com.example.pkg")}, {forget},
-        {report("Failed to forget package.", "forgot package com.example.pkg\n" + receipts + "\n" + forgotten)}, {forgetLine});
+    row("fatal: delete, a reply that is no typed reply", {"delete|/Library/x"}, {answer("{}")}, {deleteX},
+        {report(kDeleteFailed, "got empty response! XPC_TYPE_DICTIONARY " + kInfo)}, {deleteLine});
+    row("fatal: forget, no receipt holds it", {"forget|com.example.pkg"},
+        {outcomes({{"com.example.pkg", Kind::Failed, "no receipt on the volume holds this identifier", 2}})}, {forget},
+        {report("Failed to forget package.", "{\n    com.example.pkg = no receipt on the volume holds this identifier;\n}\n"
+                                             + receipts + "\n" + forgotten)},
+        {forgetLine});
+    row("fatal: forget, a sentence alone", {"forget|com.example.pkg"}, {answer("Forgot package 'com.example.pkg' on '/'.")},
+        {forget}, {report("Failed to forget package.", "Forgot package 'com.example.pkg' on '/'.\n" + receipts + "\n" + forgotten)},
+        {forgetLine});
     row("fatal: forget, no reply string", {"forget|com.example.pkg"}, {{{"other", "Forgot package"}}}, {forget},
         {report("Failed to forget package.", "\n" + receipts + "\n" + forgotten)}, {forgetLine});
     row("fatal: no service", {"delete|/Library/x"}, {}, {},

@@ -8,6 +8,7 @@
 #include "platform/Volume.h"
 #include "support/LogRing.h"
 #include "support/ScriptedPresenter.h"
+#include "support/FixturePackages.h"
 #include "support/VolumeFixture.h"
 
 #include <QFile>
@@ -218,18 +219,22 @@ void HelperInstallTest::killedDaemonInterruptsTheRequest()
     QVERIFY(!DeleteHelper::blessHelper());
     QTRY_VERIFY(daemonPid() > 0);
     const qint64 daemon = daemonPid();
+    // The tool ends only what a package being uninstalled installed.
+    volumegen::VolumeBuilder builder(m_volume->root(), m_volume->home());
+    writeReceipts(builder, {package("com.example.sleeper", {programCopy("Library/Sleeper/sleep")})});
+    const QStringList packages{"com.example.sleeper"};
     QProcess sleeper;
-    sleeper.start("sleep", {"60"});
+    sleeper.start(m_volume->physical("/Library/Sleeper/sleep"), {"60"});
     QVERIFY(sleeper.waitForStarted());
     DeleteHelper helper;
-    helper.killPIDs({sleeper.processId() + 4000000}, "first"); // no such process: quietly answered
+    helper.killPIDs({sleeper.processId() + 4000000}, packages, "first"); // no such process: quietly answered
 
     QCOMPARE(::kill(pid_t(daemon), SIGSTOP), 0);
     std::atomic<pid_t> thread{0};
     std::atomic<bool> answered{false};
     std::thread request([&] {
         thread = ::gettid();
-        helper.killPIDs({sleeper.processId()}, "second");
+        helper.killPIDs({sleeper.processId()}, packages, "second");
         answered = true;
     });
     // Killed only once the request waits in poll() for its reply.
@@ -247,7 +252,7 @@ void HelperInstallTest::killedDaemonInterruptsTheRequest()
     bool installed = false;
     QVERIFY(!HelperInstaller::blessHelper(&installed));
     QVERIFY(!installed); // its job started the daemon again
-    helper.killPIDs({sleeper.processId()}, "third");
+    helper.killPIDs({sleeper.processId()}, packages, "third");
     QVERIFY(sleeper.waitForFinished(10000));
     QCOMPARE(sleeper.exitStatus(), QProcess::CrashExit);
     QCOMPARE(presenter->questions().size(), 2);

@@ -1,10 +1,13 @@
 // The helper tool as the application meets it: the real executable on a
-// volume in a temporary folder, spoken to over its socket.
+// volume in a temporary folder, spoken to over its socket by a process of
+// the user it serves, who may send anything at all.
 
+#include "support/FixturePackages.h"
 #include "support/VolumeFixture.h"
 
 #include "helperwire/FrameChannel.h"
 #include "helperwire/HelperLabel.h"
+#include "helperwire/HelperReply.h"
 #include "helperwire/HelperRequest.h"
 #include "platform/ExecutableInfo.h"
 #include "platform/Volume.h"
@@ -33,16 +36,57 @@
 using namespace helperwire;
 using platform::Follow;
 using platform::Volume;
+using volumegen::PathItem;
 
 namespace {
 
 constexpr uid_t ServedUid = 60001;
+const QString kHome = QStringLiteral("/Users/tester");
 
 QByteArray u32(quint32 v) { return QByteArray(1, char(v >> 24)) + char(v >> 16) + char(v >> 8) + char(v); }
 QByteArray str(const QByteArray &bytes) { return u32(bytes.size()) + bytes; }
 QString json(const QStringList &items) { return QJsonDocument(QJsonArray::fromStringList(items)).toJson(QJsonDocument::Compact); }
-Message request(const QString &type, const QString &argument) { return {{"type", type}, {"request", argument}}; }
+Message request(const QString &type, const QString &argument, const QStringList &packages = {"com.x.good"})
+{
+    return {{"type", type}, {"request", argument}, {"packages", json(packages)}};
+}
 bool present(const QString &physical) { const QFileInfo info(physical); return info.exists() || info.isSymLink(); }
+QString outcomeName(ItemOutcome::Kind kind)
+{
+    return QStringList{"removed", "gone", "refused", "failed"}.value(int(kind));
+}
+
+// The volume's packages: Good with its files, folders, links, an
+// application that generated a cache and a program it runs; Keep, which
+// shares a file with Good; an immutable one; an essential one; Other's
+// application; a receipt of the user's own; and receipts to forget.
+void writePackages(volumegen::VolumeBuilder &builder, const QString &outside)
+{
+    PathItem gone = PathItem::file("Library/Good/gone", 1);
+    gone.onDisk = false;
+    volumegen::Package good = package("com.x.good",
+        {PathItem::folder("Library/Good"), PathItem::file("Library/Good/one", 1), PathItem::folder("Library/Good/Empty"),
+         PathItem::folder("Library/Good/Added"), PathItem::folder("Library/Good/DS"), gone,
+         PathItem::file("Library/Shared/s.dat", 1), PathItem::file("usr/bin/goodtool", 1),
+         PathItem::link("Applications/Link.app", "../Library/Keep"), PathItem::link("Applications/Out.app", outside),
+         programCopy("Applications/Good.app/Contents/MacOS/good-helper")});
+    volumegen::AppBundle goodApp = app("/Applications/Good.app", "Good", "com.x.good.app");
+    goodApp.generated = volumegen::GeneratedItem::Caches;
+    good.applications = {goodApp};
+    volumegen::Package other = package("com.x.other", {});
+    other.applications = {goodApp};
+    other.applications.first().path = "/Applications/Other.app";
+    other.applications.first().bundleIdentifier = "com.x.other.app";
+    volumegen::Package user = package("com.x.user", {PathItem::file("Library/Mine/x", 1)});
+    user.location = volumegen::Package::User;
+    writeReceipts(builder, {good, package("com.x.keep", {PathItem::file("Library/Keep/file", 1), PathItem::file("Library/Shared/s.dat", 1)}),
+                            package("com.x.imm", {PathItem::file("Applications/Imm.app/Contents/locked", 1)}),
+                            package("com.apple.pkg.BSD", {PathItem::file("usr/lib/libSystem.B.dylib", 1)}), other, user,
+                            package("com.x.both", {PathItem::file("Library/Both/b", 1)}),
+                            package("com.x.lock", {PathItem::file("Library/Lock/l", 1)}),
+                            package("com.x.named", {PathItem::file("Library/Named/n", 1)}),
+                            package("com.x.beta", {programCopy("Applications/Good.app Beta.app/Contents/MacOS/beta")})});
+}
 
 } // namespace
 
@@ -60,6 +104,7 @@ private slots:
     void servesOnlyRootAndItsUser();
     void answers_data();
     void answers();
+    void mountPointsAreNeverEntered();
     void neverRemovesThroughALinkSwappedIn_data();
     void neverRemovesThroughALinkSwappedIn();
     void badClientsLoseOnlyTheirConnection_data();
@@ -68,15 +113,17 @@ private slots:
 private:
     QString phys(const QString &logical) const { return m_volume->physical(logical); }
     QString log() const { return QString::fromUtf8(fileContents(m_outside->filePath("tool.log"))); }
-    // The replies to the messages, sent on one new connection; fewer when
-    // the tool closed it.
-    QStringList askAll(const QList<Message> &messages);
+    void setImmutable(const QString &logical);
+    // The replies to the messages, sent on one new connection by a child
+    // process of the served user (or `uid`); fewer when the tool closed it.
+    QStringList askAll(const QList<Message> &messages, uid_t uid = ServedUid);
     QString ask(const Message &message) { return askAll({message}).value(0, QStringLiteral("<no reply>")); }
 
     std::unique_ptr<VolumeFixture> m_volume;
     std::unique_ptr<QTemporaryDir> m_outside;   // outside the volume: the tool's log, link targets
     QProcess m_tool;
     QStringList m_immutable;
+    QStringList m_mounted;
 };
 
 // Every test but the reader's and the arguments' runs the tool on a new volume.
@@ -87,17 +134,33 @@ void TestHelperTool::init()
         return;
     if (::geteuid() != 0)
         QSKIP("the helper tool removes, kills and checks peers as root");
-    m_volume = std::make_unique<VolumeFixture>();
+    m_volume = std::make_unique<VolumeFixture>(kHome);
     m_outside = std::make_unique<QTemporaryDir>();
     QVERIFY(m_volume->isValid() && m_outside->isValid());
+    QVERIFY(QFile(m_outside->filePath("outside")).open(QIODevice::WriteOnly));
+    volumegen::VolumeBuilder builder(m_volume->root(), kHome);
+    writePackages(builder, m_outside->path());
+    // A receipt is known by the identifier inside it, whatever its file is called.
+    for (const char *suffix : {".plist", ".bom"})
+        QVERIFY(QFile::rename(phys("/private/var/db/receipts/com.x.named") + suffix, phys("/private/var/db/receipts/renamed") + suffix));
+    QVERIFY(m_volume->writeFile("/private/etc/master.passwd") && m_volume->writeFile("/Library/Mine/x")
+            && m_volume->writeFile("/Library/Good/Added/new") && m_volume->makeFolder("/Library/Good/DS/.DS_Store"));
+    setImmutable("/Applications/Imm.app/Contents/locked");
+    setImmutable("/private/var/db/receipts/com.x.lock.bom");
     // Other users may pass through to the socket, as on a real disk.
     QVERIFY(QFile::setPermissions(m_volume->root(), QFile::Permissions(0x7755)));
     m_tool.setStandardErrorFile(m_outside->filePath("tool.log"));
-    m_tool.start(DORVANE_HELPER_TOOL, {"--root", m_volume->root(), "--serve-uid", QString::number(ServedUid),
-                                       "--read-timeout-ms", "500"});
+    m_tool.start(DORVANE_HELPER_TOOL, {"--root", m_volume->root(), "--serve-uid", QString::number(ServedUid), "--home",
+                                       kHome, "--read-timeout-ms", "500"});
     QVERIFY(m_tool.waitForStarted());
     QTRY_COMPARE_WITH_TIMEOUT(Volume::current()->readFile(pidFilePath(), 64).value_or(""),
                               QByteArray::number(m_tool.processId()) + "\n", 10000);
+}
+
+void TestHelperTool::setImmutable(const QString &logical)
+{
+    QCOMPARE(QProcess::execute("chattr", {"+i", phys(logical)}), 0);
+    m_immutable.append(phys(logical));
 }
 
 void TestHelperTool::cleanup()
@@ -115,6 +178,8 @@ void TestHelperTool::cleanup()
                        && !Volume::current()->status(socketPath(), Follow::NotFinal) && !Volume::current()->status(pidFilePath(), Follow::NotFinal);
     for (const QString &path : std::exchange(m_immutable, {}))
         QProcess::execute("chattr", {"-i", path});
+    for (const QString &mount : std::exchange(m_mounted, {}))
+        QProcess::execute("umount", {mount});
     const QString toolLog = log();
     m_volume.reset();
     m_outside.reset();
@@ -122,15 +187,41 @@ void TestHelperTool::cleanup()
     QVERIFY2(clean, qPrintable("SIGTERM did not stop the tool cleanly:\n" + toolLog));
 }
 
-QStringList TestHelperTool::askAll(const QList<Message> &messages)
+QStringList TestHelperTool::askAll(const QList<Message> &messages, uid_t uid)
 {
-    FrameChannel channel(Volume::current()->connectToSocket(socketPath()));
+    int pipe[2];
+    if (::pipe(pipe) != 0)
+        return {};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipe[0]);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0)
+            ::_exit(3);
+        ::prctl(PR_SET_DUMPABLE, 1);   // keeps /proc/self/fd, the door to the socket, its own
+        FrameChannel channel(Volume::current()->connectToSocket(socketPath()));
+        for (const Message &message : messages) {
+            Message reply;
+            if (channel.send(message, 5000) != FrameChannel::Status::Ok || channel.receive(&reply, 300000) != FrameChannel::Status::Ok)
+                break;
+            const QByteArray bytes = str(reply.value("reply").toUtf8());
+            if (::write(pipe[1], bytes.constData(), size_t(bytes.size())) != bytes.size())
+                break;
+        }
+        ::_exit(0);
+    }
+    ::close(pipe[1]);
+    QByteArray got;
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;)
+        got.append(buffer, n);
+    ::close(pipe[0]);
+    ::waitpid(child, nullptr, 0);
     QStringList replies;
-    for (const Message &message : messages) {
-        Message reply;
-        if (channel.send(message, 5000) != FrameChannel::Status::Ok || channel.receive(&reply, 300000) != FrameChannel::Status::Ok)
-            break;
-        replies.append(reply.value("reply"));
+    for (qsizetype at = 0; at + 4 <= got.size();) {
+        const quint32 length = (quint32(uchar(got[at])) << 24) | (quint32(uchar(got[at + 1])) << 16)
+                               | (quint32(uchar(got[at + 2])) << 8) | quint32(uchar(got[at + 3]));
+        replies.append(QString::fromUtf8(got.mid(at + 4, length)));
+        at += 4 + length;
     }
     return replies;
 }
@@ -164,8 +255,9 @@ void TestHelperTool::embeddedVersion()
 void TestHelperTool::badArguments_data()
 {
     QTest::addColumn<QString>("arguments");
-    for (const char *arguments : {"", "--root /", "--root / --serve-uid me", "--root / --serve-uid 0 --read-timeout-ms 0",
-                                  "--root / --serve-uid 0 --fast", "--root /nonexistent/volume --serve-uid 0"})
+    for (const char *arguments : {"", "--root /", "--root / --serve-uid me --home /h", "--root / --serve-uid 0",
+                                  "--root / --serve-uid 0 --home h", "--root / --serve-uid 0 --home /h --read-timeout-ms 0",
+                                  "--root / --serve-uid 0 --home /h --fast", "--root /nonexistent/volume --serve-uid 0 --home /h"})
         QTest::newRow(arguments) << arguments;
 }
 
@@ -191,113 +283,149 @@ void TestHelperTool::servesOnlyRootAndItsUser()
 {
     QFETCH(uint, uid);
     QFETCH(bool, served);
-    QVERIFY(m_volume->writeFile("/Applications/Victim.app/Contents/file"));
-    const pid_t child = ::fork();
-    if (child == 0) {
-        // Exit 0: answered; 1: closed unanswered (or never reached: then
-        // the tool logs no refusal).
-        if (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0)
-            ::_exit(3);
-        ::prctl(PR_SET_DUMPABLE, 1);   // keeps /proc/self/fd, the door to the socket, its own
-        ::_exit(askAll({request("delete", json({"/Applications/Victim.app"}))}).isEmpty() ? 1 : 0);
-    }
-    int status = 0;
-    QCOMPARE(::waitpid(child, &status, 0), child);
-    QVERIFY(WIFEXITED(status));
-    QCOMPARE(WEXITSTATUS(status), served ? 0 : 1);
-    QCOMPARE(present(phys("/Applications/Victim.app")), !served);
+    const QStringList replies = askAll({request("delete", json({"/Library/Good/one"}))}, uid);
+    QCOMPARE(replies.size(), served ? 1 : 0);
+    QCOMPARE(present(phys("/Library/Good/one")), !served);
     if (!served)
-        QTRY_VERIFY(log().contains(QStringLiteral("refused a client of pid %1, uid %2").arg(child).arg(uid)));
+        QTRY_VERIFY(log().contains(QStringLiteral("uid %1").arg(uid)));
 }
 
-// The per-item rules themselves are the wire library's (tst_helperwire);
-// these rows are what the tool does with them on a real volume.
+// What the tool does with each item on a real volume: the form rules are
+// the wire library's (tst_helperwire), and here the volume's own receipts
+// decide. A request for what they do not justify for the packages it names
+// is refused and changes nothing; the same shape for the right packages
+// goes.
 void TestHelperTool::answers_data()
 {
     QTest::addColumn<QString>("type");
-    QTest::addColumn<QString>("item");     // kill: "child", "ended" and "tool" stand for those processes
-    QTest::addColumn<QString>("reason");   // in the item's reply; empty: no failure
-    QTest::addColumn<QStringList>("gone"); // of the volume below, besides what every delete removes
+    QTest::addColumn<QStringList>("packages");
+    QTest::addColumn<QString>("item");     // kill: "good", "beta", "outside", "ended" and "tool" stand for those processes
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<QString>("reason");   // part of the item's reason
+    QTest::addColumn<QStringList>("gone"); // what goes from the volume
     const QString receipts = "/private/var/db/receipts/";
-    const auto row = [](const char *name, const char *type, const QString &item, const char *reason, const QStringList &gone = {}) {
-        QTest::newRow(name) << type << item << reason << gone;
+    const QString cache = kHome + "/Library/Caches/com.x.good.app";
+    const auto row = [](const char *name, const char *type, const QStringList &packages, const QString &item,
+                        const char *outcome, const char *reason, const QStringList &gone = {}) {
+        QTest::newRow(name) << type << packages << item << outcome << reason << gone;
     };
-    row("delete: ..", "delete", "/Applications/Good.app/../Keep.app", "component");
-    row("delete: a home's Library", "delete", "/Users/x/Library", "protected");
-    row("delete: immutable inside", "delete", "/Applications/Imm.app", "Operation not permitted", {"/Applications/Imm.app/Contents/a"});
-    row("delete: missing counts as removed", "delete", "/Applications/Missing.app", "");
-    row("delete: a link, as a link", "delete", "/Applications/Link.app", "", {"/Applications/Link.app"});
-    row("delete: a link out, as a link", "delete", "/Applications/Out.app", "", {"/Applications/Out.app"});
-    row("delete: through a link on the volume", "delete", "/Applications/Via.app/Keep/file", "link");
-    // An absolute link target counts from the volume's root: the link out
-    // leads to nothing there, which counts as removed.
-    row("delete: through a link out", "delete", "/Applications/Via.app/Out/outside", "");
-    row("kill: a running process", "kill", "child", "");
-    row("kill: an ended process", "kill", "ended", "errno 3");
-    row("kill: the tool itself", "kill", "tool", "own process");
-    row("forget: both files", "forget", "com.x.both", "Forgot package", {receipts + "com.x.both.plist", receipts + "com.x.both.bom"});
-    row("forget: already gone", "forget", "com.x.none", "Forgot package");
-    row("forget: an immutable bill", "forget", "com.x.lock", "still there", {receipts + "com.x.lock.plist"});
-    row("forget: climbing", "forget", "../y", "Refused");
+    const QStringList good{"com.x.good"};
+    row("refused: a system file no receipt lists", "delete", good, "/private/etc/master.passwd", "refused", "no package being uninstalled");
+    row("refused: another package's file", "delete", good, "/Library/Keep/file", "refused", "no package being uninstalled");
+    row("refused: shared with a package kept", "delete", good, "/Library/Shared/s.dat", "refused", "com.x.keep, which is not");
+    row("refused: in an ignored folder", "delete", good, "/usr/bin/goodtool", "refused", "ignored folder");
+    row("refused: an essential package's", "delete", {"com.apple.pkg.BSD"}, "/usr/lib/libSystem.B.dylib", "refused", "essential");
+    row("refused: what another application generated", "delete", good, kHome + "/Library/Caches/com.x.other.app", "refused", "no package");
+    row("refused: another package's application", "delete", good, "/Applications/Other.app", "refused", "no package");
+    row("refused: a user's receipt for a system path", "delete", {"com.x.user"}, "/Library/Mine/x", "refused", "no package");
+    row("refused: a form rule", "delete", good, "/Applications/Good.app/../Keep.app", "refused", "component");
+    row("listed file", "delete", good, "/Library/Good/one", "removed", "", {"/Library/Good/one"});
+    row("a file shared by two selected packages", "delete", {"com.x.good", "com.x.keep"}, "/Library/Shared/s.dat", "removed", "",
+        {"/Library/Shared/s.dat"});
+    row("application folder, whole", "delete", good, "/Applications/Good.app", "removed", "", {"/Applications/Good.app"});
+    row("generated item", "delete", good, cache, "removed", "", {cache});
+    row("a user's receipt in its home", "delete", {"com.x.user"}, kHome + "/Library/Mine/x", "removed", "", {kHome + "/Library/Mine/x"});
+    row("a listed link, as a link", "delete", good, "/Applications/Link.app", "removed", "", {"/Applications/Link.app"});
+    row("a listed link out, as a link", "delete", good, "/Applications/Out.app", "removed", "", {"/Applications/Out.app"});
+    row("listed and gone", "delete", good, "/Library/Good/gone", "gone", "");
+    row("a listed folder is never removed with its insides", "delete", good, "/Library/Good/Added", "failed", "a folder");
+    row("immutable", "delete", {"com.x.imm"}, "/Applications/Imm.app/Contents/locked", "failed", "Operation not permitted");
+    row("empty folder", "deleteEmptyFolder", good, "/Library/Good/Empty", "removed", "", {"/Library/Good/Empty"});
+    row("empty folder: a file added since the plan stays", "deleteEmptyFolder", good, "/Library/Good/Added", "failed", "not empty");
+    row("empty folder: a folder named .DS_Store keeps it", "deleteEmptyFolder", good, "/Library/Good/DS", "failed", "not empty");
+    row("empty folder: another package's", "deleteEmptyFolder", good, "/Library/Keep", "refused", "no package");
+    row("kill: a program of the package", "kill", good, "good", "removed", "");
+    row("kill: Good.app Beta.app is not Good.app", "kill", good, "beta", "refused", "nothing the packages");
+    row("kill: a process off the volume", "kill", good, "outside", "refused", "nothing on the volume");
+    row("kill: an ended process", "kill", good, "ended", "gone", "");
+    row("kill: the tool itself", "kill", good, "tool", "refused", "own process");
+    row("forget: both files", "forget", {"com.x.both"}, "com.x.both", "removed", "",
+        {receipts + "com.x.both.plist", receipts + "com.x.both.bom"});
+    row("forget: found by the identifier inside", "forget", {"com.x.named"}, "com.x.named", "removed", "",
+        {receipts + "renamed.plist", receipts + "renamed.bom"});
+    row("forget: no receipt holds it", "forget", {"com.x.none"}, "com.x.none", "failed", "no receipt");
+    row("forget: an immutable bill", "forget", {"com.x.lock"}, "com.x.lock", "failed", "Operation not permitted",
+        {receipts + "com.x.lock.plist"});
+    row("forget: not a package being uninstalled", "forget", good, "com.x.keep", "refused", "not a package being");
+    row("forget: an essential package", "forget", {"com.apple.pkg.BSD"}, "com.apple.pkg.BSD", "refused", "essential");
 }
 
-// Each item goes or is refused on its own: a delete's good paths of the same
-// request go all the same, nothing else is touched, and the tool serves on.
 void TestHelperTool::answers()
 {
     QFETCH(QString, type);
+    QFETCH(QStringList, packages);
     QFETCH(QString, item);
+    QFETCH(QString, outcome);
     QFETCH(QString, reason);
     QFETCH(QStringList, gone);
-    const QString receipts = "/private/var/db/receipts/";
-    const QStringList files = {"/Applications/Keep.app/Contents/file", "/Library/Keep/file", "/Users/x/Library/Prefs/file",
-                               "/Applications/Imm.app/Contents/a", "/Applications/Imm.app/Contents/locked",
-                               "/private/var/db/y.plist", receipts + "com.x.other.bom", receipts + "com.x.both.plist",
-                               receipts + "com.x.both.bom", receipts + "com.x.lock.plist", receipts + "com.x.lock.bom"};
-    const QStringList removedByEveryDelete = {"/Applications/Good.app", "/Library/Good"};
-    for (const QString &file : files + QStringList{"/Applications/Good.app/Contents/MacOS/good", "/Library/Good/one"})
-        QVERIFY(m_volume->writeFile(file));
-    for (const QString &file : {QString("/Applications/Imm.app/Contents/locked"), receipts + "com.x.lock.bom"}) {
-        QCOMPARE(QProcess::execute("chattr", {"+i", phys(file)}), 0);
-        m_immutable.append(phys(file));
-    }
-    QVERIFY(QFile(m_outside->filePath("outside")).open(QIODevice::WriteOnly));
-    const QMap<QString, QString> links = {{"/Applications/Link.app", "/Library/Keep"}, {"/Applications/Out.app", m_outside->path()},
-                                          {"/Applications/Via.app/Keep", "../../Library/Keep"}, {"/Applications/Via.app/Out", m_outside->path()}};
-    for (auto link = links.cbegin(); link != links.cend(); ++link)
-        QVERIFY(m_volume->makeLink(link.key(), link.value()));
+    const QStringList tracked = {"/private/etc/master.passwd", "/Library/Keep/file", "/Library/Shared/s.dat", "/usr/bin/goodtool",
+        "/usr/lib/libSystem.B.dylib", kHome + "/Library/Caches/com.x.other.app", "/Applications/Other.app", "/Library/Mine/x",
+        "/Library/Good/one", "/Applications/Good.app", kHome + "/Library/Caches/com.x.good.app", kHome + "/Library/Mine/x",
+        "/Applications/Link.app", "/Applications/Out.app", "/Library/Good/Empty", "/Library/Good/Added/new", "/Library/Good/DS/.DS_Store",
+        "/Applications/Imm.app/Contents/locked", "/private/var/db/receipts/com.x.both.plist", "/private/var/db/receipts/com.x.both.bom",
+        "/private/var/db/receipts/renamed.plist", "/private/var/db/receipts/renamed.bom", "/private/var/db/receipts/com.x.lock.plist",
+        "/private/var/db/receipts/com.x.keep.plist", "/Applications/Good.app Beta.app/Contents/MacOS/beta"};
+    for (const QString &path : tracked)
+        QVERIFY2(present(phys(path)), qPrintable(path));
     QProcess process;
-    if (type == "kill") {
-        process.start(item == "ended" ? "true" : "sleep", {"600"});
+    const QMap<QString, QString> programs{{"good", phys("/Applications/Good.app/Contents/MacOS/good-helper")},
+                                          {"beta", phys("/Applications/Good.app Beta.app/Contents/MacOS/beta")},
+                                          {"outside", "sleep"}, {"ended", "true"}};
+    if (programs.contains(item)) {
+        process.start(programs.value(item), {"600"});
         QVERIFY(process.waitForStarted());
     }
-    const QString sent = item == "child" || item == "ended" ? QString::number(process.processId())
+    const QString sent = programs.contains(item) ? QString::number(process.processId())
                        : item == "tool" ? QString::number(m_tool.processId()) : item;
     if (item == "ended")
         QVERIFY(process.waitForFinished());
 
-    const QStringList items = type == "delete" ? QStringList{"/Applications/Good.app", sent, "/Library/Good"} : QStringList{sent};
-    const QStringList replies = askAll({request(type, type == "forget" ? sent : json(items)), forgetMessage("com.x.none")});
-    QCOMPARE(replies.size(), 2);
-    QVERIFY(replies[1].contains("Forgot package"));
-    if (type == "forget") {
-        QVERIFY2(replies[0].contains(reason), qPrintable(replies[0]));
-    } else {
-        const QJsonObject reply = QJsonDocument::fromJson(replies[0].toUtf8()).object();
-        QCOMPARE(reply.keys(), reason.isEmpty() ? QStringList() : QStringList{sent});
-        QVERIFY2(reply.value(sent).toString().contains(reason), qPrintable(replies[0]));
+    const QString text = ask(request(type, type == "forget" ? sent : json({sent}), packages));
+    const std::optional<Reply> reply = decodeReply(text);
+    QVERIFY2(reply && !reply->items.isEmpty(), qPrintable(text));
+    const ItemOutcome &got = type == "forget" && outcome != "removed" ? reply->failures().value(0) : reply->items.first();
+    QCOMPARE(outcomeName(got.kind), outcome);
+    QVERIFY2(got.reason.contains(reason), qPrintable(text));
+    QCOMPARE(reply->text.isEmpty(), !(type == "forget" && outcome == "removed"));
+    if (item == "good" || item == "beta" || item == "outside") {
+        QCOMPARE(process.waitForFinished(item == "good" ? 10000 : 200), item == "good");
+        process.kill();
+        process.waitForFinished();
     }
-    if (item == "child") {
-        QVERIFY(process.waitForFinished(10000));
-        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
-    }
-    if (type == "delete")
-        gone += removedByEveryDelete;
-    for (const QString &path : files + links.keys() + removedByEveryDelete)
-        QVERIFY2(present(phys(path)) != gone.contains(path), qPrintable(path));
+    for (const QString &path : tracked)
+        QVERIFY2(present(phys(path)) != std::any_of(gone.cbegin(), gone.cend(), [&](const QString &g) {
+                     return path == g || path.startsWith(g + '/');
+                 }), qPrintable(path));
     QVERIFY(present(m_outside->filePath("outside")));
-    process.kill();
-    process.waitForFinished();
+    QVERIFY(log().contains(outcome == "refused" ? "refused" : "done"));
+}
+
+// A file system mounted inside what goes, or at a listed folder itself, is
+// never entered: neither a tmpfs nor a bind mount of the volume's own.
+void TestHelperTool::mountPointsAreNeverEntered()
+{
+    const QString tmpfs = phys("/Applications/Good.app/Contents/Mnt");
+    const QString bound = phys("/Applications/Good.app/Contents/Bound");
+    QVERIFY(QDir().mkpath(tmpfs) && QDir().mkpath(bound));
+    if (QProcess::execute("mount", {"-t", "tmpfs", "none", tmpfs}) != 0)
+        QSKIP("mounting is not allowed here");
+    m_mounted.append(tmpfs);
+    QCOMPARE(QProcess::execute("mount", {"--bind", phys("/Library/Keep"), bound}), 0);
+    m_mounted.append(bound);
+    QCOMPARE(QProcess::execute("mount", {"-t", "tmpfs", "none", phys("/Library/Good/Empty")}), 0);
+    m_mounted.append(phys("/Library/Good/Empty"));
+    QVERIFY(QFile(tmpfs + "/mounted").open(QIODevice::WriteOnly));
+    const QStringList replies = askAll({request("delete", json({"/Applications/Good.app"})),
+                                        request("deleteEmptyFolder", json({"/Library/Good/Empty"}))});
+    QCOMPARE(replies.size(), 2);
+    for (const QString &text : replies) {
+        const std::optional<Reply> reply = decodeReply(text);
+        QVERIFY(reply && reply->failures().size() == 1);
+        QVERIFY2(reply->items.first().reason.contains("mounted"), qPrintable(text));
+    }
+    QVERIFY(QFileInfo::exists(tmpfs + "/mounted") && QFileInfo::exists(phys("/Library/Keep/file")));
+    QVERIFY(!present(phys("/Applications/Good.app/Contents/Info.plist")));
+    QVERIFY(QFileInfo(phys("/Library/Good/Empty")).isDir());
 }
 
 void TestHelperTool::neverRemovesThroughALinkSwappedIn_data()
@@ -313,6 +441,10 @@ void TestHelperTool::neverRemovesThroughALinkSwappedIn_data()
 void TestHelperTool::neverRemovesThroughALinkSwappedIn()
 {
     QFETCH(bool, outside);
+    volumegen::VolumeBuilder builder(m_volume->root(), kHome);
+    volumegen::Package big = package("com.x.big", {});
+    big.applications = {app("/Applications/Big.app", "Big", "com.x.big.app")};
+    writeReceipts(builder, {big});
     const int folders = 200;
     const QString target = outside ? m_outside->filePath("Target") : phys("/Library/Target");
     QVERIFY(QDir().mkpath(target) && QDir().mkpath(phys("/Moved")));
@@ -336,10 +468,10 @@ void TestHelperTool::neverRemovesThroughALinkSwappedIn()
             swapped += ::rename(folder, QFile::encodeName(phys("/Moved/d%1").arg(d))) == 0 && ::symlink(link, folder) == 0;
         }
     });
-    const QString reply = ask(request("delete", json({"/Applications/Big.app"})));
+    const QString reply = ask(request("delete", json({"/Applications/Big.app"}), {"com.x.big"}));
     swapper.join();
     ::close(watch);
-    QVERIFY2(reply.startsWith('{'), qPrintable(reply));
+    QVERIFY2(decodeReply(reply), qPrintable(reply));
     QVERIFY2(swapped > 0, "the removal ended before a link could be swapped in");
     QCOMPARE(QDir(target).entryList(QDir::Files).size(), 10);
 }
@@ -372,7 +504,7 @@ void TestHelperTool::badClientsLoseOnlyTheirConnection()
     if (hangUp)
         ::close(bad);
     // Another client is served meanwhile.
-    QVERIFY(ask(forgetMessage("com.x.none")).contains("Forgot package"));
+    QVERIFY(decodeReply(ask(forgetMessage("com.x.none", {"com.x.none"}))));
     if (!hangUp) {
         // The tool closes the bad connection without a reply.
         pollfd closed{bad, POLLIN, 0};

@@ -1,4 +1,5 @@
 #include "platform/Volume.h"
+#include "helperwire/HelperReply.h"
 #include "helperwire/HelperRequest.h"
 
 #include <QJsonArray>
@@ -12,8 +13,12 @@ namespace {
 QByteArray u32(quint32 v) { return QByteArray(1, char(v >> 24)) + char(v >> 16) + char(v >> 8) + char(v); }
 QByteArray str(const QByteArray &bytes) { return u32(bytes.size()) + bytes; }
 QByteArray wrap(const QByteArray &payload) { return u32(payload.size()) + payload; }
-Message msg(const QString &type, const QString &request) { return {{"type", type}, {"request", request}}; }
 QString json(const QStringList &items) { return QJsonDocument(QJsonArray::fromStringList(items)).toJson(QJsonDocument::Compact); }
+const QStringList kPackages{"com.x.pkg"};
+Message msg(const QString &type, const QString &request, const QString &packages = json(kPackages))
+{
+    return {{"type", type}, {"request", request}, {"packages", packages}};
+}
 
 QStringList accepted(const HelperRequest &r)
 {
@@ -31,6 +36,7 @@ class TestHelperWire : public QObject
     Q_OBJECT
 private slots:
     void roundTrips();
+    void replies();
     void malformedFrames_data();
     void malformedFrames();
     void requests_data();
@@ -40,7 +46,8 @@ private slots:
 void TestHelperWire::roundTrips()
 {
     const QList<Message> messages = {{}, {{"", ""}, {"k\u00e9y", "\uFEFFv\U0001F600"}},
-        deleteMessage({platform::volumePath(u"/Applications/A b.app").value()}), killMessage({501, 502}), forgetMessage("com.x.y")};
+        deleteMessage({platform::volumePath(u"/Applications/A b.app").value()}, kPackages), killMessage({501, 502}, kPackages),
+        forgetMessage("com.x.y", {"com.x.y", "com.x.z"}), deleteEmptyFolderMessage({platform::volumePath(u"/L/E").value()}, kPackages)};
     QByteArray stream;
     for (const Message &m : messages) stream += encodeFrame(m).value();
     // Every split of the stream into two chunks yields the same messages.
@@ -52,9 +59,26 @@ void TestHelperWire::roundTrips()
         QVERIFY(!decoder.failed() && !decoder.hasPartialFrame());
     }
     QVERIFY(!encodeFrame({{"a", QString::fromUtf8("b\0c", 3)}}));
-    const auto parsed = std::get<HelperRequest>(parseRequest(killMessage({501, 502})));
+    const auto parsed = std::get<HelperRequest>(parseRequest(killMessage({501, 502}, kPackages)));
     QCOMPARE(parsed.pids, (QList<qint64>{501, 502}));
+    QCOMPARE(parsed.packages, kPackages);
+    QCOMPARE(std::get<HelperRequest>(parseRequest(messages[5])).type, RequestType::DeleteEmptyFolder);
     QCOMPARE(messages[3].value("request"), QString(R"(["501","502"])"));
+}
+
+// Every outcome survives the trip, and text that is no reply is none.
+void TestHelperWire::replies()
+{
+    using Kind = ItemOutcome::Kind;
+    const Reply reply{{{"/a", Kind::Removed, "", 0}, {"/b", Kind::Gone, "", 0}, {"/c", Kind::Refused, "no package lists it", 0},
+                       {"17", Kind::Failed, "Operation not permitted", 1}},
+                      forgotText("com.x")};
+    QCOMPARE(decodeReply(encodeReply(reply)), reply);
+    QCOMPARE(reply.failures(), reply.items.mid(2));
+    QCOMPARE(reply.text, "Forgot package 'com.x' on '/'.");
+    for (const char *bad : {"", "{}", "[]", "{\"items\":{}}", "{\"items\":[{\"item\":\"/a\",\"outcome\":\"maybe\"}]}",
+                            "{\"items\":[{\"item\":1,\"outcome\":\"gone\"}]}", "{\"items\":[],\"text\":2}"})
+        QVERIFY2(!decodeReply(QString::fromLatin1(bad)), bad);
 }
 
 void TestHelperWire::malformedFrames_data()
@@ -84,7 +108,7 @@ void TestHelperWire::malformedFrames()
     QVERIFY(decoder.feed(bytes).isEmpty());
     QVERIFY2(decoder.error().contains(error), qPrintable(decoder.error()));
     // A failed decoder stays failed, even for a good frame.
-    QVERIFY(decoder.feed(encodeFrame(forgetMessage("a")).value()).isEmpty());
+    QVERIFY(decoder.feed(encodeFrame(forgetMessage("a", {"a"})).value()).isEmpty());
     QVERIFY(decoder.failed());
 }
 
@@ -95,8 +119,11 @@ void TestHelperWire::requests_data()
     QTest::addColumn<QStringList>("accepted");
     QTest::addColumn<QStringList>("refused");
     const QString longName = "Applications/" + QString(4082, 'a');   // 4096 bytes with the "/"
-    QTest::newRow("extra key") << Message{{"type", "forget"}, {"request", "a"}, {"reply", ""}} << "exactly" << QStringList() << QStringList();
-    QTest::newRow("no request") << Message{{"type", "forget"}} << "exactly" << QStringList() << QStringList();
+    QTest::newRow("extra key") << Message{{"type", "forget"}, {"request", "a"}, {"packages", "[\"a\"]"}, {"reply", ""}} << "exactly" << QStringList() << QStringList();
+    QTest::newRow("no packages") << Message{{"type", "forget"}, {"request", "a"}} << "exactly" << QStringList() << QStringList();
+    QTest::newRow("packages not an array") << msg("kill", "[]", "com.x.pkg") << "packages" << QStringList() << QStringList();
+    QTest::newRow("no package named") << msg("kill", "[]", "[]") << "packages" << QStringList() << QStringList();
+    QTest::newRow("a bad package") << msg("kill", "[]", json({"com.x.pkg", "../x"})) << "\"../x\"" << QStringList() << QStringList();
     QTest::newRow("unknown type") << msg("run", "ls") << "unknown" << QStringList() << QStringList();
     QTest::newRow("delete not JSON") << msg("delete", "/a") << "JSON array" << QStringList() << QStringList();
     QTest::newRow("kill numbers") << msg("kill", "[501]") << "JSON array" << QStringList() << QStringList();

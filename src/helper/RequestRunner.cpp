@@ -1,13 +1,11 @@
 #include "RequestRunner.h"
 
 #include "ToolLog.h"
+#include "dorvane/planning/IgnoredLocations.h"
+#include "platform/RunningProcesses.h"
 #include "platform/Volume.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
-
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <unistd.h>
 
@@ -15,143 +13,222 @@ namespace helper {
 
 namespace {
 
+using dorvane::RemovalRules;
 using helperwire::HelperRequest;
-using platform::Follow;
+using helperwire::ItemOutcome;
 using platform::LogicalPath;
 using platform::Volume;
+using Kind = ItemOutcome::Kind;
 
-// The items the rules refused, as sent, each logged.
-QJsonObject refusedItems(const HelperRequest &request, const QString &what, const QString &caller)
+QString systemError(int error)
 {
-    QJsonObject failures;
-    for (auto it = request.refused.cbegin(); it != request.refused.cend(); ++it) {
-        failures.insert(it.key(), it.value());
-        toolLog(LogWarning, QStringLiteral("%1 for %2: refused \"%3\": %4").arg(what, caller, it.key(), it.value()));
-    }
-    return failures;
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
-QString compact(const QJsonObject &object)
+// The items the form rules refused, as sent.
+QList<ItemOutcome> refusedItems(const HelperRequest &request)
 {
-    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    QList<ItemOutcome> items;
+    for (auto it = request.refused.cbegin(); it != request.refused.cend(); ++it)
+        items.append({it.key(), Kind::Refused, it.value(), 0});
+    return items;
+}
+
+ItemOutcome outcomeOf(const QString &item, const Volume::Removal &removal)
+{
+    switch (removal.outcome) {
+    case Volume::Removal::Removed:
+        return {item, Kind::Removed, QString(), 0};
+    case Volume::Removal::Missing:
+        return {item, Kind::Gone, QString(), 0};
+    case Volume::Removal::Failed:
+        break;
+    }
+    return {item, Kind::Failed, removal.reason, removal.error};
+}
+
+// One line per refusal or failure, and one per request: a line per path
+// would cost more than removing it, for a package's hundred thousand files.
+void logOutcomes(const QString &what, const QString &caller, const helperwire::Reply &reply)
+{
+    qsizetype removed = 0, gone = 0;
+    for (const ItemOutcome &item : reply.items) {
+        if (item.kind == Kind::Removed)
+            ++removed;
+        else if (item.kind == Kind::Gone)
+            ++gone;
+        else
+            toolLog(item.kind == Kind::Refused ? LogWarning : LogError,
+                    QStringLiteral("%1 for %2: %3 \"%4\": %5")
+                        .arg(what, caller, item.kind == Kind::Refused ? QStringLiteral("refused") : QStringLiteral("failed"),
+                             item.item, item.reason));
+    }
+    toolLog(LogInfo, QStringLiteral("%1 for %2: %3 items from %4: %5 done, %6 already gone, %7 refused or failed")
+                         .arg(what, caller)
+                         .arg(reply.items.size())
+                         .arg(reply.items.isEmpty() ? QString() : reply.items.first().item)
+                         .arg(removed)
+                         .arg(gone)
+                         .arg(reply.items.size() - removed - gone));
 }
 
 } // namespace
 
-std::optional<QString> RequestRunner::answer(const helperwire::Message &message, const QString &caller) const
+std::optional<QString> RequestRunner::answer(const helperwire::Message &message, const QString &caller)
 {
     const helperwire::ParseResult parsed = helperwire::parseRequest(message);
     if (const auto *request = std::get_if<HelperRequest>(&parsed))
-        return run(*request, caller);
-    const QString why = std::get<QString>(parsed);
-    // A refused forget is answered: to the client any text without
-    // "Forgot package" is a failure, and it shows the text. A broken delete
-    // or kill is not: the client takes a text it cannot read as "all went",
-    // so only a connection closed without a reply tells it the truth.
-    const bool forget = message.size() == 2 && message.value(QStringLiteral("type")) == QLatin1String("forget")
-                        && message.contains(QStringLiteral("request"));
-    toolLog(LogWarning, QStringLiteral("%1 for %2: %3").arg(forget ? QStringLiteral("refused a request")
-                                                                   : QStringLiteral("ending the connection"), caller, why));
-    if (forget)
-        return QStringLiteral("Refused to remove a receipt: %1").arg(why);
+        return helperwire::encodeReply(run(*request, caller));
+    // A message that is no request gets no reply: the client takes only a
+    // typed reply for an answer, and the closed connection tells it the rest.
+    toolLog(LogWarning, QStringLiteral("ending the connection for %1: %2").arg(caller, std::get<QString>(parsed)));
     return std::nullopt;
 }
 
-QString RequestRunner::run(const HelperRequest &request, const QString &caller) const
+helperwire::Reply RequestRunner::run(const HelperRequest &request, const QString &caller)
 {
+    const std::shared_ptr<const dorvane::Catalogue> catalogue = m_authority.catalogue();
+    const dorvane::IgnoredLocations ignored(m_authority.ignoredFolders());
+    const RemovalRules rules(*catalogue, request.packages, ignored, Volume::current());
+    helperwire::Reply reply;
+    QString what;
     switch (request.type) {
     case helperwire::RequestType::Delete:
-        return removePaths(request, caller);
+        what = QStringLiteral("delete");
+        reply = removePaths(request, rules);
+        break;
+    case helperwire::RequestType::DeleteEmptyFolder:
+        what = QStringLiteral("delete empty folder");
+        reply = removeEmptyFolders(request, rules);
+        break;
     case helperwire::RequestType::Kill:
-        return killProcesses(request, caller);
+        what = QStringLiteral("kill");
+        reply = killProcesses(request, rules);
+        break;
     case helperwire::RequestType::Forget:
-        return forgetReceipt(request.identifier, caller);
+        what = QStringLiteral("forget");
+        reply = forgetReceipt(request.identifier, rules, *catalogue);
+        break;
     }
-    return {};
+    logOutcomes(QStringLiteral("%1 (for %2)").arg(what, request.packages.join(QStringLiteral(", "))), caller, reply);
+    return reply;
 }
 
-QString RequestRunner::removePaths(const HelperRequest &request, const QString &caller) const
+helperwire::Reply RequestRunner::removePaths(const HelperRequest &request, const RemovalRules &rules) const
 {
-    QJsonObject failures = refusedItems(request, QStringLiteral("delete"), caller);
-    // One line per request and one per failure: a line per path would cost
-    // more than removing it, for the hundred thousand files of a package.
-    qsizetype removed = 0, gone = 0;
-    const QList<Volume::Removal> results = Volume::current()->removeTrees(request.paths);
+    helperwire::Reply reply{refusedItems(request), QString()};
+    // A listed item goes by itself (a file or a link: never a folder with
+    // what another package put inside); an application folder or generated
+    // item goes whole. Each kind is removed folder by folder.
+    QList<qsizetype> single, whole;
+    QList<LogicalPath> singlePaths, wholePaths;
+    QList<ItemOutcome> items(request.paths.size());
     for (qsizetype i = 0; i < request.paths.size(); ++i) {
-        const LogicalPath &path = request.paths[i];
-        // Nothing there is what the client asked for: it counts as removed.
-        if (results[i].outcome == Volume::Removal::Removed) {
-            ++removed;
-        } else if (results[i].outcome == Volume::Removal::Missing || !Volume::current()->status(path, Follow::NotFinal)) {
-            ++gone;
+        const RemovalRules::Verdict verdict = rules.mayRemove(request.paths[i]);
+        if (!verdict.accepted()) {
+            items[i] = {request.sent[i], Kind::Refused, verdict.reason, 0};
+        } else if (verdict.ground == RemovalRules::Ground::Listed) {
+            single.append(i);
+            singlePaths.append(request.paths[i]);
         } else {
-            QString why = results[i].reason;
-            // The door refuses a path through a link whole; say so plainly.
-            if (Volume::current()->resolved(path.parent()) != path.parent())
-                why = QStringLiteral("a folder above it is a symbolic link: nothing is removed through one");
-            failures.insert(request.sent[i], why);
-            toolLog(LogError, QStringLiteral("delete: could not remove %1: %2").arg(path.toString(), why));
+            whole.append(i);
+            wholePaths.append(request.paths[i]);
         }
     }
-    const QString first = request.paths.isEmpty() ? QString() : request.paths.first().toString();
-    toolLog(LogInfo, QStringLiteral("delete for %1: %2 paths from %3: %4 removed, %5 already gone, %6 refused or failed")
-                         .arg(caller)
-                         .arg(request.paths.size() + request.refused.size())
-                         .arg(first)
-                         .arg(removed)
-                         .arg(gone)
-                         .arg(failures.size()));
-    return compact(failures);
+    const Volume &volume = *Volume::current();
+    const QList<Volume::Removal> singles = volume.removeTrees(singlePaths, Volume::Reach::ItemOnly);
+    for (qsizetype k = 0; k < single.size(); ++k)
+        items[single[k]] = outcomeOf(request.sent[single[k]], singles[k]);
+    const QList<Volume::Removal> wholes = volume.removeTrees(wholePaths, Volume::Reach::Whole);
+    for (qsizetype k = 0; k < whole.size(); ++k)
+        items[whole[k]] = outcomeOf(request.sent[whole[k]], wholes[k]);
+    reply.items += items;
+    return reply;
 }
 
-QString RequestRunner::killProcesses(const HelperRequest &request, const QString &caller) const
+helperwire::Reply RequestRunner::removeEmptyFolders(const HelperRequest &request, const RemovalRules &rules) const
 {
-    toolLog(LogInfo, QStringLiteral("kill for %1: %2 processes").arg(caller).arg(request.pids.size() + request.refused.size()));
-    QJsonObject failures = refusedItems(request, QStringLiteral("kill"), caller);
+    helperwire::Reply reply{refusedItems(request), QString()};
+    for (qsizetype i = 0; i < request.paths.size(); ++i) {
+        const RemovalRules::Verdict verdict = rules.mayRemoveEmptyFolder(request.paths[i]);
+        if (!verdict.accepted()) {
+            reply.items.append({request.sent[i], Kind::Refused, verdict.reason, 0});
+            continue;
+        }
+        reply.items.append(outcomeOf(request.sent[i], Volume::current()->removeEmptyFolders({request.paths[i]}).value(0)));
+    }
+    return reply;
+}
+
+helperwire::Reply RequestRunner::killProcesses(const HelperRequest &request, const RemovalRules &rules) const
+{
+    helperwire::Reply reply{refusedItems(request), QString()};
     for (qsizetype i = 0; i < request.pids.size(); ++i) {
         const qint64 pid = request.pids[i];
+        const QString &sent = request.sent[i];
         if (pid == ::getpid()) {
-            failures.insert(request.sent[i], QStringLiteral("the helper tool's own process"));
-            toolLog(LogWarning, QStringLiteral("kill for %1: refused its own process %2").arg(caller).arg(pid));
+            reply.items.append({sent, Kind::Refused, QStringLiteral("the helper tool's own process"), 0});
+            continue;
+        }
+        // Judged by what the process runs, and ended only through a pidfd
+        // that checks the executable again, so a pid reused meanwhile by
+        // another program is never hit.
+        const std::optional<LogicalPath> executable = platform::executableOf(pid);
+        if (!executable) {
+            if (platform::processExists(pid))
+                reply.items.append({sent, Kind::Refused, QStringLiteral("it runs nothing on the volume"), 0});
+            else
+                reply.items.append({sent, Kind::Gone, QString(), 0});
+            continue;
+        }
+        const RemovalRules::Verdict verdict = rules.mayEnd(*executable);
+        if (!verdict.accepted()) {
+            reply.items.append({sent, Kind::Refused, verdict.reason, 0});
             continue;
         }
         // SIGKILL, as the Mac's forced termination: the process cannot
         // catch it and linger in the files about to be removed.
-        if (::kill(pid_t(pid), SIGKILL) == 0) {
-            toolLog(LogInfo, QStringLiteral("kill: sent SIGKILL to %1").arg(pid));
-            continue;
-        }
-        const int error = errno;
-        const QString why = QStringLiteral("kill %1: %2 (errno %3)").arg(pid).arg(QString::fromLocal8Bit(std::strerror(error))).arg(error);
-        failures.insert(request.sent[i], why);
-        // A process that has already ended is no failure of the tool's.
-        toolLog(error == ESRCH ? LogInfo : LogError, why);
+        int error = 0;
+        if (platform::forceTerminate(pid, *executable, &error))
+            reply.items.append({sent, Kind::Removed, QString(), 0});
+        else if (error == ESRCH)
+            reply.items.append({sent, Kind::Gone, QString(), 0});
+        else
+            reply.items.append({sent, Kind::Failed, QStringLiteral("kill %1: %2").arg(pid).arg(systemError(error)), error});
     }
-    return compact(failures);
+    return reply;
 }
 
-QString RequestRunner::forgetReceipt(const QString &identifier, const QString &caller) const
+helperwire::Reply RequestRunner::forgetReceipt(const QString &identifier, const RemovalRules &rules,
+                                               const dorvane::Catalogue &catalogue) const
 {
-    toolLog(LogInfo, QStringLiteral("forget for %1: %2").arg(caller, identifier));
-    const LogicalPath receipts = Volume::current()->top().child(u"private/var/db/receipts");
-    QStringList left;
-    for (const QString &suffix : {QStringLiteral(".plist"), QStringLiteral(".bom")}) {
-        const LogicalPath file = receipts.child(QString(identifier + suffix));
-        if (Volume::current()->removeItem(file))
-            continue;
-        const std::optional<platform::ItemStatus> status = Volume::current()->status(file, Follow::NotFinal);
-        if (!status)
-            continue; // not there: forgotten already
-        left.append(QStringLiteral("%1 could not be removed%2").arg(file.toString(),
-            status->immutable ? QStringLiteral(" (immutable: Operation not permitted)") : QString()));
+    helperwire::Reply reply;
+    const RemovalRules::Verdict verdict = rules.mayForget(identifier);
+    if (!verdict.accepted()) {
+        reply.items.append({identifier, Kind::Refused, verdict.reason, 0});
+        return reply;
     }
-    if (left.isEmpty()) {
-        toolLog(LogInfo, QStringLiteral("forget: removed the receipt of %1").arg(identifier));
-        return QStringLiteral("Forgot package '%1' on '/'.").arg(identifier);
+    // The receipts that hold the identifier, whatever their file names: a
+    // legacy bundle goes as a folder, a modern receipt as its two files.
+    const Volume &volume = *Volume::current();
+    for (const QList<dorvane::PackageRecord> *records : {&catalogue.installerPackages, &catalogue.allPackages}) {
+        for (const dorvane::PackageRecord &record : *records) {
+            if (record.packageIdentifier() != identifier)
+                continue;
+            const QList<LogicalPath> files = platform::volumePaths(
+                record.isLegacy() ? QStringList{record.pkgPath()} : QStringList{record.plistPath(), record.bomPath()});
+            const QList<Volume::Removal> removals =
+                volume.removeTrees(files, record.isLegacy() ? Volume::Reach::Whole : Volume::Reach::ItemOnly);
+            for (qsizetype i = 0; i < files.size(); ++i)
+                reply.items.append(outcomeOf(files[i].toString(), removals[i]));
+        }
     }
-    const QString why = QStringLiteral("The receipt of '%1' is still there: %2").arg(identifier, left.join(QStringLiteral("; ")));
-    toolLog(LogError, QStringLiteral("forget: %1").arg(why));
-    return why;
+    if (reply.items.isEmpty())
+        reply.items.append({identifier, Kind::Failed, QStringLiteral("no receipt on the volume holds this identifier"),
+                            ENOENT});
+    else if (reply.failures().isEmpty())
+        reply.text = helperwire::forgotText(identifier);
+    return reply;
 }
 
 } // namespace helper

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "ReceiptAuthority.h"
+#include "dorvane/rules/RemovalRules.h"
+#include "helperwire/HelperReply.h"
 #include "helperwire/HelperRequest.h"
 
 #include <QString>
@@ -8,23 +11,30 @@
 
 namespace helper {
 
-// Carries out one request on the volume and gives the reply text: for
-// delete and kill a compact JSON object of the items that did not go and
-// why ("{}" when all went), for forget a sentence. Logs every item.
+// Carries out one request on the volume, as far as the volume's own
+// receipts justify it for the packages the request names (RemovalRules):
+// every item is checked, and one that no receipt justifies is refused with
+// the rule's reason, whoever asks. Gives the typed reply and logs every
+// refusal and failure. One request at a time.
 class RequestRunner
 {
 public:
     // The reply to a message, or nothing when the message is no request
     // that can be answered and the connection must end. `caller` names the
     // client in the log lines.
-    std::optional<QString> answer(const helperwire::Message &message, const QString &caller) const;
+    std::optional<QString> answer(const helperwire::Message &message, const QString &caller);
 
-    QString run(const helperwire::HelperRequest &request, const QString &caller) const;
+    helperwire::Reply run(const helperwire::HelperRequest &request, const QString &caller);
 
 private:
-    QString removePaths(const helperwire::HelperRequest &request, const QString &caller) const;
-    QString killProcesses(const helperwire::HelperRequest &request, const QString &caller) const;
-    QString forgetReceipt(const QString &identifier, const QString &caller) const;
+    helperwire::Reply removePaths(const helperwire::HelperRequest &request, const dorvane::RemovalRules &rules) const;
+    helperwire::Reply removeEmptyFolders(const helperwire::HelperRequest &request,
+                                         const dorvane::RemovalRules &rules) const;
+    helperwire::Reply killProcesses(const helperwire::HelperRequest &request, const dorvane::RemovalRules &rules) const;
+    helperwire::Reply forgetReceipt(const QString &identifier, const dorvane::RemovalRules &rules,
+                                    const dorvane::Catalogue &catalogue) const;
+
+    ReceiptAuthority m_authority;
 };
 
 } // namespace helper

@@ -1,7 +1,11 @@
 // The privileged helper tool: runs as root in the foreground (whoever starts
 // it detaches it) and removes, terminates and forgets for the application.
 //
-//   <label> [--keep-alive] --root PHYSICAL_ROOT --serve-uid UID [--read-timeout-ms N]
+//   <label> [--keep-alive] --root PHYSICAL_ROOT --serve-uid UID --home LOGICAL_HOME [--read-timeout-ms N]
+//
+// The home is the served user's home folder on the volume: the user's own
+// receipts and settings are found there, and a user's receipt justifies
+// removals only inside it.
 //
 // With --keep-alive it is the job's keeper (KeepAlive.h) and runs the
 // service as a child of its own, handing it the socket by --listen-fd.
@@ -26,6 +30,7 @@ namespace {
 struct Arguments
 {
     QString root;
+    QString home;
     bool keepAlive = false;
     helper::ServiceOptions service;
 };
@@ -39,11 +44,12 @@ std::optional<Arguments> parseArguments(int argc, char **argv, QString *error)
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption root(QStringLiteral("root"), QString(), QStringLiteral("dir"));
+    const QCommandLineOption home(QStringLiteral("home"), QString(), QStringLiteral("dir"));
     const QCommandLineOption uid(QStringLiteral("serve-uid"), QString(), QStringLiteral("uid"));
     const QCommandLineOption timeout(QStringLiteral("read-timeout-ms"), QString(), QStringLiteral("ms"));
     const QCommandLineOption keepAlive(QStringLiteral("keep-alive"));
     const QCommandLineOption listenFd(QStringLiteral("listen-fd"), QString(), QStringLiteral("fd"));
-    parser.addOptions({root, uid, timeout, keepAlive, listenFd});
+    parser.addOptions({root, home, uid, timeout, keepAlive, listenFd});
     if (!parser.parse(words)) {
         *error = parser.errorText();
         return std::nullopt;
@@ -54,11 +60,13 @@ std::optional<Arguments> parseArguments(int argc, char **argv, QString *error)
     }
     Arguments arguments;
     arguments.root = parser.value(root);
+    arguments.home = parser.value(home);
     bool ok = false;
     const qulonglong servedUid = parser.value(uid).toULongLong(&ok);
     // (uid_t)-1 means "no user" to the system, so it serves nobody.
-    if (arguments.root.isEmpty() || !ok || servedUid >= 0xffffffffULL) {
-        *error = QStringLiteral("--root and a numeric --serve-uid are required");
+    if (arguments.root.isEmpty() || !arguments.home.startsWith(QLatin1Char('/')) || !ok
+        || servedUid >= 0xffffffffULL) {
+        *error = QStringLiteral("--root, a numeric --serve-uid and an absolute --home are required");
         return std::nullopt;
     }
     arguments.service.servedUid = uid_t(servedUid);
@@ -88,11 +96,12 @@ int main(int argc, char **argv)
     QString error;
     const std::optional<Arguments> arguments = parseArguments(argc, argv, &error);
     if (!arguments) {
-        std::fprintf(stderr, "%s\nusage: %s [--keep-alive] --root PHYSICAL_ROOT --serve-uid UID [--read-timeout-ms N]\n",
+        std::fprintf(stderr, "%s\nusage: %s [--keep-alive] --root PHYSICAL_ROOT --serve-uid UID --home LOGICAL_HOME "
+                             "[--read-timeout-ms N]\n",
                      qPrintable(error), argc > 0 ? argv[0] : "helper");
         return 2;
     }
-    if (!platform::Volume::configure(arguments->root, QString(), &error)) {
+    if (!platform::Volume::configure(arguments->root, arguments->home, &error)) {
         std::fprintf(stderr, "--root %s: %s\n", qPrintable(arguments->root), qPrintable(error));
         return 2;
     }

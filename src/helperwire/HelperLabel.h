@@ -32,5 +32,6 @@ inline constexpr char InfoPlistSection[] = "__info_plist";
 // "MachServices": the physical volume root and the user id it serves.
 inline constexpr char VolumeRootKey[] = "VolumeRoot";
 inline constexpr char ServedUserKey[] = "ServedUserID";
+inline constexpr char ServedHomeKey[] = "ServedUserHome";
 
 } // namespace helperwire

@@ -13,6 +13,7 @@ namespace {
 
 const QString TypeKey = QStringLiteral("type");
 const QString RequestKey = QStringLiteral("request");
+const QString PackagesKey = QStringLiteral("packages");
 
 constexpr qsizetype MaxPathBytes = 4096;
 constexpr qsizetype MaxIdentifierBytes = 255;
@@ -134,11 +135,20 @@ QString identifierRefusal(const QString &identifier)
 
 ParseResult parseRequest(const Message &message)
 {
-    if (message.size() != 2 || !message.contains(TypeKey) || !message.contains(RequestKey))
-        return QStringLiteral("a request holds exactly the keys \"type\" and \"request\"");
+    if (message.size() != 3 || !message.contains(TypeKey) || !message.contains(RequestKey)
+        || !message.contains(PackagesKey))
+        return QStringLiteral("a request holds exactly the keys \"type\", \"request\" and \"packages\"");
     const QString type = message.value(TypeKey);
     const QString argument = message.value(RequestKey);
     HelperRequest request;
+    const std::optional<QStringList> packages = stringArray(message.value(PackagesKey));
+    if (!packages || packages->isEmpty() || packages->size() > MaxPackages)
+        return QStringLiteral("%1: \"packages\" is no JSON array of one to %2 identifiers").arg(type).arg(MaxPackages);
+    for (const QString &package : *packages) {
+        if (const QString why = identifierRefusal(package); !why.isEmpty())
+            return QStringLiteral("%1: the package \"%2\" %3").arg(type, package, why);
+    }
+    request.packages = *packages;
     if (type == QLatin1String("forget")) {
         if (const QString why = identifierRefusal(argument); !why.isEmpty())
             return QStringLiteral("forget: %1").arg(why);
@@ -146,13 +156,15 @@ ParseResult parseRequest(const Message &message)
         request.identifier = argument;
         return request;
     }
-    const bool isDelete = type == QLatin1String("delete");
+    const bool isDelete = type == QLatin1String("delete") || type == QLatin1String("deleteEmptyFolder");
     if (!isDelete && type != QLatin1String("kill"))
         return QStringLiteral("unknown request type \"%1\"").arg(type);
     const std::optional<QStringList> items = stringArray(argument);
     if (!items)
         return QStringLiteral("%1: the request is not a JSON array of strings").arg(type);
-    request.type = isDelete ? RequestType::Delete : RequestType::Kill;
+    request.type = !isDelete ? RequestType::Kill
+                   : type == QLatin1String("delete") ? RequestType::Delete
+                                                     : RequestType::DeleteEmptyFolder;
     for (const QString &item : *items) {
         const QString why = isDelete ? pathRefusal(item) : pidRefusal(item);
         if (!why.isEmpty()) {
@@ -168,25 +180,31 @@ ParseResult parseRequest(const Message &message)
     return request;
 }
 
-Message deleteMessage(const QList<platform::LogicalPath> &paths)
+Message deleteMessage(const QList<platform::LogicalPath> &paths, const QStringList &packages)
 {
-    QStringList texts;
-    for (const platform::LogicalPath &path : paths)
-        texts.append(path.toString());
-    return {{TypeKey, QStringLiteral("delete")}, {RequestKey, compactArray(texts)}};
+    return {{TypeKey, QStringLiteral("delete")},
+            {RequestKey, compactArray(platform::toStrings(paths))},
+            {PackagesKey, compactArray(packages)}};
 }
 
-Message killMessage(const QList<qint64> &pids)
+Message deleteEmptyFolderMessage(const QList<platform::LogicalPath> &folders, const QStringList &packages)
+{
+    return {{TypeKey, QStringLiteral("deleteEmptyFolder")},
+            {RequestKey, compactArray(platform::toStrings(folders))},
+            {PackagesKey, compactArray(packages)}};
+}
+
+Message killMessage(const QList<qint64> &pids, const QStringList &packages)
 {
     QStringList texts;
     for (qint64 pid : pids)
         texts.append(QString::number(pid));
-    return {{TypeKey, QStringLiteral("kill")}, {RequestKey, compactArray(texts)}};
+    return {{TypeKey, QStringLiteral("kill")}, {RequestKey, compactArray(texts)}, {PackagesKey, compactArray(packages)}};
 }
 
-Message forgetMessage(const QString &identifier)
+Message forgetMessage(const QString &identifier, const QStringList &packages)
 {
-    return {{TypeKey, QStringLiteral("forget")}, {RequestKey, identifier}};
+    return {{TypeKey, QStringLiteral("forget")}, {RequestKey, identifier}, {PackagesKey, compactArray(packages)}};
 }
 
 } // namespace helperwire

@@ -12,11 +12,14 @@
 
 namespace helperwire {
 
-// The three things the helper tool does for the application, and nothing
-// else: remove paths, terminate processes, forget a receipt. Every rule a
-// request must pass lives here, for the client that builds it and the tool
-// that carries it out alike.
-enum class RequestType { Delete, Kill, Forget };
+// What the helper tool does for the application, and nothing else: remove
+// paths, remove folders that are empty, terminate processes, forget a
+// receipt. Every request names the packages being uninstalled ("packages",
+// their identifiers): the tool accepts only what those packages' receipts
+// on the volume justify. The form rules a request must pass live here, for
+// the client that builds it and the tool alike; what the receipts justify
+// is the tool's own check (dorvane::RemovalRules).
+enum class RequestType { Delete, DeleteEmptyFolder, Kill, Forget };
 
 // The highest process identifier the system hands out (Linux's limit; the
 // Mac's is lower), so a larger number names no process.
@@ -28,6 +31,7 @@ struct HelperRequest
     QList<platform::LogicalPath> paths;  // delete: the accepted paths
     QList<qint64> pids;                  // kill: the accepted processes
     QString identifier;                  // forget: the receipt's identifier
+    QStringList packages;                // the packages being uninstalled, whom the request is for
     // delete, kill: each accepted item as sent, beside paths or pids, so a
     // reply can name it exactly as the client wrote it.
     QStringList sent;
@@ -41,9 +45,14 @@ using ParseResult = std::variant<HelperRequest, QString>;
 
 ParseResult parseRequest(const Message &message);
 
-Message deleteMessage(const QList<platform::LogicalPath> &paths);
-Message killMessage(const QList<qint64> &pids);
-Message forgetMessage(const QString &identifier);
+Message deleteMessage(const QList<platform::LogicalPath> &paths, const QStringList &packages);
+// Removes each folder only when it is empty, or holds nothing but a
+// ".DS_Store" or "Icon\r" regular file, at the moment of removal.
+Message deleteEmptyFolderMessage(const QList<platform::LogicalPath> &folders, const QStringList &packages);
+Message killMessage(const QList<qint64> &pids, const QStringList &packages);
+Message forgetMessage(const QString &identifier, const QStringList &packages);
+
+inline constexpr qsizetype MaxPackages = 10000;
 
 // Why each rule would refuse the item, or an empty text when it is fine.
 QString pathRefusal(const QString &path);

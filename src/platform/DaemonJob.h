@@ -31,11 +31,21 @@ struct Places
     LogicalPath pidFile;    // where it writes its process id
 };
 
+// Whom the job serves, and under which keys its list says so.
+struct Served
+{
+    uint user = 0;
+    LogicalPath home;     // the served user's home folder on the volume
+    QString rootKey;      // the keys of the volume root, the user and the home
+    QString userKey;
+    QString homeKey;
+};
+
 // The job's property list: "Label", "ProgramArguments" (the installed tool,
-// "--root", the volume root, "--serve-uid", the served user), "MachServices",
-// "RunAtLoad", "KeepAlive", and the volume root and served user under the
-// given keys.
-QVariantMap jobDictionary(const Places &places, uint servedUser, const QString &rootKey, const QString &userKey);
+// "--root", the volume root, "--serve-uid", the served user, "--home", the
+// user's home folder), "MachServices", "RunAtLoad", "KeepAlive", and the
+// volume root, served user and home under the given keys.
+QVariantMap jobDictionary(const Places &places, const Served &served);
 
 // Stops any daemon of this job on this volume, writes the tool (mode 0755)
 // and the job, starts the tool as the job says and waits until its socket

@@ -3,6 +3,8 @@
 #include "VolumeBuilder.h"
 #include "VolumeItems.h"
 
+#include <QFile>
+
 // Small packages and applications for fixture volumes, as the catalogue and
 // planner tests describe them.
 inline volumegen::Package package(const QString &identifier, const QList<volumegen::PathItem> &paths)
@@ -20,6 +22,17 @@ inline volumegen::AppBundle app(const QString &path, const QString &name, const 
     item.name = name;
     item.bundleIdentifier = bundleIdentifier;
     item.executableSize = 1000;
+    return item;
+}
+
+// A copy of a program of this machine, listed at `path` as an executable
+// file of the package, so that the helper tool may end what runs it.
+inline volumegen::PathItem programCopy(const QString &path, const QString &hostProgram = QStringLiteral("/bin/sleep"))
+{
+    QFile program(hostProgram);
+    volumegen::PathItem item = volumegen::PathItem::file(path, 0);
+    item.contents = program.open(QIODevice::ReadOnly) ? program.readAll() : QByteArray();
+    item.executable = true;
     return item;
 }
 

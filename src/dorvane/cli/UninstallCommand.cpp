@@ -58,7 +58,8 @@ bool isThere(const QString &path)
 QStringList stillThere(const UninstallOutcome &outcome)
 {
     QStringList left;
-    for (const QStringList *list : {&outcome.removedFiles, &outcome.removedFolders, &outcome.additional})
+    for (const QStringList *list :
+         {&outcome.removedFiles, &outcome.unremovedFiles, &outcome.removedFolders, &outcome.additional})
         std::copy_if(list->cbegin(), list->cend(), std::back_inserter(left), isThere);
     return left;
 }
@@ -107,6 +108,7 @@ int runUninstallCommand(const QStringList &arguments)
     json.insert(QStringLiteral("removedFolders"), QJsonArray::fromStringList(outcome.removedFolders));
     json.insert(QStringLiteral("removedAdditional"), QJsonArray::fromStringList(outcome.additional));
     json.insert(QStringLiteral("failed"), QJsonArray::fromStringList(left));
+    json.insert(QStringLiteral("receiptsKept"), outcome.receiptsKept);
     json.insert(QStringLiteral("logFile"), outcome.logFile.isEmpty() ? QJsonValue() : QJsonValue(outcome.logFile));
     if (!outcome.logError.isEmpty()) {
         json.insert(QStringLiteral("logError"), outcome.logError);
@@ -150,14 +152,11 @@ int runForgetCommand(const QStringList &arguments)
     const std::unique_ptr<DeleteHelper> helper = connectedHelper();
     if (!helper)
         return ExitFailure;
-    const QString information = UninstallRun::informationText(packages.selection);
     QStringList forgotten;
     for (const PackageRecord &package : packages.selection) {
-        ReceiptForgetting::forget(package, information, *helper);
-        // A system receipt the tool did not forget has ended the process.
-        const bool gone = ReceiptForgetting::kindOf(package) == ReceiptForgetting::Kind::SystemReceipt
-                          || !isThere(package.bomPath());
-        if (gone) {
+        // A receipt the tool did not forget has ended the process.
+        ReceiptForgetting::forget(package, identifiers, *helper);
+        if (!isThere(package.bomPath())) {
             forgotten.append(package.packageIdentifier());
             if (!packages.json)
                 std::printf("Forgot package '%s' on '/'.\n", qPrintable(package.packageIdentifier()));

@@ -9,8 +9,6 @@
 #include "platform/Volume.h"
 
 #include <QDateTime>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <optional>
 
@@ -34,10 +32,13 @@ std::optional<QString> replyText(const HelperReply &reply)
     return message->value(QStringLiteral("reply"));
 }
 
-// A text that is no JSON object counts as an object without keys.
-QJsonObject decodedObject(const QString &text)
+// The items that did not go, as "item": "reason" for the reports.
+QVariantMap failureMap(const helperwire::Reply &reply)
 {
-    return QJsonDocument::fromJson(text.toUtf8()).object();
+    QVariantMap failures;
+    for (const helperwire::ItemOutcome &item : reply.failures())
+        failures.insert(item.item, item.reason);
+    return failures;
 }
 
 // The item's attributes as the application sees them (a final link not
@@ -144,10 +145,14 @@ void DeleteHelper::handleEvent(ConnectionEvent error)
                                              smjobdata()));
 }
 
-void DeleteHelper::deleteFiles(const QList<LogicalPath> &paths, const QString &information)
+std::optional<helperwire::Reply> DeleteHelper::deleteFiles(const QList<LogicalPath> &paths, const QStringList &packages,
+                                                         const QString &information)
 {
     kestrum::asl_NSLog(kestrum::LogInfo, "Info: deleteFiles: %@", information);
-    show(deleteReport(send(helperwire::deleteMessage(paths)), information));
+    const HelperReply reply = send(helperwire::deleteMessage(paths, packages));
+    show(deleteReport(reply, information));
+    const std::optional<QString> text = replyText(reply);
+    return text ? helperwire::decodeReply(*text) : std::nullopt;
 }
 
 std::optional<DeleteHelper::Report> DeleteHelper::deleteReport(const HelperReply &reply, const QString &information)
@@ -157,74 +162,76 @@ std::optional<DeleteHelper::Report> DeleteHelper::deleteReport(const HelperReply
     // removal. What is still there is for the run's own account to say, and
     // the next request reaches the tool its job started again. A reply
     // without its string is a tool that no longer speaks our language.
-    if (!text)
+    const std::optional<helperwire::Reply> decoded = text ? helperwire::decodeReply(*text) : std::nullopt;
+    if (!decoded)
         return Report{DeleteFailed, makeString("got empty response! %@ %@", typeOfEvent(reply), information),
                       !std::holds_alternative<ConnectionEvent>(reply)};
-    const QJsonObject object = decodedObject(*text);
-    if (object.isEmpty())
+    const QList<helperwire::ItemOutcome> failures = decoded->failures();
+    if (failures.isEmpty())
         return std::nullopt;
-    // Only the first path is looked at: enough for support to see why.
-    const QString first = object.begin().key();
-    const std::optional<LogicalPath> firstPath = platform::volumePath(first);
+    // Only the first item is looked at: enough for support to see why.
+    const std::optional<LogicalPath> firstPath = platform::volumePath(failures.first().item);
     const QVariant attributes = firstPath ? attributesOf(*firstPath) : QVariant();
     return Report{DeleteFailed,
                   makeString(" response: %@\n\n attributes of first undeletable file: %@\n\n event type: %@\n\n "
                              "dorvane-info: %@",
-                             QVariant(object.toVariantMap()), attributes, typeOfEvent(reply), information)};
+                             QVariant(failureMap(*decoded)), attributes, typeOfEvent(reply), information)};
 }
 
-void DeleteHelper::deleteFolder(const LogicalPath &folder, const QString &information)
+std::optional<helperwire::Reply> DeleteHelper::deleteFolder(const LogicalPath &folder, const QStringList &packages,
+                                                          const QString &information)
 {
     kestrum::asl_NSLog(kestrum::LogInfo, "Info: deleteFolder: %@", information);
-    deleteFiles({folder}, information);
+    const HelperReply reply = send(helperwire::deleteEmptyFolderMessage({folder}, packages));
+    show(deleteReport(reply, information));
+    const std::optional<QString> text = replyText(reply);
+    return text ? helperwire::decodeReply(*text) : std::nullopt;
 }
 
-void DeleteHelper::killPIDs(const QList<qint64> &pids, const QString &information)
+void DeleteHelper::killPIDs(const QList<qint64> &pids, const QStringList &packages, const QString &information)
 {
     kestrum::asl_NSLog(kestrum::LogInfo, "Info: killPIDs: %@", shownPids(pids));
-    show(killReport(send(helperwire::killMessage(pids)), pids, information));
+    show(killReport(send(helperwire::killMessage(pids, packages)), pids, information));
 }
 
 std::optional<DeleteHelper::Report> DeleteHelper::killReport(const HelperReply &reply, const QList<qint64> &pids,
                                                              const QString &information)
 {
     const std::optional<QString> text = replyText(reply);
-    if (!text) {
+    const std::optional<helperwire::Reply> decoded = text ? helperwire::decodeReply(*text) : std::nullopt;
+    if (!decoded) {
         return Report{KillFailed, makeString("got empty response! %@  -  %@  - %@", typeOfEvent(reply),
                                              shownPids(pids), information)};
     }
-    const QJsonObject object = decodedObject(*text);
-    if (object.isEmpty())
+    // A process that had ended already is "gone": what was wanted.
+    if (decoded->failures().isEmpty())
         return std::nullopt;
-    // Only the first value is looked at. "errno 3": the process had ended
-    // already, which is what was wanted.
-    const QJsonValue first = object.begin().value();
-    const QString examined = first.isString() ? first.toString() : kestrum::describe(first.toVariant());
-    if (examined.contains(QLatin1String("errno 3")))
-        return std::nullopt;
-    return Report{KillFailed, makeString("%@ -  %@  -  %@  -  %@", typeOfEvent(reply), QVariant(object.toVariantMap()),
+    return Report{KillFailed, makeString("%@ -  %@  -  %@  -  %@", typeOfEvent(reply), QVariant(failureMap(*decoded)),
                                          shownPids(pids), information)};
 }
 
-void DeleteHelper::deletePackage(const PackageRecord &package)
+void DeleteHelper::deletePackage(const PackageRecord &package, const QStringList &packages)
 {
     kestrum::asl_NSLog(kestrum::LogInfo, "Info: deletePackage: %@", package.packageIdentifier());
-    show(forgetReport(send(helperwire::forgetMessage(package.packageIdentifier())), package));
+    show(forgetReport(send(helperwire::forgetMessage(package.packageIdentifier(), packages)), package));
 }
 
 std::optional<DeleteHelper::Report> DeleteHelper::forgetReport(const HelperReply &reply, const PackageRecord &package)
 {
     const std::optional<QString> text = replyText(reply);
-    if (text && text->contains(QLatin1String("Forgot package")))
+    const std::optional<helperwire::Reply> decoded = text ? helperwire::decodeReply(*text) : std::nullopt;
+    // Forgotten: every receipt file the tool found went, and it found one.
+    if (decoded && !decoded->items.isEmpty() && decoded->failures().isEmpty())
         return std::nullopt;
     // A receipt left behind would show the package again after the
     // uninstall, so the run cannot go on.
     const QStringList receipts =
         platform::Volume::current()->list(platform::Volume::current()->top().child(PackageHelperNative::kSystemReceipts))
             .value_or(QStringList());
+    const QString said = decoded ? kestrum::describe(failureMap(*decoded)) : text.value_or(QString());
     return Report{QStringLiteral("Failed to forget package."),
-                  makeString("%@\n%@\n%@ %@", text.value_or(QString()), receipts.join(QStringLiteral(", ")),
-                             package.description(), typeOfEvent(reply)),
+                  makeString("%@\n%@\n%@ %@", said, receipts.join(QStringLiteral(", ")), package.description(),
+                             typeOfEvent(reply)),
                   true};
 }
 

@@ -2,6 +2,7 @@
 
 #include "dorvane/helper/HelperConnection.h"
 #include "dorvane/helper/HelperInstaller.h"
+#include "helperwire/HelperReply.h"
 #include "platform/LogicalPath.h"
 
 #include <QList>
@@ -27,8 +28,13 @@ class PackageRecord;
 // a reply string, a receipt that was not forgotten and a service that
 // cannot be reached end the process after the report instead.
 //
-// `information` names the packages being removed: it is logged and copied
-// into every report of the request, never sent to the tool.
+// `packages` are the identifiers of the packages being uninstalled: every
+// request names them, and the tool accepts only what their receipts on the
+// volume justify (see RemovalRules). `information` describes them: it is
+// logged and copied into every report of the request, never sent.
+//
+// Replies are typed (helperwire::Reply): each item removed, already gone,
+// refused with the rule's reason, or failed with its errno.
 //
 // Order of reports: a broken connection is reported by the connection's
 // event handler before the request sees the error in place of its reply
@@ -55,12 +61,17 @@ public:
     std::shared_ptr<HelperConnection> connection() const;
     void setConnection(std::shared_ptr<HelperConnection> connection);
 
-    void deleteFiles(const QList<platform::LogicalPath> &paths, const QString &information);
-    // Logs its own line, then is exactly deleteFiles() of the one folder.
-    void deleteFolder(const platform::LogicalPath &folder, const QString &information);
-    void killPIDs(const QList<qint64> &pids, const QString &information);
+    // The tool's reply; nothing when none came (the connection broke, and
+    // what went is for the run to look at).
+    std::optional<helperwire::Reply> deleteFiles(const QList<platform::LogicalPath> &paths, const QStringList &packages,
+                                                 const QString &information);
+    // Removes the folder only when it is empty, or holds nothing but a
+    // ".DS_Store" or "Icon\r" file, at the moment of removal.
+    std::optional<helperwire::Reply> deleteFolder(const platform::LogicalPath &folder, const QStringList &packages,
+                                                  const QString &information);
+    void killPIDs(const QList<qint64> &pids, const QStringList &packages, const QString &information);
     // Forgets the package's receipt; returns only when the tool confirmed it.
-    void deletePackage(const PackageRecord &package);
+    void deletePackage(const PackageRecord &package, const QStringList &packages);
 
     // What a reply calls for: nothing, or a report to the user that ends
     // the run when it is fatal. The requests above show what these say, so

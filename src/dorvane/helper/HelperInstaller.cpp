@@ -82,7 +82,8 @@ std::optional<HelperError> runAsAdministrator(const QString &command, QString *r
         return refused;
     QProcess process;
     process.start(pkexec, {HelperInstaller::bundlePath() + QStringLiteral("/Contents/SharedSupport/bin/dorvane"),
-                           QStringLiteral("--root"), Volume::current()->root(), QStringLiteral("helper"), command});
+                           QStringLiteral("--root"), Volume::current()->root(), QStringLiteral("--home"),
+                           Volume::current()->home().toString(), QStringLiteral("helper"), command});
     // As long as the password prompt is open.
     if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit)
         return refused;
@@ -186,8 +187,8 @@ std::optional<HelperError> HelperInstaller::blessHelper(bool *installed)
     if (!tool)
         return installError(reason);
     const QVariantMap dictionary = platform::DaemonJob::jobDictionary(
-        places(), servedUser(), QString::fromLatin1(helperwire::VolumeRootKey),
-        QString::fromLatin1(helperwire::ServedUserKey));
+        places(), {servedUser(), Volume::current()->home(), QString::fromLatin1(helperwire::VolumeRootKey),
+                   QString::fromLatin1(helperwire::ServedUserKey), QString::fromLatin1(helperwire::ServedHomeKey)});
     if (!platform::DaemonJob::install(places(), *tool, dictionary, &reason))
         return installError(reason);
     if (installed)

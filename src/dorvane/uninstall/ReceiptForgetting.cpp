@@ -2,11 +2,8 @@
 
 #include "dorvane/helper/DeleteHelper.h"
 #include "dorvane/receipts/PackageRecord.h"
-#include "platform/Volume.h"
 
 namespace dorvane::ReceiptForgetting {
-
-using platform::LogicalPath;
 
 Kind kindOf(const PackageRecord &package)
 {
@@ -18,19 +15,9 @@ Kind kindOf(const PackageRecord &package)
     return Kind::SystemReceipt;
 }
 
-void forget(const PackageRecord &package, const QString &information, DeleteHelper &helper)
+void forget(const PackageRecord &package, const QStringList &packages, DeleteHelper &helper)
 {
-    switch (kindOf(package)) {
-    case Kind::LegacyBundle:
-        helper.deleteFiles(platform::volumePaths({package.pkgPath()}), information);
-        return;
-    case Kind::UserReceipt:
-        helper.deleteFiles(platform::volumePaths({package.plistPath(), package.bomPath()}), information);
-        return;
-    case Kind::SystemReceipt:
-        helper.deletePackage(package);
-        return;
-    }
+    helper.deletePackage(package, packages);
 }
 
 } // namespace dorvane::ReceiptForgetting

@@ -1,16 +1,18 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace dorvane {
 
 class DeleteHelper;
 class PackageRecord;
 
-// The receipt of one package goes with one request to the helper tool,
-// whose kind follows the kind of receipt: a legacy bundle is deleted as a
-// folder, a receipt of the user's own folder as its two files (the property
-// list first, then the bill), a system receipt is forgotten by identifier.
+// The receipt of one package goes with one forget request to the helper
+// tool, whatever its kind: the tool finds the receipts on the volume that
+// hold the identifier and removes them (a legacy bundle as a folder, a
+// modern receipt as its property list and bill). Its receipt files are no
+// package's files, so a delete request would be refused.
 namespace ReceiptForgetting {
 
 enum class Kind { LegacyBundle, UserReceipt, SystemReceipt };
@@ -18,8 +20,9 @@ enum class Kind { LegacyBundle, UserReceipt, SystemReceipt };
 Kind kindOf(const PackageRecord &package);
 
 // Returns when the tool has answered; a failure is reported by the helper
-// client itself.
-void forget(const PackageRecord &package, const QString &information, DeleteHelper &helper);
+// client itself. `packages`: the identifiers of the packages being
+// uninstalled or forgotten, the package's own among them.
+void forget(const PackageRecord &package, const QStringList &packages, DeleteHelper &helper);
 
 } // namespace ReceiptForgetting
 } // namespace dorvane

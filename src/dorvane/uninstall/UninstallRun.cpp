@@ -10,6 +10,7 @@
 #include "kestrum/DefaultsKey.h"
 #include "kestrum/FileSystem.h"
 #include "kestrum/Format.h"
+#include "kestrum/Log.h"
 #include "kestrum/Task.h"
 #include "platform/Volume.h"
 
@@ -31,12 +32,26 @@ bool settingOn(const char *key)
 
 
 // What an otherwise empty folder may still hold and go: the Finder's
-// view settings or its custom-icon file, but not both.
-bool removableContent(const QStringList &entries)
+// view settings or its custom-icon file, as a regular file, but not both.
+// The tool looks again when it removes the folder; this only spares it the
+// requests for folders that are plainly not empty.
+bool removableContent(const LogicalPath &folder, const QStringList &entries)
 {
-    return entries.isEmpty()
-           || (entries.size() == 1
-               && (entries.first() == QLatin1String(".DS_Store") || entries.first() == QLatin1String("Icon\r")));
+    if (entries.isEmpty())
+        return true;
+    if (entries.size() != 1 || (entries.first() != QLatin1String(".DS_Store") && entries.first() != QLatin1String("Icon\r")))
+        return false;
+    const std::optional<platform::ItemStatus> status =
+        platform::Volume::current()->status(folder.child(entries.first()), platform::Follow::NotFinal);
+    return status && status->isFile();
+}
+
+QStringList identifiersOf(const QList<PackageRecord> &packages)
+{
+    QStringList identifiers;
+    for (const PackageRecord &package : packages)
+        identifiers.append(package.packageIdentifier());
+    return identifiers;
 }
 
 } // namespace
@@ -52,7 +67,7 @@ QList<PlanSection> UninstallOutcome::successSections() const
 }
 
 UninstallRun::UninstallRun(UninstallPlan plan, QList<PackageRecord> selection, DeleteHelper &helper)
-    : m_plan(std::move(plan)), m_selection(std::move(selection)), m_helper(helper)
+    : m_plan(std::move(plan)), m_selection(std::move(selection)), m_packages(identifiersOf(m_selection)), m_helper(helper)
 {
 }
 
@@ -142,7 +157,8 @@ UninstallOutcome UninstallRun::execute(const Progress &progress, const RemoveInf
 {
     // A run starts from nothing, also when the same plan is run again.
     m_outcome = UninstallOutcome();
-    m_outcome.removedFiles = platform::toStrings(m_plan.removeFiles);
+    m_removedFiles.clear();
+    m_unfinished = false;
     m_information = informationText(m_selection);
     m_logText.clear();
     m_identifiers.clear();
@@ -153,7 +169,8 @@ UninstallOutcome UninstallRun::execute(const Progress &progress, const RemoveInf
 
     progress(QStringLiteral("Deleting files…"));
     if (!m_plan.removeFiles.isEmpty())
-        m_helper.deleteFiles(m_plan.removeFiles, m_information);
+        deleteFiles(m_plan.removeFiles);
+    m_outcome.removedFiles = m_removedFiles;
 
     if (settingOn(Settings::kDeleteFolders))
         removeFolders(progress);
@@ -161,10 +178,10 @@ UninstallOutcome UninstallRun::execute(const Progress &progress, const RemoveInf
     progress(QStringLiteral("Deleting additional files"));
     const bool remaining = settingOn(Settings::kDeleteRemaining);
     if (remaining)
-        m_helper.deleteFiles(m_plan.removeRemaining, m_information);
+        deleteFiles(m_plan.removeRemaining);
     const bool generated = settingOn(Settings::kDeleteGenerated);
     if (generated) {
-        m_helper.deleteFiles(m_plan.removeGenerated, m_information);
+        deleteFiles(m_plan.removeGenerated);
         // The preferences daemon would keep the deleted preferences cached.
         kestrum::runAsTask({QStringLiteral("/usr/bin/killall"), QStringLiteral("-SIGTERM"), QStringLiteral("cfprefsd")});
     }
@@ -196,7 +213,9 @@ UninstallOutcome UninstallRun::execute(const Progress &progress, const RemoveInf
     LogFiles::addToLogfile(m_logText);
 
     progress(QStringLiteral("Removing package info"));
-    if (removeInfo)
+    // Packages whose files are not all gone stay listed, with what is left.
+    m_outcome.receiptsKept = m_unfinished;
+    if (removeInfo && !m_unfinished)
         removeInfo(m_selection);
     return m_outcome;
 }
@@ -228,7 +247,7 @@ void UninstallRun::endProcesses(const Progress &progress)
     QList<qint64> numbers;
     for (const QString &pid : std::as_const(pids))
         numbers.append(pid.toLongLong());
-    m_helper.killPIDs(numbers, makeString("%@\n%@", QVariant(commands), m_information));
+    m_helper.killPIDs(numbers, m_packages, makeString("%@\n%@", QVariant(commands), m_information));
 }
 
 void UninstallRun::removeFolders(const Progress &progress)
@@ -245,12 +264,10 @@ void UninstallRun::removeFolders(const Progress &progress)
             // A folder the user cannot list is never taken for empty: the
             // tool would remove it with whatever it holds.
             const std::optional<QStringList> entries = platform::Volume::current()->list(path);
-            if (!entries || !removableContent(*entries))
+            if (!entries || !removableContent(path, *entries))
                 continue;
             progress(makeString("Deleting folder: %@", path.name().toString()));
-            if (entries->size() == 1)
-                m_helper.deleteFiles({path.child(entries->first())}, m_information);
-            m_helper.deleteFolder(path, m_information);
+            m_helper.deleteFolder(path, m_packages, m_information);
             removed.insert(path);
             m_outcome.removedFolders.append(path.toString());
             ++count;
@@ -258,13 +275,44 @@ void UninstallRun::removeFolders(const Progress &progress)
     }
 }
 
+// The files of a request the tool never answered may still be there: what
+// is gone is listed as removed, and when anything is left the receipts
+// stay, so that the packages are listed again with what they still hold.
+void UninstallRun::deleteFiles(const UninstallPlan::Paths &paths)
+{
+    const std::optional<helperwire::Reply> reply = m_helper.deleteFiles(paths, m_packages, m_information);
+    const bool isFiles = &paths == &m_plan.removeFiles;
+    for (const LogicalPath &path : paths) {
+        const bool left = !reply && platform::Volume::current()->status(path, platform::Follow::NotFinal);
+        if (left)
+            m_unfinished = true;
+        if (isFiles)
+            (left ? m_outcome.unremovedFiles : m_removedFiles).append(path.toString());
+    }
+}
+
 void UninstallRun::forgetReceipts(const Progress &progress)
 {
     const bool dock = settingOn(Settings::kDeleteDock);
+    if (m_unfinished) {
+        kestrum::asl_NSLog(kestrum::LogWarning,
+                           "Warning: the receipts of %@ are kept: a delete request was not answered and its files "
+                           "are still there.",
+                           m_packages.join(QStringLiteral(", ")));
+    }
     for (const PackageRecord &package : m_selection) {
         const QString identifier = package.packageIdentifier();
+        m_identifiers.append(identifier);
+        // A record without a file name adds nothing, not even its blank.
+        if (!package.packageFileName().isEmpty())
+            m_fileNames.append(package.packageFileName());
+        if (m_unfinished) {
+            m_logText += makeString("%@: kept the receipt of package '%@': its files are not all removed\n",
+                                    LogFiles::timestamp(QDateTime::currentDateTime()), identifier);
+            continue;
+        }
         progress(makeString("Forgetting package: %@", identifier));
-        ReceiptForgetting::forget(package, m_information, m_helper);
+        ReceiptForgetting::forget(package, m_packages, m_helper);
         if (dock) {
             for (const QString &path : package.appPaths()) {
                 if (AppIntegration::removeFromDock(kestrum::fileURL(path)))
@@ -273,10 +321,6 @@ void UninstallRun::forgetReceipts(const Progress &progress)
         }
         m_logText += makeString("%@: uninstalled package '%@'\n", LogFiles::timestamp(QDateTime::currentDateTime()),
                                 identifier);
-        m_identifiers.append(identifier);
-        // A record without a file name adds nothing, not even its blank.
-        if (!package.packageFileName().isEmpty())
-            m_fileNames.append(package.packageFileName());
     }
 }
 

@@ -19,12 +19,14 @@ class DeleteHelper;
 struct UninstallOutcome
 {
     QStringList removedFolders;   // the folders handed to the tool, in deletion order
-    QStringList removedFiles;     // the plan's files, all requested
+    QStringList removedFiles;     // the plan's files that went, or were asked for and answered
+    QStringList unremovedFiles;   // the plan's files still there after their request went unanswered
     QStringList additional;       // generated items, then application folders, as far as their settings allowed
     QString logFile;              // the uninstall log's logical path; empty when it could not be written
     QString logError;             // then why, with the path it was meant for
     QString logName;
     bool dockChanged = false;
+    bool receiptsKept = false;    // a request went unanswered and left files: the receipts stay
 
     // The success sheet's groups; the third only when it has children.
     QList<PlanSection> successSections() const;
@@ -80,9 +82,11 @@ private:
     void endProcesses(const Progress &progress);
     void removeFolders(const Progress &progress);
     void forgetReceipts(const Progress &progress);
+    void deleteFiles(const UninstallPlan::Paths &paths);
 
     const UninstallPlan m_plan;
     const QList<PackageRecord> m_selection;
+    const QStringList m_packages;   // the selection's identifiers, named in every request
     DeleteHelper &m_helper;
 
     // Working data of the run.
@@ -90,6 +94,8 @@ private:
     QString m_logText;
     QStringList m_identifiers;
     QStringList m_fileNames;
+    QStringList m_removedFiles;
+    bool m_unfinished = false;   // a delete request went unanswered and left files behind
     UninstallOutcome m_outcome;
 };
 

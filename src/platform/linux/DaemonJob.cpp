@@ -199,18 +199,19 @@ bool writeJob(const Places &places, const QVariantMap &job, QString *error)
 
 } // namespace
 
-QVariantMap jobDictionary(const Places &places, uint servedUser, const QString &rootKey, const QString &userKey)
+QVariantMap jobDictionary(const Places &places, const Served &served)
 {
     const QString root = Volume::current()->canonicalRoot();
     return {{QStringLiteral("Label"), places.label},
             {QStringLiteral("ProgramArguments"),
              QVariantList{places.tool.toString(), QStringLiteral("--root"), root, QStringLiteral("--serve-uid"),
-                          QString::number(servedUser)}},
+                          QString::number(served.user), QStringLiteral("--home"), served.home.toString()}},
             {QStringLiteral("MachServices"), QVariantMap{{places.label, true}}},
             {QStringLiteral("RunAtLoad"), true},
             {QStringLiteral("KeepAlive"), true},
-            {rootKey, root},
-            {userKey, qint64(servedUser)}};
+            {served.rootKey, root},
+            {served.userKey, qint64(served.user)},
+            {served.homeKey, served.home.toString()}};
 }
 
 bool install(const Places &places, const QByteArray &tool, const QVariantMap &job, QString *error)

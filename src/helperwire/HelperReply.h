@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+
+namespace helperwire {
+
+// What the tool did with each item of a request: the reply string of every
+// answer is this, as JSON, so the client reads outcomes instead of guessing
+// them from texts:
+//
+//   {"items": [{"item": "/Library/Foo", "outcome": "removed"},
+//              {"item": "/usr/lib/x", "outcome": "refused", "reason": "no selected package lists it"},
+//              {"item": "4242", "outcome": "failed", "reason": "Operation not permitted", "errno": 1}],
+//    "text": "Forgot package 'com.example.foo' on '/'."}
+//
+// "text" is the sentence a forget that went answers with; other replies
+// leave it out.
+struct ItemOutcome
+{
+    enum class Kind {
+        Removed,   // removed, ended, forgotten
+        Gone,      // nothing was there (any more): what the client wanted
+        Refused,   // the tool would not: the reason says which rule
+        Failed,    // the tool tried: the reason and errno say why it failed
+    };
+    QString item;   // as the client sent it (a path, a pid), or the receipt file a forget removed
+    Kind kind = Kind::Failed;
+    QString reason;
+    int error = 0;   // errno of a failure, 0 otherwise
+
+    bool wentOrGone() const { return kind == Kind::Removed || kind == Kind::Gone; }
+    friend bool operator==(const ItemOutcome &, const ItemOutcome &) = default;
+};
+
+struct Reply
+{
+    QList<ItemOutcome> items;
+    QString text;
+
+    // The items that did not go, refused or failed, in order.
+    QList<ItemOutcome> failures() const;
+    friend bool operator==(const Reply &, const Reply &) = default;
+};
+
+QString encodeReply(const Reply &reply);
+// Nothing when the text is no reply of this form.
+std::optional<Reply> decodeReply(QStringView text);
+
+// The sentence of a forget that went.
+QString forgotText(const QString &identifier);
+
+} // namespace helperwire
