@@ -1,7 +1,10 @@
-// Removes one large tree through the running helper tool and an equal one
-// with `rm -rf`, side by side in the same run, and prints both times and
-// their ratio. The tool walks by descriptor and never follows a link; the
-// price of that care should stay small next to a plain rm -rf.
+// Removes one large package through the running helper tool, as an
+// uninstall does (its files in one request, then its folders, each checked
+// against the package's receipt on the volume, which the tool reads itself),
+// and an equal tree with `rm -rf`, side by side in the same run, and prints
+// both times and their ratio. The tool checks every item and walks by
+// descriptor, never following a link; the price of that care should stay
+// small next to a plain rm -rf.
 //
 //   bench_helper [folders] [files per folder] [rounds]   defaults: 1000 100 3
 //
@@ -9,8 +12,11 @@
 
 #include "helperwire/FrameChannel.h"
 #include "helperwire/HelperLabel.h"
+#include "helperwire/HelperReply.h"
 #include "helperwire/HelperRequest.h"
 #include "platform/Volume.h"
+
+#include "VolumeBuilder.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -44,13 +50,39 @@ bool makeTree(const QString &root, int folders, int files)
     return true;
 }
 
+// The package's receipt and its tree on the volume: `folders` folders of
+// `files` empty files each, every one listed by the package. The paths of
+// its files, and of its folders deepest first, as an uninstall sends them.
+bool makePackage(const QString &volume, const QString &identifier, const QString &top, int folders, int files,
+                 QList<platform::LogicalPath> *filePaths, QList<platform::LogicalPath> *folderPaths)
+{
+    volumegen::Package package;
+    package.identifier = identifier;
+    package.paths.append(volumegen::PathItem::folder(top));
+    const platform::LogicalPath topPath = platform::Volume::current()->top().child(top);
+    for (int d = 0; d < folders; ++d) {
+        const QString folder = top + QStringLiteral("/d%1").arg(d);
+        package.paths.append(volumegen::PathItem::folder(folder));
+        folderPaths->append(topPath.child(QStringLiteral("d%1").arg(d)));
+        for (int f = 0; f < files; ++f) {
+            package.paths.append(volumegen::PathItem::file(folder + QStringLiteral("/f%1").arg(f), 0));
+            filePaths->append(folderPaths->last().child(QStringLiteral("f%1").arg(f)));
+        }
+    }
+    folderPaths->append(topPath);
+    volumegen::VolumeBuilder builder(volume, QStringLiteral("/Users/bench"));
+    builder.addReceipt(package);
+    return builder.write();
+}
+
 // Starts the tool on the volume and waits until it answers on its socket.
 bool startTool(QProcess &tool, const QString &volume)
 {
     tool.setProcessChannelMode(QProcess::ForwardedOutputChannel);
     tool.setStandardErrorFile(QProcess::nullDevice());
     tool.start(QStringLiteral(DORVANE_HELPER_TOOL),
-               {QStringLiteral("--root"), volume, QStringLiteral("--serve-uid"), QString::number(::getuid())});
+               {QStringLiteral("--root"), volume, QStringLiteral("--serve-uid"), QString::number(::getuid()),
+                QStringLiteral("--home"), QStringLiteral("/Users/bench")});
     const QDeadlineTimer deadline(10000);
     while (!deadline.hasExpired()) {
         const int fd = platform::Volume::current()->connectToSocket(helperwire::socketPath());
@@ -88,7 +120,10 @@ int main(int argc, char **argv)
     for (int round = 1; round <= rounds; ++round) {
         const QString planned = QStringLiteral("/Applications/Tree%1.app").arg(round);
         const QString peer = scratch.filePath(QStringLiteral("rm-tree%1").arg(round));
-        if (!makeTree(volume + planned, folders, files) || !makeTree(peer, folders, files)) {
+        const QStringList packages{QStringLiteral("com.bench.tree%1").arg(round)};
+        QList<platform::LogicalPath> filePaths, folderPaths;
+        if (!makePackage(volume, packages.first(), planned.mid(1), folders, files, &filePaths, &folderPaths)
+            || !makeTree(peer, folders, files)) {
             std::fprintf(stderr, "cannot make the trees\n");
             return 1;
         }
@@ -96,7 +131,7 @@ int main(int argc, char **argv)
 
         // Each removes in turn first, so that neither gains from the other's
         // work on the disk's journal.
-        helperwire::Message reply;
+        helperwire::Message reply, folderReply;
         bool answered = false;
         qint64 toolNs = 0, rmNs = 0;
         int rmStatus = -1;
@@ -104,9 +139,11 @@ int main(int argc, char **argv)
             QElapsedTimer timer;
             timer.start();
             helperwire::FrameChannel channel(platform::Volume::current()->connectToSocket(helperwire::socketPath()));
-            answered = channel.send(helperwire::deleteMessage({platform::volumePath(planned).value()}), 10000)
-                           == helperwire::FrameChannel::Status::Ok
-                       && channel.receive(&reply, -1) == helperwire::FrameChannel::Status::Ok;
+            using Status = helperwire::FrameChannel::Status;
+            answered = channel.send(helperwire::deleteMessage(filePaths, packages), 10000) == Status::Ok
+                       && channel.receive(&reply, -1) == Status::Ok
+                       && channel.send(helperwire::deleteEmptyFolderMessage(folderPaths, packages), 10000) == Status::Ok
+                       && channel.receive(&folderReply, -1) == Status::Ok;
             toolNs = timer.nsecsElapsed();
         };
         const auto byRm = [&] {
@@ -123,9 +160,15 @@ int main(int argc, char **argv)
             byTool();
         }
 
-        if (!answered || reply.value(QStringLiteral("reply")) != QLatin1String("{}") || QDir(volume + planned).exists()
-            || rmStatus != 0 || QDir(peer).exists()) {
-            std::fprintf(stderr, "a tree was not removed: reply %s\n", qPrintable(reply.value(QStringLiteral("reply"))));
+        const auto wentAll = [](const helperwire::Message &message) {
+            const std::optional<helperwire::Reply> typed = helperwire::decodeReply(message.value(QStringLiteral("reply")));
+            return typed && typed->failures().isEmpty();
+        };
+        if (!answered || !wentAll(reply) || !wentAll(folderReply) || QDir(volume + planned).exists() || rmStatus != 0
+            || QDir(peer).exists()) {
+            std::fprintf(stderr, "a tree was not removed: replies %s %s\n",
+                         qPrintable(reply.value(QStringLiteral("reply")).left(300)),
+                         qPrintable(folderReply.value(QStringLiteral("reply")).left(300)));
             return 1;
         }
         ratios.append(double(toolNs) / double(rmNs));

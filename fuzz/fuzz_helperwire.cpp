@@ -60,6 +60,12 @@ void checkRequest(const Message &message)
         return;
     }
     const HelperRequest &request = std::get<HelperRequest>(parsed);
+    if (request.packages.isEmpty())
+        fail("a request for no package was accepted");
+    for (const QString &package : request.packages) {
+        if (!identifierRefusal(package).isEmpty())
+            fail("a package identifier the rules refuse was accepted:", package);
+    }
     for (auto it = request.refused.cbegin(); it != request.refused.cend(); ++it) {
         if (it.value().isEmpty())
             fail("an item refused without a reason:", it.key());
@@ -69,7 +75,8 @@ void checkRequest(const Message &message)
         if (!identifierRefusal(request.identifier).isEmpty())
             fail("an identifier the rules refuse was accepted:", request.identifier);
         break;
-    case RequestType::Delete: {
+    case RequestType::Delete:
+    case RequestType::DeleteEmptyFolder: {
         if (request.sent.size() != request.paths.size())
             fail("accepted paths and sent items disagree");
         for (const platform::LogicalPath &path : request.paths) {
@@ -77,7 +84,9 @@ void checkRequest(const Message &message)
             if (!why.isEmpty())
                 fail("an accepted path is refused in its cleaned form:", path.toString() + QLatin1String(": ") + why);
         }
-        const ParseResult again = parseRequest(deleteMessage(request.paths));
+        const ParseResult again = parseRequest(request.type == RequestType::Delete
+                                                   ? deleteMessage(request.paths, request.packages)
+                                                   : deleteEmptyFolderMessage(request.paths, request.packages));
         const auto *rebuilt = std::get_if<HelperRequest>(&again);
         if (!rebuilt || !rebuilt->refused.isEmpty() || rebuilt->paths != request.paths)
             fail("the client's message for the accepted paths is not accepted whole");
@@ -90,7 +99,7 @@ void checkRequest(const Message &message)
             if (pid < 2 || pid > MaxPid)
                 fail("a process identifier out of range was accepted:", QString::number(pid));
         }
-        const ParseResult again = parseRequest(killMessage(request.pids));
+        const ParseResult again = parseRequest(killMessage(request.pids, request.packages));
         const auto *rebuilt = std::get_if<HelperRequest>(&again);
         if (!rebuilt || !rebuilt->refused.isEmpty() || rebuilt->pids != request.pids)
             fail("the client's message for the accepted processes is not accepted whole");

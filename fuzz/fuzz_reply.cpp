@@ -112,7 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     tool().setAnswer(bytes);
     // A new connection for every input, as the tool closes each stream.
     HelperConnection connection;
-    const HelperReply reply = connection.sendWithReply(helperwire::deleteMessage({platform::volumePath(u"/Applications/Fuzz.app").value()}));
+    const HelperReply reply = connection.sendWithReply(
+        helperwire::deleteMessage({platform::volumePath(u"/Applications/Fuzz.app").value()}, {QStringLiteral("org.fuzz.pkg")}));
 
     helperwire::FrameDecoder decoder;
     const QList<Message> frames = decoder.feed(bytes);
@@ -120,23 +121,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (frames.isEmpty() ? message != nullptr : (!message || *message != frames.first()))
         fail("the connection's reply is not the first frame the tool sent");
     const bool hasText = message && message->contains(QStringLiteral("reply"));
+    const std::optional<helperwire::Reply> typed =
+        hasText ? helperwire::decodeReply(message->value(QStringLiteral("reply"))) : std::nullopt;
 
     const QString information = QStringLiteral("Fuzz.pkg");
     const std::optional<DeleteHelper::Report> deleted = DeleteHelper::deleteReport(reply, information);
-    // A broken stream is reported and the run goes on; a message without
-    // its reply string ends the run.
-    if (!hasText && (!deleted || deleted->fatal != (message != nullptr)))
-        fail("a delete without an answer is reported otherwise than its stream says");
-    if (hasText && deleted && deleted->fatal)
-        fail("a delete with an answer ends the run");
+    // A broken stream is reported and the run goes on; a message without a
+    // typed reply ends the run; a typed reply is reported when an item did
+    // not go.
+    if (!typed && (!deleted || deleted->fatal != (message != nullptr)))
+        fail("a delete without a typed answer is reported otherwise than its stream says");
+    if (typed && (deleted.has_value() != !typed->failures().isEmpty() || (deleted && deleted->fatal)))
+        fail("a delete with a typed answer is reported otherwise than its items say");
     const std::optional<DeleteHelper::Report> killed = DeleteHelper::killReport(reply, {4242, 4243}, information);
     if (killed && killed->fatal)
         fail("a kill's reply ends the run");
-    if (!hasText && !killed)
-        fail("a kill without an answer is not reported");
+    if (killed.has_value() != (!typed || !typed->failures().isEmpty()))
+        fail("a kill is reported otherwise than its answer says");
     const PackageRecord package({{QStringLiteral("PackageIdentifier"), QStringLiteral("org.fuzz.pkg")}});
     const std::optional<DeleteHelper::Report> forgot = DeleteHelper::forgetReport(reply, package);
-    if (forgot.has_value() != !(hasText && message->value(QStringLiteral("reply")).contains(u"Forgot package")))
+    if (forgot.has_value() != !(typed && !typed->items.isEmpty() && typed->failures().isEmpty()))
         fail("a forget is reported otherwise than its answer says");
     for (const auto &report : {deleted, killed, forgot}) {
         if (report && (report->message.isEmpty() || report->details.isEmpty()))

@@ -27,10 +27,32 @@ def frame(message):
     return struct.pack(">I", len(payload)) + payload
 
 
-def request(kind, argument):
+def compact(value):
+    return json.dumps(value, separators=(",", ":"))
+
+
+def request(kind, argument, packages=("com.example.pkg.Foo",)):
     if not isinstance(argument, str):
-        argument = json.dumps(argument, separators=(",", ":"))
-    return frame({"type": kind, "request": argument})
+        argument = compact(argument)
+    if not isinstance(packages, str):
+        packages = compact(list(packages))
+    return frame({"type": kind, "request": argument, "packages": packages})
+
+
+def outcomes(*items, text=None):
+    """A typed reply: items as (item, outcome[, reason[, errno]])."""
+    entries = []
+    for item in items:
+        entry = {"item": item[0], "outcome": item[1]}
+        if len(item) > 2:
+            entry["reason"] = item[2]
+        if len(item) > 3:
+            entry["errno"] = item[3]
+        entries.append(entry)
+    reply = {"items": entries}
+    if text:
+        reply["text"] = text
+    return frame({"reply": compact(reply)})
 
 
 def write(name, seeds):
@@ -53,9 +75,13 @@ def helperwire_seeds():
         "kill-refused": request("kill", ["0", "1", "007", "-5", "4194305", "12a", ""]),
         "forget": request("forget", "com.example.pkg.Foo"),
         "forget-refused": request("forget", "../etc"),
+        "empty-folder": request("deleteEmptyFolder", ["/Library/Foo", "/Library/Foo/Sub"]),
+        "packages-missing": frame({"type": "kill", "request": "[]"}),
+        "packages-not-an-array": request("kill", [], packages="com.example.pkg.Foo"),
+        "packages-refused": request("kill", [], packages=["", "../x", "a/b"]),
         "not-an-array": request("delete", '{"a":1}'),
         "unknown-type": request("format", "/"),
-        "three-keys": frame({"type": "kill", "request": "[]", "extra": ""}),
+        "four-keys": frame({"type": "kill", "request": "[]", "packages": "[\"a\"]", "extra": ""}),
         "two-frames": request("kill", ["4242"]) + request("forget", "a.b"),
         "cut-short": delete[:-3],
         "length-over-the-cap": struct.pack(">I", 64 * 1024 * 1024 + 1),
@@ -66,17 +92,22 @@ def helperwire_seeds():
 
 
 def reply_seeds():
+    receipt = "/private/var/db/receipts/com.example.pkg.Foo"
     return {
-        "all-went": frame({"reply": "{}"}),
-        "delete-failed": frame({"reply": json.dumps({"/Applications/Foo.app": "Operation not permitted"})}),
-        "kill-gone": frame({"reply": json.dumps({"4242": "errno 3: No such process"})}),
-        "kill-failed": frame({"reply": json.dumps({"4242": "errno 1: Operation not permitted"})}),
-        "forgot": frame({"reply": "Forgot package com.example.pkg.Foo"}),
-        "forget-refused": frame({"reply": "Refused to remove a receipt: empty identifier"}),
+        "all-went": outcomes(("/Applications/Foo.app", "removed"), ("/Library/Foo", "gone")),
+        "delete-failed": outcomes(("/Applications/Foo.app", "failed", "Operation not permitted", 1)),
+        "delete-refused": outcomes(("/usr/lib/x", "refused", "no package being uninstalled lists it")),
+        "kill-gone": outcomes(("4242", "gone")),
+        "kill-failed": outcomes(("4242", "failed", "kill 4242: Operation not permitted", 1)),
+        "forgot": outcomes((receipt + ".plist", "removed"), (receipt + ".bom", "removed"),
+                           text="Forgot package 'com.example.pkg.Foo' on '/'."),
+        "forget-refused": outcomes(("com.example.pkg.Foo", "refused", "it is an essential system package")),
+        "forget-nothing": frame({"reply": compact({"items": []})}),
+        "old-form": frame({"reply": "{}"}),
         "not-json": frame({"reply": "[1,2"}),
         "no-reply-key": frame({"answer": "{}"}),
-        "two-frames": frame({"reply": "{}"}) + frame({"reply": "Forgot package x"}),
-        "cut-short": frame({"reply": "{}"})[:-1],
+        "two-frames": outcomes(("/a", "removed")) + frame({"reply": "Forgot package x"}),
+        "cut-short": outcomes(("/a", "removed"))[:-1],
         "nothing": b"",
     }
 
