@@ -14,6 +14,8 @@
 
 #include <QSignalSpy>
 #include <QTest>
+
+#include <unistd.h>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QThreadPool>
@@ -70,6 +72,10 @@ private Q_SLOTS:
         qputenv("DORVANE_BUNDLE_DIR", DORVANE_BUNDLE_DIR);
         QVERIFY(!platform::Bundle::main().resourcesPath().isEmpty());
         StartUp::registerDefaults();
+        // Run as root, a view shows the shipped page only; these tests run
+        // as root and allow the live page on purpose.
+        QCOMPARE(RvWebView::livePagesAllowedByDefault(), ::geteuid() != 0);
+        RvWebView::setLivePagesAllowedByDefault(true);
     }
 
     void loads_data()
@@ -83,6 +89,7 @@ private Q_SLOTS:
         QTest::newRow("live page replaces it") << "Promotion.html" << "live" << "Live page" << true;
         QTest::newRow("live page only") << "" << "live" << "Live page" << true;
         QTest::newRow("offline falls back") << "Promotion.html" << "stopped" << kShippedTitle << false;
+        QTest::newRow("live page not allowed (root)") << "Promotion.html" << "refused" << kShippedTitle << false;
     }
 
     void loads()
@@ -92,7 +99,7 @@ private Q_SLOTS:
         QFETCH(QString, title);
         QFETCH(bool, network);
         QString address;
-        if (remote == "live") {
+        if (remote == "live" || remote == "refused") {
             address = live();
         } else if (remote == "stopped") {
             LoopbackHttpServer gone({});
@@ -102,6 +109,7 @@ private Q_SLOTS:
         RvWebView view;
         view.setLocalHTMLName(local);
         view.setRemoteHTMLURL(address);
+        view.setLivePageAllowed(remote != "refused");
         bool liveFailed = false, shippedAfterFailure = false;
         connect(view.page(), &QWebEnginePage::loadingChanged, this, [&](const QWebEngineLoadingInfo &info) {
             liveFailed |= info.status() == QWebEngineLoadingInfo::LoadFailedStatus && info.url() == QUrl(address);
@@ -115,6 +123,8 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(shippedAfterFailure, 15000);
         QCOMPARE(liveFailed, remote == "stopped");
         QCOMPARE(view.url(), title == kShippedTitle ? view.localURL() : QUrl(address));
+        if (remote == "refused")
+            QVERIFY(!view.decidePolicyForNavigation(QUrl(address)));
         QCOMPARE(m_server.requests() > requestsBefore, network);
     }
 

@@ -6,6 +6,8 @@
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineSettings>
 
+#include <atomic>
+
 #include <cmath>
 
 #include <unistd.h>
@@ -73,6 +75,26 @@ RvWebView::RvWebView(QWidget *parent) : QWebEngineView(parent)
     connect(page(), &QWebEnginePage::loadingChanged, this, &RvWebView::resourceDidFail);
 }
 
+namespace {
+
+std::atomic<bool> &livePagesDefault()
+{
+    static std::atomic<bool> allowed = ::geteuid() != 0;
+    return allowed;
+}
+
+} // namespace
+
+bool RvWebView::livePagesAllowedByDefault()
+{
+    return livePagesDefault();
+}
+
+void RvWebView::setLivePagesAllowedByDefault(bool allowed)
+{
+    livePagesDefault() = allowed;
+}
+
 QUrl RvWebView::localURL() const
 {
     return m_localHTMLName.isEmpty() ? QUrl() : resourceURL(m_localHTMLName);
@@ -84,7 +106,7 @@ bool RvWebView::decidePolicyForNavigation(const QUrl &url)
     if (!local.isEmpty() && url == local)
         return true;
     if (!m_remoteHTMLURL.isEmpty() && url.toString(QUrl::FullyEncoded) == QUrl(m_remoteHTMLURL).toString(QUrl::FullyEncoded))
-        return true;
+        return m_livePageAllowed;
     platform::Workspace::openUrl(url);
     return false;
 }
@@ -103,7 +125,7 @@ void RvWebView::startInitialLoad()
     const QUrl local = localURL();
     if (!local.isEmpty())
         load(local);
-    if (!m_remoteHTMLURL.isEmpty()) {
+    if (!m_remoteHTMLURL.isEmpty() && m_livePageAllowed) {
         // Queued, so the live page starts after the shipped one and replaces
         // it when it arrives.
         QMetaObject::invokeMethod(this, [this] { load(QUrl(m_remoteHTMLURL)); }, Qt::QueuedConnection);

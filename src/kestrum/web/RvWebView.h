@@ -34,6 +34,15 @@ public:
     QVariant zoomFactor() const { return m_zoomFactor; }
     void setZoomFactor(const QVariant &factor) { m_zoomFactor = factor; }
 
+    // Whether the live page may load. Off by default for a process run as
+    // root: its engine runs without Chromium's sandbox there, so it shows
+    // the shipped page only and never a page from the network. The default
+    // is taken by each view when it is made.
+    bool livePageAllowed() const { return m_livePageAllowed; }
+    void setLivePageAllowed(bool allowed) { m_livePageAllowed = allowed; }
+    static bool livePagesAllowedByDefault();
+    static void setLivePagesAllowedByDefault(bool allowed);
+
     // The shipped page's address; empty when no local page is named or the
     // bundle lacks it.
     QUrl localURL() const;
@@ -55,6 +64,7 @@ private:
     QString m_remoteHTMLURL;
     QVariant m_zoomFactor;
     bool m_initialLoadStarted = false;
+    bool m_livePageAllowed = livePagesAllowedByDefault();
 };
 
 // The script that zooms a page to the factor (four decimals).
