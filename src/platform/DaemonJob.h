@@ -54,6 +54,11 @@ QVariantMap jobDictionary(const Places &places, const Served &served);
 // running itself, restarting it when it dies, as launchd does.
 bool install(const Places &places, const QByteArray &tool, const QVariantMap &job, QString *error);
 
+// Starts the installed job again as its list says, without writing the
+// tool or the job: for a current installation whose daemon stopped (a
+// reboot). False with the reason in *error.
+bool launch(const Places &places, QString *error);
+
 // Stops the daemon, then removes the job, the tool, and a socket or pid
 // file it left. True when neither job nor tool is left.
 bool remove(const Places &places, QString *error);

@@ -171,6 +171,11 @@ std::optional<HelperError> HelperInstaller::blessHelper(bool *installed)
         // Nothing else is compared: a newer installed tool is replaced too.
         if (shipped && shipped == current && platform::DaemonJob::answers(places()))
             return std::nullopt;
+        // A current tool whose daemon stopped (the machine restarted) is
+        // started again as it is, where the caller may, asking nothing.
+        QString reason;
+        if (shipped && shipped == current && ::geteuid() == 0 && platform::DaemonJob::launch(places(), &reason))
+            return std::nullopt;
     }
     if (::geteuid() != 0) {
         QString reason;

@@ -6,6 +6,7 @@
 #include "platform/DaemonJob.h"
 
 #include "platform/PropertyList.h"
+#include "platform/ReadLimits.h"
 #include "platform/Volume.h"
 #include "platform/linux/Proc.h"
 
@@ -214,6 +215,10 @@ QVariantMap jobDictionary(const Places &places, const Served &served)
             {served.homeKey, served.home.toString()}};
 }
 
+namespace {
+bool startAndWait(const Places &places, const QVariantMap &job, QString *error);
+} // namespace
+
 bool install(const Places &places, const QByteArray &tool, const QVariantMap &job, QString *error)
 {
     stop(places);
@@ -224,6 +229,28 @@ bool install(const Places &places, const QByteArray &tool, const QVariantMap &jo
     }
     if (!Volume::current()->writeFile(places.tool, tool, error, 0755) || !writeJob(places, job, error))
         return false;
+    if (startAndWait(places, job, error))
+        return true;
+    // Nothing half-installed stays behind to pass for a working job.
+    remove(places, nullptr);
+    return false;
+}
+
+bool launch(const Places &places, QString *error)
+{
+    const std::optional<QVariantMap> job = PropertyList::readDictionary(places.jobList, ReadLimit::kJob);
+    if (!job) {
+        setError(error, QStringLiteral("the job %1 cannot be read").arg(places.jobList.toString()));
+        return false;
+    }
+    stop(places);
+    return startAndWait(places, *job, error);
+}
+
+namespace {
+
+bool startAndWait(const Places &places, const QVariantMap &job, QString *error)
+{
     const int pidfd = start(job, error);
     bool answered = false;
     if (pidfd >= 0) {
@@ -241,14 +268,15 @@ bool install(const Places &places, const QByteArray &tool, const QVariantMap &jo
                                 : QStringLiteral("%1 did not answer in time").arg(places.tool.toString()));
         ::close(pidfd);
     }
-    if (!answered) {
-        // Nothing half-installed stays behind to pass for a working job.
-        remove(places, nullptr);
-    }
     return answered;
 }
 
-bool stop(const Places &places)
+} // namespace
+
+namespace {
+
+// Signals the job's processes found now and waits for each to end.
+bool stopFound(const Places &places)
 {
     QList<qint64> pids = processesOfJob(places);
     if (const std::optional<qint64> listed = runningPid(places); listed && !pids.contains(*listed))
@@ -271,6 +299,22 @@ bool stop(const Places &places)
         ::close(pidfd);
     }
     return stopped;
+}
+
+} // namespace
+
+bool stop(const Places &places)
+{
+    // A keeper that saw its service end before its own signal came may have
+    // started a new one meanwhile: look again until none of the job is left,
+    // so that a caller told "stopped" finds nothing running.
+    for (int round = 0; round < 5; ++round) {
+        if (!stopFound(places))
+            return false;
+        if (processesOfJob(places).isEmpty())
+            return true;
+    }
+    return false;
 }
 
 bool remove(const Places &places, QString *error)
