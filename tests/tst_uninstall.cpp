@@ -117,6 +117,8 @@ private Q_SLOTS:
     void forgetsEachKindOfReceipt();
     void logName_data();
     void logName();
+    void processMatching_data();
+    void processMatching();
 
 private:
     int runCli(const QStringList &arguments, QByteArray *out) const
@@ -134,7 +136,7 @@ private:
 
 void UninstallTest::init()
 {
-    if (QByteArray(QTest::currentTestFunction()) == "logName")
+    if (QByteArray(QTest::currentTestFunction()) == "logName" || QByteArray(QTest::currentTestFunction()) == "processMatching")
         return;
     if (::geteuid() != 0)
         QSKIP("the helper tool runs as root");
@@ -400,6 +402,37 @@ void UninstallTest::logName()
     QFETCH(QStringList, identifiers);
     QFETCH(QString, expected);
     QCOMPARE(UninstallRun::logName(identifiers, QDateTime(QDate(2019, 3, 5), QTime(14, 7, 9))), expected);
+}
+
+// Which processes an uninstall ends: those running a planned file, or from
+// inside a planned application folder or generated item, compared as the
+// volume compares paths; never one whose folder only begins with the same
+// text, nor a command without an absolute path.
+void UninstallTest::processMatching_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("ended");
+    QTest::newRow("the application") << "/Applications/Foo.app/Contents/MacOS/Foo" << true;
+    QTest::newRow("another spelling of it") << "/applications/FOO.app/Contents/MacOS/Foo" << true;
+    QTest::newRow("a neighbour with a longer name") << "/Applications/Foo.app Beta.app/Contents/MacOS/Beta" << false;
+    QTest::newRow("a planned single file") << "/Library/Foo/tool" << true;
+    QTest::newRow("a file beside it") << "/Library/Foo/tool2" << false;
+    QTest::newRow("inside a generated item") << "/Library/Application Support/Foo/agent" << true;
+    QTest::newRow("no absolute path") << "Foo" << false;
+}
+
+void UninstallTest::processMatching()
+{
+    QFETCH(QString, command);
+    QFETCH(bool, ended);
+    UninstallPlan plan;
+    plan.removeFiles = platform::volumePaths({"/Library/Foo/tool"});
+    plan.removeRemaining = platform::volumePaths({"/Applications/Foo.app"});
+    plan.removeGenerated = platform::volumePaths({"/Library/Application Support/Foo"});
+    QStringList pids, commands;
+    UninstallRun::collectProcesses("  PID COMM\n  401 /bin/sh\n 4242 " + command + "\n", plan, &pids, &commands);
+    QCOMPARE(pids, ended ? QStringList{"4242"} : QStringList());
+    QCOMPARE(commands, ended ? QStringList{command} : QStringList());
 }
 
 QTEST_MAIN(UninstallTest)
