@@ -211,7 +211,7 @@ private:
     friend class VolumeFolder;
     bool openRoot(QString *error);
     QList<Removal> removeEach(const QList<LogicalPath> &paths,
-                              const std::function<std::optional<Removal>(int parent, const QByteArray &name)> &remove) const;
+                              const std::function<Removal(int parent, const QByteArray &name)> &remove) const;
     void learnLayout();
     int openInside(const LogicalPath &path, int flags, quint64 resolve = 0) const;
 

@@ -441,37 +441,52 @@ void removeEntries(int folder, quint64 mountId, int depth, QString &failure)
     }
 }
 
-// Removes the named item of an open folder without following a link: a
-// folder with all inside it when `whole`, else only a file or link. The
-// item is opened first and judged by that descriptor; a mount point is
-// never entered or emptied. The first failure's reason and errno, empty
-// when it went, or nothing when the item was not there.
-std::optional<Volume::Removal> removeNamed(int parent, const QByteArray &name, bool whole)
+// The named item of an open folder, opened without following a link and
+// judged by that descriptor. `answer` is what to give back at once: a
+// failure, or Missing when nothing is there.
+struct OpenedItem
 {
-    const Descriptor item(::openat(parent, name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    if (!item.isValid()) {
-        if (errno == ENOENT)
-            return std::nullopt;
-        return Volume::Removal{Volume::Removal::Failed, errorText(errno), errno};
+    Descriptor fd;
+    bool isFolder = false;
+    std::optional<Volume::Removal> answer;
+};
+
+OpenedItem openItem(int parent, const QByteArray &name)
+{
+    OpenedItem item{Descriptor(::openat(parent, name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC)), false, {}};
+    if (!item.fd.isValid()) {
+        item.answer = errno == ENOENT ? Volume::Removal{Volume::Removal::Missing, QString(), 0}
+                                      : Volume::Removal{Volume::Removal::Failed, errorText(errno), errno};
+        return item;
     }
-    const std::optional<ItemStatus> status = statusAt(item.get(), "");
-    const bool isFolder = status && status->isDirectory();
+    const std::optional<ItemStatus> status = statusAt(item.fd.get(), "");
+    item.isFolder = status && status->isDirectory();
+    // A mount point is never entered or emptied.
+    const std::optional<MountOf> parentMount = item.isFolder ? mountOf(parent) : std::nullopt;
+    if (item.isFolder && (!parentMount || !onMount(item.fd.get(), parentMount->id)))
+        item.answer = Volume::Removal{Volume::Removal::Failed, kMountPoint, EBUSY};
+    return item;
+}
+
+// Removes the named item of an open folder: a folder with all inside it
+// when `whole`, else only a file or link.
+Volume::Removal removeNamed(int parent, const QByteArray &name, bool whole)
+{
+    const OpenedItem item = openItem(parent, name);
+    if (item.answer)
+        return *item.answer;
     QString failure;
-    if (isFolder) {
-        const std::optional<MountOf> parentMount = mountOf(parent);
-        if (!parentMount || !onMount(item.get(), parentMount->id))
-            return Volume::Removal{Volume::Removal::Failed, kMountPoint, EBUSY};
+    if (item.isFolder) {
         if (!whole)
-            return Volume::Removal{Volume::Removal::Failed,
-                                   QStringLiteral("a folder: it goes only as an empty folder, on its own request"),
-                                   EISDIR};
-        removeEntries(item.get(), parentMount->id, 0, failure);
+            return {Volume::Removal::Failed, QStringLiteral("a folder: it goes only as an empty folder, on its own request"),
+                    EISDIR};
+        removeEntries(item.fd.get(), mountOf(parent)->id, 0, failure);
     }
-    if (::unlinkat(parent, name.constData(), isFolder ? AT_REMOVEDIR : 0) != 0 && failure.isEmpty())
-        return Volume::Removal{Volume::Removal::Failed, errorText(errno), errno};
+    if (::unlinkat(parent, name.constData(), item.isFolder ? AT_REMOVEDIR : 0) != 0 && failure.isEmpty())
+        return {Volume::Removal::Failed, errorText(errno), errno};
     if (!failure.isEmpty())
-        return Volume::Removal{Volume::Removal::Failed, failure, 0};
-    return Volume::Removal{Volume::Removal::Removed, QString(), 0};
+        return {Volume::Removal::Failed, failure, 0};
+    return {Volume::Removal::Removed, QString(), 0};
 }
 
 // What an otherwise empty folder may still hold and go: the Finder's view
@@ -484,32 +499,25 @@ bool isFinderLeftover(int folder, const QByteArray &name)
     return ::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
 }
 
-std::optional<Volume::Removal> removeEmptyNamed(int parent, const QByteArray &name)
+Volume::Removal removeEmptyNamed(int parent, const QByteArray &name)
 {
-    const Descriptor item(::openat(parent, name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    if (!item.isValid()) {
-        if (errno == ENOENT)
-            return std::nullopt;
-        return Volume::Removal{Volume::Removal::Failed, errorText(errno), errno};
-    }
-    const std::optional<ItemStatus> status = statusAt(item.get(), "");
-    if (!status || !status->isDirectory())
-        return Volume::Removal{Volume::Removal::Failed, QStringLiteral("not a folder"), ENOTDIR};
-    const std::optional<MountOf> parentMount = mountOf(parent);
-    if (!parentMount || !onMount(item.get(), parentMount->id))
-        return Volume::Removal{Volume::Removal::Failed, kMountPoint, EBUSY};
-    const std::optional<QList<VolumeFolder::Entry>> entries = readEntries(item.get());
+    const OpenedItem item = openItem(parent, name);
+    if (item.answer)
+        return *item.answer;
+    if (!item.isFolder)
+        return {Volume::Removal::Failed, QStringLiteral("not a folder"), ENOTDIR};
+    const std::optional<QList<VolumeFolder::Entry>> entries = readEntries(item.fd.get());
     if (!entries)
-        return Volume::Removal{Volume::Removal::Failed, errorText(errno), errno};
+        return {Volume::Removal::Failed, errorText(errno), errno};
     const QString notEmpty = QStringLiteral("the folder is not empty");
-    if (entries->size() > 1 || (entries->size() == 1 && !isFinderLeftover(item.get(), entries->first().name)))
-        return Volume::Removal{Volume::Removal::Failed, notEmpty, ENOTEMPTY};
-    if (entries->size() == 1 && ::unlinkat(item.get(), entries->first().name.constData(), 0) != 0 && errno != ENOENT)
-        return Volume::Removal{Volume::Removal::Failed, errorText(errno), errno};
+    if (entries->size() > 1 || (entries->size() == 1 && !isFinderLeftover(item.fd.get(), entries->first().name)))
+        return {Volume::Removal::Failed, notEmpty, ENOTEMPTY};
+    if (entries->size() == 1 && ::unlinkat(item.fd.get(), entries->first().name.constData(), 0) != 0 && errno != ENOENT)
+        return {Volume::Removal::Failed, errorText(errno), errno};
     // Anything put in meanwhile keeps the folder, and stays with it.
     if (::unlinkat(parent, name.constData(), AT_REMOVEDIR) != 0)
-        return Volume::Removal{Volume::Removal::Failed, errno == ENOTEMPTY ? notEmpty : errorText(errno), errno};
-    return Volume::Removal{Volume::Removal::Removed, QString(), 0};
+        return {Volume::Removal::Failed, errno == ENOTEMPTY ? notEmpty : errorText(errno), errno};
+    return {Volume::Removal::Removed, QString(), 0};
 }
 
 } // namespace
@@ -540,9 +548,8 @@ QList<Volume::Removal> Volume::removeEmptyFolders(const QList<LogicalPath> &fold
     return removeEach(folders, removeEmptyNamed);
 }
 
-QList<Volume::Removal> Volume::removeEach(
-    const QList<LogicalPath> &paths,
-    const std::function<std::optional<Removal>(int parent, const QByteArray &name)> &remove) const
+QList<Volume::Removal> Volume::removeEach(const QList<LogicalPath> &paths,
+                                         const std::function<Removal(int parent, const QByteArray &name)> &remove) const
 {
     QList<Removal> results;
     results.reserve(paths.size());
@@ -569,7 +576,7 @@ QList<Volume::Removal> Volume::removeEach(
                                                  : Removal{Removal::Failed, errorText(parentError), parentError});
             continue;
         }
-        results.append(remove(parent.get(), *name).value_or(Removal{Removal::Missing, QString(), 0}));
+        results.append(remove(parent.get(), *name));
     }
     return results;
 }
