@@ -41,15 +41,15 @@ def request(kind, argument, packages=("com.example.pkg.Foo",)):
 
 def outcomes(*items, text=None):
     """A typed reply: items as (item, outcome[, reason[, errno]])."""
-    entries = []
+    letters = {"removed": "r", "gone": "g", "refused": "x", "failed": "f"}
+    failures = []
     for item in items:
-        entry = {"item": item[0], "outcome": item[1]}
-        if len(item) > 2:
-            entry["reason"] = item[2]
-        if len(item) > 3:
-            entry["errno"] = item[3]
-        entries.append(entry)
-    reply = {"items": entries}
+        if letters[item[1]] in "xf":
+            failure = {"item": item[0], "reason": item[2] if len(item) > 2 else ""}
+            if len(item) > 3:
+                failure["errno"] = item[3]
+            failures.append(failure)
+    reply = {"outcomes": "".join(letters[item[1]] for item in items), "failures": failures}
     if text:
         reply["text"] = text
     return frame({"reply": compact(reply)})
@@ -102,7 +102,7 @@ def reply_seeds():
         "forgot": outcomes((receipt + ".plist", "removed"), (receipt + ".bom", "removed"),
                            text="Forgot package 'com.example.pkg.Foo' on '/'."),
         "forget-refused": outcomes(("com.example.pkg.Foo", "refused", "it is an essential system package")),
-        "forget-nothing": frame({"reply": compact({"items": []})}),
+        "forget-nothing": frame({"reply": compact({"outcomes": "", "failures": []})}),
         "old-form": frame({"reply": "{}"}),
         "not-json": frame({"reply": "[1,2"}),
         "no-reply-key": frame({"answer": "{}"}),

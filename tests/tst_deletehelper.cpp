@@ -44,7 +44,7 @@ Message outcomes(const QList<helperwire::ItemOutcome> &items, const QString &tex
 {
     return answer(helperwire::encodeReply({items, text}));
 }
-const QString kNoFailure = R"({"items":[]})";
+const QString kNoFailure = R"({"failures":[],"outcomes":""})";
 using Kind = helperwire::ItemOutcome::Kind;
 QString report(const QString &problem, const QString &details) { return "alert_feedback " + problem + " " + details; }
 PackageRecord package(const QString &identifier) { return PackageRecord({{"PackageIdentifier", identifier}, {"PackageVersion", "1.0"}}); }

@@ -70,14 +70,18 @@ void TestHelperWire::roundTrips()
 void TestHelperWire::replies()
 {
     using Kind = ItemOutcome::Kind;
-    const Reply reply{{{"/a", Kind::Removed, "", 0}, {"/b", Kind::Gone, "", 0}, {"/c", Kind::Refused, "no package lists it", 0},
-                       {"17", Kind::Failed, "Operation not permitted", 1}},
+    // What went is a letter alone; what did not, a letter and its details.
+    const Reply reply{{{"", Kind::Removed, "", 0}, {"", Kind::Gone, "", 0}, {"/c", Kind::Refused, "no package lists it", 0},
+                       {"17", Kind::Failed, "Operation not permitted", 1}, {"", Kind::Removed, "", 0}},
                       forgotText("com.x")};
     QCOMPARE(decodeReply(encodeReply(reply)), reply);
-    QCOMPARE(reply.failures(), reply.items.mid(2));
+    QVERIFY(encodeReply(reply).startsWith(R"({"failures":[{"item":"/c")"));
+    QVERIFY(encodeReply(reply).contains(R"("outcomes":"rgxfr")"));
+    QCOMPARE(reply.failures(), reply.items.mid(2, 2));
     QCOMPARE(reply.text, "Forgot package 'com.x' on '/'.");
-    for (const char *bad : {"", "{}", "[]", "{\"items\":{}}", "{\"items\":[{\"item\":\"/a\",\"outcome\":\"maybe\"}]}",
-                            "{\"items\":[{\"item\":1,\"outcome\":\"gone\"}]}", "{\"items\":[],\"text\":2}"})
+    for (const char *bad : {"", "{}", "[]", R"({"outcomes":"r"})", R"({"outcomes":"q","failures":[]})",
+                            R"({"outcomes":"f","failures":[]})", R"({"outcomes":"r","failures":[{"item":"/a","reason":""}]})",
+                            R"({"outcomes":"x","failures":[{"item":1,"reason":""}]})", R"({"outcomes":"","failures":[],"text":2})"})
         QVERIFY2(!decodeReply(QString::fromLatin1(bad)), bad);
 }
 

@@ -96,6 +96,8 @@ void VolumeTest::childNeverClimbsAboveItsFolder()
     QCOMPARE(folder.child(u"../../../etc").toString(), QStringLiteral("/Library/Caches/etc"));
     QCOMPARE(folder.child(u"").toString(), folder.toString());
     QVERIFY(folder.child(u"a/b").isWithin(folder));
+    QVERIFY(folder.child(u"a").isChildOf(folder) && !folder.child(u"a/b").isChildOf(folder) && !folder.isChildOf(folder));
+    QVERIFY(folder.parent().isChildOf(Volume::current()->top()) && !Volume::current()->top().isChildOf(Volume::current()->top()));
     QVERIFY(!platform::volumePath(u"/Library/CachesOld").value().isWithin(folder));
     QVERIFY(folder.isWithin(Volume::current()->top()));
 }

@@ -122,6 +122,8 @@ helperwire::Reply RequestRunner::removePaths(const HelperRequest &request, const
     // item goes whole. Each kind is removed folder by folder.
     QList<qsizetype> single, whole;
     QList<LogicalPath> singlePaths, wholePaths;
+    single.reserve(request.paths.size());
+    singlePaths.reserve(request.paths.size());
     QList<ItemOutcome> items(request.paths.size());
     for (qsizetype i = 0; i < request.paths.size(); ++i) {
         const RemovalRules::Verdict verdict = rules.mayRemove(request.paths[i]);

@@ -4,36 +4,16 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
+#include <iterator>
+
 namespace helperwire {
 
 namespace {
 
 using Kind = ItemOutcome::Kind;
 
-const std::pair<Kind, QLatin1String> kOutcomeNames[] = {
-    {Kind::Removed, QLatin1String("removed")},
-    {Kind::Gone, QLatin1String("gone")},
-    {Kind::Refused, QLatin1String("refused")},
-    {Kind::Failed, QLatin1String("failed")},
-};
-
-QLatin1String nameOf(Kind kind)
-{
-    for (const auto &[known, name] : kOutcomeNames) {
-        if (known == kind)
-            return name;
-    }
-    return QLatin1String("failed");
-}
-
-std::optional<Kind> kindNamed(const QString &name)
-{
-    for (const auto &[kind, known] : kOutcomeNames) {
-        if (known == name)
-            return kind;
-    }
-    return std::nullopt;
-}
+constexpr char kLetters[] = {'r', 'g', 'x', 'f'};   // by Kind
 
 } // namespace
 
@@ -49,16 +29,19 @@ QList<ItemOutcome> Reply::failures() const
 
 QString encodeReply(const Reply &reply)
 {
-    QJsonArray items;
+    QByteArray outcomes;
+    outcomes.reserve(reply.items.size());
+    QJsonArray failures;
     for (const ItemOutcome &item : reply.items) {
-        QJsonObject object{{QStringLiteral("item"), item.item}, {QStringLiteral("outcome"), nameOf(item.kind)}};
-        if (!item.reason.isEmpty())
-            object.insert(QStringLiteral("reason"), item.reason);
+        outcomes += kLetters[int(item.kind)];
+        if (item.wentOrGone())
+            continue;
+        QJsonObject failure{{QStringLiteral("item"), item.item}, {QStringLiteral("reason"), item.reason}};
         if (item.error != 0)
-            object.insert(QStringLiteral("errno"), item.error);
-        items.append(object);
+            failure.insert(QStringLiteral("errno"), item.error);
+        failures.append(failure);
     }
-    QJsonObject object{{QStringLiteral("items"), items}};
+    QJsonObject object{{QStringLiteral("outcomes"), QString::fromLatin1(outcomes)}, {QStringLiteral("failures"), failures}};
     if (!reply.text.isEmpty())
         object.insert(QStringLiteral("text"), reply.text);
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
@@ -71,23 +54,39 @@ std::optional<Reply> decodeReply(QStringView text)
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
     const QJsonObject object = document.object();
-    const QJsonValue items = object.value(QStringLiteral("items"));
+    const QJsonValue outcomes = object.value(QStringLiteral("outcomes"));
+    const QJsonValue failures = object.value(QStringLiteral("failures"));
     const QJsonValue sentence = object.value(QStringLiteral("text"));
-    if (!items.isArray() || !(sentence.isUndefined() || sentence.isString()))
+    if (!outcomes.isString() || !failures.isArray() || !(sentence.isUndefined() || sentence.isString()))
         return std::nullopt;
+    const QJsonArray details = failures.toArray();
     Reply reply;
     reply.text = sentence.toString();
-    for (const QJsonValue &value : items.toArray()) {
-        const QJsonObject entry = value.toObject();
-        const QJsonValue item = entry.value(QStringLiteral("item"));
-        const std::optional<Kind> kind = kindNamed(entry.value(QStringLiteral("outcome")).toString());
-        const QJsonValue reason = entry.value(QStringLiteral("reason"));
-        const QJsonValue number = entry.value(QStringLiteral("errno"));
-        if (!value.isObject() || !item.isString() || !kind || !(reason.isUndefined() || reason.isString())
-            || !(number.isUndefined() || number.isDouble()))
+    qsizetype next = 0;
+    for (const QChar letter : outcomes.toString()) {
+        const char *found = std::find(std::begin(kLetters), std::end(kLetters), letter.toLatin1());
+        if (letter.unicode() > 0x7f || found == std::end(kLetters))
             return std::nullopt;
-        reply.items.append({item.toString(), *kind, reason.toString(), number.toInt()});
+        ItemOutcome item;
+        item.kind = Kind(found - std::begin(kLetters));
+        if (!item.wentOrGone()) {
+            // Each item that did not go has its details, in order.
+            if (next >= details.size())
+                return std::nullopt;
+            const QJsonObject detail = details.at(next++).toObject();
+            const QJsonValue name = detail.value(QStringLiteral("item"));
+            const QJsonValue reason = detail.value(QStringLiteral("reason"));
+            const QJsonValue number = detail.value(QStringLiteral("errno"));
+            if (!name.isString() || !reason.isString() || !(number.isUndefined() || number.isDouble()))
+                return std::nullopt;
+            item.item = name.toString();
+            item.reason = reason.toString();
+            item.error = number.toInt();
+        }
+        reply.items.append(item);
     }
+    if (next != details.size())
+        return std::nullopt;
     return reply;
 }
 

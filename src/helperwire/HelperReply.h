@@ -10,15 +10,18 @@ namespace helperwire {
 
 // What the tool did with each item of a request: the reply string of every
 // answer is this, as JSON, so the client reads outcomes instead of guessing
-// them from texts:
+// them from texts. One letter per item, in the order of the items (r
+// removed, g gone, x refused, f failed), and for each item that did not go
+// its text, reason and errno, in the same order:
 //
-//   {"items": [{"item": "/Library/Foo", "outcome": "removed"},
-//              {"item": "/usr/lib/x", "outcome": "refused", "reason": "no selected package lists it"},
-//              {"item": "4242", "outcome": "failed", "reason": "Operation not permitted", "errno": 1}],
+//   {"outcomes": "rgxf",
+//    "failures": [{"item": "/usr/lib/x", "reason": "no package being uninstalled lists it"},
+//                 {"item": "4242", "reason": "Operation not permitted", "errno": 1}],
 //    "text": "Forgot package 'com.example.foo' on '/'."}
 //
-// "text" is the sentence a forget that went answers with; other replies
-// leave it out.
+// A package's hundred thousand files answer with as many letters, not as
+// many objects. "text" is the sentence a forget that went answers with;
+// other replies leave it out.
 struct ItemOutcome
 {
     enum class Kind {
@@ -27,7 +30,7 @@ struct ItemOutcome
         Refused,   // the tool would not: the reason says which rule
         Failed,    // the tool tried: the reason and errno say why it failed
     };
-    QString item;   // as the client sent it (a path, a pid), or the receipt file a forget removed
+    QString item;   // as the client sent it (a path, a pid); empty for one that went, which is not sent back
     Kind kind = Kind::Failed;
     QString reason;
     int error = 0;   // errno of a failure, 0 otherwise

@@ -74,7 +74,7 @@ QString compactArray(const QStringList &strings)
 
 } // namespace
 
-QString pathRefusal(const QString &path)
+QString pathRefusal(const QString &path, std::optional<platform::LogicalPath> *made)
 {
     if (!path.startsWith(QLatin1Char('/')))
         return QStringLiteral("not an absolute path");
@@ -101,6 +101,8 @@ QString pathRefusal(const QString &path)
         return QStringLiteral("names no path");
     if (isDenied(platform::foldedName(path)) || isDenied(cleaned->key()))
         return QStringLiteral("a protected system folder");
+    if (made)
+        *made = cleaned;
     return {};
 }
 
@@ -162,18 +164,21 @@ ParseResult parseRequest(const Message &message)
     const std::optional<QStringList> items = stringArray(argument);
     if (!items)
         return QStringLiteral("%1: the request is not a JSON array of strings").arg(type);
+    request.sent.reserve(items->size());
+    (isDelete ? request.paths.reserve(items->size()) : request.pids.reserve(items->size()));
     request.type = !isDelete ? RequestType::Kill
                    : type == QLatin1String("delete") ? RequestType::Delete
                                                      : RequestType::DeleteEmptyFolder;
     for (const QString &item : *items) {
-        const QString why = isDelete ? pathRefusal(item) : pidRefusal(item);
+        std::optional<platform::LogicalPath> path;
+        const QString why = isDelete ? pathRefusal(item, &path) : pidRefusal(item);
         if (!why.isEmpty()) {
             request.refused.insert(item, why);
             continue;
         }
         request.sent.append(item);
         if (isDelete)
-            request.paths.append(*platform::volumePath(item));   // pathRefusal() made it once
+            request.paths.append(std::move(*path));
         else
             request.pids.append(item.toLongLong());
     }

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <variant>
 
 namespace helperwire {
@@ -55,7 +56,8 @@ Message forgetMessage(const QString &identifier, const QStringList &packages);
 inline constexpr qsizetype MaxPackages = 10000;
 
 // Why each rule would refuse the item, or an empty text when it is fine.
-QString pathRefusal(const QString &path);
+// A path that passes is made into *made once, for the caller to keep.
+QString pathRefusal(const QString &path, std::optional<platform::LogicalPath> *made = nullptr);
 QString pidRefusal(const QString &pid);
 QString identifierRefusal(const QString &identifier);
 

@@ -145,6 +145,14 @@ QStringView LogicalPath::name() const
     return QStringView(m_path).mid(m_path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
+bool LogicalPath::isChildOf(const LogicalPath &folder) const
+{
+    const qsizetype slash = m_key.lastIndexOf(QLatin1Char('/'));
+    if (folder.isRoot())
+        return slash == 0 && !isRoot();
+    return slash == folder.m_key.size() && m_key.startsWith(folder.m_key);
+}
+
 bool LogicalPath::isWithin(const LogicalPath &folder) const
 {
     if (folder.isRoot())

@@ -47,6 +47,8 @@ public:
 
     // Whether this path is `folder` itself or lies inside it.
     bool isWithin(const LogicalPath &folder) const;
+    // Whether `folder` is parent(), asked without making the parent.
+    bool isChildOf(const LogicalPath &folder) const;
 
     // The spelling, for showing, logging and handing to the disk.
     const QString &toString() const { return m_path; }

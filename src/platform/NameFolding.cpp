@@ -163,8 +163,9 @@ QByteArray foldedNameUtf8(QByteArrayView utf8)
 
 bool isSameName(QStringView a, QStringView b)
 {
-    if (a.size() == b.size() && isAscii(a) && isAscii(b))
-        return a.compare(b, Qt::CaseInsensitive) == 0;
+    // ASCII folds to ASCII of the same length: no copy is needed.
+    if (isAscii(a) && isAscii(b))
+        return a.size() == b.size() && a.compare(b, Qt::CaseInsensitive) == 0;
     return foldedName(a) == foldedName(b);
 }
 

@@ -20,6 +20,16 @@ RemovalRules::RemovalRules(const Catalogue &catalogue, const QStringList &select
                 m_records.append(record);
         }
     }
+    for (const QString &identifier : std::as_const(m_selection)) {
+        if (SystemLists::isEssentialPackage(identifier))
+            m_essentialSelected.insert(identifier);
+    }
+    for (const PackageRecord &record : std::as_const(m_records)) {
+        for (const LogicalPath &folder : applicationFolders(record))
+            m_applicationFolders.insert(folder);
+        for (const LogicalPath &item : generatedCandidates(record))
+            m_generated.insert(item);
+    }
 }
 
 bool RemovalRules::listedByOthers(Catalogue::PathId id) const
@@ -103,11 +113,14 @@ RemovalRules::Verdict RemovalRules::listed(const LogicalPath &path) const
     const std::optional<Catalogue::PathId> id = m_catalogue.pathId(path.toString());
     if (!id || !m_catalogue.anyOwner(*id, [this](const QString &identifier, bool) { return isSelected(identifier); }))
         return {Ground::None, QStringLiteral("no package being uninstalled lists it")};
-    const QStringList otherPackages = others(*id);
-    if (!otherPackages.isEmpty())
-        return {Ground::None, QStringLiteral("%1, which is not being uninstalled, lists it too").arg(otherPackages.first())};
-    const bool essential = m_catalogue.anyOwner(
-        *id, [](const QString &identifier, bool) { return SystemLists::isEssentialPackage(identifier); });
+    if (listedByOthers(*id))
+        return {Ground::None, QStringLiteral("%1, which is not being uninstalled, lists it too").arg(others(*id).value(0))};
+    // Every package that lists it is selected here: essential only when an
+    // essential one is.
+    const bool essential = !m_essentialSelected.isEmpty()
+                           && m_catalogue.anyOwner(*id, [this](const QString &identifier, bool) {
+                                  return m_essentialSelected.contains(identifier);
+                              });
     if (essential)
         return {Ground::None, QStringLiteral("an essential system package lists it")};
     if (isIgnored(path))
@@ -122,14 +135,10 @@ RemovalRules::Verdict RemovalRules::mayRemove(const LogicalPath &path) const
 {
     // An application folder or a generated item goes whole; a bill lists an
     // application's folder too, so these grounds are asked first.
-    for (const PackageRecord &record : m_records) {
-        if (applicationFolders(record).contains(path))
-            return {Ground::Application, QString()};
-    }
-    for (const PackageRecord &record : m_records) {
-        if (generatedCandidates(record).contains(path))
-            return {Ground::Generated, QString()};
-    }
+    if (m_applicationFolders.contains(path))
+        return {Ground::Application, QString()};
+    if (m_generated.contains(path))
+        return {Ground::Generated, QString()};
     return listed(path);
 }
 

@@ -86,6 +86,11 @@ private:
     const IgnoredLocations &m_ignored;
     std::shared_ptr<const platform::Volume> m_volume;
     QList<PackageRecord> m_records;
+    // Every selected record's application folders and generated items,
+    // made once: the tool asks about each of a package's many paths.
+    QSet<platform::LogicalPath> m_applicationFolders;
+    QSet<platform::LogicalPath> m_generated;
+    QSet<QString> m_essentialSelected;
 };
 
 } // namespace dorvane

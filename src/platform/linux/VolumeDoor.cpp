@@ -472,16 +472,24 @@ OpenedItem openItem(int parent, const QByteArray &name)
 // when `whole`, else only a file or link.
 Volume::Removal removeNamed(int parent, const QByteArray &name, bool whole)
 {
+    // A file or link by itself: unlinkat() never follows a link and never
+    // removes a folder, so nothing needs to be opened first.
+    if (!whole) {
+        if (::unlinkat(parent, name.constData(), 0) == 0)
+            return {Volume::Removal::Removed, QString(), 0};
+        if (errno == ENOENT)
+            return {Volume::Removal::Missing, QString(), 0};
+        if (errno == EISDIR)
+            return {Volume::Removal::Failed, QStringLiteral("a folder: it goes only as an empty folder, on its own request"),
+                    EISDIR};
+        return {Volume::Removal::Failed, errorText(errno), errno};
+    }
     const OpenedItem item = openItem(parent, name);
     if (item.answer)
         return *item.answer;
     QString failure;
-    if (item.isFolder) {
-        if (!whole)
-            return {Volume::Removal::Failed, QStringLiteral("a folder: it goes only as an empty folder, on its own request"),
-                    EISDIR};
+    if (item.isFolder)
         removeEntries(item.fd.get(), mountOf(parent)->id, 0, failure);
-    }
     if (::unlinkat(parent, name.constData(), item.isFolder ? AT_REMOVEDIR : 0) != 0 && failure.isEmpty())
         return {Volume::Removal::Failed, errorText(errno), errno};
     if (!failure.isEmpty())
@@ -565,7 +573,7 @@ QList<Volume::Removal> Volume::removeEach(const QList<LogicalPath> &paths,
             results.append({Removal::Failed, QStringLiteral("the volume's root is never removed"), EINVAL});
             continue;
         }
-        if (!opened || path.parent() != openFolder) {
+        if (!opened || !path.isChildOf(openFolder)) {
             opened = true;
             openFolder = path.parent();
             parent = Descriptor(openInside(openFolder, O_PATH | O_DIRECTORY, kRemovalResolve));
