@@ -4,6 +4,7 @@
 #include "dorvane/helper/HelperInstaller.h"
 #include "helperwire/HelperLabel.h"
 #include "kestrum/AlertPresenter.h"
+#include "platform/BootUnit.h"
 #include "platform/PropertyList.h"
 #include "platform/Volume.h"
 #include "support/LogRing.h"
@@ -16,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
@@ -57,6 +59,7 @@ private Q_SLOTS:
     void blessHelper();
     void commandLine();
     void killedDaemonInterruptsTheRequest();
+    void bootUnitStartsTheJobFromACopy();
     void withoutRootTheUserMustAuthorize();
 
 private:
@@ -257,6 +260,36 @@ void HelperInstallTest::killedDaemonInterruptsTheRequest()
     QVERIFY(sleeper.waitForFinished(10000));
     QCOMPARE(sleeper.exitStatus(), QProcess::CrashExit);
     QCOMPARE(presenter->questions().size(), 2);
+}
+
+// Where systemd runs the machine, the job starts at boot from a copy of the
+// tool on the machine's own disk (here a folder standing for it), under the
+// installed tool's name, and the unit goes with the job.
+void HelperInstallTest::bootUnitStartsTheJobFromACopy()
+{
+    QTemporaryDir machine;
+    const auto host = Volume::open(machine.path(), QString());
+    QVERIFY(host);
+    const platform::DaemonJob::Places places = HelperInstaller::places();
+    const QVariantMap job = platform::DaemonJob::jobDictionary(
+        places, {1501, Volume::current()->home(), "VolumeRoot", "ServedUserID", "ServedUserHome"});
+    const QByteArray tool = fileContents(HelperInstaller::shippedToolPath());
+    QString error;
+    QVERIFY2(platform::BootUnit::install(*host, job, tool, &error), qPrintable(error));
+    const QString name = platform::BootUnit::unitName(job);
+    const QString copy = machine.path() + "/usr/local/libexec/dorvane/" + name.chopped(8);
+    const QString unit = machine.path() + "/etc/systemd/system/" + name;
+    const QString link = machine.path() + "/etc/systemd/system/multi-user.target.wants/" + name;
+    QCOMPARE(fileContents(copy), tool);
+    QVERIFY(QFileInfo(copy).permissions().testFlag(QFile::ExeOwner));
+    const QString exec = QStringLiteral("ExecStart=@%1 \"%2\" \"--keep-alive\" \"--root\" \"%3\" \"--serve-uid\" \"1501\" "
+                                        "\"--home\" \"%4\"\n")
+                             .arg(copy.mid(machine.path().size()), places.tool.toString(), Volume::current()->canonicalRoot(),
+                                  Volume::current()->home().toString());
+    QVERIFY2(fileContents(unit).contains(exec.toUtf8()), fileContents(unit).constData());
+    QCOMPARE(QFileInfo(link).symLinkTarget(), unit);
+    platform::BootUnit::remove(*host, job);
+    QVERIFY(!QFileInfo::exists(copy) && !QFileInfo::exists(unit) && !QFileInfo(link).isSymLink());
 }
 
 // As "nobody", where no administrator can be asked (pkexec is missing here

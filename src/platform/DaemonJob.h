@@ -16,9 +16,8 @@ namespace platform {
 // as root. Every file goes through the volume door.
 //
 // The daemon is started detached (double fork, a session of its own, stdio
-// on /dev/null) wherever the program runs: a socket-activated systemd unit
-// would start it on demand as launchd does, but it exists only where systemd
-// is PID 1, and one way of starting that works everywhere is worth more.
+// on /dev/null) wherever the program runs. Where systemd is PID 1 a unit is
+// written too (BootUnit), so the daemon starts again at the next boot.
 namespace DaemonJob {
 
 // Where one job lives on the volume.

@@ -172,6 +172,10 @@ public:
     // removeTrees() reaches items; a link or a mount point is refused.
     QList<Removal> removeEmptyFolders(const QList<LogicalPath> &folders) const;
 
+    // Makes a symbolic link at the path that leads to `target` (written as
+    // given); an item already at the name that is no folder is replaced.
+    bool makeLink(const LogicalPath &path, const QByteArray &target, QString *error = nullptr) const;
+
     // Renames the item itself (a final link is renamed as a link) to a new
     // name that may be in another folder of the volume; an item already at
     // the new name is replaced. False when it cannot be renamed.

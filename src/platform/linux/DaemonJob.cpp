@@ -5,6 +5,7 @@
 
 #include "platform/DaemonJob.h"
 
+#include "platform/BootUnit.h"
 #include "platform/PropertyList.h"
 #include "platform/ReadLimits.h"
 #include "platform/Volume.h"
@@ -229,8 +230,16 @@ bool install(const Places &places, const QByteArray &tool, const QVariantMap &jo
     }
     if (!Volume::current()->writeFile(places.tool, tool, error, 0755) || !writeJob(places, job, error))
         return false;
-    if (startAndWait(places, job, error))
+    if (startAndWait(places, job, error)) {
+        // The job starts at the next boot too, where systemd can be told so.
+        // A unit that cannot be written costs only a password after a
+        // restart: the job itself runs.
+        if (BootUnit::systemdRunsTheMachine()) {
+            if (const std::shared_ptr<const Volume> host = Volume::open(QStringLiteral("/"), QString()))
+                BootUnit::install(*host, job, tool);
+        }
         return true;
+    }
     // Nothing half-installed stays behind to pass for a working job.
     remove(places, nullptr);
     return false;
@@ -319,6 +328,12 @@ bool stop(const Places &places)
 
 bool remove(const Places &places, QString *error)
 {
+    if (BootUnit::systemdRunsTheMachine()) {
+        const std::optional<QVariantMap> job = PropertyList::readDictionary(places.jobList, ReadLimit::kJob);
+        const std::shared_ptr<const Volume> host = Volume::open(QStringLiteral("/"), QString());
+        if (job && host)
+            BootUnit::remove(*host, *job);
+    }
     const bool stopped = stop(places);
     for (const LogicalPath &path : {places.jobList, places.tool, places.socket, places.pidFile})
         Volume::current()->removeItem(path);

@@ -589,6 +589,22 @@ QList<Volume::Removal> Volume::removeEach(const QList<LogicalPath> &paths,
     return results;
 }
 
+bool Volume::makeLink(const LogicalPath &path, const QByteArray &target, QString *error) const
+{
+    const std::optional<QByteArray> name = cName(path.name());
+    const Descriptor folder(path.isRoot() || !name ? -1 : openInside(path.parent(), O_PATH | O_DIRECTORY));
+    if (!folder.isValid()) {
+        setError(error, errorText(name ? errno : EINVAL));
+        return false;
+    }
+    ::unlinkat(folder.get(), name->constData(), 0);
+    if (::symlinkat(target.constData(), folder.get(), name->constData()) != 0) {
+        setError(error, errorText(errno));
+        return false;
+    }
+    return true;
+}
+
 bool Volume::renameItem(const LogicalPath &from, const LogicalPath &to) const
 {
     if (from.isRoot() || to.isRoot())
