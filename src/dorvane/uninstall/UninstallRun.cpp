@@ -252,14 +252,14 @@ void UninstallRun::endProcesses(const Progress &progress)
 
 void UninstallRun::removeFolders(const Progress &progress)
 {
-    QSet<LogicalPath> removed;
+    QSet<LogicalPath> asked;
     // Removing a folder can empty its parent: walk again until a pass
     // removes nothing, so the order of the list does not matter.
     for (int count = 1; count != 0;) {
         count = 0;
         for (auto folder = m_plan.removeFolders.crbegin(); folder != m_plan.removeFolders.crend(); ++folder) {
             const LogicalPath &path = *folder;
-            if (removed.contains(path) || !platform::Volume::current()->status(path, platform::Follow::Final))
+            if (asked.contains(path) || !platform::Volume::current()->status(path, platform::Follow::Final))
                 continue;
             // A folder the user cannot list is never taken for empty: the
             // tool would remove it with whatever it holds.
@@ -267,8 +267,11 @@ void UninstallRun::removeFolders(const Progress &progress)
             if (!entries || !removableContent(path, *entries))
                 continue;
             progress(makeString("Deleting folder: %@", path.name().toString()));
-            m_helper.deleteFolder(path, m_packages, m_information);
-            removed.insert(path);
+            // Asked once: a folder the tool kept (not empty by then) stays.
+            asked.insert(path);
+            const std::optional<helperwire::Reply> reply = m_helper.deleteFolder(path, m_packages, m_information);
+            if (!reply || !reply->failures().isEmpty())
+                continue;
             m_outcome.removedFolders.append(path.toString());
             ++count;
         }
