@@ -12,6 +12,7 @@
 
 #include <QDebug>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -101,7 +102,9 @@ void checkRequest(const Message &message)
         }
         const ParseResult again = parseRequest(killMessage(request.pids, request.packages));
         const auto *rebuilt = std::get_if<HelperRequest>(&again);
-        if (!rebuilt || !rebuilt->refused.isEmpty() || rebuilt->pids != request.pids)
+        // Compared item by item: an empty list may have no data at all.
+        if (!rebuilt || !rebuilt->refused.isEmpty()
+            || !std::equal(rebuilt->pids.cbegin(), rebuilt->pids.cend(), request.pids.cbegin(), request.pids.cend()))
             fail("the client's message for the accepted processes is not accepted whole");
         break;
     }

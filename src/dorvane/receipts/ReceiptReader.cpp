@@ -31,7 +31,7 @@ QStringList entriesWithExtension(const Context &c, const LogicalPath &folder, co
     const std::optional<QStringList> names = c.volume.list(folder);
     if (!names) {
         if (c.volume.status(folder, platform::Follow::Final))
-            c.report({LogWarning, makeString("Warning: cannot read the receipts folder %@", folder.toString())});
+            c.log(LogWarning, makeString("Warning: cannot read the receipts folder %@", folder.toString()));
         return result;
     }
     for (const QString &name : *names) {
@@ -50,7 +50,7 @@ QVariant readPropertyList(const Context &c, const QString &logicalPath, bool *re
     *readable = bytes.has_value();
     if (!bytes) {
         if (path && c.volume.status(*path, platform::Follow::Final))
-            c.report({LogError, makeString("Error: cannot read the receipt %@: %@", logicalPath, problem)});
+            c.log(LogError, makeString("Error: cannot read the receipt %@: %@", logicalPath, problem));
         return QVariant();
     }
     return platform::PropertyList::fromData(*bytes);
@@ -63,7 +63,7 @@ void addModernReceipts(const Context &c, const QStringList &plistPaths, const Lo
         bool readable = false;
         const QVariant parsed = readPropertyList(c, plistPath, &readable);
         if (!parsed.isValid()) {
-            c.report({LogError, makeString("Error: damaged receipt installed %@", plistPath)});
+            c.log(LogError, makeString("Error: damaged receipt installed %@", plistPath));
             continue;
         }
         if (parsed.typeId() != QMetaType::QVariantMap) {
@@ -85,8 +85,8 @@ void addModernReceipts(const Context &c, const QStringList &plistPaths, const Lo
         if (bill && c.volume.status(*bill, platform::Follow::Final))
             result.append(record);
         else
-            c.report({LogError, makeString("Error: receipt plist without accompanying BOM installed, please remove manually: %@",
-                      plistPath)});
+            c.log(LogError, makeString("Error: receipt plist without accompanying BOM installed, please remove manually: %@",
+                      plistPath));
     }
 }
 
@@ -134,16 +134,16 @@ void addLegacyReceipts(const Context &c, QList<PackageRecord> &result)
         if (!readable) {
             // The base system's own bundle comes without one; that is normal.
             if (name != QLatin1String("BSD.pkg"))
-                c.report({LogError, makeString("Error: damaged receipt installed, please remove manually: %@", bundlePath)});
+                c.log(LogError, makeString("Error: damaged receipt installed, please remove manually: %@", bundlePath));
             continue;
         }
         if (!parsed.isValid()) {
-            c.report({LogError, makeString("Error: damaged receipt installed, please remove manually: %@", bundlePath)});
+            c.log(LogError, makeString("Error: damaged receipt installed, please remove manually: %@", bundlePath));
             continue;
         }
         const QString bomPath = legacyBill(c, bundlePath, infoPath);
         if (bomPath.isEmpty()) {
-            c.report({LogError, makeString("Error: incomplete receipt installed, please remove manually: %@", bundlePath)});
+            c.log(LogError, makeString("Error: incomplete receipt installed, please remove manually: %@", bundlePath));
             continue;
         }
 
@@ -197,9 +197,9 @@ LogicalPath ReceiptReader::installLocation(PackageRecord &record) const
     if (const auto receipt = bill ? platform::PackageReceipt::openWithBOMPath(*bill) : std::nullopt) {
         prefix = receipt->installPrefixPath();
     } else {
-        c.report({LogError, makeString("Error: failed to get PKReceipt for the damaged package, which should be "
+        c.log(LogError, makeString("Error: failed to get PKReceipt for the damaged package, which should be "
                                        "removed: %@",
-                                       record.description())});
+                                       record.description()));
         record.setDamaged();
     }
 
@@ -216,15 +216,15 @@ QStringList ReceiptReader::files(PackageRecord &record, const LogicalPath &prefi
     const std::optional<LogicalPath> bill = c.volume.path(record.bomPath());
     const auto bom = bill ? platform::PackageBOM::openWithBOMPath(*bill) : std::nullopt;
     if (!bom) {
-        c.report({LogError, makeString("Failed to get PKBOM for the damaged package, which should be removed: %@",
-                                       record.description())});
+        c.log(LogError, makeString("Failed to get PKBOM for the damaged package, which should be removed: %@",
+                                       record.description()));
         record.setDamaged();
         return {};
     }
     const std::optional<QStringList> entries = bom->paths();
     if (!entries) {
-        c.report({LogError, makeString("Exception getting PKBOM for the damaged package, which should be removed: %@",
-                                       record.description())});
+        c.log(LogError, makeString("Exception getting PKBOM for the damaged package, which should be removed: %@",
+                                       record.description()));
         return {};
     }
     QStringList files;

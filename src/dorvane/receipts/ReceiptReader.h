@@ -67,6 +67,7 @@ public:
             if (sink)
                 sink(problem);
         }
+        void log(int level, const QString &line) const { report({level, line, QString(), QString()}); }
     };
 
 private:
