@@ -19,6 +19,9 @@ struct ItemStatus
     enum class Type { File, Directory, Link, Other };   // Other: fifo, socket, device
     Type type = Type::Other;
     quint64 size = 0;            // a link's own length; a folder's own entry
+    unsigned mode = 0;           // the permission bits, with set-id and sticky bits
+    quint32 owner = 0;           // user and group ids
+    quint32 group = 0;
     bool immutable = false;      // the stand-in for the Mac's restricted flag
     quint64 device = 0;
     quint64 inode = 0;
@@ -38,6 +41,7 @@ struct ItemStatus
 enum class Follow { Final, NotFinal };
 
 class VolumeFolder;
+class AppendOnlyFile;
 
 // The Mac volume being worked on, and the one door through which the program
 // reaches its disk. Every path the program stores, compares, shows or sends
@@ -176,6 +180,55 @@ public:
     // given); an item already at the name that is no folder is replaced.
     bool makeLink(const LogicalPath &path, const QByteArray &target, QString *error = nullptr) const;
 
+    // --- moving aside (the quarantine) ---
+
+    // Moves each item to its new name with one rename, never over an item
+    // already there. The folders on both sides are reached as removeTrees()
+    // reaches them: with no link on the way and on the volume's own file
+    // system, so a rename never has to copy. With Reach::ItemOnly a folder
+    // is refused (EISDIR). With Reach::Whole a folder moves whole, after a
+    // walk inside it has found no immutable item and no mount point; one
+    // that holds either is refused as `obstructed`, so the caller can move
+    // its other entries one by one and leave those where they are. An
+    // immutable item or a mount point itself is refused.
+    //
+    // Items are found in batches. `check` sees each item found, before any
+    // item of its batch moves, and keeps it where it is by giving a reason
+    // (a caller records it in a journal here, or compares it with what it
+    // recorded). `commit` runs once a batch is found, before it moves (a
+    // journal is synced): when it fails, none of the batch moves.
+    struct Move
+    {
+        LogicalPath from;
+        LogicalPath to;
+    };
+    struct Moved
+    {
+        enum Outcome { Done, Missing, Failed } outcome = Failed;
+        QString reason;
+        int error = 0;
+        ItemStatus status;         // the item as found (not followed)
+        quint64 bytes = 0;         // its content: a file's size, all the files' in a folder
+        bool obstructed = false;   // Failed: a folder holding an immutable item or a mount point
+    };
+    struct MoveHooks
+    {
+        std::function<QString(qsizetype index, const Moved &found)> check;
+        std::function<bool()> commit;
+    };
+    QList<Moved> moveItems(const QList<Move> &moves, Reach reach, const MoveHooks &hooks = {}) const;
+
+    // Makes one folder with this mode, and this owner when one is given,
+    // its parent reached with no link on the way. False (EEXIST in *errorNumber)
+    // when anything is already at the name.
+    struct Owner
+    {
+        quint32 user = 0;
+        quint32 group = 0;
+    };
+    bool makeFolder(const LogicalPath &path, unsigned mode, std::optional<Owner> owner, QString *error = nullptr,
+                    int *errorNumber = nullptr) const;
+
     // Renames the item itself (a final link is renamed as a link) to a new
     // name that may be in another folder of the volume; an item already at
     // the new name is replaced. False when it cannot be renamed.
@@ -213,6 +266,7 @@ public:
 private:
     Volume() = default;
     friend class VolumeFolder;
+    friend class AppendOnlyFile;
     bool openRoot(QString *error);
     QList<Removal> removeEach(const QList<LogicalPath> &paths,
                               const std::function<Removal(int parent, const QByteArray &name)> &remove) const;
@@ -236,6 +290,27 @@ inline std::optional<LogicalPath> volumePath(QStringView text)
 // The paths the texts name on the process's volume, in order; a text that
 // names no path (an empty one) is left out, since it names no file.
 QList<LogicalPath> volumePaths(const QStringList &texts);
+
+// A file of the volume that is only ever added to, for a journal whose
+// every line must be on disk before what it records is done: the folder is
+// reached with no link on the way, a link at the name is refused, and a new
+// file is made with the given mode.
+class AppendOnlyFile
+{
+public:
+    static std::optional<AppendOnlyFile> open(const Volume &volume, const LogicalPath &path, unsigned mode,
+                                              QString *error = nullptr);
+    AppendOnlyFile(AppendOnlyFile &&other) noexcept;
+    AppendOnlyFile &operator=(AppendOnlyFile &&other) noexcept;
+    ~AppendOnlyFile();
+
+    // Appends the bytes whole; with `sync`, returns once they are on disk.
+    bool append(const QByteArray &data, bool sync);
+
+private:
+    explicit AppendOnlyFile(int descriptor) : m_descriptor(descriptor) {}
+    int m_descriptor = -1;
+};
 
 // An open folder of the volume, for many questions about its entries with
 // one resolution of the folder itself. Entries are never followed: a link

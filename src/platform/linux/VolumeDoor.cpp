@@ -5,9 +5,12 @@
 #include "platform/Volume.h"
 
 #include <QFile>
+#include <QHash>
 #include <QRandomGenerator>
 
 #include <atomic>
+#include <cstdio>
+#include <vector>
 #include <functional>
 #include <cerrno>
 #include <cstring>
@@ -82,11 +85,16 @@ std::optional<ItemStatus> statusAt(int folder, const char *name)
 {
     struct statx st;
     const int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (*name ? 0 : AT_EMPTY_PATH);
-    if (::statx(folder, name, flags, STATX_TYPE | STATX_SIZE | STATX_INO | STATX_MTIME | STATX_CTIME | STATX_BTIME, &st) != 0)
+    constexpr unsigned kMask = STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID | STATX_SIZE | STATX_INO | STATX_MTIME
+                               | STATX_CTIME | STATX_BTIME;
+    if (::statx(folder, name, flags, kMask, &st) != 0)
         return std::nullopt;
     ItemStatus status;
     status.type = typeOf(st.stx_mode);
     status.size = st.stx_size;
+    status.mode = st.stx_mode & 07777;
+    status.owner = st.stx_uid;
+    status.group = st.stx_gid;
     status.immutable = (st.stx_attributes_mask & STATX_ATTR_IMMUTABLE) && (st.stx_attributes & STATX_ATTR_IMMUTABLE);
     status.device = (quint64(st.stx_dev_major) << 32) | st.stx_dev_minor;
     status.inode = st.stx_ino;
@@ -360,6 +368,10 @@ bool Volume::removeItem(const LogicalPath &path) const
     return errno == EISDIR && ::unlinkat(folder.get(), name.constData(), AT_REMOVEDIR) == 0;
 }
 
+// The folders above an item to remove or move are reached with no link on
+// the way and on one file system: a path through a link is refused whole.
+constexpr quint64 kRemovalResolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV;
+
 namespace {
 
 // The mount under a descriptor, and whether it is the root of a mount: a
@@ -415,8 +427,14 @@ void removeEntries(int folder, quint64 mountId, int depth, QString &failure)
     QList<QByteArray> names;
     while (const dirent *entry = ::readdir(dir)) {
         const char *name = entry->d_name;
-        if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))))
-            names.append(QByteArray(name));
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+            continue;
+        // A file or link goes by unlinkat() alone, which never follows a
+        // link and never removes a folder: one swapped in meanwhile fails
+        // with EISDIR and is opened below like any other folder.
+        if ((entry->d_type == DT_REG || entry->d_type == DT_LNK) && ::unlinkat(folder, name, 0) == 0)
+            continue;
+        names.append(QByteArray(name));
     }
     ::closedir(dir);
     for (const QByteArray &name : std::as_const(names)) {
@@ -530,10 +548,6 @@ Volume::Removal removeEmptyNamed(int parent, const QByteArray &name)
 
 } // namespace
 
-// The folders above an item to remove are reached with no link on the way
-// and on one file system: a path through a link is refused whole.
-constexpr quint64 kRemovalResolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV;
-
 bool Volume::removeTree(const LogicalPath &path, QString *error) const
 {
     const Removal removal = removeTrees({path}).value(0);
@@ -616,6 +630,277 @@ bool Volume::renameItem(const LogicalPath &from, const LogicalPath &to) const
     const std::optional<QByteArray> fromName = cName(from.name());
     const std::optional<QByteArray> toName = cName(to.name());
     return fromName && toName && ::renameat(fromFolder.get(), fromName->constData(), toFolder.get(), toName->constData()) == 0;
+}
+
+namespace {
+
+// What a walk through a folder found: its files' bytes, and the first item
+// that keeps it from moving whole (an immutable item, a mount point, a
+// folder that cannot be read).
+struct TreeSurvey
+{
+    quint64 bytes = 0;
+    QString obstacle;
+    int error = 0;
+};
+
+void surveyEntries(int folder, quint64 mountId, int depth, TreeSurvey &survey)
+{
+    constexpr int kMaxDepth = 512;
+    const std::optional<QList<VolumeFolder::Entry>> entries = readEntries(folder);
+    if (!entries) {
+        survey.obstacle = errorText(errno);
+        survey.error = errno;
+        return;
+    }
+    for (const VolumeFolder::Entry &entry : *entries) {
+        const std::optional<ItemStatus> status = statusAt(folder, entry.name.constData());
+        if (!status)
+            continue; // gone meanwhile
+        if (status->immutable) {
+            survey.obstacle = QStringLiteral("%1: the item is immutable").arg(QFile::decodeName(entry.name));
+            survey.error = EPERM;
+            return;
+        }
+        if (!status->isDirectory()) {
+            survey.bytes += status->isFile() ? status->size : 0;
+            continue;
+        }
+        const Descriptor child(::openat(folder, entry.name.constData(), O_PATH | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC));
+        if (!child.isValid() || !onMount(child.get(), mountId) || depth >= kMaxDepth) {
+            survey.obstacle = child.isValid() ? kMountPoint : errorText(errno);
+            survey.error = child.isValid() ? EBUSY : errno;
+            return;
+        }
+        surveyEntries(child.get(), mountId, depth + 1, survey);
+        if (!survey.obstacle.isEmpty())
+            return;
+    }
+}
+
+// The folders of one batch of moves, each opened once.
+class BatchFolders
+{
+public:
+    explicit BatchFolders(std::function<int(const LogicalPath &)> open) : m_open(std::move(open)) {}
+    // The slot of the folder's descriptor, or -1 with *error.
+    int slotOf(const LogicalPath &folder, int *error)
+    {
+        const auto found = m_slots.constFind(folder);
+        const int slot = found != m_slots.cend() ? *found : int(m_descriptors.size());
+        if (found == m_slots.cend()) {
+            const int fd = m_open(folder);
+            m_errors.push_back(fd < 0 ? errno : 0);
+            m_descriptors.emplace_back(fd);
+            m_slots.insert(folder, slot);
+        }
+        *error = m_errors[size_t(slot)];
+        return m_descriptors[size_t(slot)].isValid() ? slot : -1;
+    }
+    int descriptor(int slot) const { return m_descriptors[size_t(slot)].get(); }
+    size_t size() const { return m_descriptors.size(); }
+    void clear()
+    {
+        m_slots.clear();
+        m_descriptors.clear();
+        m_errors.clear();
+    }
+
+private:
+    std::function<int(const LogicalPath &)> m_open;
+    QHash<LogicalPath, int> m_slots;
+    std::vector<Descriptor> m_descriptors;
+    std::vector<int> m_errors;
+};
+
+Volume::Moved failedMove(const QString &reason, int error)
+{
+    Volume::Moved moved;
+    moved.reason = reason;
+    moved.error = error;
+    return moved;
+}
+
+} // namespace
+
+QList<Volume::Moved> Volume::moveItems(const QList<Move> &moves, Reach reach, const MoveHooks &hooks) const
+{
+    // A batch is recorded with one call (one sync of a journal), and holds
+    // a descriptor per folder it touches.
+    constexpr qsizetype kBatchItems = 4096;
+    constexpr size_t kBatchFolders = 256;
+    QList<Moved> results(moves.size());
+    BatchFolders folders([this](const LogicalPath &folder) {
+        return openInside(folder, O_PATH | O_DIRECTORY, kRemovalResolve);
+    });
+    struct Pending
+    {
+        int from;
+        int to;
+        QByteArray fromName;
+        QByteArray toName;
+    };
+    QList<Pending> pending;
+    QList<qsizetype> indices;
+    const auto flush = [&] {
+        const bool go = indices.isEmpty() || !hooks.commit || hooks.commit();
+        for (qsizetype k = 0; k < indices.size(); ++k) {
+            Moved &moved = results[indices[k]];
+            const Pending &p = pending[k];
+            if (!go) {
+                moved.reason = QStringLiteral("it could not be recorded before it moved");
+                moved.error = EIO;
+            } else if (::renameat2(folders.descriptor(p.from), p.fromName.constData(), folders.descriptor(p.to),
+                                   p.toName.constData(), RENAME_NOREPLACE) == 0) {
+                moved.outcome = Moved::Done;
+            } else {
+                moved.outcome = errno == ENOENT ? Moved::Missing : Moved::Failed;
+                moved.reason = errno == ENOENT ? QString() : errorText(errno);
+                moved.error = errno;
+            }
+        }
+        pending.clear();
+        indices.clear();
+        folders.clear();
+    };
+    for (qsizetype i = 0; i < moves.size(); ++i) {
+        const Move &move = moves[i];
+        const std::optional<QByteArray> fromName = cName(move.from.name());
+        const std::optional<QByteArray> toName = cName(move.to.name());
+        if (move.from.isRoot() || move.to.isRoot() || !fromName || !toName) {
+            results[i] = failedMove(QStringLiteral("the volume's root is never moved"), EINVAL);
+            continue;
+        }
+        int fromError = 0, toError = 0;
+        const int from = folders.slotOf(move.from.parent(), &fromError);
+        const int to = from < 0 ? -1 : folders.slotOf(move.to.parent(), &toError);
+        if (from < 0 || to < 0) {
+            const int error = from < 0 ? fromError : toError;
+            results[i] = from < 0 && error == ENOENT ? Moved{Moved::Missing, QString(), ENOENT, {}, 0, false}
+                                                    : failedMove(errorText(error), error);
+            continue;
+        }
+        const std::optional<ItemStatus> status = statusAt(folders.descriptor(from), fromName->constData());
+        if (!status) {
+            results[i] = errno == ENOENT ? Moved{Moved::Missing, QString(), ENOENT, {}, 0, false}
+                                         : failedMove(errorText(errno), errno);
+            continue;
+        }
+        Moved &moved = results[i];
+        moved.status = *status;
+        moved.bytes = status->isFile() ? status->size : 0;
+        if (status->immutable) {
+            moved.reason = QStringLiteral("the item is immutable");
+            moved.error = EPERM;
+            continue;
+        }
+        if (status->isDirectory()) {
+            if (reach == Reach::ItemOnly) {
+                moved.reason = QStringLiteral("a folder: it goes only as an empty folder, on its own request");
+                moved.error = EISDIR;
+                continue;
+            }
+            const Descriptor folder(::openat(folders.descriptor(from), fromName->constData(),
+                                             O_PATH | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC));
+            const std::optional<MountOf> parentMount = mountOf(folders.descriptor(from));
+            if (!folder.isValid() || !parentMount || !onMount(folder.get(), parentMount->id)) {
+                moved.reason = folder.isValid() ? kMountPoint : errorText(errno);
+                moved.error = folder.isValid() ? EBUSY : errno;
+                continue;
+            }
+            TreeSurvey survey;
+            surveyEntries(folder.get(), parentMount->id, 0, survey);
+            moved.bytes = survey.bytes;
+            if (!survey.obstacle.isEmpty()) {
+                moved.reason = survey.obstacle;
+                moved.error = survey.error;
+                moved.obstructed = true;
+                continue;
+            }
+        }
+        if (hooks.check) {
+            moved.reason = hooks.check(i, moved);
+            if (!moved.reason.isEmpty()) {
+                moved.error = EPERM;
+                continue;
+            }
+        }
+        pending.append({from, to, *fromName, *toName});
+        indices.append(i);
+        if (pending.size() >= kBatchItems || folders.size() >= kBatchFolders)
+            flush();
+    }
+    flush();
+    return results;
+}
+
+bool Volume::makeFolder(const LogicalPath &path, unsigned mode, std::optional<Owner> owner, QString *error,
+                        int *errorNumber) const
+{
+    const auto fail = [&](int number) {
+        setError(error, errorText(number));
+        if (errorNumber)
+            *errorNumber = number;
+        return false;
+    };
+    const std::optional<QByteArray> name = cName(path.name());
+    if (path.isRoot() || !name)
+        return fail(EINVAL);
+    const Descriptor parent(openInside(path.parent(), O_PATH | O_DIRECTORY, kRemovalResolve));
+    if (!parent.isValid())
+        return fail(errno);
+    // Made closed to everybody, then given its owner and mode through a
+    // descriptor of the folder made, never by name again.
+    if (::mkdirat(parent.get(), name->constData(), 0700) != 0)
+        return fail(errno);
+    const Descriptor folder(::openat(parent.get(), name->constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.isValid() || (owner && ::fchown(folder.get(), owner->user, owner->group) != 0)
+        || ::fchmod(folder.get(), mode_t(mode & 07777)) != 0)
+        return fail(errno);
+    return true;
+}
+
+// --- files only added to ---
+
+std::optional<AppendOnlyFile> AppendOnlyFile::open(const Volume &volume, const LogicalPath &path, unsigned mode,
+                                                   QString *error)
+{
+    const std::optional<QByteArray> name = cName(path.name());
+    const Descriptor parent(path.isRoot() || !name ? -1
+                                                   : volume.openInside(path.parent(), O_PATH | O_DIRECTORY, kRemovalResolve));
+    if (!parent.isValid()) {
+        setError(error, errorText(name ? errno : EINVAL));
+        return std::nullopt;
+    }
+    const int fd = ::openat(parent.get(), name->constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
+                            mode_t(mode));
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        setError(error, fd < 0 ? errorText(errno) : QStringLiteral("not a regular file"));
+        if (fd >= 0)
+            ::close(fd);
+        return std::nullopt;
+    }
+    return AppendOnlyFile(fd);
+}
+
+AppendOnlyFile::AppendOnlyFile(AppendOnlyFile &&other) noexcept : m_descriptor(std::exchange(other.m_descriptor, -1)) {}
+
+AppendOnlyFile &AppendOnlyFile::operator=(AppendOnlyFile &&other) noexcept
+{
+    std::swap(m_descriptor, other.m_descriptor);
+    return *this;
+}
+
+AppendOnlyFile::~AppendOnlyFile()
+{
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
+}
+
+bool AppendOnlyFile::append(const QByteArray &data, bool sync)
+{
+    return m_descriptor >= 0 && writeAll(m_descriptor, data) && (!sync || ::fdatasync(m_descriptor) == 0);
 }
 
 std::optional<QStringList> Volume::list(const LogicalPath &folder) const
