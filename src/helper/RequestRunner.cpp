@@ -87,6 +87,26 @@ std::optional<QString> RequestRunner::answer(const helperwire::Message &message,
 
 helperwire::Reply RequestRunner::run(const HelperRequest &request, const QString &caller)
 {
+    // The quarantine's own requests need no receipts: the tool gives back
+    // and empties only runs it recorded itself.
+    switch (request.type) {
+    case helperwire::RequestType::Restore:
+    case helperwire::RequestType::EmptyQuarantine:
+    case helperwire::RequestType::ListQuarantine: {
+        const bool restore = request.type == helperwire::RequestType::Restore;
+        const helperwire::Reply reply = restore ? m_quarantine.restore(request.run)
+                                        : request.type == helperwire::RequestType::EmptyQuarantine
+                                            ? m_quarantine.empty(request.run)
+                                            : m_quarantine.list(request.run);
+        if (request.type != helperwire::RequestType::ListQuarantine)
+            logOutcomes(QStringLiteral("%1 run %2").arg(restore ? QStringLiteral("restore") : QStringLiteral("empty"),
+                                                        request.run),
+                        caller, reply);
+        return reply;
+    }
+    default:
+        break;
+    }
     const std::shared_ptr<const dorvane::Catalogue> catalogue = m_authority.catalogue();
     const dorvane::IgnoredLocations ignored(m_authority.ignoredFolders());
     const RemovalRules rules(*catalogue, request.packages, ignored, Volume::current());
@@ -107,14 +127,31 @@ helperwire::Reply RequestRunner::run(const HelperRequest &request, const QString
         break;
     case helperwire::RequestType::Forget:
         what = QStringLiteral("forget");
-        reply = forgetReceipt(request.identifier, rules, *catalogue);
+        reply = forgetReceipt(request, rules, *catalogue);
+        break;
+    default:
         break;
     }
+    if (!request.run.isEmpty())
+        what += QStringLiteral(" into the quarantine of run ") + request.run;
     logOutcomes(QStringLiteral("%1 (for %2)").arg(what, request.packages.join(QStringLiteral(", "))), caller, reply);
     return reply;
 }
 
-helperwire::Reply RequestRunner::removePaths(const HelperRequest &request, const RemovalRules &rules) const
+QList<ItemOutcome> RequestRunner::takeAway(const HelperRequest &request, const QList<LogicalPath> &paths,
+                                          const QStringList &sent, Volume::Reach reach, QuarantineRecord::Kind kind)
+{
+    if (!request.run.isEmpty())
+        return m_quarantine.moveAside(request.run, request.packages, paths, sent, reach, kind);
+    const QList<Volume::Removal> removals = Volume::current()->removeTrees(paths, reach);
+    QList<ItemOutcome> items;
+    items.reserve(paths.size());
+    for (qsizetype i = 0; i < paths.size(); ++i)
+        items.append(outcomeOf(sent[i], removals[i]));
+    return items;
+}
+
+helperwire::Reply RequestRunner::removePaths(const HelperRequest &request, const RemovalRules &rules)
 {
     helperwire::Reply reply{refusedItems(request), QString()};
     // A listed item goes by itself (a file or a link: never a folder with
@@ -122,6 +159,7 @@ helperwire::Reply RequestRunner::removePaths(const HelperRequest &request, const
     // item goes whole. Each kind is removed folder by folder.
     QList<qsizetype> single, whole;
     QList<LogicalPath> singlePaths, wholePaths;
+    QStringList singleSent, wholeSent;
     single.reserve(request.paths.size());
     singlePaths.reserve(request.paths.size());
     QList<ItemOutcome> items(request.paths.size());
@@ -132,23 +170,26 @@ helperwire::Reply RequestRunner::removePaths(const HelperRequest &request, const
         } else if (verdict.ground == RemovalRules::Ground::Listed) {
             single.append(i);
             singlePaths.append(request.paths[i]);
+            singleSent.append(request.sent[i]);
         } else {
             whole.append(i);
             wholePaths.append(request.paths[i]);
+            wholeSent.append(request.sent[i]);
         }
     }
-    const Volume &volume = *Volume::current();
-    const QList<Volume::Removal> singles = volume.removeTrees(singlePaths, Volume::Reach::ItemOnly);
+    const QList<ItemOutcome> singles =
+        takeAway(request, singlePaths, singleSent, Volume::Reach::ItemOnly, QuarantineRecord::Kind::Item);
     for (qsizetype k = 0; k < single.size(); ++k)
-        items[single[k]] = outcomeOf(request.sent[single[k]], singles[k]);
-    const QList<Volume::Removal> wholes = volume.removeTrees(wholePaths, Volume::Reach::Whole);
+        items[single[k]] = singles[k];
+    const QList<ItemOutcome> wholes =
+        takeAway(request, wholePaths, wholeSent, Volume::Reach::Whole, QuarantineRecord::Kind::Item);
     for (qsizetype k = 0; k < whole.size(); ++k)
-        items[whole[k]] = outcomeOf(request.sent[whole[k]], wholes[k]);
+        items[whole[k]] = wholes[k];
     reply.items += items;
     return reply;
 }
 
-helperwire::Reply RequestRunner::removeEmptyFolders(const HelperRequest &request, const RemovalRules &rules) const
+helperwire::Reply RequestRunner::removeEmptyFolders(const HelperRequest &request, const RemovalRules &rules)
 {
     helperwire::Reply reply{refusedItems(request), QString()};
     for (qsizetype i = 0; i < request.paths.size(); ++i) {
@@ -157,7 +198,11 @@ helperwire::Reply RequestRunner::removeEmptyFolders(const HelperRequest &request
             reply.items.append({request.sent[i], Kind::Refused, verdict.reason, 0});
             continue;
         }
-        reply.items.append(outcomeOf(request.sent[i], Volume::current()->removeEmptyFolders({request.paths[i]}).value(0)));
+        const QList<LogicalPath> folder{request.paths[i]};
+        const Volume::Removal removal = request.run.isEmpty()
+                                            ? Volume::current()->removeEmptyFolders(folder).value(0)
+                                            : m_quarantine.removeEmptyFolders(request.run, request.packages, folder).value(0);
+        reply.items.append(outcomeOf(request.sent[i], removal));
     }
     return reply;
 }
@@ -201,9 +246,10 @@ helperwire::Reply RequestRunner::killProcesses(const HelperRequest &request, con
     return reply;
 }
 
-helperwire::Reply RequestRunner::forgetReceipt(const QString &identifier, const RemovalRules &rules,
-                                               const dorvane::Catalogue &catalogue) const
+helperwire::Reply RequestRunner::forgetReceipt(const HelperRequest &request, const RemovalRules &rules,
+                                               const dorvane::Catalogue &catalogue)
 {
+    const QString &identifier = request.identifier;
     helperwire::Reply reply;
     const RemovalRules::Verdict verdict = rules.mayForget(identifier);
     if (!verdict.accepted()) {
@@ -212,17 +258,15 @@ helperwire::Reply RequestRunner::forgetReceipt(const QString &identifier, const 
     }
     // The receipts that hold the identifier, whatever their file names: a
     // legacy bundle goes as a folder, a modern receipt as its two files.
-    const Volume &volume = *Volume::current();
     for (const QList<dorvane::PackageRecord> *records : {&catalogue.installerPackages, &catalogue.allPackages}) {
         for (const dorvane::PackageRecord &record : *records) {
             if (record.packageIdentifier() != identifier)
                 continue;
             const QList<LogicalPath> files = platform::volumePaths(
                 record.isLegacy() ? QStringList{record.pkgPath()} : QStringList{record.plistPath(), record.bomPath()});
-            const QList<Volume::Removal> removals =
-                volume.removeTrees(files, record.isLegacy() ? Volume::Reach::Whole : Volume::Reach::ItemOnly);
-            for (qsizetype i = 0; i < files.size(); ++i)
-                reply.items.append(outcomeOf(files[i].toString(), removals[i]));
+            reply.items += takeAway(request, files, platform::toStrings(files),
+                                    record.isLegacy() ? Volume::Reach::Whole : Volume::Reach::ItemOnly,
+                                    QuarantineRecord::Kind::Receipt);
         }
     }
     if (reply.items.isEmpty())

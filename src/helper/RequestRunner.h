@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Quarantine.h"
 #include "ReceiptAuthority.h"
 #include "dorvane/rules/RemovalRules.h"
 #include "helperwire/HelperReply.h"
@@ -27,14 +28,18 @@ public:
     helperwire::Reply run(const helperwire::HelperRequest &request, const QString &caller);
 
 private:
-    helperwire::Reply removePaths(const helperwire::HelperRequest &request, const dorvane::RemovalRules &rules) const;
-    helperwire::Reply removeEmptyFolders(const helperwire::HelperRequest &request,
-                                         const dorvane::RemovalRules &rules) const;
+    helperwire::Reply removePaths(const helperwire::HelperRequest &request, const dorvane::RemovalRules &rules);
+    helperwire::Reply removeEmptyFolders(const helperwire::HelperRequest &request, const dorvane::RemovalRules &rules);
     helperwire::Reply killProcesses(const helperwire::HelperRequest &request, const dorvane::RemovalRules &rules) const;
-    helperwire::Reply forgetReceipt(const QString &identifier, const dorvane::RemovalRules &rules,
-                                    const dorvane::Catalogue &catalogue) const;
+    helperwire::Reply forgetReceipt(const helperwire::HelperRequest &request, const dorvane::RemovalRules &rules,
+                                    const dorvane::Catalogue &catalogue);
+    // Removes the items for good, or moves them into the request's run.
+    QList<helperwire::ItemOutcome> takeAway(const helperwire::HelperRequest &request,
+                                            const QList<platform::LogicalPath> &paths, const QStringList &sent,
+                                            platform::Volume::Reach reach, QuarantineRecord::Kind kind);
 
     ReceiptAuthority m_authority;
+    Quarantine m_quarantine;
 };
 
 } // namespace helper

@@ -37,4 +37,10 @@ platform::LogicalPath pidFilePath()
                                                     + QStringLiteral(".pid"));
 }
 
+platform::LogicalPath quarantinePath()
+{
+    return platform::Volume::current()->top().child(QStringLiteral("private/var/db/") + helperLabel()
+                                                    + QStringLiteral("/Quarantine"));
+}
+
 } // namespace helperwire

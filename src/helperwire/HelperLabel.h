@@ -24,6 +24,10 @@ platform::LogicalPath jobPlistPath();        // /Library/LaunchDaemons/<label>.p
 platform::LogicalPath socketPath();          // /private/var/run/<label>.socket
 platform::LogicalPath pidFilePath();         // /private/var/run/<label>.pid
 
+// Where removed items wait, one root-only folder per uninstall run:
+// /private/var/db/<label>/Quarantine/<run-id>.
+platform::LogicalPath quarantinePath();
+
 // The ELF section that carries the tool's own Info.plist, as the Mac
 // carries it in the code signature.
 inline constexpr char InfoPlistSection[] = "__info_plist";

@@ -13,7 +13,7 @@ namespace {
 
 using Kind = ItemOutcome::Kind;
 
-constexpr char kLetters[] = {'r', 'g', 'x', 'f'};   // by Kind
+constexpr char kLetters[] = {'r', 'g', 'x', 'f', 'd'};   // by Kind
 
 } // namespace
 
@@ -27,6 +27,16 @@ QList<ItemOutcome> Reply::failures() const
     return out;
 }
 
+QStringList Reply::removedForGood() const
+{
+    QStringList out;
+    for (const ItemOutcome &item : items) {
+        if (item.kind == ItemOutcome::Kind::RemovedForGood)
+            out.append(item.item);
+    }
+    return out;
+}
+
 QString encodeReply(const Reply &reply)
 {
     QByteArray outcomes;
@@ -34,7 +44,7 @@ QString encodeReply(const Reply &reply)
     QJsonArray failures;
     for (const ItemOutcome &item : reply.items) {
         outcomes += kLetters[int(item.kind)];
-        if (item.wentOrGone())
+        if (!item.hasDetails())
             continue;
         QJsonObject failure{{QStringLiteral("item"), item.item}, {QStringLiteral("reason"), item.reason}};
         if (item.error != 0)
@@ -69,8 +79,8 @@ std::optional<Reply> decodeReply(QStringView text)
             return std::nullopt;
         ItemOutcome item;
         item.kind = Kind(found - std::begin(kLetters));
-        if (!item.wentOrGone()) {
-            // Each item that did not go has its details, in order.
+        if (item.hasDetails()) {
+            // Each item that did not go, or went for good, has its details, in order.
             if (next >= details.size())
                 return std::nullopt;
             const QJsonObject detail = details.at(next++).toObject();

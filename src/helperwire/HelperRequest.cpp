@@ -3,7 +3,10 @@
 #include "platform/NameFolding.h"
 #include "platform/Volume.h"
 
+#include <QDateTime>
 #include <QJsonArray>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QJsonDocument>
 #include <QSet>
 
@@ -14,6 +17,7 @@ namespace {
 const QString TypeKey = QStringLiteral("type");
 const QString RequestKey = QStringLiteral("request");
 const QString PackagesKey = QStringLiteral("packages");
+const QString RunKey = QStringLiteral("run");
 
 constexpr qsizetype MaxPathBytes = 4096;
 constexpr qsizetype MaxIdentifierBytes = 255;
@@ -137,12 +141,34 @@ QString identifierRefusal(const QString &identifier)
 
 ParseResult parseRequest(const Message &message)
 {
-    if (message.size() != 3 || !message.contains(TypeKey) || !message.contains(RequestKey)
-        || !message.contains(PackagesKey))
-        return QStringLiteral("a request holds exactly the keys \"type\", \"request\" and \"packages\"");
     const QString type = message.value(TypeKey);
     const QString argument = message.value(RequestKey);
     HelperRequest request;
+    static const QMap<QString, RequestType> quarantineTypes{{QStringLiteral("restore"), RequestType::Restore},
+                                                            {QStringLiteral("emptyQuarantine"), RequestType::EmptyQuarantine},
+                                                            {QStringLiteral("listQuarantine"), RequestType::ListQuarantine}};
+    if (const auto quarantine = quarantineTypes.constFind(type); quarantine != quarantineTypes.cend()) {
+        if (message.size() != 2 || !message.contains(RequestKey))
+            return QStringLiteral("%1: a quarantine request holds exactly the keys \"type\" and \"request\"").arg(type);
+        const bool any = *quarantine == RequestType::ListQuarantine && argument.isEmpty();
+        if (const QString why = any ? QString() : runIdRefusal(argument); !why.isEmpty())
+            return QStringLiteral("%1: the run \"%2\" %3").arg(type, argument, why);
+        request.type = *quarantine;
+        request.run = argument;
+        return request;
+    }
+    const bool withRun = message.size() == 4 && message.contains(RunKey);
+    if ((message.size() != 3 && !withRun) || !message.contains(TypeKey) || !message.contains(RequestKey)
+        || !message.contains(PackagesKey))
+        return QStringLiteral("a request holds exactly the keys \"type\", \"request\" and \"packages\", and "
+                              "\"run\" for a removal kept in the quarantine");
+    if (withRun) {
+        if (type == QLatin1String("kill"))
+            return QStringLiteral("kill: a process is ended, never kept: \"run\" has no place here");
+        if (const QString why = runIdRefusal(message.value(RunKey)); !why.isEmpty())
+            return QStringLiteral("%1: the run \"%2\" %3").arg(type, message.value(RunKey), why);
+        request.run = message.value(RunKey);
+    }
     const std::optional<QStringList> packages = stringArray(message.value(PackagesKey));
     if (!packages || packages->isEmpty() || packages->size() > MaxPackages)
         return QStringLiteral("%1: \"packages\" is no JSON array of one to %2 identifiers").arg(type).arg(MaxPackages);
@@ -210,6 +236,47 @@ Message killMessage(const QList<qint64> &pids, const QStringList &packages)
 Message forgetMessage(const QString &identifier, const QStringList &packages)
 {
     return {{TypeKey, QStringLiteral("forget")}, {RequestKey, identifier}, {PackagesKey, compactArray(packages)}};
+}
+
+Message withRun(Message message, const QString &run)
+{
+    if (!run.isEmpty())
+        message.insert(RunKey, run);
+    return message;
+}
+
+Message restoreMessage(const QString &run)
+{
+    return {{TypeKey, QStringLiteral("restore")}, {RequestKey, run}};
+}
+
+Message emptyQuarantineMessage(const QString &run)
+{
+    return {{TypeKey, QStringLiteral("emptyQuarantine")}, {RequestKey, run}};
+}
+
+Message listQuarantineMessage(const QString &run)
+{
+    return {{TypeKey, QStringLiteral("listQuarantine")}, {RequestKey, run}};
+}
+
+QString newRunId()
+{
+    static const char kAlphabet[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    QString suffix;
+    for (int i = 0; i < 6; ++i)
+        suffix += QLatin1Char(kAlphabet[QRandomGenerator::global()->bounded(36)]);
+    return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-")) + suffix;
+}
+
+QString runIdRefusal(const QString &run)
+{
+    // The form is all a run's name may be: it names a folder of the
+    // quarantine and nothing else, never a path.
+    static const QRegularExpression form(QStringLiteral("^[0-9]{8}-[0-9]{6}-[0-9a-z]{6}$"));
+    if (!form.match(run).hasMatch())
+        return QStringLiteral("is not a run's identifier (\"yyyyMMdd-HHmmss-\" and six letters or digits)");
+    return {};
 }
 
 } // namespace helperwire
