@@ -35,6 +35,7 @@ void registerDefaults()
         {QString::fromLatin1(kDeleteGenerated), qint64(1)},
         {QString::fromLatin1(kDeleteDock), qint64(1)},
         {QString::fromLatin1(kDeleteRemaining), qint64(1)},
+        {QString::fromLatin1(kKeepRemovedDays), qint64(kDefaultKeepRemovedDays)},
         {QString::fromLatin1(kLaunches), qint64(0)},
         {QString::fromLatin1(kUpdateCheckMenuIndex), qint64(2)},
     });

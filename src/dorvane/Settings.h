@@ -14,6 +14,10 @@ inline constexpr char kDeleteFolders[] = "DeleteFolders";
 inline constexpr char kDeleteGenerated[] = "DeleteGenerated";
 inline constexpr char kDeleteDock[] = "DeleteDock";
 inline constexpr char kDeleteRemaining[] = "DeleteRemaining";
+// How many days an uninstall's removed items wait in the quarantine, where
+// undo finds them; 0 removes them at once.
+inline constexpr char kKeepRemovedDays[] = "KeepRemovedItemsDays";
+inline constexpr int kDefaultKeepRemovedDays = 7;
 inline constexpr char kLaunches[] = "Launches";
 inline constexpr char kUpdateCheckMenuIndex[] = "updatecheckMenuindex";
 inline constexpr char kDidUpdate[] = "didUpdate";
@@ -29,7 +33,7 @@ const QStringList &defaultIgnoredInstallers();
 // entry begins and ends with "/". Likewise the one list.
 const QStringList &defaultIgnoredSystemFolders();
 
-// Registers the defaults of the eight settings that have one. They live in
+// Registers the defaults of the nine settings that have one. They live in
 // memory only; the preference file holds what the user changed.
 void registerDefaults();
 

@@ -5,6 +5,7 @@
 #include "dorvane/cli/ExitCode.h"
 #include "dorvane/cli/HelperCommand.h"
 #include "dorvane/cli/PlanCommand.h"
+#include "dorvane/cli/QuarantineCommands.h"
 #include "dorvane/cli/ReceiptsCommand.h"
 #include "dorvane/cli/UninstallCommand.h"
 #include "dorvane/cli/UpdatesCommand.h"
@@ -54,6 +55,10 @@ int CommandLineTool::run(const QStringList &arguments)
                                                 "and keep; removes nothing.\n"
                                                 "uninstall ID... [--json] [--yes]: removes the packages as the window "
                                                 "does; without --yes it prints the plan and removes nothing.\n"
+                                                "undo [RUN-ID] [--json] [--yes]: puts back what an uninstall "
+                                                "removed (the last one by default), from the quarantine.\n"
+                                                "quarantine list [--json] | empty [RUN-ID|--all] [--yes]: the "
+                                                "uninstall runs the quarantine keeps, and emptying them for good.\n"
                                                 "forget ID... [--json] [--yes]: forgets the packages' receipts and "
                                                 "leaves their files.\n"
                                                 "helper status [--json] | install | remove: the privileged helper "
@@ -104,6 +109,10 @@ int CommandLineTool::run(const QStringList &arguments)
         return runPlanCommand(commandArguments);
     if (command == QLatin1String("uninstall"))
         return runUninstallCommand(commandArguments);
+    if (command == QLatin1String("undo"))
+        return runUndoCommand(commandArguments);
+    if (command == QLatin1String("quarantine"))
+        return runQuarantineCommand(commandArguments);
     if (command == QLatin1String("forget"))
         return runForgetCommand(commandArguments);
     if (command == QLatin1String("helper"))

@@ -110,6 +110,15 @@ int runUninstallCommand(const QStringList &arguments)
     json.insert(QStringLiteral("failed"), QJsonArray::fromStringList(left));
     json.insert(QStringLiteral("receiptsKept"), outcome.receiptsKept);
     json.insert(QStringLiteral("logFile"), outcome.logFile.isEmpty() ? QJsonValue() : QJsonValue(outcome.logFile));
+    // What the quarantine keeps, for `dorvane undo`; null when nothing is kept.
+    json.insert(QStringLiteral("quarantine"),
+                outcome.run.isEmpty()
+                    ? QJsonValue()
+                    : QJsonObject{{QStringLiteral("run"), outcome.run},
+                                  {QStringLiteral("keptUntil"), outcome.keptUntil.toString(Qt::ISODate)},
+                                  {QStringLiteral("items"), outcome.keptItems},
+                                  {QStringLiteral("bytes"), outcome.keptBytes},
+                                  {QStringLiteral("removedForGood"), QJsonArray::fromStringList(outcome.removedForGood)}});
     if (!outcome.logError.isEmpty()) {
         json.insert(QStringLiteral("logError"), outcome.logError);
         complain(QStringLiteral("the uninstall log could not be written: ") + outcome.logError);
@@ -119,6 +128,8 @@ int runUninstallCommand(const QStringList &arguments)
                       << PlanSection{kestrum::makeString("Still there (%li)", qint64(left.size())), left});
         QTextStream(stdout) << "Log: " << (outcome.logError.isEmpty() ? outcome.logFile : QStringLiteral("not written"))
                             << '\n';
+        if (!outcome.run.isEmpty())
+            QTextStream(stdout) << outcome.keptText() << '\n';
     }
     return finish(left.isEmpty() ? ExitSuccess : ExitSomeFailed);
 }

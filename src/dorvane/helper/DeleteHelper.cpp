@@ -149,7 +149,7 @@ std::optional<helperwire::Reply> DeleteHelper::deleteFiles(const QList<LogicalPa
                                                          const QString &information)
 {
     kestrum::asl_NSLog(kestrum::LogInfo, "Info: deleteFiles: %@", information);
-    const HelperReply reply = send(helperwire::deleteMessage(paths, packages));
+    const HelperReply reply = send(helperwire::withRun(helperwire::deleteMessage(paths, packages), run()));
     show(deleteReport(reply, information));
     const std::optional<QString> text = replyText(reply);
     return text ? helperwire::decodeReply(*text) : std::nullopt;
@@ -182,7 +182,7 @@ std::optional<helperwire::Reply> DeleteHelper::deleteFolder(const LogicalPath &f
                                                           const QString &information)
 {
     kestrum::asl_NSLog(kestrum::LogInfo, "Info: deleteFolder: %@", information);
-    const HelperReply reply = send(helperwire::deleteEmptyFolderMessage({folder}, packages));
+    const HelperReply reply = send(helperwire::withRun(helperwire::deleteEmptyFolderMessage({folder}, packages), run()));
     show(deleteReport(reply, information));
     const std::optional<QString> text = replyText(reply);
     return text ? helperwire::decodeReply(*text) : std::nullopt;
@@ -213,7 +213,32 @@ std::optional<DeleteHelper::Report> DeleteHelper::killReport(const HelperReply &
 void DeleteHelper::deletePackage(const PackageRecord &package, const QStringList &packages)
 {
     kestrum::asl_NSLog(kestrum::LogInfo, "Info: deletePackage: %@", package.packageIdentifier());
-    show(forgetReport(send(helperwire::forgetMessage(package.packageIdentifier(), packages)), package));
+    show(forgetReport(send(helperwire::withRun(helperwire::forgetMessage(package.packageIdentifier(), packages), run())),
+                      package));
+}
+
+void DeleteHelper::setRun(const QString &run)
+{
+    QMutexLocker lock(&m_mutex);
+    m_run = run;
+}
+
+QString DeleteHelper::run() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_run;
+}
+
+std::optional<helperwire::Reply> DeleteHelper::askQuarantine(const helperwire::Message &message, QString *error)
+{
+    kestrum::asl_NSLog(kestrum::LogInfo, "Info: %@ %@", message.value(QStringLiteral("type")),
+                       message.value(QStringLiteral("request")));
+    const HelperReply reply = send(message);
+    const std::optional<QString> text = replyText(reply);
+    std::optional<helperwire::Reply> decoded = text ? helperwire::decodeReply(*text) : std::nullopt;
+    if (!decoded)
+        *error = makeString("the helper tool gave no answer (%@)", typeOfEvent(reply));
+    return decoded;
 }
 
 std::optional<DeleteHelper::Report> DeleteHelper::forgetReport(const HelperReply &reply, const PackageRecord &package)

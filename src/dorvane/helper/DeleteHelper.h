@@ -73,6 +73,16 @@ public:
     // Forgets the package's receipt; returns only when the tool confirmed it.
     void deletePackage(const PackageRecord &package, const QStringList &packages);
 
+    // The run whose quarantine keeps what the removals above take away;
+    // empty (as at first) removes for good.
+    void setRun(const QString &run);
+    QString run() const;
+
+    // A quarantine request (restore, empty, list): the tool's reply, or
+    // nothing with *error when none came. Nothing is shown: the caller
+    // says what it means.
+    std::optional<helperwire::Reply> askQuarantine(const helperwire::Message &message, QString *error);
+
     // What a reply calls for: nothing, or a report to the user that ends
     // the run when it is fatal. The requests above show what these say, so
     // a reply is read in one place, whatever the tool sent.
@@ -99,8 +109,9 @@ private:
     HelperReply send(const helperwire::Message &message);
     void handleEvent(ConnectionEvent error);
 
-    mutable QMutex m_mutex;   // the field below is read from the requesting thread
+    mutable QMutex m_mutex;   // the fields below are read from the requesting thread
     std::shared_ptr<HelperConnection> m_connection;
+    QString m_run;
 };
 
 } // namespace dorvane

@@ -82,6 +82,11 @@ LogicalPath LogFiles::logFolder()
     return supportFolder().child(u"Logfiles");
 }
 
+LogicalPath LogFiles::sessionRecords()
+{
+    return supportFolder().child(u"Quarantine");
+}
+
 QString LogFiles::timestamp(const QDateTime &when)
 {
     return formatted(when, QStringLiteral("dd.MM.yyyy HH:mm:ss"));
@@ -108,7 +113,7 @@ LogicalPath LogFiles::writeLogfile(const QString &logName, const QString &identi
                                    const QStringList &files, const QStringList &folders,
                                    const std::optional<QStringList> &remaining,
                                    const std::optional<QStringList> &generated, const QDateTime &now,
-                                   QString *error)
+                                   QString *error, const QString &quarantine)
 {
     const LogicalPath path = logFolder().child(fileNameOf(logName) + kLogSuffix);
     const auto lines = [](const std::optional<QStringList> &list) {
@@ -118,7 +123,8 @@ LogicalPath LogFiles::writeLogfile(const QString &logName, const QString &identi
                                      "Uninstalled files: \n%@\n\n\nUninstalled folders: \n%@\n\n\n"
                                      "Uninstalled generated-files: \n%@\n\n\nUninstalled remaining-folders: \n%@",
                                      timestamp(now), identifiers, filenames, files.join(QLatin1Char('\n')),
-                                     folders.join(QLatin1Char('\n')), lines(generated), lines(remaining));
+                                     folders.join(QLatin1Char('\n')), lines(generated), lines(remaining))
+                         + quarantine;
     QString reason;
     if ((!Volume::current()->makeFolders(logFolder(), &reason) || !Volume::current()->writeFile(path, text.toUtf8(), &reason)) && error)
         *error = reason.isEmpty() ? QStringLiteral("not written") : reason;
@@ -135,7 +141,8 @@ void LogFiles::migrateLogfiles(const QDateTime &now)
     const QString stamp = timestamp(now);
     QString lines;
     for (const QString &name : Volume::current()->list(support).value_or(QStringList())) {
-        if (name == kRunningLogName || name == folder.name())
+        // The quarantine's session records are undo's, not strays.
+        if (name == kRunningLogName || name == folder.name() || name == sessionRecords().name())
             continue;
         const LogicalPath item = support.child(name);
         if (name.endsWith(kLogSuffix)) {

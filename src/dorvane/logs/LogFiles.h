@@ -28,6 +28,9 @@ public:
     static platform::LogicalPath supportFolder();
     static platform::LogicalPath runningLog();    // support folder + "Dorvane.log"
     static platform::LogicalPath logFolder();     // support folder + "Logfiles"
+    // support folder + "Quarantine": what undo puts back into the user's
+    // session, per run (SessionRecord); never a stray.
+    static platform::LogicalPath sessionRecords();
 
     // "dd.MM.yyyy HH:mm:ss" and "dd.MM.yyyy-HH:mm:ss", local time, en_US.
     static QString timestamp(const QDateTime &when);
@@ -44,14 +47,15 @@ public:
     // was off) leave their section empty. Runs on the caller's thread and
     // returns when the file is written. A file that cannot be written (a
     // full disk) is not reported to the user here; *error says why, for
-    // the uninstall's own account of what it did.
+    // the uninstall's own account of what it did. `quarantine`, the run's
+    // section, ends the file when the run kept what it removed.
     static platform::LogicalPath writeLogfile(const QString &logName, const QString &identifiers,
                                               const QString &filenames, const QStringList &files,
                                               const QStringList &folders,
                                               const std::optional<QStringList> &remaining,
                                               const std::optional<QStringList> &generated,
                                               const QDateTime &now = QDateTime::currentDateTime(),
-                                              QString *error = nullptr);
+                                              QString *error = nullptr, const QString &quarantine = QString());
 
     // Makes the log folder, moves stray "*.log" files of the support folder
     // into it and removes every other stray item; one running-log line each,

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QHash>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -150,7 +151,7 @@ void quitApp(const QString &bundleIdentifier)
     }, true);
 }
 
-void removeLoginItem_LS(const QUrl &appURL)
+void removeLoginItem_LS(const QUrl &appURL, const std::function<bool(const LogicalPath &entry)> &keep)
 {
     // Without a home folder on the volume there is no session to hold login
     // items.
@@ -180,36 +181,81 @@ void removeLoginItem_LS(const QUrl &appURL)
         const std::optional<LogicalPath> item = resolveEntry(entry, &error);
         if (error && error != kFileNotFound)
             kestrum::asl_NSLog(kestrum::LogWarning, "Warning: removeLoginItem: LSSharedFileListItemResolve error %i", error);
-        else if (item && item == target)
+        else if (item && item == target && !(keep && keep(entry)))
             Volume::current()->removeItem(entry);
     }
 }
 
-bool removeFromDock(const QUrl &appURL)
+namespace {
+
+const QString kPersistentApps = QStringLiteral("persistent-apps");
+
+platform::UserDefaults &dockDefaults()
+{
+    platform::UserDefaults &dock = platform::UserDefaults::domain(QStringLiteral("com.apple.dock"));
+    dock.reload(); // the Dock writes its settings itself
+    return dock;
+}
+
+QVariant tileURL(const QVariant &tile)
+{
+    return tile.toMap().value(QStringLiteral("tile-data")).toMap().value(QStringLiteral("file-data")).toMap().value(
+        QStringLiteral("_CFURLString"));
+}
+
+} // namespace
+
+bool removeFromDock(const QUrl &appURL, QList<DockTile> *removed)
 {
     if (appURL.isEmpty())
         return false;
-    platform::UserDefaults &dock = platform::UserDefaults::domain(QStringLiteral("com.apple.dock"));
-    dock.reload(); // the Dock writes its settings itself
+    platform::UserDefaults &dock = dockDefaults();
     QVariantMap domain = dock.persistentDomain();
-    const QString key = QStringLiteral("persistent-apps");
-    const QVariant tiles = domain.value(key);
+    const QVariant tiles = domain.value(kPersistentApps);
     if (tiles.typeId() != QMetaType::QVariantList)
         return false;
     // The URL's absolute text as the Mac writes it, percent-encoded.
     const QString text = appURL.toString(QUrl::FullyEncoded);
     QVariantList kept;
-    for (const QVariant &tile : tiles.toList()) {
-        const QVariant url = tile.toMap().value(QStringLiteral("tile-data")).toMap().value(QStringLiteral("file-data"))
-                                 .toMap().value(QStringLiteral("_CFURLString"));
+    const QVariantList all = tiles.toList();
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        const QVariant url = tileURL(all[i]);
         if (url.typeId() != QMetaType::QString || !url.toString().contains(text))
-            kept.append(tile);
+            kept.append(all[i]);
+        else if (removed)
+            removed->append({int(i), all[i]});
     }
-    if (kept.size() == tiles.toList().size())
+    if (kept.size() == all.size())
         return false;
-    domain.insert(key, kept);
+    domain.insert(kPersistentApps, kept);
     dock.setPersistentDomain(domain);
     return true;
+}
+
+int restoreDockTiles(const QList<DockTile> &tiles)
+{
+    if (tiles.isEmpty())
+        return 0;
+    platform::UserDefaults &dock = dockDefaults();
+    QVariantMap domain = dock.persistentDomain();
+    QVariantList current = domain.value(kPersistentApps).toList();
+    QList<DockTile> ordered = tiles;
+    std::sort(ordered.begin(), ordered.end(), [](const DockTile &a, const DockTile &b) { return a.index < b.index; });
+    int restored = 0;
+    for (const DockTile &tile : std::as_const(ordered)) {
+        const QVariant url = tileURL(tile.tile);
+        const bool there = std::any_of(current.cbegin(), current.cend(),
+                                       [&](const QVariant &other) { return tileURL(other) == url; });
+        if (there)
+            continue;
+        current.insert(std::clamp<qsizetype>(tile.index, 0, current.size()), tile.tile);
+        ++restored;
+    }
+    if (restored > 0) {
+        domain.insert(kPersistentApps, current);
+        dock.setPersistentDomain(domain);
+    }
+    return restored;
 }
 
 void quitDock()

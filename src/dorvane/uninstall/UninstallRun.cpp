@@ -5,7 +5,10 @@
 #include "dorvane/logs/LogFiles.h"
 #include "dorvane/uninstall/AppIntegration.h"
 #include "dorvane/uninstall/ProcessLister.h"
+#include "dorvane/uninstall/KeptRuns.h"
 #include "dorvane/uninstall/ReceiptForgetting.h"
+#include "dorvane/uninstall/SessionRecord.h"
+#include "helperwire/HelperRequest.h"
 #include "kestrum/Alert.h"
 #include "kestrum/DefaultsKey.h"
 #include "kestrum/FileSystem.h"
@@ -14,6 +17,7 @@
 #include "kestrum/Task.h"
 #include "platform/Volume.h"
 
+#include <QLocale>
 #include <QRegularExpression>
 #include <QSet>
 
@@ -71,7 +75,17 @@ UninstallRun::UninstallRun(UninstallPlan plan, QList<PackageRecord> selection, D
 {
 }
 
-QString UninstallRun::confirmationMessage(const QList<PackageRecord> &selection)
+QString UninstallOutcome::keptText() const
+{
+    if (run.isEmpty())
+        return {};
+    return makeString("Kept in the quarantine until %@: %li items (%@). \"Undo Last Uninstall…\" in the Logs menu, or "
+                      "\"dorvane undo %@\", puts them back.",
+                      QLocale::system().toString(keptUntil.toLocalTime(), QLocale::ShortFormat), keptItems,
+                      QLocale::system().formattedDataSize(keptBytes), run);
+}
+
+QString UninstallRun::confirmationMessage(const QList<PackageRecord> &selection, int keepDays)
 {
     QStringList perPackage;
     for (const PackageRecord &package : selection) {
@@ -82,6 +96,13 @@ QString UninstallRun::confirmationMessage(const QList<PackageRecord> &selection)
         perPackage.isEmpty()
             ? QString()
             : makeString("\nThis will remove these application(s) from your Mac: %@", perPackage.join(QStringLiteral(", ")));
+    if (keepDays > 0) {
+        return makeString("Do you really want to to remove the package(s) & package-contents?%@\n\nRemoved items are "
+                          "kept in the quarantine for %li days: \"Undo Last Uninstall…\" in the Logs menu, or "
+                          "\"dorvane undo\", puts them back. This is done on your own risk! Make sure you've read the "
+                          "documentation before proceeding.",
+                          applications, qint64(keepDays));
+    }
     return makeString("Do you really want to to remove the package(s) & package-contents?%@\n\nThis operation can not "
                       "be undone and is done on your own risk! Make sure you've read the documentation before "
                       "proceeding.",
@@ -90,7 +111,7 @@ QString UninstallRun::confirmationMessage(const QList<PackageRecord> &selection)
 
 bool UninstallRun::confirm(const QList<PackageRecord> &selection)
 {
-    return kestrum::alert(QStringLiteral("Warning"), confirmationMessage(selection),
+    return kestrum::alert(QStringLiteral("Warning"), confirmationMessage(selection, KeptRuns::keepDays()),
                           QStringLiteral("Proceed with uninstall"), QStringLiteral("Cancel"))
            == 1000;
 }
@@ -163,6 +184,11 @@ UninstallOutcome UninstallRun::execute(const Progress &progress, const RemoveInf
     m_logText.clear();
     m_identifiers.clear();
     m_fileNames.clear();
+    // With the setting on, every removal of the run waits in its quarantine.
+    const int keepDays = KeptRuns::keepDays();
+    m_outcome.run = keepDays > 0 ? helperwire::newRunId() : QString();
+    m_session = keepDays > 0 ? std::make_shared<SessionRecord>(m_outcome.run) : nullptr;
+    m_helper.setRun(m_outcome.run);
 
     quitApplications(progress);
     endProcesses(progress);
@@ -191,6 +217,10 @@ UninstallOutcome UninstallRun::execute(const Progress &progress, const RemoveInf
 
     forgetReceipts(progress);
 
+    m_helper.setRun(QString());
+    if (!m_outcome.run.isEmpty())
+        describeKept(keepDays);
+
     progress(QStringLiteral("Writing logfile"));
     m_outcome.logName = logName(m_identifiers, QDateTime::currentDateTime());
     QString logError;
@@ -200,7 +230,7 @@ UninstallOutcome UninstallRun::execute(const Progress &progress, const RemoveInf
                                m_outcome.removedFolders,
                                remaining ? std::optional(platform::toStrings(m_plan.removeRemaining)) : std::nullopt,
                                generated ? std::optional(platform::toStrings(m_plan.removeGenerated)) : std::nullopt,
-                               QDateTime::currentDateTime(), &logError)
+                               QDateTime::currentDateTime(), &logError, quarantineSection())
             .toString();
     // The uninstall itself is done; only its record is missing, which the
     // command line says instead of naming a file that is not there.
@@ -227,8 +257,10 @@ void UninstallRun::quitApplications(const Progress &progress)
         for (const QString &identifier : package.appBuIDs())
             AppIntegration::quitApp(identifier);
         if (settingOn(Settings::kDeleteDock)) {
+            const std::shared_ptr<SessionRecord> session = m_session;
+            const auto keep = [session](const LogicalPath &entry) { return session && session->keepLoginItem(entry); };
             for (const QString &path : package.appPaths())
-                AppIntegration::removeLoginItem_LS(kestrum::fileURL(path));
+                AppIntegration::removeLoginItem_LS(kestrum::fileURL(path), keep);
         }
     }
 }
@@ -284,6 +316,8 @@ void UninstallRun::removeFolders(const Progress &progress)
 void UninstallRun::deleteFiles(const UninstallPlan::Paths &paths)
 {
     const std::optional<helperwire::Reply> reply = m_helper.deleteFiles(paths, m_packages, m_information);
+    if (reply)
+        m_outcome.removedForGood += reply->removedForGood();
     const bool isFiles = &paths == &m_plan.removeFiles;
     for (const LogicalPath &path : paths) {
         const bool left = !reply && platform::Volume::current()->status(path, platform::Follow::NotFinal);
@@ -318,13 +352,38 @@ void UninstallRun::forgetReceipts(const Progress &progress)
         ReceiptForgetting::forget(package, m_packages, m_helper);
         if (dock) {
             for (const QString &path : package.appPaths()) {
-                if (AppIntegration::removeFromDock(kestrum::fileURL(path)))
+                QList<AppIntegration::DockTile> tiles;
+                if (AppIntegration::removeFromDock(kestrum::fileURL(path), &tiles))
                     m_outcome.dockChanged = true;
+                if (m_session)
+                    m_session->keepDockTiles(tiles);
             }
         }
         m_logText += makeString("%@: uninstalled package '%@'\n", LogFiles::timestamp(QDateTime::currentDateTime()),
                                 identifier);
     }
+}
+
+void UninstallRun::describeKept(int keepDays)
+{
+    QString error;
+    const std::optional<KeptRun> kept = KeptRuns::describe(m_helper, m_outcome.run, &error);
+    m_outcome.keptItems = kept ? kept->items : 0;
+    m_outcome.keptBytes = kept ? kept->bytes : 0;
+    m_outcome.keptUntil = (kept ? kept->created : QDateTime::currentDateTimeUtc()).addDays(keepDays);
+    m_logText += makeString("%@: kept the removed items in the quarantine of run %@ until %@: %li items\n",
+                            LogFiles::timestamp(QDateTime::currentDateTime()), m_outcome.run,
+                            LogFiles::timestamp(m_outcome.keptUntil.toLocalTime()), m_outcome.keptItems);
+}
+
+QString UninstallRun::quarantineSection() const
+{
+    if (m_outcome.run.isEmpty())
+        return {};
+    return makeString("\n\n\nQuarantine run: %@ (kept until %@; \"dorvane undo %@\" puts every item above back, "
+                      "except those removed for good)\n\n\nRemoved for good: \n%@",
+                      m_outcome.run, LogFiles::timestamp(m_outcome.keptUntil.toLocalTime()), m_outcome.run,
+                      m_outcome.removedForGood.join(QLatin1Char('\n')));
 }
 
 } // namespace dorvane

@@ -10,10 +10,13 @@
 #include <QVariantList>
 
 #include <functional>
+#include <memory>
+#include <optional>
 
 namespace dorvane {
 
 class DeleteHelper;
+class SessionRecord;
 
 // What one uninstall did, for the success sheet, the command line and tests.
 struct UninstallOutcome
@@ -27,6 +30,16 @@ struct UninstallOutcome
     QString logName;
     bool dockChanged = false;
     bool receiptsKept = false;    // a request went unanswered and left files: the receipts stay
+
+    // The quarantine's run that keeps what went, when the setting keeps it.
+    QString run;
+    QDateTime keptUntil;
+    qint64 keptItems = 0;
+    qint64 keptBytes = 0;
+    QStringList removedForGood;   // items that could not wait in the quarantine
+
+    // How much is kept, until when, and how to undo; empty when nothing is kept.
+    QString keptText() const;
 
     // The success sheet's groups; the third only when it has children.
     QList<PlanSection> successSections() const;
@@ -56,7 +69,8 @@ public:
 
     // The confirmation question; true when the user chose to proceed.
     static bool confirm(const QList<PackageRecord> &selection);
-    static QString confirmationMessage(const QList<PackageRecord> &selection);
+    // With keepDays > 0 it says how to undo instead of that nothing can be.
+    static QString confirmationMessage(const QList<PackageRecord> &selection, int keepDays);
 
     // The packages' printed forms, one after the other: what every helper
     // request of the run names in its reports.
@@ -83,6 +97,8 @@ private:
     void removeFolders(const Progress &progress);
     void forgetReceipts(const Progress &progress);
     void deleteFiles(const UninstallPlan::Paths &paths);
+    void describeKept(int keepDays);
+    QString quarantineSection() const;
 
     const UninstallPlan m_plan;
     const QList<PackageRecord> m_selection;
@@ -97,6 +113,7 @@ private:
     QStringList m_removedFiles;
     bool m_unfinished = false;   // a delete request went unanswered and left files behind
     UninstallOutcome m_outcome;
+    std::shared_ptr<SessionRecord> m_session;   // the run's Dock tiles and login items, when it keeps them
 };
 
 } // namespace dorvane
