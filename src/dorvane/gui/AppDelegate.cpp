@@ -16,6 +16,7 @@
 #include "dorvane/gui/ViewPanel.h"
 #include "dorvane/helper/DeleteHelper.h"
 #include "dorvane/logs/LogFiles.h"
+#include "dorvane/uninstall/KeptRuns.h"
 #include "dorvane/planning/UninstallChecks.h"
 #include "dorvane/planning/UninstallPlanner.h"
 #include "dorvane/uninstall/UninstallRun.h"
@@ -40,6 +41,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPropertyAnimation>
+#include <QtConcurrentRun>
 
 #include <cstdlib>
 
@@ -179,6 +181,11 @@ void AppDelegate::applicationDidFinishLaunching()
     LogFiles::checkLogfileFolderSize();
     updateLogfileMenu();
     m_deleteHelper = std::make_shared<DeleteHelper>();
+    // What the quarantine kept longer than the setting allows goes, as
+    // old logs do; in the background, since it asks the helper.
+    (void)QtConcurrent::run([helper = m_deleteHelper] {
+        KeptRuns::emptyExpired(*helper, QDateTime::currentDateTimeUtc(), KeptRuns::keepDays());
+    });
     Settings::recordLaunchDate();
     m_version = kestrum::makeString("v%@ (%i)", shared.appVersionString(), shared.appBuildNumber());
     m_aboutURL = kestrum::resourceURL(QStringLiteral("Credits.md"));
@@ -501,6 +508,7 @@ void AppDelegate::continueUninstall()
         [this](const UninstallOutcome &outcome) {
             m_successFiles = outcome.successFiles();
             m_successPanel->setTree(outcome.successSections());
+            m_successPanel->setKeptNote(outcome.keptText());
             m_window->raise();
             m_window->activateWindow();
             m_successPanel->open();
@@ -547,6 +555,47 @@ void AppDelegate::updateLogfileMenu()
         else
             menu->addAction(title, this, [title] { LogFiles::openLogfile(title); });
     }
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Undo Last Uninstall…"), this, &AppDelegate::undoLastUninstall);
+}
+
+void AppDelegate::undoLastUninstall()
+{
+    if (!m_deleteHelper)
+        return;
+    // Every step asks the helper, so none runs on the main thread.
+    const std::shared_ptr<DeleteHelper> helper = m_deleteHelper;
+    runBehindSheet(
+        *m_progress, this, QStringLiteral("Looking for the last uninstall"),
+        [helper](const SheetProgress &) {
+            QString error;
+            const std::optional<KeptRun> run = KeptRuns::last(*helper, &error);
+            return std::make_pair(run, error);
+        },
+        [this, helper](const std::pair<std::optional<KeptRun>, QString> &found) {
+            if (!found.first) {
+                kestrum::alert(QStringLiteral("Undo Last Uninstall"),
+                               found.second.isEmpty() ? QStringLiteral("The quarantine keeps no uninstall to undo.")
+                                                      : found.second,
+                               QStringLiteral("OK"));
+                return;
+            }
+            if (kestrum::alert(QStringLiteral("Undo Last Uninstall"), KeptRuns::undoQuestion(*found.first),
+                               QStringLiteral("Undo"), QStringLiteral("Cancel"))
+                != 1000)
+                return;
+            const QString run = found.first->run;
+            runBehindSheet(
+                *m_progress, this, QStringLiteral("Restoring Packages"),
+                [helper, run](const SheetProgress &) { return KeptRuns::undo(*helper, run); },
+                [this](const UndoOutcome &outcome) {
+                    kestrum::alert(QStringLiteral("Undo Last Uninstall"), outcome.report().join(QLatin1Char('\n')),
+                                   QStringLiteral("OK"));
+                    updateLogfileMenu();
+                    update();   // the packages are listed again
+                    Q_EMIT undoFinished();
+                });
+        });
 }
 
 void AppDelegate::switchVersionColumn(bool altDown)

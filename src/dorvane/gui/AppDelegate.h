@@ -86,6 +86,8 @@ public:
     const QVariantList &successFiles() const { return m_successFiles; }
 
     // The log menu, rebuilt from the disk.
+    // "Undo Last Uninstall…": asks, then puts the last run back.
+    void undoLastUninstall();
     void updateLogfileMenu();
 
     // Checks for a new version now, when the updater exists (after the
@@ -148,6 +150,8 @@ Q_SIGNALS:
     void uninstallPanelShown();
     // An uninstall ended and its success sheet is up.
     void successPanelShown();
+    // An undo ended and its report was answered.
+    void undoFinished();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

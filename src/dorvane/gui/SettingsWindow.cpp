@@ -2,6 +2,9 @@
 
 #include "dorvane/Settings.h"
 #include "kestrum/DefaultsKey.h"
+
+#include <QSignalBlocker>
+#include <QSpinBox>
 #include "ui_SettingsWindow.h"
 
 namespace dorvane {
@@ -22,6 +25,8 @@ SettingsWindow::SettingsWindow(QWidget *parent)
         kestrum::DefaultsKey(Settings::kUpdateCheckMenuIndex).setDefaultInt(index);
         Q_EMIT updateIntervalChosen(index);
     });
+    connect(m_ui->keepDaysBox, &QSpinBox::valueChanged, this,
+            [](int days) { kestrum::DefaultsKey(Settings::kKeepRemovedDays).setDefaultInt(days); });
     reload();
 }
 
@@ -38,6 +43,8 @@ void SettingsWindow::reload()
     showList(List::SystemFolders);
     const qint64 interval = kestrum::DefaultsKey(Settings::kUpdateCheckMenuIndex).defaultInt();
     m_ui->intervalBox->setCurrentIndex(interval >= 1 && interval <= 5 ? int(interval) : 0);
+    const QSignalBlocker quiet(m_ui->keepDaysBox);
+    m_ui->keepDaysBox->setValue(int(kestrum::DefaultsKey(Settings::kKeepRemovedDays).defaultInt()));
 }
 
 void SettingsWindow::showList(List which)

@@ -21,6 +21,12 @@ void SuccessPanel::setTree(const QList<PlanSection> &groups)
     fillOutline(m_ui->successTree, groups);
 }
 
+void SuccessPanel::setKeptNote(const QString &text)
+{
+    m_ui->keptNote->setText(text);
+    m_ui->keptNote->setVisible(!text.isEmpty());
+}
+
 QTreeWidget *SuccessPanel::tree() const
 {
     return m_ui->successTree;

@@ -25,6 +25,8 @@ public:
     ~SuccessPanel() override;
 
     void setTree(const QList<PlanSection> &groups);
+    // How much the quarantine keeps and how to undo; hidden when empty.
+    void setKeptNote(const QString &text);
     QTreeWidget *tree() const;
 
 Q_SIGNALS:
