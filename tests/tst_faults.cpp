@@ -1,3 +1,4 @@
+#include "dorvane/Settings.h"
 #include "dorvane/StartUp.h"
 #include "dorvane/catalogue/CatalogueScanner.h"
 #include "dorvane/gui/AppDelegate.h"
@@ -6,7 +7,10 @@
 #include "dorvane/helper/DeleteHelper.h"
 #include "dorvane/planning/UninstallChecks.h"
 #include "dorvane/receipts/PackageHelperNative.h"
+#include "helperwire/HelperLabel.h"
+#include "kestrum/DefaultsKey.h"
 #include "kestrum/Kestrum.h"
+#include "support/CommandLineRun.h"
 #include "support/FixturePackages.h"
 #include "support/ScriptedPresenter.h"
 #include "support/UrlRecorder.h"
@@ -14,6 +18,8 @@
 #include "ui_MainWindow.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -87,6 +93,8 @@ private Q_SLOTS:
         writeReceipts(*m_builder, {editor});
         m_script = std::make_unique<ScriptedPresenterScope>();
         m_urls = std::make_unique<UrlRecorder>();
+        // Removed for good, unless a test keeps them.
+        kestrum::DefaultsKey(Settings::kKeepRemovedDays).setDefaultInt(0);
     }
 
     void cleanup()
@@ -181,6 +189,50 @@ private Q_SLOTS:
             removed += json.value(key).toVariant().toStringList();
         removed.removeIf([&](const QString &path) { return failed.contains(path); });
         checkNothingElseChanged(before, removed);
+    }
+
+    void runCutShortIsUndone_data()
+    {
+        QTest::addColumn<bool>("helperKilled");   // else the command line is
+        QTest::newRow("helper killed") << true;
+        QTest::newRow("command line killed") << false;
+    }
+
+    // A run that keeps what it removes, cut short while its first delete
+    // waits unread: the helper is killed there (and started again by its
+    // job), or the command line is and the helper carries the request out
+    // for nobody. Undo then gives back all that moved.
+    void runCutShortIsUndone()
+    {
+        QFETCH(bool, helperKilled);
+        kestrum::DefaultsKey(Settings::kKeepRemovedDays).setDefaultInt(7);
+        const platform::DaemonJob::Places places = HelperInstaller::places();
+        QVERIFY(!DeleteHelper::blessHelper());
+        std::optional<qint64> daemon;
+        QTRY_VERIFY((daemon = platform::DaemonJob::runningPid(places)));
+        const QMap<QString, QString> before = treeSnapshot(m_volume->root(), QString(), true);
+        QVERIFY(::kill(pid_t(*daemon), SIGSTOP) == 0);
+        QProcess cli;
+        startCli(cli);
+        QVERIFY(cli.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(requestUnread(cli.processId()) || cli.state() != QProcess::Running, 30000);
+        const QString store = m_volume->physical(helperwire::quarantinePath().toString());
+        if (helperKilled) {
+            QVERIFY(::kill(pid_t(*daemon), SIGKILL) == 0);
+            QVERIFY(cli.waitForFinished(60000));
+        } else {
+            cli.kill();
+            QVERIFY(cli.waitForFinished(10000));
+            QVERIFY(::kill(pid_t(*daemon), SIGCONT) == 0);
+            // The helper moves the two files for a client that is gone.
+            QTRY_COMPARE_WITH_TIMEOUT(
+                QDirIterator(store, QDir::Files, QDirIterator::Subdirectories).hasNext(), true, 30000);
+        }
+        QVERIFY(!QFileInfo::exists(m_volume->physical(kApp)) || !helperKilled);
+        const CommandLineRun undo = runCommandLine(m_volume->root(), m_volume->home(), {"undo", "--yes", "--json"});
+        QVERIFY2(undo.exitCode == 0, undo.out.constData());
+        QVERIFY(!QJsonDocument::fromJson(undo.out).object().value("restored").toArray().isEmpty());
+        checkNothingElseChanged(before, {}, true);
     }
 
     void logFolderFull_data()
@@ -320,7 +372,8 @@ private:
 
     // Every item before is there after, unchanged, but for what the plan
     // removed and the program's own support files, the receipt and the helper.
-    void checkNothingElseChanged(const QMap<QString, QString> &before, const QStringList &removedPaths)
+    void checkNothingElseChanged(const QMap<QString, QString> &before, const QStringList &removedPaths,
+                                 bool whole = false)
     {
         QStringList removed, changing{receipt()};
         for (const QString &path : removedPaths)
@@ -328,6 +381,7 @@ private:
         const platform::DaemonJob::Places helper = HelperInstaller::places();
         for (const QString &path : {m_builder->billPath(m_builder->receipts().first()), helper.tool.toString(),
                                     helper.jobList.toString(), helper.socket.toString(), helper.pidFile.toString(),
+                                    helperwire::quarantinePath().parent().toString(),
                                     QString("~/Library/Application Support/Dorvane"),
                                     QString("~/Library/Preferences/com.dorvane.Dorvane.plist")})
             changing.append(m_volume->physical(path));
@@ -338,7 +392,7 @@ private:
                     kept.append(item.key() + ": " + item.value());
             return kept;
         };
-        QCOMPARE(lines(treeSnapshot(m_volume->root()), {}), lines(before, removed));
+        QCOMPARE(lines(treeSnapshot(m_volume->root(), QString(), whole), {}), lines(before, removed));
     }
 
     std::unique_ptr<VolumeFixture> m_volume;

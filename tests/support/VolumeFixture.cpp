@@ -7,6 +7,7 @@
 
 #include "VolumeRemoval.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <sys/stat.h>
 
 namespace {
 
@@ -141,7 +143,7 @@ bool isWithinAny(const QString &path, const QStringList &folders)
                        [&](const QString &f) { return path == f || path.startsWith(f + '/'); });
 }
 
-QMap<QString, QString> treeSnapshot(const QString &root, const QString &except)
+QMap<QString, QString> treeSnapshot(const QString &root, const QString &except, bool whole)
 {
     QMap<QString, QString> items;
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
@@ -151,9 +153,17 @@ QMap<QString, QString> treeSnapshot(const QString &root, const QString &except)
         if (path == except)
             continue;
         const QFileInfo info = it.fileInfo();
-        items.insert(path, info.isSymLink() ? "link " + info.symLinkTarget()
-                           : info.isDir()   ? QStringLiteral("folder")
-                                            : "file " + QString::number(info.size()));
+        QString item = info.isSymLink() ? "link " + info.symLinkTarget()
+                       : info.isDir()   ? QStringLiteral("folder")
+                                        : "file " + QString::number(info.size());
+        struct stat st;
+        if (whole && ::lstat(QFile::encodeName(path).constData(), &st) == 0) {
+            item += QStringLiteral(" %1 %2:%3").arg(st.st_mode & 07777, 0, 8).arg(st.st_uid).arg(st.st_gid);
+            if (info.isFile() && !info.isSymLink())
+                item += ' ' + QString::fromLatin1(
+                           QCryptographicHash::hash(fileContents(path), QCryptographicHash::Sha1).toHex());
+        }
+        items.insert(path, item);
     }
     return items;
 }

@@ -42,8 +42,9 @@ private:
 QByteArray readPlistIndependently(const QString &physicalPath, QString *error);
 
 // Every item under the physical folder with its kind and size (a link with
-// its target), for "nothing else changed"; `except` is left out.
-QMap<QString, QString> treeSnapshot(const QString &root, const QString &except = QString());
+// its target), for "nothing else changed"; `except` is left out. `whole`
+// adds each item's mode, owner and group, and each file's content hash.
+QMap<QString, QString> treeSnapshot(const QString &root, const QString &except = QString(), bool whole = false);
 
 // Whether the path is one of the folders or lies inside one.
 bool isWithinAny(const QString &path, const QStringList &folders);
