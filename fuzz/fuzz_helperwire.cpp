@@ -61,6 +61,21 @@ void checkRequest(const Message &message)
         return;
     }
     const HelperRequest &request = std::get<HelperRequest>(parsed);
+    // A quarantine request names a run and nothing else; a removal may name
+    // the run that keeps what goes.
+    const bool quarantine = request.type == RequestType::Restore || request.type == RequestType::EmptyQuarantine
+                            || request.type == RequestType::ListQuarantine;
+    if (!request.run.isEmpty() && !runIdRefusal(request.run).isEmpty())
+        fail("a run the rules refuse was accepted:", request.run);
+    if (quarantine) {
+        if (!request.packages.isEmpty() || !request.paths.isEmpty() || !request.pids.isEmpty())
+            fail("a quarantine request carries more than its run");
+        if (request.run.isEmpty() && request.type != RequestType::ListQuarantine)
+            fail("a restore or empty request without its run was accepted");
+        return;
+    }
+    if (request.type == RequestType::Kill && !request.run.isEmpty())
+        fail("a kill request with a run was accepted");
     if (request.packages.isEmpty())
         fail("a request for no package was accepted");
     for (const QString &package : request.packages) {
@@ -85,14 +100,17 @@ void checkRequest(const Message &message)
             if (!why.isEmpty())
                 fail("an accepted path is refused in its cleaned form:", path.toString() + QLatin1String(": ") + why);
         }
-        const ParseResult again = parseRequest(request.type == RequestType::Delete
-                                                   ? deleteMessage(request.paths, request.packages)
-                                                   : deleteEmptyFolderMessage(request.paths, request.packages));
+        const ParseResult again = parseRequest(withRun(request.type == RequestType::Delete
+                                                           ? deleteMessage(request.paths, request.packages)
+                                                           : deleteEmptyFolderMessage(request.paths, request.packages),
+                                                       request.run));
         const auto *rebuilt = std::get_if<HelperRequest>(&again);
-        if (!rebuilt || !rebuilt->refused.isEmpty() || rebuilt->paths != request.paths)
+        if (!rebuilt || !rebuilt->refused.isEmpty() || rebuilt->paths != request.paths || rebuilt->run != request.run)
             fail("the client's message for the accepted paths is not accepted whole");
         break;
     }
+    default:
+        break;
     case RequestType::Kill:
         if (request.sent.size() != request.pids.size())
             fail("accepted processes and sent items disagree");
