@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/LogicalPath.h"
+
 #include <QList>
 #include <QString>
 #include <QUrl>
@@ -11,8 +13,6 @@
 // session: the login items and the Dock. Everything runs as the user, never
 // through the helper tool, and a failure is logged as a warning, never asked
 // about.
-#include "platform/LogicalPath.h"
-
 namespace dorvane::AppIntegration {
 
 // Ends at once, without letting them save, the running processes of the

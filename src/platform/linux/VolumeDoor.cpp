@@ -763,6 +763,8 @@ QList<Volume::Moved> Volume::moveItems(const QList<Move> &moves, Reach reach, co
         indices.clear();
         folders.clear();
     };
+    // A file swapped for a folder between the look and the rename moves
+    // whole; it moves into a quarantine, from which undo brings it back.
     for (qsizetype i = 0; i < moves.size(); ++i) {
         const Move &move = moves[i];
         const std::optional<QByteArray> fromName = cName(move.from.name());
