@@ -6,7 +6,11 @@
 // descriptor, never following a link; the price of that care should stay
 // small next to a plain rm -rf.
 //
-//   bench_helper [folders] [files per folder] [rounds]   defaults: 1000 100 3
+// With "keep" the removal moves the package into a quarantine run instead,
+// and the run is then restored and, moved again, emptied: each of the three
+// is timed beside an rm -rf of its own equal tree.
+//
+//   bench_helper [folders] [files per folder] [rounds] [forgood|keep]   defaults: 1000 100 3 forgood
 //
 // Runs as any user: the tool serves the user who starts it here.
 
@@ -27,6 +31,9 @@
 #include <QThread>
 
 #include <algorithm>
+#include <functional>
+#include <map>
+#include <string>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -104,6 +111,7 @@ int main(int argc, char **argv)
     const int folders = args.value(1, QStringLiteral("1000")).toInt();
     const int files = args.value(2, QStringLiteral("100")).toInt();
     const int rounds = args.value(3, QStringLiteral("3")).toInt();
+    const bool keep = args.value(4) == QLatin1String("keep");
     QTemporaryDir scratch;
     const QString volume = scratch.filePath(QStringLiteral("volume"));
     if (!scratch.isValid() || !QDir().mkpath(volume) || !platform::Volume::configure(volume, QString())) {
@@ -116,76 +124,99 @@ int main(int argc, char **argv)
         return 1;
     }
     std::printf("%d folders x %d files = %d files per tree, %d rounds\n", folders, files, folders * files, rounds);
-    QList<double> ratios;
+    std::map<std::string, QList<double>> ratios;
     for (int round = 1; round <= rounds; ++round) {
         const QString planned = QStringLiteral("/Applications/Tree%1.app").arg(round);
-        const QString peer = scratch.filePath(QStringLiteral("rm-tree%1").arg(round));
         const QStringList packages{QStringLiteral("com.bench.tree%1").arg(round)};
         QList<platform::LogicalPath> filePaths, folderPaths;
-        if (!makePackage(volume, packages.first(), planned.mid(1), folders, files, &filePaths, &folderPaths)
-            || !makeTree(peer, folders, files)) {
+        if (!makePackage(volume, packages.first(), planned.mid(1), folders, files, &filePaths, &folderPaths)) {
             std::fprintf(stderr, "cannot make the trees\n");
             return 1;
         }
         ::sync();
 
-        // Each removes in turn first, so that neither gains from the other's
-        // work on the disk's journal.
-        helperwire::Message reply, folderReply;
-        bool answered = false;
-        qint64 toolNs = 0, rmNs = 0;
-        int rmStatus = -1;
-        const auto byTool = [&] {
-            QElapsedTimer timer;
-            timer.start();
+        using Status = helperwire::FrameChannel::Status;
+        const auto ask = [&](const helperwire::Message &message) {
             helperwire::FrameChannel channel(platform::Volume::current()->connectToSocket(helperwire::socketPath()));
-            using Status = helperwire::FrameChannel::Status;
-            answered = channel.send(helperwire::deleteMessage(filePaths, packages), 10000) == Status::Ok
-                       && channel.receive(&reply, -1) == Status::Ok
-                       && channel.send(helperwire::deleteEmptyFolderMessage(folderPaths, packages), 10000) == Status::Ok
-                       && channel.receive(&folderReply, -1) == Status::Ok;
-            toolNs = timer.nsecsElapsed();
+            helperwire::Message reply;
+            const bool answered = channel.send(message, 10000) == Status::Ok && channel.receive(&reply, -1) == Status::Ok;
+            const std::optional<helperwire::Reply> typed =
+                answered ? helperwire::decodeReply(reply.value(QStringLiteral("reply"))) : std::nullopt;
+            if (!typed || !typed->failures().isEmpty() || !typed->removedForGood().isEmpty()) {
+                std::fprintf(stderr, "the tool did not do it all: %s\n", qPrintable(reply.value(QStringLiteral("reply")).left(300)));
+                return false;
+            }
+            return true;
         };
-        const auto byRm = [&] {
-            QElapsedTimer timer;
-            timer.start();
-            rmStatus = QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), peer});
-            rmNs = timer.nsecsElapsed();
+        // The files in one request, then the folders, as an uninstall sends them.
+        const auto removePackage = [&](const QString &run) {
+            return ask(helperwire::withRun(helperwire::deleteMessage(filePaths, packages), run))
+                   && ask(helperwire::withRun(helperwire::deleteEmptyFolderMessage(folderPaths, packages), run));
         };
-        if (round % 2) {
-            byTool();
-            byRm();
+        // Times one step of the tool and an rm -rf of an equal tree, each
+        // going first in turn, so that neither gains from the other's work
+        // on the disk's journal.
+        int step = 0;
+        const auto sideBySide = [&](const char *name, const std::function<bool()> &byTool) {
+            const QString peer = scratch.filePath(QStringLiteral("rm-tree%1-%2").arg(round).arg(step));
+            if (!makeTree(peer, folders, files))
+                return false;
+            ::sync();
+            qint64 toolNs = 0, rmNs = 0;
+            bool done = false;
+            int rmStatus = -1;
+            const auto timeTool = [&] {
+                QElapsedTimer timer;
+                timer.start();
+                done = byTool();
+                toolNs = timer.nsecsElapsed();
+            };
+            const auto timeRm = [&] {
+                QElapsedTimer timer;
+                timer.start();
+                rmStatus = QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), peer});
+                rmNs = timer.nsecsElapsed();
+            };
+            if ((round + step++) % 2) {
+                timeTool();
+                timeRm();
+            } else {
+                timeRm();
+                timeTool();
+            }
+            if (!done || rmStatus != 0 || QDir(peer).exists())
+                return false;
+            ratios[name].append(double(toolNs) / double(rmNs));
+            std::printf("round %d, %-9s helper tool %6.0f ms, rm -rf %6.0f ms, ratio %.2f\n", round, name, toolNs / 1e6,
+                        rmNs / 1e6, ratios[name].last());
+            return true;
+        };
+        bool ok = true;
+        if (keep) {
+            const QString run = helperwire::newRunId(), again = helperwire::newRunId();
+            ok = sideBySide("keep", [&] { return removePackage(run); })
+                 && sideBySide("undo", [&] { return ask(helperwire::restoreMessage(run)); })
+                 && QDir(volume + planned).exists() && removePackage(again)
+                 && sideBySide("empty", [&] { return ask(helperwire::emptyQuarantineMessage(again)); });
         } else {
-            byRm();
-            byTool();
+            ok = sideBySide("remove", [&] { return removePackage(QString()); });
         }
-
-        const auto wentAll = [](const helperwire::Message &message) {
-            const std::optional<helperwire::Reply> typed = helperwire::decodeReply(message.value(QStringLiteral("reply")));
-            return typed && typed->failures().isEmpty();
-        };
-        if (!answered || !wentAll(reply) || !wentAll(folderReply) || QDir(volume + planned).exists() || rmStatus != 0
-            || QDir(peer).exists()) {
-            std::fprintf(stderr, "a tree was not removed: replies %s %s\n",
-                         qPrintable(reply.value(QStringLiteral("reply")).left(300)),
-                         qPrintable(folderReply.value(QStringLiteral("reply")).left(300)));
+        if (!ok || QDir(volume + planned).exists()) {
+            std::fprintf(stderr, "a step failed\n");
             return 1;
         }
         // The package is uninstalled: its receipt goes too, so that every
         // round's tool reads one package's receipts, as an uninstall's does.
-        helperwire::FrameChannel channel(platform::Volume::current()->connectToSocket(helperwire::socketPath()));
-        helperwire::Message forgot;
-        if (channel.send(helperwire::forgetMessage(packages.first(), packages), 10000) != helperwire::FrameChannel::Status::Ok
-            || channel.receive(&forgot, -1) != helperwire::FrameChannel::Status::Ok || !wentAll(forgot)) {
+        if (!ask(helperwire::forgetMessage(packages.first(), packages))) {
             std::fprintf(stderr, "the receipt was not forgotten\n");
             return 1;
         }
-        ratios.append(double(toolNs) / double(rmNs));
-        std::printf("round %d: helper tool %.0f ms, rm -rf %.0f ms, ratio %.2f\n", round, toolNs / 1e6, rmNs / 1e6,
-                    ratios.last());
     }
-    std::sort(ratios.begin(), ratios.end());
-    std::printf("median ratio %.2f (target: at most 1.5)\n", ratios[ratios.size() / 2]);
+    for (auto &[name, values] : ratios) {
+        std::sort(values.begin(), values.end());
+        std::printf("%s: median ratio %.2f (target: at most %s)\n", name.c_str(), values[values.size() / 2],
+                    name == "remove" ? "1.5" : name == "empty" ? "1.2" : "1.0");
+    }
     tool.terminate();
     tool.waitForFinished();
     return 0;
