@@ -26,6 +26,10 @@ if [[ $(id -u) -eq 0 ]]; then
     echo "docs/screenshots/success-sheet.png"
     xvfb-run -a -s "-screen 0 1280x900x24" \
         build/release/bin/docshots --root "$work/volume" --home /Users/demo \
+        --package io.halcyonlabs.Drift --undo docs/screenshots/undo-menu.png 2>/dev/null
+    echo "docs/screenshots/undo-menu.png"
+    xvfb-run -a -s "-screen 0 1280x900x24" \
+        build/release/bin/docshots --root "$work/volume" --home /Users/demo \
         --settings docs/screenshots/settings-window.png 2>/dev/null
     echo "docs/screenshots/settings-window.png"
     xvfb-run -a -s "-screen 0 1280x900x24" \

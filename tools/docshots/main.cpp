@@ -1,9 +1,11 @@
 // Uninstalls one package of a volume from the window, as a user would, and
 // saves a picture of the screen once the success sheet is up. Every
 // question is answered with its first button, so run it on a demo volume.
-// With --settings or --documentation, pictures that window instead.
+// With --settings or --documentation, pictures that window instead; with
+// --undo as well as --package, the Logs menu open on "Undo Last Uninstall…"
+// once the sheet is closed.
 //
-//   docshots --root VOLUME --home HOME (--package ID | --settings | --documentation) FILE
+//   docshots --root VOLUME --home HOME (--package ID [--undo] | --settings | --documentation) FILE
 
 #include "dorvane/StartUp.h"
 #include "dorvane/gui/AppDelegate.h"
@@ -18,6 +20,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFile>
+#include <QMenu>
+#include <QMenuBar>
 #include <QScreen>
 #include <QTimer>
 
@@ -57,6 +61,8 @@ int main(int argc, char **argv)
     const QCommandLineOption documentationOption(QStringLiteral("documentation"),
                                                  QStringLiteral("Picture the documentation window."));
     parser.addOption(documentationOption);
+    const QCommandLineOption undoOption(QStringLiteral("undo"), QStringLiteral("Picture the Logs menu's undo."));
+    parser.addOption(undoOption);
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Where the picture goes."));
     parser.process(app);
     QString error;
@@ -106,6 +112,14 @@ int main(int argc, char **argv)
     }, Qt::SingleShotConnection);
     QObject::connect(&delegate, &AppDelegate::uninstallPanelShown, &delegate, &AppDelegate::continueUninstall);
     QObject::connect(&delegate, &AppDelegate::successPanelShown, &delegate, [&] {
+        if (parser.isSet(undoOption)) {
+            delegate.successDone();
+            QMenu *menu = delegate.window()->ui().logfileMenu;
+            delegate.window()->menuBar()->setActiveAction(menu->menuAction());
+            menu->setActiveAction(menu->actions().last());
+            QTimer::singleShot(500, &delegate, [&delegate, file] { saveScreen(delegate.window(), file); });
+            return;
+        }
         // A moment for the sheet to be drawn.
         QTimer::singleShot(500, &delegate, [&delegate, file] { saveScreen(delegate.window(), file); });
     });
