@@ -42,6 +42,7 @@ const QString kKeeper = "com.example.Keeper";
 const QString kOther = "com.example.Other";
 const QString kApp = "/Applications/Keeper.app";
 const QString kData = "/Library/KeepData/data.bin";
+const QString kPack = "/Library/KeepData/Pack";   // only files of the package: it moves whole
 const QString kDock = "/Users/tester/Library/Preferences/com.apple.dock.plist";
 const QString kLoginItem = "/Users/tester/.config/autostart/keeper.desktop";
 
@@ -113,7 +114,9 @@ void QuarantineTest::init()
     volumegen::Package keeper =
         package(kKeeper, {PathItem::folder("Library/KeepData"), PathItem::file("Library/KeepData/data.bin", 100),
                           PathItem::folder("Library/KeepData/Sub"), PathItem::file("Library/KeepData/Sub/more.bin", 10),
-                          PathItem::file("Library/KeepData/locked.bin", 5), PathItem::link("Library/KeepData/current", "data.bin")});
+                          PathItem::file("Library/KeepData/locked.bin", 5), PathItem::link("Library/KeepData/current", "data.bin"),
+                          PathItem::folder("Library/KeepData/Pack"), PathItem::file("Library/KeepData/Pack/a.bin", 3),
+                          PathItem::file("Library/KeepData/Pack/b.bin", 4)});
     keeper.paths[1].contents = "the data";
     volumegen::AppBundle application = app(kApp, "Keeper", "com.example.Keeper.app");
     application.generated = volumegen::kTypicalGeneratedItems;
@@ -132,6 +135,8 @@ void QuarantineTest::init()
     QCOMPARE(::chmod(qPrintable(m_volume->physical("/Library/KeepData/Sub")), 0750), 0);
     QCOMPARE(::chown(qPrintable(m_volume->physical("/Library/KeepData/Sub")), 1501, 20), 0);
     QCOMPARE(::chmod(qPrintable(m_volume->physical(kData)), 0600), 0);
+    QCOMPARE(::chmod(qPrintable(m_volume->physical(kPack)), 0705), 0);
+    QCOMPARE(::chown(qPrintable(m_volume->physical(kPack)), 1501, 20), 0);
     QCOMPARE(::chown(qPrintable(m_volume->physical(kData)), 1501, 20), 0);
     kestrum::DefaultsKey(Settings::kKeepRemovedDays).setDefaultInt(7);
     m_script = std::make_unique<ScriptedPresenterScope>();
@@ -159,9 +164,12 @@ UninstallOutcome QuarantineTest::uninstall(const QString &identifier)
 void QuarantineTest::undoGivesBackWhatWent_data()
 {
     QTest::addColumn<QString>("meanwhile");
-    QTest::newRow("nothing changed") << QString();
-    QTest::newRow("place taken") << "taken";
-    QTest::newRow("entry swapped for a link") << "link";
+    QTest::addColumn<QString>("path");       // what is taken or swapped
+    QTest::addColumn<QString>("reported");   // what undo then reports
+    QTest::newRow("nothing changed") << QString() << QString() << QString();
+    QTest::newRow("place taken") << "taken" << kData << kData;
+    QTest::newRow("place taken in a folder that moved whole") << "taken" << kPack + "/a.bin" << kPack + "/a.bin";
+    QTest::newRow("entry swapped for a link") << "link" << kData << kData;
 }
 
 // Uninstall, then undo: every path back with its type, size, mode, owner
@@ -171,6 +179,8 @@ void QuarantineTest::undoGivesBackWhatWent_data()
 void QuarantineTest::undoGivesBackWhatWent()
 {
     QFETCH(QString, meanwhile);
+    QFETCH(QString, path);
+    QFETCH(QString, reported);
     const platform::DaemonJob::Places places = HelperInstaller::places();
     const QStringList changing{m_volume->physical("~/Library/Application Support/Dorvane"),
                                m_volume->physical("~/Library/Preferences/com.dorvane.Dorvane.plist"),
@@ -201,8 +211,14 @@ void QuarantineTest::undoGivesBackWhatWent()
     QTemporaryDir outside;
     const QString canary = outside.filePath("canary");
     QVERIFY(QFile(canary).open(QIODevice::WriteOnly));
+    // Pack went whole, in one rename, with an empty folder left in its place.
+    QVERIFY(fileContents(m_volume->physical(helperwire::quarantinePath().child(outcome.run).child(u"manifest").toString()))
+                .contains(",\"entries\":2}"));
+    QVERIFY(!QFileInfo::exists(m_volume->physical(kPack + "/a.bin")));
+    const QString folder = m_volume->physical(QFileInfo(path).path());
+    const bool folderMade = !path.isEmpty() && !QFileInfo::exists(folder);   // then the taker's
     if (meanwhile == "taken")
-        QVERIFY(m_volume->writeFile(kData, "somebody else's"));
+        QVERIFY(m_volume->writeFile(path, "somebody else's"));
     if (meanwhile == "link") {
         QString number;
         for (const QString &name : QDir(itemsFolder(outcome.run)).entryList(QDir::Files))
@@ -228,9 +244,11 @@ void QuarantineTest::undoGivesBackWhatWent()
         QVERIFY(KeptRuns::list(*m_helper, &error)->isEmpty());
     } else {
         QCOMPARE(undone.notRestored.size(), 1);
-        QVERIFY2(undone.notRestored.first().startsWith(kData + ": "), qPrintable(undone.notRestored.first()));
-        expected.remove(m_volume->physical(kData));
-        QCOMPARE(after.take(m_volume->physical(kData)).isNull(), meanwhile == "link");
+        QVERIFY2(undone.notRestored.first().startsWith(reported + ": "), qPrintable(undone.notRestored.first()));
+        expected.remove(m_volume->physical(path));
+        QCOMPARE(after.take(m_volume->physical(path)).isNull(), meanwhile == "link");
+        if (folderMade)
+            QCOMPARE(after.take(folder).section(' ', 0, 0), expected.take(folder).section(' ', 0, 0));
         QVERIFY2(differences(after, expected).isEmpty(), qPrintable(differences(after, expected).join('\n')));
         QCOMPARE(KeptRuns::list(*m_helper, &error)->value(0).items, 1);   // kept for another try
         QCOMPARE(fileContents(canary), QByteArray());

@@ -3,6 +3,7 @@
 #include "helperwire/HelperLabel.h"
 #include "helperwire/HelperRequest.h"
 
+#include <QFile>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -119,8 +120,10 @@ QByteArray QuarantineManifest::recordLine(const QuarantineRecord &record)
     line += kTypeNames[int(record.type)];
     line += "\",\"mode\":" + QByteArray::number(record.mode) + ",\"owner\":" + QByteArray::number(record.owner)
             + ",\"group\":" + QByteArray::number(record.group) + ",\"bytes\":" + QByteArray::number(record.bytes)
-            + ",\"inode\":" + QByteArray::number(record.inode) + "}\n";
-    return line;
+            + ",\"inode\":" + QByteArray::number(record.inode);
+    if (record.entries > 0)
+        line += ",\"entries\":" + QByteArray::number(record.entries);
+    return line + "}\n";
 }
 
 QByteArray QuarantineManifest::forGoodLine(const QString &number)
@@ -169,6 +172,7 @@ std::optional<QuarantineManifest> QuarantineManifest::parse(const QByteArray &te
         record.group = quint32(object.value(u"group").toInteger());
         record.bytes = quint64(object.value(u"bytes").toInteger());
         record.inode = quint64(object.value(u"inode").toInteger());
+        record.entries = object.value(u"entries").toInteger();
         if (!record.number.isEmpty())
             byNumber.insert(record.number, manifest.records.size());
         manifest.records.append(record);
@@ -284,14 +288,32 @@ QList<ItemOutcome> Quarantine::moveAside(const QString &run, const QStringList &
         }
         return out;
     }
-    QStringList numbers;
-    const QList<Volume::Moved> moved = moveRecorded(paths, reach, kind, &numbers);
-    QList<qsizetype> impossible;
+    // A folder's whole content goes with one rename of the folder.
+    const QList<bool> whole = reach == Volume::Reach::ItemOnly ? moveWholeFolders(paths, kind)
+                                                                : QList<bool>(paths.size(), false);
+    QList<qsizetype> single;
+    QList<LogicalPath> singlePaths;
     for (qsizetype i = 0; i < paths.size(); ++i) {
+        out.append(outcome(sent[i], Kind::Removed));
+        if (!whole[i]) {
+            single.append(i);
+            singlePaths.append(paths[i]);
+        }
+    }
+    QStringList numbers;
+    const QList<Volume::Moved> singles = moveRecorded(singlePaths, reach, kind, &numbers);
+    QList<Volume::Moved> moved(paths.size());
+    QStringList numberOf(paths.size());
+    for (qsizetype k = 0; k < single.size(); ++k) {
+        moved[single[k]] = singles[k];
+        numberOf[single[k]] = numbers[k];
+    }
+    QList<qsizetype> impossible;
+    for (qsizetype i : std::as_const(single)) {
         const Volume::Moved &item = moved[i];
-        out.append(item.outcome == Volume::Moved::Done      ? outcome(sent[i], Kind::Removed)
-                   : item.outcome == Volume::Moved::Missing ? outcome(sent[i], Kind::Gone)
-                                                            : outcome(sent[i], Kind::Failed, item.reason, item.error));
+        out[i] = item.outcome == Volume::Moved::Done      ? outcome(sent[i], Kind::Removed)
+                 : item.outcome == Volume::Moved::Missing ? outcome(sent[i], Kind::Gone)
+                                                          : outcome(sent[i], Kind::Failed, item.reason, item.error);
         if (item.obstructed)
             moveObstructed(paths[i], reach, kind);
         else if (item.outcome == Volume::Moved::Failed && renameImpossible(item.error))
@@ -310,7 +332,7 @@ QList<ItemOutcome> Quarantine::moveAside(const QString &run, const QStringList &
             out[i] = outcome(sent[i], Kind::RemovedForGood,
                              QStringLiteral("removed for good: it cannot be moved into the quarantine (%1)")
                                  .arg(systemError(moved[i].error)));
-            lines += QuarantineManifest::forGoodLine(numbers[i]);
+            lines += QuarantineManifest::forGoodLine(numberOf[i]);
         } else if (removals[k].outcome == Volume::Removal::Failed) {
             out[i] = outcome(sent[i], Kind::Failed, removals[k].reason, removals[k].error);
         }
@@ -332,6 +354,52 @@ void Quarantine::moveObstructed(const LogicalPath &folder, Volume::Reach reach, 
         if (moved[i].obstructed)
             moveObstructed(children[i], reach, kind);
     }
+}
+
+QList<bool> Quarantine::moveWholeFolders(const QList<LogicalPath> &paths, QuarantineRecord::Kind kind)
+{
+    // A run of at least this many items of one folder is worth a look at
+    // the folder's whole content.
+    constexpr qsizetype kRunWorthALook = 2;
+    QList<bool> moved(paths.size(), false);
+    QList<Volume::FolderContents> folders;
+    QList<std::pair<qsizetype, qsizetype>> runs;   // the items of each folder, [first, end)
+    for (qsizetype start = 0; start < paths.size();) {
+        const LogicalPath folder = paths[start].parent();
+        qsizetype end = start + 1;
+        while (end < paths.size() && paths[end].isChildOf(folder))
+            ++end;
+        if (end - start >= kRunWorthALook && !folder.isRoot()) {
+            Volume::FolderContents contents{folder, {}, itemsFolder(m_run).child(QString::number(m_nextNumber++))};
+            for (qsizetype i = start; i < end; ++i)
+                contents.names.insert(QFile::encodeName(paths[i].name().toString()));
+            folders.append(contents);
+            runs.append({start, end});
+        }
+        start = end;
+    }
+    if (folders.isEmpty())
+        return moved;
+    QByteArray lines;
+    Volume::ContentsHooks hooks;
+    hooks.check = [&](qsizetype i, const platform::ItemStatus &status, quint64 bytes) {
+        QuarantineRecord record{kind, folders[i].to.name().toString(), folders[i].folder.toString(), Type::Directory,
+                                status.mode, status.owner, status.group, bytes, status.inode, false};
+        record.entries = folders[i].names.size();
+        lines += QuarantineManifest::recordLine(record);
+        return true;
+    };
+    hooks.commit = [&] {
+        const bool written = m_manifest->append(lines, true);
+        lines.clear();
+        return written;
+    };
+    const QList<bool> went = Volume::current()->moveFolderContents(folders, hooks);
+    for (qsizetype k = 0; k < folders.size(); ++k) {
+        for (qsizetype i = runs[k].first; went[k] && i < runs[k].second; ++i)
+            moved[i] = true;
+    }
+    return moved;
 }
 
 QList<Volume::Removal> Quarantine::removeEmptyFolders(const QString &run, const QStringList &packages,
@@ -428,6 +496,10 @@ helperwire::Reply Quarantine::restore(const QString &run)
                                            QStringLiteral("its folder cannot be made again: it stays in the quarantine")));
                 continue;
             }
+            if (record.entries > 0) {
+                reply.items += restoreContents(record, items.child(record.number), *target);
+                continue;
+            }
             moves.append({items.child(record.number), *target});
             moving.append(&record);
         }
@@ -459,6 +531,51 @@ helperwire::Reply Quarantine::restore(const QString &run)
     if (volume.list(items).value_or(QStringList{QStringLiteral("?")}).isEmpty())
         volume.removeTrees({runFolder(run)});
     return reply;
+}
+
+QList<ItemOutcome> Quarantine::restoreContents(const QuarantineRecord &record, const LogicalPath &kept,
+                                              const LogicalPath &target)
+{
+    const Volume &volume = *Volume::current();
+    const std::optional<platform::ItemStatus> quarantined = volume.status(kept, Follow::NotFinal);
+    if (!quarantined)
+        return {outcome(record.path, Kind::Gone)};
+    if (!quarantined->isDirectory() || (record.inode != 0 && quarantined->inode != record.inode))
+        return {outcome(record.path, Kind::Failed,
+                        QStringLiteral("the quarantined item is not what was moved there: it is left alone"))};
+    // Answered entry by entry, as they were asked for.
+    const QStringList names = volume.list(kept).value_or(QStringList());
+    QList<ItemOutcome> out;
+    // The empty folder that took its place makes way for the folder itself;
+    // one that holds anything by now stays.
+    if (const std::optional<platform::ItemStatus> there = volume.status(target, Follow::NotFinal); there && there->isDirectory())
+        volume.removeEmptyFolders({target});
+    Volume::MoveHooks hooks;
+    hooks.check = [&](qsizetype, const Volume::Moved &found) {
+        return found.status.inode == quarantined->inode ? QString() : QStringLiteral("the quarantined item changed");
+    };
+    const Volume::Moved whole = volume.moveItems({{kept, target}}, Volume::Reach::Whole, hooks).value(0);
+    if (whole.outcome == Volume::Moved::Done || whole.error != EEXIST) {
+        for (const QString &name : names)
+            out.append(whole.outcome == Volume::Moved::Done
+                           ? outcome(target.child(name).toString(), Kind::Removed)
+                           : outcome(target.child(name).toString(), Kind::Failed, whole.reason, whole.error));
+        return out;
+    }
+    // Something is there: each entry whose place is free comes back into it.
+    QList<Volume::Move> moves;
+    for (const QString &name : names)
+        moves.append({kept.child(name), target.child(name)});
+    const QList<Volume::Moved> moved = volume.moveItems(moves, Volume::Reach::Whole);
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QString path = moves[i].to.toString();
+        out.append(moved[i].outcome == Volume::Moved::Done ? outcome(path, Kind::Removed)
+                   : moved[i].error == EEXIST
+                       ? outcome(path, Kind::Failed, QStringLiteral("its place is taken: it stays in the quarantine"), EEXIST)
+                       : outcome(path, Kind::Failed, moved[i].reason, moved[i].error));
+    }
+    volume.removeEmptyFolders({kept});
+    return out;
 }
 
 helperwire::Reply Quarantine::empty(const QString &run)
@@ -499,7 +616,10 @@ helperwire::Reply Quarantine::list(const QString &run)
         for (const QuarantineRecord &record : manifest->records) {
             if (record.number.isEmpty() || !present.contains(record.number))
                 continue;
-            ++count;
+            // A folder that moved whole counts what it still holds.
+            count += record.entries > 0
+                         ? volume.list(itemsFolder(name).child(record.number)).value_or(QStringList()).size()
+                         : 1;
             bytes += record.bytes;
             if (!run.isEmpty() && paths.size() < kListedPaths)
                 paths.append(record.path);

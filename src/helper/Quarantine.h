@@ -26,6 +26,9 @@ struct QuarantineRecord
     quint64 bytes = 0;
     quint64 inode = 0;
     bool forGood = false;   // it could not be kept, and was removed instead
+    // A folder whose whole content moved with it, this many entries, while
+    // an empty folder like it took its place; 0 for an item that moved itself.
+    qint64 entries = 0;
 };
 
 // What a run's manifest says: who, when, and every item in the order it
@@ -84,6 +87,11 @@ public:
 private:
     bool openRun(const QString &run, const QStringList &packages, QString *error);
     void moveObstructed(const platform::LogicalPath &folder, platform::Volume::Reach reach, QuarantineRecord::Kind kind);
+    // Runs of items that are a folder's whole content move with the folder;
+    // true for each item that went so.
+    QList<bool> moveWholeFolders(const QList<platform::LogicalPath> &paths, QuarantineRecord::Kind kind);
+    QList<helperwire::ItemOutcome> restoreContents(const QuarantineRecord &record, const platform::LogicalPath &kept,
+                                                   const platform::LogicalPath &target);
     QList<platform::Volume::Moved> moveRecorded(const QList<platform::LogicalPath> &paths,
                                                 platform::Volume::Reach reach, QuarantineRecord::Kind kind,
                                                 QStringList *numbers);

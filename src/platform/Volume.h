@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -217,6 +218,28 @@ public:
         std::function<bool()> commit;
     };
     QList<Moved> moveItems(const QList<Move> &moves, Reach reach, const MoveHooks &hooks = {}) const;
+
+    // Moves folders' whole content aside, one rename each: a folder that
+    // holds exactly the named entries, each a file or a link and none
+    // immutable, and is no mount point, moves itself to `to`, and a new
+    // empty folder with its mode and owner takes its place, so the tree
+    // looks as if each entry had moved. `check` gets each such folder's
+    // status and its files' bytes, and `commit` runs once per batch before
+    // any of it moves, as with moveItems(). True for each folder moved;
+    // false, with nothing moved, for one that holds anything else or cannot
+    // be judged: its entries then move one by one.
+    struct FolderContents
+    {
+        LogicalPath folder;
+        QSet<QByteArray> names;
+        LogicalPath to;
+    };
+    struct ContentsHooks
+    {
+        std::function<bool(qsizetype index, const ItemStatus &folder, quint64 bytes)> check;
+        std::function<bool()> commit;
+    };
+    QList<bool> moveFolderContents(const QList<FolderContents> &folders, const ContentsHooks &hooks) const;
 
     // Makes one folder with this mode, and this owner when one is given,
     // its parent reached with no link on the way. False (EEXIST in *errorNumber)

@@ -742,6 +742,8 @@ QList<Volume::Moved> Volume::moveItems(const QList<Move> &moves, Reach reach, co
     };
     QList<Pending> pending;
     QList<qsizetype> indices;
+    std::optional<LogicalPath> fromFolder, toFolder;
+    int fromSlot = -1, toSlot = -1, fromError = 0, toError = 0;
     const auto flush = [&] {
         const bool go = indices.isEmpty() || !hooks.commit || hooks.commit();
         for (qsizetype k = 0; k < indices.size(); ++k) {
@@ -762,6 +764,8 @@ QList<Volume::Moved> Volume::moveItems(const QList<Move> &moves, Reach reach, co
         pending.clear();
         indices.clear();
         folders.clear();
+        fromFolder.reset();
+        toFolder.reset();
     };
     // A file swapped for a folder between the look and the rename moves
     // whole; it moves into a quarantine, from which undo brings it back.
@@ -773,9 +777,17 @@ QList<Volume::Moved> Volume::moveItems(const QList<Move> &moves, Reach reach, co
             results[i] = failedMove(QStringLiteral("the volume's root is never moved"), EINVAL);
             continue;
         }
-        int fromError = 0, toError = 0;
-        const int from = folders.slotOf(move.from.parent(), &fromError);
-        const int to = from < 0 ? -1 : folders.slotOf(move.to.parent(), &toError);
+        // Runs of items share their folders: looked up once per run.
+        if (!fromFolder || !move.from.isChildOf(*fromFolder)) {
+            fromFolder = move.from.parent();
+            fromSlot = folders.slotOf(*fromFolder, &fromError);
+        }
+        if (!toFolder || !move.to.isChildOf(*toFolder)) {
+            toFolder = move.to.parent();
+            toSlot = folders.slotOf(*toFolder, &toError);
+        }
+        const int from = fromSlot;
+        const int to = from < 0 ? -1 : toSlot;
         if (from < 0 || to < 0) {
             const int error = from < 0 ? fromError : toError;
             results[i] = from < 0 && error == ENOENT ? Moved{Moved::Missing, QString(), ENOENT, {}, 0, false}
@@ -834,6 +846,80 @@ QList<Volume::Moved> Volume::moveItems(const QList<Move> &moves, Reach reach, co
     }
     flush();
     return results;
+}
+
+QList<bool> Volume::moveFolderContents(const QList<FolderContents> &folders, const ContentsHooks &hooks) const
+{
+    // Two descriptors are held per folder of a batch.
+    constexpr qsizetype kBatchFolders = 128;
+    QList<bool> moved(folders.size(), false);
+    struct Pending
+    {
+        qsizetype index;
+        Descriptor parent;
+        Descriptor toParent;
+        QByteArray name;
+        QByteArray toName;
+        ItemStatus status;
+    };
+    std::vector<Pending> pending;
+    const auto flush = [&] {
+        if (pending.empty() || (hooks.commit && !hooks.commit())) {
+            pending.clear();
+            return;
+        }
+        for (const Pending &p : pending) {
+            if (::renameat2(p.parent.get(), p.name.constData(), p.toParent.get(), p.toName.constData(), RENAME_NOREPLACE) != 0)
+                continue;
+            moved[p.index] = true;
+            // Anything put in meanwhile went along, into the quarantine,
+            // from where undo brings it back. The new folder is opened to
+            // others only once it is theirs.
+            if (::mkdirat(p.parent.get(), p.name.constData(), 0700) == 0) {
+                const Descriptor made(::openat(p.parent.get(), p.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                if (made.isValid() && ::fchown(made.get(), p.status.owner, p.status.group) == 0)
+                    ::fchmod(made.get(), mode_t(p.status.mode));
+            }
+        }
+        pending.clear();
+    };
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        const FolderContents &contents = folders[i];
+        const std::optional<QByteArray> name = cName(contents.folder.name());
+        const std::optional<QByteArray> toName = cName(contents.to.name());
+        if (contents.folder.isRoot() || contents.to.isRoot() || !name || !toName)
+            continue;
+        Descriptor parent(openInside(contents.folder.parent(), O_PATH | O_DIRECTORY, kRemovalResolve));
+        Descriptor toParent(openInside(contents.to.parent(), O_PATH | O_DIRECTORY, kRemovalResolve));
+        if (!parent.isValid() || !toParent.isValid())
+            continue;
+        const Descriptor opened(::openat(parent.get(), name->constData(), O_PATH | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC));
+        const std::optional<MountOf> parentMount = mountOf(parent.get());
+        if (!opened.isValid() || !parentMount || !onMount(opened.get(), parentMount->id))
+            continue;
+        const std::optional<ItemStatus> status = statusAt(opened.get(), "");
+        const std::optional<QList<VolumeFolder::Entry>> entries = readEntries(opened.get());
+        if (!status || status->immutable || !entries || entries->size() != contents.names.size())
+            continue;
+        quint64 bytes = 0;
+        bool only = true;
+        for (const VolumeFolder::Entry &entry : *entries) {
+            const std::optional<ItemStatus> item =
+                contents.names.contains(entry.name) ? statusAt(opened.get(), entry.name.constData()) : std::nullopt;
+            if (!item || item->isDirectory() || item->immutable) {
+                only = false;
+                break;
+            }
+            bytes += item->isFile() ? item->size : 0;
+        }
+        if (!only || (hooks.check && !hooks.check(i, *status, bytes)))
+            continue;
+        pending.push_back({i, std::move(parent), std::move(toParent), *name, *toName, *status});
+        if (qsizetype(pending.size()) >= kBatchFolders)
+            flush();
+    }
+    flush();
+    return moved;
 }
 
 bool Volume::makeFolder(const LogicalPath &path, unsigned mode, std::optional<Owner> owner, QString *error,
