@@ -1,7 +1,9 @@
 // Uninstalls one package of many files from a generated volume through the
 // real helper tool, end to end (plan confirmed, then every stage of the
 // run), and removes an equal tree with `rm -rf` in the same run. Prints both
-// times, their ratio and each stage's share of the uninstall.
+// times, their ratio and each stage's share of the uninstall. What the run
+// kept in the quarantine (the setting's default) is then undone, and after a
+// second uninstall emptied, each beside an rm -rf of an equal tree.
 //
 //   bench_uninstall [folders] [files per folder] [rounds]   defaults: 1000 100 3
 //
@@ -12,6 +14,7 @@
 #include "dorvane/helper/DeleteHelper.h"
 #include "dorvane/logs/LogFiles.h"
 #include "dorvane/planning/UninstallPlanner.h"
+#include "dorvane/uninstall/KeptRuns.h"
 #include "dorvane/uninstall/UninstallRun.h"
 #include "kestrum/Kestrum.h"
 #include "platform/DaemonJob.h"
@@ -27,6 +30,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <functional>
 #include <cstdio>
 #include <map>
 #include <unistd.h>
@@ -137,8 +141,8 @@ int main(int argc, char **argv)
         const qint64 rmNs = timer.nsecsElapsed();
 
         const bool gone = !QDir(volume + QStringLiteral("/Library/Large")).exists();
-        platform::DaemonJob::stop(HelperInstaller::places());
         if (!gone || rmStatus != 0 || outcome.removedFiles.size() != folders * files) {
+            platform::DaemonJob::stop(HelperInstaller::places());
             std::fprintf(stderr, "the package was not removed\n");
             return 1;
         }
@@ -147,6 +151,44 @@ int main(int argc, char **argv)
                     uninstallNs / 1e6, planNs / 1e6, rmNs / 1e6, ratios.last());
         for (const auto &[name, ns] : stageNs)
             std::printf("    %-12s %7.0f ms  %5.1f %%\n", qPrintable(name), ns / 1e6, 100.0 * ns / (uninstallNs - planNs));
+        if (!outcome.run.isEmpty()) {
+            // Undo, then a second uninstall whose run is emptied, each beside
+            // an rm -rf of its own equal tree.
+            const auto beside = [&](const char *name, const std::function<bool()> &step) {
+                volumegen::VolumeBuilder tree(peer);
+                tree.addReceipt(largePackage(folders, files));
+                QString treeError;
+                if (!tree.write(&treeError))
+                    return false;
+                ::sync();
+                QElapsedTimer stepTimer;
+                stepTimer.start();
+                const bool done = step();
+                const qint64 stepNs = stepTimer.nsecsElapsed();
+                stepTimer.restart();
+                const int status = QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), peer + QStringLiteral("/Library")});
+                const qint64 peerNs = stepTimer.nsecsElapsed();
+                if (!done || status != 0)
+                    return false;
+                std::printf("    %-6s %7.0f ms, rm -rf %7.0f ms, ratio %.2f\n", name, stepNs / 1e6, peerNs / 1e6,
+                            double(stepNs) / double(peerNs));
+                return true;
+            };
+            QString error;
+            const bool undone = beside("undo", [&] { return KeptRuns::undo(helper, outcome.run).complete(); });
+            const std::optional<Catalogue> again = CatalogueScanner::scan(CatalogueScanner::damagedIconPath());
+            const QList<PackageRecord> back = again ? again->installerPackages : QList<PackageRecord>();
+            const UninstallOutcome second =
+                back.size() == 1 ? UninstallRun(UninstallPlanner::plan(back, *again, true), back, helper).execute([](const QString &) {})
+                                 : UninstallOutcome();
+            if (!undone || second.run.isEmpty()
+                || !beside("empty", [&] { return KeptRuns::empty(helper, second.run, &error); })) {
+                std::fprintf(stderr, "the undo or the emptying failed: %s\n", qPrintable(error));
+                platform::DaemonJob::stop(HelperInstaller::places());
+                return 1;
+            }
+        }
+        platform::DaemonJob::stop(HelperInstaller::places());
         volumegen::removeVolume(volume);
     }
     std::sort(ratios.begin(), ratios.end());
