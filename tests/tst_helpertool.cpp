@@ -348,6 +348,9 @@ void TestHelperTool::answers_data()
         {receipts + "com.x.lock.plist"});
     row("forget: not a package being uninstalled", "forget", good, "com.x.keep", "refused", "not a package being");
     row("forget: an essential package", "forget", {"com.apple.pkg.BSD"}, "com.apple.pkg.BSD", "refused", "essential");
+    const QString unlisted = "20261207-101010-abcdef";   // of a run's form, but no run the tool recorded
+    row("restore: a run not in the quarantine", "restore", {}, unlisted, "refused", "no such run");
+    row("empty: a run not in the quarantine", "emptyQuarantine", {}, unlisted, "refused", "no such run");
 }
 
 void TestHelperTool::answers()
@@ -380,7 +383,9 @@ void TestHelperTool::answers()
     if (item == "ended")
         QVERIFY(process.waitForFinished());
 
-    const QString text = ask(request(type, type == "forget" ? sent : json({sent}), packages));
+    const bool quarantine = type == "restore" || type == "emptyQuarantine";
+    const QString text = ask(quarantine ? Message{{"type", type}, {"request", sent}}
+                                        : request(type, type == "forget" ? sent : json({sent}), packages));
     const std::optional<Reply> reply = decodeReply(text);
     QVERIFY2(reply && !reply->items.isEmpty(), qPrintable(text));
     const ItemOutcome &got = type == "forget" && outcome != "removed" ? reply->failures().value(0) : reply->items.first();
@@ -487,6 +492,8 @@ void TestHelperTool::badClientsLoseOnlyTheirConnection_data()
     QTest::newRow("unknown type") << encodeFrame(request("rename", "[]")).value() << false << "unknown request type";
     QTest::newRow("wrong keys") << encodeFrame({{"type", "delete"}}).value() << false << "exactly the keys";
     QTest::newRow("no array") << encodeFrame(request("delete", "\"/Applications\"")).value() << false << "not a JSON array";
+    QTest::newRow("a run that is a path") << encodeFrame({{"type", "restore"}, {"request", "../../../private/etc"}}).value()
+                                          << false << "is not a run's identifier";
     QTest::newRow("closed mid-message") << frame.first(frame.size() / 2) << true << "mid-message";
     QTest::newRow("silent") << QByteArray() << false << "no whole message before the deadline";
     QTest::newRow("silent mid-message") << frame.first(3) << false << "no whole message before the deadline";
