@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 namespace helper {
 
@@ -52,11 +51,6 @@ LogicalPath manifestPath(const QString &run)
 bool renameImpossible(int error)
 {
     return error == EXDEV || error == ENOSYS || error == EOPNOTSUPP || error == EINVAL;
-}
-
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 // A JSON string, written by hand: a package's hundred thousand records are
@@ -223,7 +217,7 @@ bool Quarantine::openRun(const QString &run, const QStringList &packages, QStrin
                 return false;
         }
     }
-    m_manifest = platform::AppendOnlyFile::open(volume, manifestPath(run), 0600, error);
+    m_manifest = platform::AppendOnlyFile::opened(volume, manifestPath(run), 0600, error);
     if (!m_manifest)
         return false;
     if (!existing
@@ -331,7 +325,7 @@ QList<ItemOutcome> Quarantine::moveAside(const QString &run, const QStringList &
         if (removals[k].outcome == Volume::Removal::Removed) {
             out[i] = outcome(sent[i], Kind::RemovedForGood,
                              QStringLiteral("removed for good: it cannot be moved into the quarantine (%1)")
-                                 .arg(systemError(moved[i].error)));
+                                 .arg(moved[i].reason));
             lines += QuarantineManifest::forGoodLine(numberOf[i]);
         } else if (removals[k].outcome == Volume::Removal::Failed) {
             out[i] = outcome(sent[i], Kind::Failed, removals[k].reason, removals[k].error);

@@ -321,7 +321,7 @@ QList<LogicalPath> volumePaths(const QStringList &texts);
 class AppendOnlyFile
 {
 public:
-    static std::optional<AppendOnlyFile> open(const Volume &volume, const LogicalPath &path, unsigned mode,
+    static std::optional<AppendOnlyFile> opened(const Volume &volume, const LogicalPath &path, unsigned mode,
                                               QString *error = nullptr);
     AppendOnlyFile(AppendOnlyFile &&other) noexcept;
     AppendOnlyFile &operator=(AppendOnlyFile &&other) noexcept;

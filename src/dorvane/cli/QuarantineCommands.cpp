@@ -1,11 +1,11 @@
 #include "dorvane/cli/QuarantineCommands.h"
 
 #include "dorvane/cli/ExitCode.h"
+#include "dorvane/cli/HelperSession.h"
 #include "dorvane/helper/DeleteHelper.h"
 #include "dorvane/uninstall/KeptRuns.h"
 #include "helperwire/HelperRequest.h"
 #include "kestrum/Alert.h"
-#include "kestrum/AlertPresenter.h"
 #include "kestrum/Format.h"
 
 #include <QCommandLineParser>
@@ -16,25 +16,10 @@
 #include <QTextStream>
 
 #include <cstdio>
-#include <memory>
 
 namespace dorvane {
 
 namespace {
-
-void complain(const QString &text)
-{
-    std::fprintf(stderr, "dorvane: %s\n", qPrintable(text));
-}
-
-std::unique_ptr<DeleteHelper> connectedHelper()
-{
-    if (const std::optional<HelperError> error = DeleteHelper::blessHelper()) {
-        complain(QStringLiteral("the helper tool could not be installed: ") + error->description());
-        return nullptr;
-    }
-    return std::make_unique<DeleteHelper>();
-}
 
 QJsonObject jsonOf(const KeptRun &run, int days)
 {
@@ -45,6 +30,15 @@ QJsonObject jsonOf(const KeptRun &run, int days)
                        {QStringLiteral("items"), run.items},
                        {QStringLiteral("bytes"), run.bytes}};
     return object;
+}
+
+// A run named on the command line must be of a run's form; said when not.
+bool isRunForm(const QString &run)
+{
+    const QString why = helperwire::runIdRefusal(run);
+    if (!why.isEmpty())
+        complain(QStringLiteral("'%1' %2").arg(run, why));
+    return why.isEmpty();
 }
 
 bool confirmed(const QString &question, const QString &button)
@@ -65,12 +59,9 @@ int runUndoCommand(const QStringList &arguments)
         return ExitUsage;
     }
     const QString named = parser.positionalArguments().value(0);
-    if (!named.isEmpty() && !helperwire::runIdRefusal(named).isEmpty()) {
-        complain(QStringLiteral("'%1' %2").arg(named, helperwire::runIdRefusal(named)));
+    if (!named.isEmpty() && !isRunForm(named))
         return ExitUsage;
-    }
-    if (parser.isSet(yes))
-        kestrum::setAlertPresenter(std::make_shared<kestrum::ConsolePresenter>(true));
+    agreeIfAsked(parser.isSet(yes));
     const std::unique_ptr<DeleteHelper> helper = connectedHelper();
     if (!helper)
         return ExitFailure;
@@ -120,12 +111,9 @@ int runQuarantineCommand(const QStringList &arguments)
         complain(QStringLiteral("usage: dorvane quarantine list [--json] | empty [RUN-ID|--all] [--yes]"));
         return ExitUsage;
     }
-    if (empty && words.size() == 2 && !helperwire::runIdRefusal(words[1]).isEmpty()) {
-        complain(QStringLiteral("'%1' %2").arg(words[1], helperwire::runIdRefusal(words[1])));
+    if (empty && words.size() == 2 && !isRunForm(words[1]))
         return ExitUsage;
-    }
-    if (parser.isSet(yes))
-        kestrum::setAlertPresenter(std::make_shared<kestrum::ConsolePresenter>(true));
+    agreeIfAsked(parser.isSet(yes));
     const std::unique_ptr<DeleteHelper> helper = connectedHelper();
     if (!helper)
         return ExitFailure;

@@ -2,6 +2,7 @@
 
 #include "dorvane/ProtectionStatus.h"
 #include "dorvane/cli/ExitCode.h"
+#include "dorvane/cli/HelperSession.h"
 #include "dorvane/cli/ListedPackages.h"
 #include "dorvane/cli/PlanCommand.h"
 #include "dorvane/helper/DeleteHelper.h"
@@ -10,7 +11,6 @@
 #include "dorvane/uninstall/ReceiptForgetting.h"
 #include "dorvane/uninstall/UninstallRun.h"
 #include "kestrum/Alert.h"
-#include "kestrum/AlertPresenter.h"
 #include "kestrum/Format.h"
 #include "platform/Volume.h"
 
@@ -25,27 +25,6 @@
 namespace dorvane {
 
 namespace {
-
-void complain(const QString &text)
-{
-    std::fprintf(stderr, "dorvane: %s\n", qPrintable(text));
-}
-
-// --yes after the command agrees as the global option does.
-void agreeIfAsked(const NamedPackages &packages)
-{
-    if (packages.yes)
-        kestrum::setAlertPresenter(std::make_shared<kestrum::ConsolePresenter>(true));
-}
-
-std::unique_ptr<DeleteHelper> connectedHelper()
-{
-    if (const std::optional<HelperError> error = DeleteHelper::blessHelper()) {
-        complain(QStringLiteral("the helper tool could not be installed: ") + error->description());
-        return nullptr;
-    }
-    return std::make_unique<DeleteHelper>();
-}
 
 // What the run asked to remove and is still there: the tool reported it
 // already, this is the account a script can act on.
@@ -73,7 +52,7 @@ int runUninstallCommand(const QStringList &arguments)
     if (const int *exitCode = std::get_if<int>(&named))
         return *exitCode;
     const NamedPackages &packages = std::get<NamedPackages>(named);
-    agreeIfAsked(packages);
+    agreeIfAsked(packages.yes);
 
     UninstallChecks checks;
     if (!checks.mayPlan(packages.selection)) {
@@ -140,7 +119,7 @@ int runForgetCommand(const QStringList &arguments)
     if (const int *exitCode = std::get_if<int>(&named))
         return *exitCode;
     const NamedPackages &packages = std::get<NamedPackages>(named);
-    agreeIfAsked(packages);
+    agreeIfAsked(packages.yes);
 
     UninstallChecks checks;
     if (!checks.mayForget(packages.selection)) {

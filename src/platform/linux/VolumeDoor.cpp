@@ -713,6 +713,14 @@ private:
     std::vector<int> m_errors;
 };
 
+Volume::Moved missingMove()
+{
+    Volume::Moved moved;
+    moved.outcome = Volume::Moved::Missing;
+    moved.error = ENOENT;
+    return moved;
+}
+
 Volume::Moved failedMove(const QString &reason, int error)
 {
     Volume::Moved moved;
@@ -790,14 +798,12 @@ QList<Volume::Moved> Volume::moveItems(const QList<Move> &moves, Reach reach, co
         const int to = from < 0 ? -1 : toSlot;
         if (from < 0 || to < 0) {
             const int error = from < 0 ? fromError : toError;
-            results[i] = from < 0 && error == ENOENT ? Moved{Moved::Missing, QString(), ENOENT, {}, 0, false}
-                                                    : failedMove(errorText(error), error);
+            results[i] = from < 0 && error == ENOENT ? missingMove() : failedMove(errorText(error), error);
             continue;
         }
         const std::optional<ItemStatus> status = statusAt(folders.descriptor(from), fromName->constData());
         if (!status) {
-            results[i] = errno == ENOENT ? Moved{Moved::Missing, QString(), ENOENT, {}, 0, false}
-                                         : failedMove(errorText(errno), errno);
+            results[i] = errno == ENOENT ? missingMove() : failedMove(errorText(errno), errno);
             continue;
         }
         Moved &moved = results[i];
@@ -950,7 +956,7 @@ bool Volume::makeFolder(const LogicalPath &path, unsigned mode, std::optional<Ow
 
 // --- files only added to ---
 
-std::optional<AppendOnlyFile> AppendOnlyFile::open(const Volume &volume, const LogicalPath &path, unsigned mode,
+std::optional<AppendOnlyFile> AppendOnlyFile::opened(const Volume &volume, const LogicalPath &path, unsigned mode,
                                                    QString *error)
 {
     const std::optional<QByteArray> name = cName(path.name());
