@@ -213,250 +213,321 @@ bool BomWriter::addEntry(const BomEntry &entry, QString *error)
     return true;
 }
 
-QByteArray BomWriter::toByteArray() const
+// The bill's layout, worked out before a byte is written so the output is
+// allocated once, and one member per kind of block it writes.
+class BomWriter::Serializer
 {
-    const quint32 nodeCount = quint32(m_nodes.size());
-    const bool hasRoot = m_rootSet || nodeCount > 0;
-    const quint32 entryCount = nodeCount + (hasRoot ? 1 : 0);
+public:
+    explicit Serializer(const BomWriter &writer);
+    QByteArray run();
+
+private:
+    const Node &nodeAt(quint32 position) const
+    {
+        return m_hasRoot ? (position == 0 ? m_writer.m_root : m_writer.m_nodes[m_sorted[position - 1]])
+                         : m_writer.m_nodes[m_sorted[position]];
+    }
+    quint32 idAt(quint32 position) const
+    {
+        return m_hasRoot ? (position == 0 ? 1u : m_sorted[position - 1] + 2) : m_sorted[position] + 2;
+    }
+    quint32 parentIdAt(quint32 position) const
+    {
+        return (m_hasRoot && position == 0) ? 0u : parentId(nodeAt(position));
+    }
+    static quint32 parentId(const Node &n) { return n.parent == kTop ? 1u : n.parent + 2; }
+    quint32 recordBlock(quint32 position) const { return m_firstEntryBlock + 3 * position; }
+    static quint32 recordSize(const Node &n);
+
+    void begin(quint32 block) { writeU32(m_table + 4 + 8 * block, m_out.at); }
+    void end(quint32 block) { writeU32(m_table + 8 + 8 * block, m_out.at - readU32(m_table + 4 + 8 * block)); }
+
+    void writeHeaderAndVariables();
+    void writeBomInfo();
+    void writeTreeHeader(quint32 block, quint32 root, quint32 nodeSize, quint32 count);
+    void writeEmptyLeaf(quint32 block, quint32 nodeSize);
+    void writeFixedTrees();
+    std::vector<quint32> writePathLeaves();
+    void writePathIndexes(std::vector<quint32> lastKey);
+    void writeEntry(quint32 position);
+
+    static constexpr quint32 kVarsLength = 4 + (5 + 7) + (5 + 5) + (5 + 7) + (5 + 6) + (5 + 6);
+    static constexpr quint32 kBomInfoLength = 12 + 16;
+    static constexpr quint32 kVIndexLength = 13;
+
+    const BomWriter &m_writer;
+    std::vector<quint32> m_sorted;   // node indexes in key order
+    bool m_hasRoot;
+    quint32 m_entryCount;
+    std::vector<quint32> m_levelSizes;   // leaves first, then each index level
+    quint32 m_nodeBlocks = 0;
+    quint32 m_firstEntryBlock = 0;   // record, key, value per entry
+    quint32 m_blockCount = 0;        // slot 0 included
+    quint32 m_tableLength = 0;
+    quint32 m_tableOffset = 0;
+    quint64 m_total = 0;
+    quint64 m_fileBytes = 0;
+    Out m_out{nullptr};
+    uchar *m_table = nullptr;
+};
+
+BomWriter::Serializer::Serializer(const BomWriter &writer)
+    : m_writer(writer)
+{
+    const quint32 nodeCount = quint32(writer.m_nodes.size());
+    m_hasRoot = writer.m_rootSet || nodeCount > 0;
+    m_entryCount = nodeCount + (m_hasRoot ? 1 : 0);
 
     // Ids follow creation, and a folder is always created before anything in
-    // it: "." is 1, node i is i + 2. Keys go in (parent id, name) order.
-    auto parentId = [](const Node &n) { return n.parent == kTop ? 1u : n.parent + 2; };
-    std::vector<quint32> sorted(nodeCount);
+    // it: "." is 1, node i is i + 2. Keys go in (parent id, name) order, "."
+    // first (its parent is 0).
+    m_sorted.resize(nodeCount);
     for (quint32 i = 0; i < nodeCount; ++i)
-        sorted[i] = i;
-    std::sort(sorted.begin(), sorted.end(), [&](quint32 a, quint32 b) {
-        const Node &x = m_nodes[a];
-        const Node &y = m_nodes[b];
+        m_sorted[i] = i;
+    std::sort(m_sorted.begin(), m_sorted.end(), [&](quint32 a, quint32 b) {
+        const Node &x = writer.m_nodes[a];
+        const Node &y = writer.m_nodes[b];
         const quint32 px = parentId(x), py = parentId(y);
         return px != py ? px < py : x.name < y.name;
     });
-    // The sequence of entries in key order: "." first (its parent is 0).
-    auto nodeAt = [&](quint32 position) -> const Node & {
-        return hasRoot ? (position == 0 ? m_root : m_nodes[sorted[position - 1]]) : m_nodes[sorted[position]];
-    };
-    auto idAt = [&](quint32 position) -> quint32 {
-        return hasRoot ? (position == 0 ? 1u : sorted[position - 1] + 2) : sorted[position] + 2;
-    };
-    auto parentIdAt = [&](quint32 position) -> quint32 {
-        return (hasRoot && position == 0) ? 0u : parentId(nodeAt(position));
-    };
 
     // Tree shape: full leaves, then index levels until one node remains.
-    const quint32 leafCount = std::max<quint32>(1, (entryCount + kPairsPerNode - 1) / kPairsPerNode);
-    std::vector<quint32> levelSizes{leafCount};
-    while (levelSizes.back() > 1)
-        levelSizes.push_back((levelSizes.back() + kPairsPerNode - 1) / kPairsPerNode);
-    quint32 nodeBlocks = 0;
-    for (quint32 n : levelSizes)
-        nodeBlocks += n;
-    const quint32 firstLeaf = FirstFreeBlock;
-    const quint32 firstEntryBlock = firstLeaf + nodeBlocks;   // record, key, value per entry
-    const quint32 blockCount = firstEntryBlock + 3 * entryCount;   // slot 0 included
-    auto recordBlock = [&](quint32 position) { return firstEntryBlock + 3 * position; };
+    m_levelSizes.push_back(std::max<quint32>(1, (m_entryCount + kPairsPerNode - 1) / kPairsPerNode));
+    while (m_levelSizes.back() > 1)
+        m_levelSizes.push_back((m_levelSizes.back() + kPairsPerNode - 1) / kPairsPerNode);
+    for (quint32 n : m_levelSizes)
+        m_nodeBlocks += n;
+    m_firstEntryBlock = FirstFreeBlock + m_nodeBlocks;
+    m_blockCount = m_firstEntryBlock + 3 * m_entryCount;
 
-    auto recordSize = [](const Node &n) -> quint32 {
-        quint32 tail = 0;
-        switch (n.type) {
-        case BomEntry::Type::File:
-        case BomEntry::Type::Device: tail = 4; break;
-        case BomEntry::Type::Link: tail = 8 + quint32(n.linkTarget.size()) + 1; break;
-        case BomEntry::Type::Directory:
-        case BomEntry::Type::Unknown: break;
-        }
-        return kRecordMetadataSize + tail + kRecordTrailer;
-    };
-
-    // Sizes first, so the output is allocated once.
-    constexpr quint32 varsLength = 4 + (5 + 7) + (5 + 5) + (5 + 7) + (5 + 6) + (5 + 6);
-    constexpr quint32 bomInfoLength = 12 + 16;
-    constexpr quint32 vindexLength = 13;
-    quint64 total = kHeaderSize + varsLength + bomInfoLength + 4 * kTreeHeaderSize + vindexLength
-        + 2 * kPathsNodeSize + kVIndexNodeSize + quint64(nodeBlocks) * kPathsNodeSize;
-    quint64 fileBytes = 0;
-    for (quint32 i = 0; i < entryCount; ++i) {
+    m_total = kHeaderSize + kVarsLength + kBomInfoLength + 4 * kTreeHeaderSize + kVIndexLength
+        + 2 * kPathsNodeSize + kVIndexNodeSize + quint64(m_nodeBlocks) * kPathsNodeSize;
+    for (quint32 i = 0; i < m_entryCount; ++i) {
         const Node &n = nodeAt(i);
-        total += recordSize(n) + (4 + n.name.size() + 1) + 8;
+        m_total += recordSize(n) + (4 + n.name.size() + 1) + 8;
         if (n.type != BomEntry::Type::Directory)
-            fileBytes += n.size;
+            m_fileBytes += n.size;
     }
-    const quint64 tableBytes = 4 + 8 * quint64(blockCount) + 4 + 16;   // slots, an empty free list, padding
-    total += tableBytes;
-    if (total > 0xFFFFFFFFull)
+    const quint64 tableBytes = 4 + 8 * quint64(m_blockCount) + 4 + 16;   // slots, an empty free list, padding
+    m_total += tableBytes;
+    m_tableLength = quint32(tableBytes);
+    m_tableOffset = quint32(m_total - tableBytes);
+}
+
+quint32 BomWriter::Serializer::recordSize(const Node &n)
+{
+    quint32 tail = 0;
+    switch (n.type) {
+    case BomEntry::Type::File:
+    case BomEntry::Type::Device: tail = 4; break;
+    case BomEntry::Type::Link: tail = 8 + quint32(n.linkTarget.size()) + 1; break;
+    case BomEntry::Type::Directory:
+    case BomEntry::Type::Unknown: break;
+    }
+    return kRecordMetadataSize + tail + kRecordTrailer;
+}
+
+QByteArray BomWriter::Serializer::run()
+{
+    if (m_total > 0xFFFFFFFFull)
         return QByteArray();   // beyond 32-bit offsets; no real bill comes near
-    const quint32 tableLength = quint32(tableBytes);
+    QByteArray data(qsizetype(m_total), '\0');
+    m_out.base = reinterpret_cast<uchar *>(data.data());
+    m_table = m_out.base + m_tableOffset;
+    writeU32(m_table, m_blockCount);
+    writeHeaderAndVariables();
+    writeBomInfo();
+    writeFixedTrees();
+    writePathIndexes(writePathLeaves());
+    for (quint32 position = 0; position < m_entryCount; ++position)
+        writeEntry(position);
+    Q_ASSERT(m_out.at == m_tableOffset);
+    return data;
+}
 
-    QByteArray data(qsizetype(total), '\0');
-    Out out{reinterpret_cast<uchar *>(data.data())};
-    const quint32 tableOffset = quint32(total) - tableLength;
-    uchar *table = out.base + tableOffset;
-    writeU32(table, blockCount);
-    auto begin = [&](quint32 block) { writeU32(table + 4 + 8 * block, out.at); };
-    auto end = [&](quint32 block) {
-        const quint32 offset = readU32(table + 4 + 8 * block);
-        writeU32(table + 8 + 8 * block, out.at - offset);
-    };
+void BomWriter::Serializer::writeHeaderAndVariables()
+{
+    m_out.bytes(kMagic, sizeof kMagic);
+    m_out.u32(1);
+    m_out.u32(m_blockCount - 1);
+    m_out.u32(m_tableOffset);
+    m_out.u32(m_tableLength);
+    m_out.u32(kHeaderSize);   // the variables follow the header
+    m_out.u32(kVarsLength);
+    m_out.at = kHeaderSize;
 
-    // Header.
-    out.bytes(kMagic, sizeof kMagic);
-    out.u32(1);
-    out.u32(blockCount - 1);
-    out.u32(tableOffset);
-    out.u32(tableLength);
-    out.u32(kHeaderSize);   // the variables follow the header
-    out.u32(varsLength);
-    out.at = kHeaderSize;
-
-    // Variables.
-    out.u32(5);
+    m_out.u32(5);
     const std::pair<quint32, std::string_view> variables[] = {
         {BlockBomInfo, "BomInfo"}, {BlockPathsTree, "Paths"}, {BlockHLIndexTree, "HLIndex"},
         {BlockVIndex, "VIndex"}, {BlockSize64Tree, "Size64"}};
     for (const auto &[block, name] : variables) {
-        out.u32(block);
-        out.u8(quint8(name.size()));
-        out.bytes(name.data(), name.size());
+        m_out.u32(block);
+        m_out.u8(quint8(name.size()));
+        m_out.bytes(name.data(), name.size());
     }
+}
 
-    // BomInfo: one statistics entry for "not Mach-O" with the bytes of
-    // everything that is not a folder.
+// One statistics entry for "not Mach-O" with the bytes of everything that
+// is not a folder.
+void BomWriter::Serializer::writeBomInfo()
+{
     begin(BlockBomInfo);
-    out.u32(1);
-    out.u32(entryCount + 1);
-    out.u32(1);
-    out.u32(0);
-    out.u32(0);
-    out.u32(quint32(fileBytes));
-    out.u32(0);
+    m_out.u32(1);
+    m_out.u32(m_entryCount + 1);
+    m_out.u32(1);
+    m_out.u32(0);
+    m_out.u32(0);
+    m_out.u32(quint32(m_fileBytes));
+    m_out.u32(0);
     end(BlockBomInfo);
+}
 
-    auto treeHeader = [&](quint32 block, quint32 root, quint32 nodeSize, quint32 count) {
-        begin(block);
-        out.bytes("tree", 4);
-        out.u32(1);
-        out.u32(root);
-        out.u32(nodeSize);
-        out.u32(count);
-        out.u8(0);
-        end(block);
-    };
-    auto emptyLeaf = [&](quint32 block, quint32 nodeSize) {
-        begin(block);
-        out.u16(1);
-        out.zeros(nodeSize - 2);
-        end(block);
-    };
-    const quint32 pathsRoot = firstLeaf + nodeBlocks - 1;   // the last node made is the top one
-    treeHeader(BlockPathsTree, pathsRoot, kPathsNodeSize, entryCount);
-    treeHeader(BlockHLIndexTree, BlockHLIndexLeaf, kPathsNodeSize, 0);
-    emptyLeaf(BlockHLIndexLeaf, kPathsNodeSize);
+void BomWriter::Serializer::writeTreeHeader(quint32 block, quint32 root, quint32 nodeSize, quint32 count)
+{
+    begin(block);
+    m_out.bytes("tree", 4);
+    m_out.u32(1);
+    m_out.u32(root);
+    m_out.u32(nodeSize);
+    m_out.u32(count);
+    m_out.u8(0);
+    end(block);
+}
+
+void BomWriter::Serializer::writeEmptyLeaf(quint32 block, quint32 nodeSize)
+{
+    begin(block);
+    m_out.u16(1);
+    m_out.zeros(nodeSize - 2);
+    end(block);
+}
+
+// The Paths tree's header and the three trees that stay empty.
+void BomWriter::Serializer::writeFixedTrees()
+{
+    const quint32 pathsRoot = FirstFreeBlock + m_nodeBlocks - 1;   // the last node made is the top one
+    writeTreeHeader(BlockPathsTree, pathsRoot, kPathsNodeSize, m_entryCount);
+    writeTreeHeader(BlockHLIndexTree, BlockHLIndexLeaf, kPathsNodeSize, 0);
+    writeEmptyLeaf(BlockHLIndexLeaf, kPathsNodeSize);
     begin(BlockVIndex);
-    out.u32(1);
-    out.u32(BlockVIndexTree);
-    out.u32(0);
-    out.u8(0);
+    m_out.u32(1);
+    m_out.u32(BlockVIndexTree);
+    m_out.u32(0);
+    m_out.u8(0);
     end(BlockVIndex);
-    treeHeader(BlockVIndexTree, BlockVIndexLeaf, kVIndexNodeSize, 0);
-    emptyLeaf(BlockVIndexLeaf, kVIndexNodeSize);
-    treeHeader(BlockSize64Tree, BlockSize64Leaf, kPathsNodeSize, 0);
-    emptyLeaf(BlockSize64Leaf, kPathsNodeSize);
+    writeTreeHeader(BlockVIndexTree, BlockVIndexLeaf, kVIndexNodeSize, 0);
+    writeEmptyLeaf(BlockVIndexLeaf, kVIndexNodeSize);
+    writeTreeHeader(BlockSize64Tree, BlockSize64Leaf, kPathsNodeSize, 0);
+    writeEmptyLeaf(BlockSize64Leaf, kPathsNodeSize);
+}
 
-    // Leaves, linked both ways. lastKey[i] is the key block of the last entry
-    // below node i of the current level, which the level above records.
+// Leaves, linked both ways. Answers, per leaf, the key block of its last
+// entry, which the level above records.
+std::vector<quint32> BomWriter::Serializer::writePathLeaves()
+{
+    const quint32 leafCount = m_levelSizes.front();
     std::vector<quint32> lastKey(leafCount);
     for (quint32 leaf = 0; leaf < leafCount; ++leaf) {
-        const quint32 block = firstLeaf + leaf;
+        const quint32 block = FirstFreeBlock + leaf;
         const quint32 from = leaf * kPairsPerNode;
-        const quint32 to = std::min(entryCount, from + kPairsPerNode);
+        const quint32 to = std::min(m_entryCount, from + kPairsPerNode);
         begin(block);
-        const quint32 start = out.at;
-        out.u16(1);
-        out.u16(quint16(to - from));
-        out.u32(leaf + 1 < leafCount ? block + 1 : 0);
-        out.u32(leaf > 0 ? block - 1 : 0);
+        const quint32 start = m_out.at;
+        m_out.u16(1);
+        m_out.u16(quint16(to - from));
+        m_out.u32(leaf + 1 < leafCount ? block + 1 : 0);
+        m_out.u32(leaf > 0 ? block - 1 : 0);
         for (quint32 position = from; position < to; ++position) {
-            out.u32(recordBlock(position) + 2);   // value
-            out.u32(recordBlock(position) + 1);   // key
+            m_out.u32(recordBlock(position) + 2);   // value
+            m_out.u32(recordBlock(position) + 1);   // key
         }
         lastKey[leaf] = to > from ? recordBlock(to - 1) + 1 : 0;
-        out.at = start + kPathsNodeSize;
+        m_out.at = start + kPathsNodeSize;
         end(block);
     }
+    return lastKey;
+}
 
-    // Index levels in Apple's style: count = children - 1, one pair per child
-    // {child, key of its last entry}, the last key 0. Children are spread
-    // evenly so that no index node is left with a single child.
-    quint32 levelFirst = firstLeaf;
-    quint32 nextBlock = firstLeaf + leafCount;
-    for (size_t level = 1; level < levelSizes.size(); ++level) {
-        const quint32 children = levelSizes[level - 1];
-        const quint32 nodes = levelSizes[level];
+// Index levels in Apple's style: count = children - 1, one pair per child
+// {child, key of its last entry}, the last key 0. Children are spread evenly
+// so that no index node is left with a single child.
+void BomWriter::Serializer::writePathIndexes(std::vector<quint32> lastKey)
+{
+    quint32 levelFirst = FirstFreeBlock;
+    quint32 nextBlock = FirstFreeBlock + m_levelSizes.front();
+    for (size_t level = 1; level < m_levelSizes.size(); ++level) {
+        const quint32 children = m_levelSizes[level - 1];
+        const quint32 nodes = m_levelSizes[level];
         std::vector<quint32> upperLastKey(nodes);
         quint32 child = 0;
         for (quint32 i = 0; i < nodes; ++i) {
             const quint32 block = nextBlock + i;
             const quint32 take = children / nodes + (i < children % nodes ? 1 : 0);
             begin(block);
-            const quint32 start = out.at;
-            out.u16(0);
-            out.u16(quint16(take - 1));
-            out.u32(i + 1 < nodes ? block + 1 : 0);
-            out.u32(i > 0 ? block - 1 : 0);
+            const quint32 start = m_out.at;
+            m_out.u16(0);
+            m_out.u16(quint16(take - 1));
+            m_out.u32(i + 1 < nodes ? block + 1 : 0);
+            m_out.u32(i > 0 ? block - 1 : 0);
             for (quint32 k = 0; k < take; ++k, ++child) {
-                out.u32(levelFirst + child);
-                out.u32(k + 1 < take ? lastKey[child] : 0);
+                m_out.u32(levelFirst + child);
+                m_out.u32(k + 1 < take ? lastKey[child] : 0);
             }
             upperLastKey[i] = lastKey[child - 1];
-            out.at = start + kPathsNodeSize;
+            m_out.at = start + kPathsNodeSize;
             end(block);
         }
         lastKey = std::move(upperLastKey);
         levelFirst = nextBlock;
         nextBlock += nodes;
     }
+}
 
-    // Per entry: its record, its key and its value, in key order.
-    for (quint32 position = 0; position < entryCount; ++position) {
-        const Node &n = nodeAt(position);
-        const quint32 block = recordBlock(position);
-        begin(block);
-        out.u8(recordType(n.type));
-        out.u8(1);
-        out.u16(kFlagsFullMetadata);
-        out.u16(n.mode);
-        out.u32(n.uid);
-        out.u32(n.gid);
-        out.u32(n.mtime);
-        out.u32(n.size);
-        out.u8(1);
-        switch (n.type) {
-        case BomEntry::Type::File: out.u32(n.checksum); break;
-        case BomEntry::Type::Device: out.u32(n.device); break;
-        case BomEntry::Type::Link:
-            out.u32(n.checksum);
-            out.u32(quint32(n.linkTarget.size()) + 1);
-            out.bytes(n.linkTarget.constData(), size_t(n.linkTarget.size()));
-            out.u8(0);
-            break;
-        case BomEntry::Type::Directory:
-        case BomEntry::Type::Unknown: break;
-        }
-        out.zeros(kRecordTrailer);
-        end(block);
-
-        begin(block + 1);
-        out.u32(parentIdAt(position));
-        out.bytes(n.name.data(), n.name.size());
-        out.u8(0);
-        end(block + 1);
-
-        begin(block + 2);
-        out.u32(idAt(position));
-        out.u32(block);
-        end(block + 2);
+// An entry's record, its key and its value, in three blocks.
+void BomWriter::Serializer::writeEntry(quint32 position)
+{
+    const Node &n = nodeAt(position);
+    const quint32 block = recordBlock(position);
+    begin(block);
+    m_out.u8(recordType(n.type));
+    m_out.u8(1);
+    m_out.u16(kFlagsFullMetadata);
+    m_out.u16(n.mode);
+    m_out.u32(n.uid);
+    m_out.u32(n.gid);
+    m_out.u32(n.mtime);
+    m_out.u32(n.size);
+    m_out.u8(1);
+    switch (n.type) {
+    case BomEntry::Type::File: m_out.u32(n.checksum); break;
+    case BomEntry::Type::Device: m_out.u32(n.device); break;
+    case BomEntry::Type::Link:
+        m_out.u32(n.checksum);
+        m_out.u32(quint32(n.linkTarget.size()) + 1);
+        m_out.bytes(n.linkTarget.constData(), size_t(n.linkTarget.size()));
+        m_out.u8(0);
+        break;
+    case BomEntry::Type::Directory:
+    case BomEntry::Type::Unknown: break;
     }
-    Q_ASSERT(out.at == tableOffset);
-    return data;
+    m_out.zeros(kRecordTrailer);
+    end(block);
+
+    begin(block + 1);
+    m_out.u32(parentIdAt(position));
+    m_out.bytes(n.name.data(), n.name.size());
+    m_out.u8(0);
+    end(block + 1);
+
+    begin(block + 2);
+    m_out.u32(idAt(position));
+    m_out.u32(block);
+    end(block + 2);
+}
+
+QByteArray BomWriter::toByteArray() const
+{
+    return Serializer(*this).run();
 }
 
 bool BomWriter::write(const QString &physicalPath, QString *error) const

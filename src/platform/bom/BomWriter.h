@@ -73,6 +73,9 @@ private:
         bool hasChildren = false;
     };
 
+    // Lays the bill out and writes it block by block; defined with the writer.
+    class Serializer;
+
     std::string_view store(std::string_view bytes);
     quint32 parentOf(std::string_view path, QString *error);
     static bool assign(Node &node, const BomEntry &entry, QString *error);
