@@ -2,6 +2,7 @@
 #include "dorvane/StartUp.h"
 #include "dorvane/catalogue/CatalogueScanner.h"
 #include "dorvane/gui/AppDelegate.h"
+#include "dorvane/gui/UninstallFlow.h"
 #include "dorvane/gui/MainWindow.h"
 #include "dorvane/gui/PackageTableModel.h"
 #include "dorvane/gui/SuccessPanel.h"
@@ -298,7 +299,7 @@ void UninstallTest::windowCarriesOutTheConfirmedPlan()
     QSignalSpy planned(&delegate, &AppDelegate::uninstallPanelShown);
     delegate.uninstallPackage();
     QVERIFY(planned.wait(20000));
-    const UninstallPlan plan = delegate.uninstallPlan();
+    const UninstallPlan plan = delegate.uninstallFlow().currentPlan();
 
     (*m_script)->enqueueButton(1001);   // "Cancel": the sheet stays with its plan
     delegate.uninstallPanel()->findChild<QPushButton *>("continueButton")->click();
@@ -308,7 +309,7 @@ void UninstallTest::windowCarriesOutTheConfirmedPlan()
     QCOMPARE(question.buttons, QStringList({"Proceed with uninstall", "Cancel"}));
     QVERIFY(question.message.contains("?\nThis will remove these application(s) from your Mac: Editor\n\n"));
     QVERIFY(delegate.uninstallPanel()->isVisible());
-    QCOMPARE(delegate.uninstallPlan(), plan);
+    QCOMPARE(delegate.uninstallFlow().currentPlan(), plan);
     QCOMPARE(delegate.catalogue().packagesForFile("/Library/Shared/common.bin"), QStringList({kEditor, kViewer}));
 
     QSignalSpy succeeded(&delegate, &AppDelegate::successPanelShown);
@@ -317,7 +318,7 @@ void UninstallTest::windowCarriesOutTheConfirmedPlan()
     QCOMPARE(handedOver.size(), 1);
     QVERIFY(!delegate.uninstallPanel()->isVisible());
     QVERIFY(delegate.successPanel()->isVisible());
-    QCOMPARE(delegate.successPanel()->tree()->topLevelItemCount(), delegate.successFiles().size());
+    QCOMPARE(delegate.successPanel()->tree()->topLevelItemCount(), delegate.uninstallFlow().successFiles().size());
     for (const PackageRecord &record : delegate.tableModel()->packages())
         QVERIFY(record.packageIdentifier() != kEditor);
     QCOMPARE(delegate.catalogue().installerPackages.size(), 1);

@@ -1,5 +1,6 @@
 #include "dorvane/StartUp.h"
 #include "dorvane/gui/AppDelegate.h"
+#include "dorvane/gui/UninstallFlow.h"
 #include "dorvane/gui/MainWindow.h"
 #include "dorvane/gui/PackageTableModel.h"
 #include "dorvane/gui/UninstallPanel.h"
@@ -169,8 +170,8 @@ void ViewAndPlanTest::doubleClickViewsThenProceedingPlans()
     QVERIFY(!m_delegate->viewPanel()->isVisible());
     QVERIFY(planned.wait(10000));
     QVERIFY(m_delegate->uninstallPanel()->isVisible());
-    QVERIFY(!m_delegate->uninstallPlan().removeFiles.isEmpty());
-    for (const platform::LogicalPath &path : m_delegate->uninstallPlan().removeFiles)
+    QVERIFY(!m_delegate->uninstallFlow().currentPlan().removeFiles.isEmpty());
+    for (const platform::LogicalPath &path : m_delegate->uninstallFlow().currentPlan().removeFiles)
         QVERIFY(m_delegate->catalogue().packagesForFile(path.toString()).contains("com.saltmarsh.Tide"));
 }
 
@@ -181,7 +182,7 @@ void ViewAndPlanTest::planSheetShowsTheTreeExpanded()
     m_delegate->uninstallPackage();
     QVERIFY(planned.wait(10000));
     QTreeWidget *tree = m_delegate->uninstallPanel()->tree();
-    const QList<PlanSection> &sections = m_delegate->uninstallPlan().uninstallFiles;
+    const QList<PlanSection> &sections = m_delegate->uninstallFlow().currentPlan().uninstallFiles;
     QCOMPARE(tree->topLevelItemCount(), int(sections.size()));
     QVERIFY(!sections.isEmpty());
     for (int i = 0; i < sections.size(); ++i) {
@@ -196,10 +197,10 @@ void ViewAndPlanTest::planSheetShowsTheTreeExpanded()
              QStringLiteral("Uninstall 2 Packages"));
 
     // Cancelling closes the sheet and keeps the plan.
-    const UninstallPlan plan = m_delegate->uninstallPlan();
+    const UninstallPlan plan = m_delegate->uninstallFlow().currentPlan();
     m_delegate->cancelUninstall();
     QVERIFY(!m_delegate->uninstallPanel()->isVisible());
-    QCOMPARE(m_delegate->uninstallPlan(), plan);
+    QCOMPARE(m_delegate->uninstallFlow().currentPlan(), plan);
 }
 
 void ViewAndPlanTest::essentialPackageStopsBeforePlanning()

@@ -1,5 +1,6 @@
 #include "dorvane/StartUp.h"
 #include "dorvane/gui/AppDelegate.h"
+#include "dorvane/gui/DocumentationController.h"
 #include "dorvane/gui/DocumentationWindow.h"
 #include "dorvane/gui/MainWindow.h"
 #include "kestrum/Kestrum.h"
@@ -214,9 +215,9 @@ private Q_SLOTS:
         ScriptedPresenterScope script;
         UrlRecorder browser;
         AppDelegate delegate;
-        delegate.setPromotionPage(QUrl(live()));
-        delegate.openPromotion();
-        QPointer<PromotionWindow> first = delegate.promotionWindow();
+        delegate.documentation().setPromotionPage(QUrl(live()));
+        delegate.documentation().openPromotion();
+        QPointer<PromotionWindow> first = delegate.documentation().promotionWindow();
         QVERIFY(first && first->isVisible());
         RvWebView *view = first->promotionWebView();
         QTRY_COMPARE_WITH_TIMEOUT(view->title(), QString("Live page"), 15000);
@@ -224,14 +225,14 @@ private Q_SLOTS:
         QTRY_COMPARE(browser.urls(), QList<QUrl>{QUrl("https://third.example/page")});
         QCOMPARE(view->url(), QUrl(live()));
 
-        delegate.openPromotion();
-        QCOMPARE(delegate.promotionWindow(), first.data());
+        delegate.documentation().openPromotion();
+        QCOMPARE(delegate.documentation().promotionWindow(), first.data());
         first->close();
         QTRY_VERIFY(!first);
-        QVERIFY(!delegate.promotionWindow());
-        delegate.openPromotion();
-        QVERIFY(delegate.promotionWindow() && delegate.promotionWindow()->isVisible());
-        QTRY_COMPARE_WITH_TIMEOUT(delegate.promotionWindow()->promotionWebView()->title(), QString("Live page"), 15000);
+        QVERIFY(!delegate.documentation().promotionWindow());
+        delegate.documentation().openPromotion();
+        QVERIFY(delegate.documentation().promotionWindow() && delegate.documentation().promotionWindow()->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(delegate.documentation().promotionWindow()->promotionWebView()->title(), QString("Live page"), 15000);
     }
 
     void documentationWindowShowsTheDocuments()
@@ -242,13 +243,13 @@ private Q_SLOTS:
         ScriptedPresenterScope script;
         {
             AppDelegate delegate;
-            delegate.setPromotionPage(QUrl(live()));
+            delegate.documentation().setPromotionPage(QUrl(live()));
             delegate.window()->show();
             QSignalSpy scanned(&delegate, &AppDelegate::catalogueHandedOver);
             delegate.applicationDidFinishLaunching();
             QVERIFY(scanned.wait(20000));
             delegate.window()->ui().documentationAction->trigger();
-            DocumentationWindow *window = delegate.documentationWindow();
+            DocumentationWindow *window = delegate.documentation().documentationWindow();
             QVERIFY(window && window->isVisible());
             const QStringList headings = {"Dorvane", "Version history", "Frequently asked questions", "Read me"};
             for (int document = DocumentationWindow::About; document <= DocumentationWindow::ReadMe; ++document) {

@@ -9,6 +9,7 @@
 
 #include "dorvane/StartUp.h"
 #include "dorvane/gui/AppDelegate.h"
+#include "dorvane/gui/DocumentationController.h"
 #include "dorvane/gui/DocumentationWindow.h"
 #include "dorvane/gui/MainWindow.h"
 #include "dorvane/gui/PackageTableModel.h"
@@ -87,8 +88,8 @@ int main(int argc, char **argv)
             return;
         }
         if (parser.isSet(documentationOption)) {
-            delegate.openDocumentation();
-            DocumentationWindow *window = delegate.documentationWindow();
+            delegate.documentation().openDocumentation();
+            DocumentationWindow *window = delegate.documentation().documentationWindow();
             window->resize(1000, 640);
             // Once the promotion page, or offline its shipped copy, is in.
             QObject::connect(window->smallPromotionWebView(), &QWebEngineView::loadFinished, &delegate,

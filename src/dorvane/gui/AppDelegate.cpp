@@ -4,23 +4,20 @@
 #include "dorvane/Settings.h"
 #include "dorvane/catalogue/CatalogueScanner.h"
 #include "dorvane/catalogue/SizePass.h"
-#include "dorvane/gui/DocumentationWindow.h"
+#include "dorvane/gui/DocumentationController.h"
 #include "dorvane/gui/MainWindow.h"
 #include "dorvane/gui/PackageTableModel.h"
 #include "dorvane/gui/ProgressPanel.h"
-#include "dorvane/gui/PromotionWindow.h"
 #include "dorvane/gui/SettingsWindow.h"
 #include "dorvane/gui/SheetWork.h"
 #include "dorvane/gui/SuccessPanel.h"
+#include "dorvane/gui/UninstallFlow.h"
 #include "dorvane/gui/UninstallPanel.h"
 #include "dorvane/gui/ViewPanel.h"
 #include "dorvane/helper/DeleteHelper.h"
 #include "dorvane/logs/LogFiles.h"
 #include "dorvane/uninstall/KeptRuns.h"
-#include "dorvane/planning/UninstallChecks.h"
-#include "dorvane/planning/UninstallPlanner.h"
-#include "dorvane/uninstall/UninstallRun.h"
-#include "dorvane/updates/Updater.h"
+#include "dorvane/updates/UpdateController.h"
 #include "kestrum/Alert.h"
 #include "kestrum/CrashReporter.h"
 #include "kestrum/DefaultsKey.h"
@@ -28,19 +25,14 @@
 #include "kestrum/Format.h"
 #include "kestrum/Kestrum.h"
 #include "kestrum/Log.h"
-#include "kestrum/Resources.h"
-#include "kestrum/web/RvWebView.h"
-#include "platform/Bundle.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QSignalBlocker>
-#include <QGraphicsOpacityEffect>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QPropertyAnimation>
+#include <QSignalBlocker>
 #include <QtConcurrentRun>
 
 #include <cstdlib>
@@ -48,10 +40,6 @@
 namespace dorvane {
 
 namespace {
-
-// The hint fades after this long, over a second.
-constexpr int kHelpViewMilliseconds = 30000;
-constexpr int kHelpFadeMilliseconds = 1000;
 
 // Where crash reports are mailed, and what marks a report as one of ours:
 // frames of the controller and the package code as the Mac names them, the
@@ -79,6 +67,9 @@ AppDelegate::AppDelegate()
     m_successPanel = new SuccessPanel(m_window);
     m_settingsWindow = new SettingsWindow(m_window);
     m_sizePass = new SizePass(this);
+    m_uninstall = new UninstallFlow(m_progress->feed(), this);
+    m_documentation = new DocumentationController(m_window, this);
+    m_updates = new updates::UpdateController(this);
     awakeFromNib();
 }
 
@@ -109,15 +100,16 @@ void AppDelegate::awakeFromNib()
     connect(ui.refreshAction, &QAction::triggered, this, &AppDelegate::refreshPackages);
     connect(ui.quitAction, &QAction::triggered, qApp, &QApplication::quit);
     connect(ui.preferencesAction, &QAction::triggered, this, &AppDelegate::showSettings);
-    connect(ui.checkForUpdatesAction, &QAction::triggered, this, &AppDelegate::checkForUpdatesAction);
-    connect(m_settingsWindow, &SettingsWindow::updateIntervalChosen, this, &AppDelegate::setUpdateCheck);
+    connect(ui.checkForUpdatesAction, &QAction::triggered, m_updates, &updates::UpdateController::checkForUpdates);
+    connect(m_settingsWindow, &SettingsWindow::updateIntervalChosen, m_updates,
+            &updates::UpdateController::setUpdateCheck);
     connect(ui.tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &AppDelegate::tableViewSelectionDidChange);
     for (QAction *action : {ui.supportMailAction, ui.betaMailAction, ui.vendorPageAction, ui.storePageAction,
                             ui.macupdatePageAction})
-        connect(action, &QAction::triggered, this, [this, action] { openURL(action); });
-    connect(ui.documentationAction, &QAction::triggered, this, &AppDelegate::openDocumentation);
-    connect(ui.promotionAction, &QAction::triggered, this, &AppDelegate::openPromotion);
+        connect(action, &QAction::triggered, this, [action] { DocumentationController::openURL(action); });
+    connect(ui.documentationAction, &QAction::triggered, m_documentation, &DocumentationController::openDocumentation);
+    connect(ui.promotionAction, &QAction::triggered, m_documentation, &DocumentationController::openPromotion);
     // Closing the main window ends the application.
     connect(m_window, &MainWindow::closing, qApp, &QApplication::quit, Qt::QueuedConnection);
 
@@ -131,6 +123,18 @@ void AppDelegate::awakeFromNib()
     connect(m_uninstallPanel, &UninstallPanel::cancelRequested, this, &AppDelegate::cancelUninstall);
     connect(m_uninstallPanel, &UninstallPanel::continueRequested, this, &AppDelegate::continueUninstall);
     connect(m_successPanel, &SuccessPanel::doneRequested, this, &AppDelegate::successDone);
+    connect(m_uninstall, &UninstallFlow::planned, this, [this] {
+        m_uninstallPanel->setTree(m_uninstall->currentPlan().uninstallFiles);
+        m_uninstallPanel->setContinueTitle(m_uninstallPackage2Title);
+        m_uninstallPanel->open();
+        Q_EMIT uninstallPanelShown();
+    });
+    connect(m_uninstall, &UninstallFlow::finished, this, &AppDelegate::showSuccess);
+    connect(m_uninstall, &UninstallFlow::undone, this, [this] {
+        updateLogfileMenu();
+        update();   // the packages are listed again
+        Q_EMIT undoFinished();
+    });
     connect(m_sizePass, &SizePass::packageSized, m_model, &PackageTableModel::sizeChanged);
     connect(m_sizePass, &SizePass::finished, this, [this] {
         updateStatsLabel();
@@ -180,18 +184,15 @@ void AppDelegate::applicationDidFinishLaunching()
     LogFiles::pruneOldLogfiles();
     LogFiles::checkLogfileFolderSize();
     updateLogfileMenu();
-    m_deleteHelper = std::make_shared<DeleteHelper>();
+    const auto helper = std::make_shared<DeleteHelper>();
+    m_uninstall->setDeleteHelper(helper);
     // What the quarantine kept longer than the setting allows goes, as
     // old logs do; in the background, since it asks the helper.
-    (void)QtConcurrent::run([helper = m_deleteHelper] {
+    (void)QtConcurrent::run([helper] {
         KeptRuns::emptyExpired(*helper, QDateTime::currentDateTimeUtc(), KeptRuns::keepDays());
     });
     Settings::recordLaunchDate();
-    m_version = kestrum::makeString("v%@ (%i)", shared.appVersionString(), shared.appBuildNumber());
-    m_aboutURL = kestrum::resourceURL(QStringLiteral("Credits.md"));
-    m_historyURL = kestrum::resourceURL(QStringLiteral("History.md"));
-    m_faqURL = kestrum::resourceURL(QStringLiteral("FAQ.md"));
-    m_readmeURL = kestrum::resourceURL(QStringLiteral("Read Me.md"));
+    m_documentation->setUp(kestrum::makeString("v%@ (%i)", shared.appVersionString(), shared.appBuildNumber()));
     Settings::runMigrations();
     selectFilterClicked(m_window->ui().selectAllButton);
     Settings::resetToolTipDelay();
@@ -205,7 +206,7 @@ void AppDelegate::applicationDidFinishLaunching()
 void AppDelegate::update()
 {
     const QString icon = CatalogueScanner::damagedIconPath();
-    runBehindSheet(*m_progress, this, QStringLiteral("Scanning Packages"),
+    runBehindSheet(m_progress->feed(), this, QStringLiteral("Scanning Packages"),
                    [icon](const SheetProgress &progress) { return CatalogueScanner::scan(icon, progress); },
                    [this](std::optional<Catalogue> catalogue) { handOver(std::move(catalogue)); });
 }
@@ -232,102 +233,8 @@ void AppDelegate::handOver(std::optional<Catalogue> catalogue)
 void AppDelegate::completeFirstScan()
 {
     if (kestrum::DefaultsKey(Settings::kLaunches).defaultInt() <= 2)
-        showHelpView();
-    m_updater = new updates::Updater(this);
-    setUpdateCheck(kestrum::DefaultsKey(Settings::kUpdateCheckMenuIndex).defaultInt());
-}
-
-void AppDelegate::checkForUpdatesAction()
-{
-    if (!m_updater) {
-        kestrum::asl_NSLog(kestrum::LogWarning, QStringLiteral("Warning: the sparkle updater is not available!"));
-        return;
-    }
-    m_updater->checkForUpdates();
-}
-
-void AppDelegate::setUpdateCheck(qint64 tag)
-{
-    if (m_updater)
-        m_updater->setUpdateCheck(tag);
-}
-
-void AppDelegate::openURL(const QObject *sender)
-{
-    if (kestrum::hx)
-        kestrum::hx->openURL(quint8(sender->property("tag").toLongLong() % 256));
-}
-
-void AppDelegate::openDocumentation()
-{
-    if (!m_documentationWindow) {
-        m_documentationWindow = new DocumentationWindow(m_window);
-        configurePromotionView(m_documentationWindow->smallPromotionWebView());
-    }
-    m_documentationWindow->setDocuments({m_aboutURL, m_historyURL, m_faqURL, m_readmeURL});
-    m_documentationWindow->setVersion(m_version);
-    loadPromotionPage(m_documentationWindow->smallPromotionWebView());
-    m_documentationWindow->show();
-    m_documentationWindow->raise();
-    m_documentationWindow->activateWindow();
-}
-
-void AppDelegate::openPromotion()
-{
-    if (!m_promotionWindow) {
-        m_promotionWindow = new PromotionWindow(m_window);
-        configurePromotionView(m_promotionWindow->promotionWebView());
-    }
-    loadPromotionPage(m_promotionWindow->promotionWebView());
-    m_promotionWindow->show();
-    m_promotionWindow->raise();
-    m_promotionWindow->activateWindow();
-}
-
-QUrl AppDelegate::promotionPage() const
-{
-    if (!m_promotionPage.isEmpty())
-        return m_promotionPage;
-    return QUrl(platform::Bundle::main().infoValue(QStringLiteral("PromotionPage")).toString());
-}
-
-void AppDelegate::configurePromotionView(kestrum::RvWebView *view)
-{
-    // The page is the view's live page: links elsewhere go to the browser,
-    // and offline the shipped copy stands in.
-    view->setRemoteHTMLURL(promotionPage().toString());
-    // Whichever view finished, the small one shows the page at 58.75 %.
-    connect(view, &QWebEngineView::loadFinished, this, [this] {
-        if (m_documentationWindow)
-            m_documentationWindow->smallPromotionWebView()->page()->runJavaScript(kestrum::zoomScript(0.5875));
-    });
-}
-
-void AppDelegate::loadPromotionPage(kestrum::RvWebView *view)
-{
-    // A view not yet shown loads the page itself when it first appears.
-    if (view->initialLoadStarted())
-        view->load(promotionPage());
-}
-
-void AppDelegate::showHelpView()
-{
-    QWidget *help = m_window->helpView();
-    help->show();
-    help->raise();
-    QPointer<QWidget> guard(help);
-    kestrum::dispatch_after_main([guard] {
-        if (!guard)
-            return;
-        auto *effect = new QGraphicsOpacityEffect(guard);
-        guard->setGraphicsEffect(effect);
-        auto *fade = new QPropertyAnimation(effect, "opacity", guard);
-        fade->setDuration(kHelpFadeMilliseconds);
-        fade->setStartValue(1.0);
-        fade->setEndValue(0.0);
-        QObject::connect(fade, &QPropertyAnimation::finished, guard, &QWidget::hide);
-        fade->start(QAbstractAnimation::DeleteWhenStopped);
-    }, kHelpViewMilliseconds / 1000.0f);
+        m_window->showHelpView();
+    m_updates->start();
 }
 
 PackageFilter::Mode AppDelegate::currentMode() const
@@ -419,7 +326,7 @@ void AppDelegate::viewPackage()
     const QList<PackageRecord> selection = selectedPackages();
     const Catalogue catalogue = m_catalogue; // shares the maps; the scan never changes them in place
     runBehindSheet(
-        *m_progress, this, QStringLiteral("Scanning Package Contents"),
+        m_progress->feed(), this, QStringLiteral("Scanning Package Contents"),
         [selection, catalogue](const SheetProgress &progress) {
             return PackageContents::gather(selection, catalogue, progress);
         },
@@ -447,26 +354,7 @@ void AppDelegate::proceedFromInfoToUninstall()
 
 void AppDelegate::uninstallPackage()
 {
-    const QList<PackageRecord> selection = selectedPackages();
-    UninstallChecks checks;
-    if (!checks.mayPlan(selection))
-        return;
-
-    const Catalogue catalogue = m_catalogue;
-    const bool rootless = m_isRootless;
-    runBehindSheet(
-        *m_progress, this, UninstallPlanner::kProgressTitle,
-        [selection, catalogue, rootless](const SheetProgress &progress) {
-            return UninstallPlanner::plan(selection, catalogue, rootless, progress);
-        },
-        [this, selection](UninstallPlan plan) {
-            m_plan = std::move(plan);
-            m_planSelection = selection;
-            m_uninstallPanel->setTree(m_plan.uninstallFiles);
-            m_uninstallPanel->setContinueTitle(m_uninstallPackage2Title);
-            m_uninstallPanel->open();
-            Q_EMIT uninstallPanelShown();
-        });
+    m_uninstall->plan(selectedPackages(), m_catalogue, m_isRootless);
 }
 
 void AppDelegate::cancelUninstall()
@@ -486,39 +374,26 @@ void AppDelegate::showSettings()
 void AppDelegate::continueUninstall()
 {
     // "Cancel" leaves the sheet open with the same plan.
-    if (!UninstallRun::confirm(m_planSelection))
+    if (!m_uninstall->confirm())
         return;
     m_uninstallPanel->hide();
-    if (!m_deleteHelper)
-        return;
-    const std::shared_ptr<DeleteHelper> helper = m_deleteHelper;
-    const QList<PackageRecord> selection = m_planSelection;
-    const UninstallPlan plan = m_plan;
-    QPointer<AppDelegate> guard(this);
-    runBehindSheet(
-        *m_progress, this, UninstallRun::progressTitle(selection.size()),
-        [helper, selection, plan, guard](const SheetProgress &progress) {
-            UninstallRun run(plan, selection, *helper);
-            return run.execute(progress, [guard](const QList<PackageRecord> &packages) {
-                postCatalogueUpdates(guard, packages);
-            });
-        },
-        // Posted after the catalogue updates, so the list is current when
-        // the sheet appears.
-        [this](const UninstallOutcome &outcome) {
-            m_successFiles = outcome.successFiles();
-            m_successPanel->setTree(outcome.successSections());
-            m_successPanel->setKeptNote(outcome.keptText());
-            m_window->raise();
-            m_window->activateWindow();
-            m_successPanel->open();
-            updateLogfileMenu();
-            // The uninstall is done; only its record is missing.
-            if (!outcome.logError.isEmpty())
-                kestrum::alert(QStringLiteral("Warning"),
-                               kestrum::makeString("The uninstall log could not be written: %@", outcome.logError));
-            Q_EMIT successPanelShown();
-        });
+    // Already on the main thread, in the order the run forgot them.
+    m_uninstall->carryOut([this](const QList<PackageRecord> &packages) {
+        for (const PackageRecord &package : packages)
+            m_catalogue.forgetPackage(package);
+        filterInstallerPackage();
+    });
+}
+
+void AppDelegate::showSuccess(const UninstallOutcome &outcome)
+{
+    m_successPanel->setTree(outcome.successSections());
+    m_successPanel->setKeptNote(outcome.keptText());
+    m_window->raise();
+    m_window->activateWindow();
+    m_successPanel->open();
+    updateLogfileMenu();
+    Q_EMIT successPanelShown();
 }
 
 void AppDelegate::successDone()
@@ -529,14 +404,8 @@ void AppDelegate::successDone()
 
 void AppDelegate::removeInfoForPackages(const QList<PackageRecord> &packages)
 {
-    postCatalogueUpdates(this, packages);
-}
-
-void AppDelegate::postCatalogueUpdates(const QPointer<AppDelegate> &guard, const QList<PackageRecord> &packages)
-{
-    // The guard is only read on the main thread, where the controller dies.
     for (const PackageRecord &package : packages) {
-        kestrum::dispatch_async_main([guard, package] {
+        kestrum::dispatch_async_main([guard = QPointer<AppDelegate>(this), package] {
             if (!guard)
                 return;
             guard->m_catalogue.forgetPackage(package);
@@ -556,46 +425,7 @@ void AppDelegate::updateLogfileMenu()
             menu->addAction(title, this, [title] { LogFiles::openLogfile(title); });
     }
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Undo Last Uninstall…"), this, &AppDelegate::undoLastUninstall);
-}
-
-void AppDelegate::undoLastUninstall()
-{
-    if (!m_deleteHelper)
-        return;
-    // Every step asks the helper, so none runs on the main thread.
-    const std::shared_ptr<DeleteHelper> helper = m_deleteHelper;
-    runBehindSheet(
-        *m_progress, this, QStringLiteral("Looking for the last uninstall"),
-        [helper](const SheetProgress &) {
-            QString error;
-            const std::optional<KeptRun> run = KeptRuns::last(*helper, &error);
-            return std::make_pair(run, error);
-        },
-        [this, helper](const std::pair<std::optional<KeptRun>, QString> &found) {
-            if (!found.first) {
-                kestrum::alert(QStringLiteral("Undo Last Uninstall"),
-                               found.second.isEmpty() ? QStringLiteral("The quarantine keeps no uninstall to undo.")
-                                                      : found.second,
-                               QStringLiteral("OK"));
-                return;
-            }
-            if (kestrum::alert(QStringLiteral("Undo Last Uninstall"), KeptRuns::undoQuestion(*found.first),
-                               QStringLiteral("Undo"), QStringLiteral("Cancel"))
-                != 1000)
-                return;
-            const QString run = found.first->run;
-            runBehindSheet(
-                *m_progress, this, QStringLiteral("Restoring Packages"),
-                [helper, run](const SheetProgress &) { return KeptRuns::undo(*helper, run); },
-                [this](const UndoOutcome &outcome) {
-                    kestrum::alert(QStringLiteral("Undo Last Uninstall"), outcome.report().join(QLatin1Char('\n')),
-                                   QStringLiteral("OK"));
-                    updateLogfileMenu();
-                    update();   // the packages are listed again
-                    Q_EMIT undoFinished();
-                });
-        });
+    menu->addAction(QStringLiteral("Undo Last Uninstall…"), m_uninstall, &UninstallFlow::undoLast);
 }
 
 void AppDelegate::switchVersionColumn(bool altDown)

@@ -2,42 +2,35 @@
 
 #include "dorvane/catalogue/Catalogue.h"
 #include "dorvane/catalogue/PackageFilter.h"
-#include "dorvane/gui/PromotionWindow.h"
-#include "dorvane/planning/UninstallPlan.h"
 #include "dorvane/viewing/PackageContents.h"
 
 #include <QObject>
 #include <QPointer>
-#include <QUrl>
-
-#include <memory>
 
 class QAbstractButton;
-
-namespace kestrum {
-class RvWebView;
-}
 
 namespace dorvane {
 
 namespace updates {
-class Updater;
+class UpdateController;
 }
 
-class DeleteHelper;
-class DocumentationWindow;
+struct UninstallOutcome;
+class DocumentationController;
 class MainWindow;
 class PackageTableModel;
 class ProgressPanel;
 class SettingsWindow;
 class SizePass;
 class SuccessPanel;
+class UninstallFlow;
 class UninstallPanel;
 class ViewPanel;
 
 // The application's controller: it holds the state (the catalogue, what the
 // list shows, the command titles) and wires the logic to threads and
-// widgets. The work itself is done by the GUI-free classes it calls.
+// widgets. The work itself is done by the window-free flows it owns (the
+// uninstall, the documentation, the updates) and the classes they call.
 class AppDelegate : public QObject
 {
     Q_OBJECT
@@ -73,7 +66,6 @@ public:
     // background, then the uninstall sheet.
     void uninstallPackage();
     void cancelUninstall();
-    const UninstallPlan &uninstallPlan() const { return m_plan; }
 
     // Carrying the plan out: the confirmation on the main thread, the run
     // on the background queue behind the progress sheet, then the success
@@ -83,36 +75,18 @@ public:
     // Takes the packages out of the catalogue and the list, one posted
     // task per package on the main thread; returns at once.
     void removeInfoForPackages(const QList<PackageRecord> &packages);
-    const QVariantList &successFiles() const { return m_successFiles; }
 
-    // The log menu, rebuilt from the disk.
-    // "Undo Last Uninstall…": asks, then puts the last run back.
-    void undoLastUninstall();
+    // The log menu, rebuilt from the disk, with "Undo Last Uninstall…".
     void updateLogfileMenu();
-
-    // Checks for a new version now, when the updater exists (after the
-    // first scan); before, only a warning is logged.
-    void checkForUpdatesAction();
-    // Applies a menu index of "updatecheckMenuindex" to the updater.
-    void setUpdateCheck(qint64 tag);
-    updates::Updater *updater() const { return m_updater; }
-
-    // The documentation window, with the promotion page in its small view.
-    void openDocumentation();
-    // The promotion window, made afresh when it was closed.
-    void openPromotion();
-    // Opens the maker's mail or page that the sender's "tag" chooses
-    // (modulo 256).
-    void openURL(const QObject *sender);
-    DocumentationWindow *documentationWindow() const { return m_documentationWindow; }
-    PromotionWindow *promotionWindow() const { return m_promotionWindow; }
-    // The maker's promotion page: the bundle's "PromotionPage" unless set.
-    QUrl promotionPage() const;
-    void setPromotionPage(const QUrl &page) { m_promotionPage = page; }
 
     // The settings window, showing the stored settings.
     void showSettings();
     SettingsWindow *settingsWindow() const { return m_settingsWindow; }
+
+    // The flows the controller wires: each does its work with no window.
+    UninstallFlow &uninstallFlow() const { return *m_uninstall; }
+    DocumentationController &documentation() const { return *m_documentation; }
+    updates::UpdateController &updates() const { return *m_updates; }
 
     // What marks a crash report as one of this program's, for the check at
     // start-up.
@@ -131,13 +105,7 @@ public:
     QString viewPackageTitle() const { return m_viewPackageTitle; }
     QString uninstallPackageTitle() const { return m_uninstallPackageTitle; }
     QString uninstallPackage2Title() const { return m_uninstallPackage2Title; }
-    QString version() const { return m_version; }
     bool isRootless() const { return m_isRootless; }
-    DeleteHelper *deleteHelper() const { return m_deleteHelper.get(); }
-    QUrl aboutURL() const { return m_aboutURL; }
-    QUrl historyURL() const { return m_historyURL; }
-    QUrl faqURL() const { return m_faqURL; }
-    QUrl readmeURL() const { return m_readmeURL; }
 
 Q_SIGNALS:
     // A new catalogue replaced the old one.
@@ -157,14 +125,11 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    static void postCatalogueUpdates(const QPointer<AppDelegate> &guard, const QList<PackageRecord> &packages);
     void awakeFromNib();
     void bindOptionCheckBoxes();
     void handOver(std::optional<Catalogue> catalogue);
     void completeFirstScan();
-    void showHelpView();
-    void configurePromotionView(kestrum::RvWebView *view);
-    void loadPromotionPage(kestrum::RvWebView *view);
+    void showSuccess(const UninstallOutcome &outcome);
     void switchVersionColumn(bool altDown);
     PackageFilter::Mode currentMode() const;
 
@@ -175,14 +140,10 @@ private:
     UninstallPanel *m_uninstallPanel = nullptr;
     SuccessPanel *m_successPanel = nullptr;
     SettingsWindow *m_settingsWindow = nullptr;
-    DocumentationWindow *m_documentationWindow = nullptr;   // made when first opened
-    QPointer<PromotionWindow> m_promotionWindow;           // gone once closed
-    QUrl m_promotionPage;
-    updates::Updater *m_updater = nullptr;   // made once, after the first scan
+    UninstallFlow *m_uninstall = nullptr;
+    DocumentationController *m_documentation = nullptr;
+    updates::UpdateController *m_updates = nullptr;
     QList<PackageContents::Row> m_viewFiles;
-    UninstallPlan m_plan;
-    QList<PackageRecord> m_planSelection;   // what the plan was made for, in selection order
-    QVariantList m_successFiles;
 
     Catalogue m_catalogue;
     QList<PackageRecord> m_filtered;
@@ -191,14 +152,10 @@ private:
     QString m_viewPackageTitle;
     QString m_uninstallPackageTitle;
     QString m_uninstallPackage2Title;
-    QString m_version;
-    QUrl m_aboutURL, m_historyURL, m_faqURL, m_readmeURL;
     bool m_isRootless = true;
     bool m_versionColumnSwitched = false;
     bool m_firstScanCompleted = false;
     SizePass *m_sizePass = nullptr;
-    // Shared with a running uninstall, which may outlive the window.
-    std::shared_ptr<DeleteHelper> m_deleteHelper;
 };
 
 } // namespace dorvane

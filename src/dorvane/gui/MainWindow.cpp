@@ -1,11 +1,21 @@
 #include "dorvane/gui/MainWindow.h"
 
+#include "kestrum/Dispatch.h"
 #include "ui_MainWindow.h"
 
 #include <QCloseEvent>
+#include <QGraphicsOpacityEffect>
 #include <QLabel>
+#include <QPointer>
+#include <QPropertyAnimation>
 
 namespace dorvane {
+
+namespace {
+// The hint fades after this long, over a second.
+constexpr int kHelpViewMilliseconds = 30000;
+constexpr int kHelpFadeMilliseconds = 1000;
+}
 
 MainWindow::MainWindow()
     : m_ui(std::make_unique<Ui::MainWindow>())
@@ -31,6 +41,25 @@ MainWindow::~MainWindow() = default;
 QWidget *MainWindow::helpView() const
 {
     return m_helpView;
+}
+
+void MainWindow::showHelpView()
+{
+    m_helpView->show();
+    m_helpView->raise();
+    QPointer<QWidget> guard(m_helpView);
+    kestrum::dispatch_after_main([guard] {
+        if (!guard)
+            return;
+        auto *effect = new QGraphicsOpacityEffect(guard);
+        guard->setGraphicsEffect(effect);
+        auto *fade = new QPropertyAnimation(effect, "opacity", guard);
+        fade->setDuration(kHelpFadeMilliseconds);
+        fade->setStartValue(1.0);
+        fade->setEndValue(0.0);
+        QObject::connect(fade, &QPropertyAnimation::finished, guard, &QWidget::hide);
+        fade->start(QAbstractAnimation::DeleteWhenStopped);
+    }, kHelpViewMilliseconds / 1000.0f);
 }
 
 void MainWindow::placeHelpView()

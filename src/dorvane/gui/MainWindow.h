@@ -24,6 +24,8 @@ public:
 
     Ui::MainWindow &ui() { return *m_ui; }
     QWidget *helpView() const;
+    // Shows the hint over the list; it fades away by itself.
+    void showHelpView();
 
 Q_SIGNALS:
     void closing();

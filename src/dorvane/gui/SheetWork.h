@@ -11,7 +11,7 @@ namespace dorvane {
 
 using SheetProgress = std::function<void(const QString &detail)>;
 
-// Runs work on the background queue behind the progress sheet: the sheet
+// Runs work on the background queue behind the progress sheet of `feed`: the sheet
 // opens with `title`, shows the details the work reports and closes when the
 // work returns; then `deliver` gets the result on the main thread, unless
 // `receiver` is gone by then. The work holds neither the panel nor the
@@ -19,9 +19,8 @@ using SheetProgress = std::function<void(const QString &detail)>;
 //     Work:    Result (const SheetProgress &progress), any thread
 //     Deliver: void (Result result), main thread
 template<typename Work, typename Deliver>
-void runBehindSheet(const ProgressPanel &sheet, QObject *receiver, const QString &title, Work work, Deliver deliver)
+void runBehindSheet(const ProgressPanel::Feed &feed, QObject *receiver, const QString &title, Work work, Deliver deliver)
 {
-    const ProgressPanel::Feed feed = sheet.feed();
     QPointer<QObject> guard(receiver);
     kestrum::dispatch_async_back([feed, guard, title, work = std::move(work), deliver = std::move(deliver)] {
         feed.beginProgress(title);
