@@ -8,6 +8,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/Volume.h"
 #include "support/LogRing.h"
+#include "support/ScriptedPeer.h"
 #include "support/ScriptedPresenter.h"
 #include "support/VolumeFixture.h"
 
@@ -16,10 +17,6 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include <cerrno>
-#include <thread>
-
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,75 +45,6 @@ const QString kNoFailure = R"({"failures":[],"outcomes":""})";
 using Kind = helperwire::ItemOutcome::Kind;
 QString report(const QString &problem, const QString &details) { return "alert_feedback " + problem + " " + details; }
 PackageRecord package(const QString &identifier) { return PackageRecord({{"PackageIdentifier", identifier}, {"PackageVersion", "1.0"}}); }
-
-// The helper tool's side, scripted: every request is recorded and answered
-// with the next message of the script. An empty message closes the stream
-// instead of answering; an answer with the key "+close" goes out without it
-// and the stream is closed after it.
-class ScriptedPeer
-{
-public:
-    explicit ScriptedPeer(QList<Message> script) : m_script(std::move(script)) {}
-    ~ScriptedPeer()
-    {
-        ::shutdown(m_listener, SHUT_RDWR);   // ends the wait for the next client
-        m_thread.join();
-        ::close(m_listener);
-    }
-    bool isListening() const { return m_listener >= 0; }
-    QList<Message> requests() const { QMutexLocker lock(&m_mutex); return m_requests; }
-    // Whether every request that came has been answered (or closed on).
-    bool idle() const { QMutexLocker lock(&m_mutex); return m_handled == m_requests.size(); }
-
-private:
-    void serve()
-    {
-        for (;;) {
-            helperwire::FrameChannel channel(::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC));
-            if (!channel.isOpen() && errno != EINTR)
-                return;
-            Message received;
-            while (channel.receive(&received, -1) == helperwire::FrameChannel::Status::Ok) {
-                QMutexLocker lock(&m_mutex);
-                m_requests.append(received);
-                Message reply = m_script.isEmpty() ? Message() : m_script.takeFirst();
-                const bool close = reply.isEmpty() || reply.remove("+close") > 0;
-                if (!reply.isEmpty())
-                    channel.send(reply, 5000);
-                if (close)
-                    channel.close();
-                ++m_handled;
-            }
-        }
-    }
-
-    mutable QMutex m_mutex;
-    QList<Message> m_script;
-    QList<Message> m_requests;
-    qsizetype m_handled = 0;
-    const int m_listener = platform::Volume::current()->listenOnSocket(helperwire::socketPath());
-    std::thread m_thread{[this] { serve(); }};   // last: it uses the fields above
-};
-
-// The log ring's slots of both levels are emptied and a mark logged, so the
-// lines after it, in slot order and wrapping round, are the new ones.
-void markLog()
-{
-    for (int level : {kestrum::LogError, kestrum::LogInfo}) {
-        for (int i = 0; i < 10; ++i)
-            platform::UserDefaults::standard().removeObject(kestrum::logRingKey(level, i));
-        kestrum::asl_NSLog(level, QStringLiteral("capture-mark"));
-    }
-}
-
-QStringList linesSinceMark(int level)
-{
-    QStringList lines;
-    for (const QString &entry : loggedMessages(level))
-        lines.append(entry.mid(entry.indexOf(QStringLiteral(" message: ")) + 10));
-    const qsizetype mark = lines.indexOf(QStringLiteral("capture-mark"));
-    return mark < 0 ? QStringList{"<no mark>"} : lines.mid(mark + 1) + lines.first(mark);
-}
 
 // Whether a log line is the expected one, where "{attrs:FACT}" stands for a
 // rendered attributes dictionary that holds the line "FACT;".

@@ -8,6 +8,7 @@
 #include "dorvane/gui/SuccessPanel.h"
 #include "dorvane/gui/UninstallPanel.h"
 #include "dorvane/helper/DeleteHelper.h"
+#include "helperwire/HelperReply.h"
 #include "dorvane/logs/LogFiles.h"
 #include "dorvane/planning/UninstallPlanner.h"
 #include "dorvane/uninstall/UninstallRun.h"
@@ -16,11 +17,14 @@
 #include "platform/Volume.h"
 #include "support/BuiltVolume.h"
 #include "support/CommandLineRun.h"
+#include "support/LogRing.h"
+#include "support/ScriptedPeer.h"
 #include "support/ScriptedPresenter.h"
 #include "ui_MainWindow.h"
 
 #include "VolumeBuilder.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -112,6 +116,8 @@ private Q_SLOTS:
 
     void removesThePlanAndNothingElse_data();
     void removesThePlanAndNothingElse();
+    void requestsInOrder_data();
+    void requestsInOrder();
     void windowCarriesOutTheConfirmedPlan();
     void commandLine();
     void forgetsEachKindOfReceipt_data();
@@ -281,6 +287,107 @@ void UninstallTest::removesThePlanAndNothingElse()
     QCOMPARE(tree.first().toMap().value("name").toString(),
              QString("Uninstalled Folders (%1)").arg(outcome.removedFolders.size()));
     QCOMPARE(tree.size(), on(Settings::kDeleteRemaining) || on(Settings::kDeleteGenerated) ? 3 : 2);
+}
+
+void UninstallTest::requestsInOrder_data()
+{
+    QTest::addColumn<QStringList>("selected");
+    QTest::addColumn<QString>("off");
+    QTest::addColumn<bool>("nothingRemaining");
+    QTest::newRow("everything on") << QStringList{kEditor} << QString() << false;
+    QTest::newRow("DeleteDock off") << QStringList{kEditor} << QString(Settings::kDeleteDock) << false;
+    QTest::newRow("no application folder planned") << QStringList{kEditor} << QString() << true;
+    QTest::newRow("two packages") << QStringList{kEditor, kViewer} << QString() << false;
+}
+
+// The run against a scripted tool that answers every request as done: what
+// it asks in which order, what the sheet says meanwhile, what the logs and
+// the success tree say. The application itself is quit by the run, not the tool.
+void UninstallTest::requestsInOrder()
+{
+    QFETCH(QStringList, selected);
+    QFETCH(QString, off);
+    QFETCH(bool, nothingRemaining);
+    if (!off.isEmpty())
+        kestrum::DefaultsKey(off).setDefaultInt(0);
+    const QString executable = m_volume->physical(kApp + "/Contents/MacOS/Editor");
+    QVERIFY(QFile::remove(executable) && QFile::copy("/bin/sleep", executable));
+    QProcess application;
+    application.start(executable, {"600"});
+    QVERIFY(application.waitForStarted());
+    startHelperProgram();
+
+    const Catalogue catalogue = *CatalogueScanner::scan(CatalogueScanner::damagedIconPath());
+    const QList<PackageRecord> selection = recordsNamed(catalogue.installerPackages, selected);
+    UninstallPlan plan = UninstallPlanner::plan(selection, catalogue, true);
+    if (nothingRemaining)
+        plan.removeRemaining.clear();
+    QVERIFY(QDir().mkpath(m_volume->physical("/private/var/run")));
+    ScriptedPeer tool([](const helperwire::Message &request) -> helperwire::Message {
+        helperwire::Reply done{{{request.value("request"), helperwire::ItemOutcome::Kind::Removed, {}, 0}}, {}};
+        if (request.value("type") == "forget")
+            done.text = helperwire::forgotText(request.value("request"));
+        return {{"reply", helperwire::encodeReply(done)}};
+    });
+    QVERIFY(tool.isListening());
+    markLog();
+    DeleteHelper helper;
+    QStringList details;
+    const UninstallOutcome outcome =
+        UninstallRun(plan, selection, helper).execute([&](const QString &detail) { details.append(detail); });
+    QVERIFY(application.waitForFinished(10000));
+    QCOMPARE(m_program.state(), QProcess::Running);   // only the tool ends what runs from the package
+
+    // Each request named by what it carries; the folders' own come as one.
+    const auto json = [](const UninstallPlan::Paths &paths) {
+        return QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(platform::toStrings(paths))).toJson(QJsonDocument::Compact));
+    };
+    QStringList asked;
+    for (const helperwire::Message &request : tool.requests()) {
+        const QString type = request.value("type"), carried = request.value("request");
+        QString name = type == "kill" || type == "forget" ? type + " " + carried
+                       : carried == json(plan.removeFiles)     ? "files"
+                       : carried == json(plan.removeRemaining) ? "remaining"
+                       : carried == json(plan.removeGenerated) ? "generated"
+                                                               : "folders";
+        if (name != "folders" || asked.value(asked.size() - 1) != name)
+            asked.append(name);
+    }
+    // What runs from an application folder is ended only when the folder is planned.
+    QStringList expected{"files", "folders", "remaining", "generated"};
+    if (!nothingRemaining)
+        expected.prepend("kill [\"" + QString::number(m_program.processId()) + "\"]");
+    for (const QString &identifier : selected)
+        expected.append("forget " + identifier);
+    QCOMPARE(asked.join(" | "), expected.join(" | "));
+
+    // The sheet's details, the folders' own aside.
+    QStringList folderDetails = details.filter(QRegularExpression("^Deleting folder: "));
+    QCOMPARE(folderDetails.size(), outcome.removedFolders.size());
+    for (const QString &folder : outcome.removedFolders)
+        QVERIFY(folderDetails.removeOne("Deleting folder: " + folder.section('/', -1)));
+    expected.clear();
+    for (const QString &identifier : selected)
+        expected.append("Quitting app in package: " + identifier);
+    expected += {"Terminating processes in package…", "Deleting files…", "Deleting additional files"};
+    for (const QString &identifier : selected)
+        expected.append("Forgetting package: " + identifier);
+    expected += {"Writing logfile", "Removing package info"};
+    QCOMPARE(details.filter(QRegularExpression("^(?!Deleting folder: )")), expected);
+
+    // The Dock is quit only when its tile went; the running log has a line per package.
+    QCOMPARE(wasLogged(kestrum::LogInfo, "quitDock: tell application \"/System/Library/CoreServices/Dock.app\" to quit"),
+             off.isEmpty());
+    QString lines;
+    for (const QString &identifier : selected)
+        lines += "\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d: uninstalled package '" + QRegularExpression::escape(identifier) + "'\n";
+    QVERIFY(QRegularExpression("\\A" + lines + "\\z")
+                .match(QString::fromUtf8(fileContents(m_volume->physical("~/Library/Application Support/Dorvane/Dorvane.log"))))
+                .hasMatch());
+    const QVariantList tree = outcome.successFiles();
+    QCOMPARE(tree.value(1).toMap().value("name").toString(), QString("Uninstalled Files (%1)").arg(plan.removeFiles.size()));
+    QCOMPARE(tree.value(2).toMap().value("name").toString(),
+             QString("Additional uninstalled files & folders (%1)").arg(plan.removeGenerated.size() + plan.removeRemaining.size()));
 }
 
 // Confirm, cancel, carry out, and the list updated without a new scan.

@@ -27,3 +27,23 @@ inline bool wasLogged(int level, const QString &text)
     }
     return false;
 }
+
+// The log ring's slots of both levels are emptied and a mark logged, so the
+// lines after it, in slot order and wrapping round, are the new ones.
+inline void markLog()
+{
+    for (int level : {kestrum::LogError, kestrum::LogInfo}) {
+        for (int i = 0; i < 10; ++i)
+            platform::UserDefaults::standard().removeObject(kestrum::logRingKey(level, i));
+        kestrum::asl_NSLog(level, QStringLiteral("capture-mark"));
+    }
+}
+
+inline QStringList linesSinceMark(int level)
+{
+    QStringList lines;
+    for (const QString &entry : loggedMessages(level))
+        lines.append(entry.mid(entry.indexOf(QStringLiteral(" message: ")) + 10));
+    const qsizetype mark = lines.indexOf(QStringLiteral("capture-mark"));
+    return mark < 0 ? QStringList{"<no mark>"} : lines.mid(mark + 1) + lines.first(mark);
+}

@@ -260,6 +260,9 @@ int restoreDockTiles(const QList<DockTile> &tiles)
 
 void quitDock()
 {
+    // What the Mac runs to make the Dock reread its settings; here the
+    // Dock's processes are ended instead, and the script is only logged.
+    kestrum::asl_NSLog(kestrum::LogInfo, QStringLiteral("quitDock: tell application \"/System/Library/CoreServices/Dock.app\" to quit"));
     const LogicalPath dock = Volume::current()->top().child(u"System/Library/CoreServices/Dock.app");
     endProcesses([&](const LogicalPath &executable) { return executable.isWithin(dock); }, false);
 }
