@@ -1,6 +1,10 @@
 #include "dorvane/updates/AppcastFeed.h"
 #include "dorvane/updates/UpdateCheck.h"
+#include "dorvane/Settings.h"
+#include "dorvane/updates/UpdateController.h"
 #include "dorvane/updates/Updater.h"
+#include "kestrum/DefaultsKey.h"
+#include "support/LogRing.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/ScriptedPresenter.h"
 #include "support/UrlRecorder.h"
@@ -168,6 +172,43 @@ private Q_SLOTS:
             QCOMPARE(updater.automaticallyChecksForUpdates(), Updater::intervalForTag(tag) > 0);
             QCOMPARE(updater.updateCheckInterval(), interval);
         }
+    }
+
+    void scheduledFromTheLastCheck_data()
+    {
+        QTest::addColumn<qint64>("index");
+        QTest::addColumn<qint64>("secondsAgo");   // -1: never checked
+        QTest::addColumn<bool>("checks");
+        QTest::newRow("never checked") << qint64(1) << qint64(-1) << true;
+        QTest::newRow("checked within the day") << qint64(1) << qint64(3600) << false;
+        QTest::newRow("checked two days ago") << qint64(1) << qint64(2 * 86400) << true;
+        QTest::newRow("checked two days ago, weekly") << qint64(3) << qint64(2 * 86400) << false;
+        QTest::newRow("automatic checks off") << qint64(0) << qint64(30 * 86400) << false;
+    }
+
+    // The updater exists only once started (after the first scan), set from
+    // the stored index, and checks at once when the stored last check is
+    // older than its interval. Before, asking for a check only logs a warning.
+    void scheduledFromTheLastCheck()
+    {
+        QFETCH(qint64, index);
+        QFETCH(qint64, secondsAgo);
+        QFETCH(bool, checks);
+        VolumeFixture volume;
+        ScriptedPresenterScope script;
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        kestrum::DefaultsKey(dorvane::Settings::kUpdateCheckMenuIndex).setDefaultInt(index);
+        kestrum::DefaultsKey("SULastCheckTime").setDefaultObject(secondsAgo < 0 ? QVariant() : QVariant(now.addSecs(-secondsAgo)));
+        UpdateController controller;
+        controller.checkForUpdates();
+        QVERIFY(!controller.updater());
+        QVERIFY(wasLogged(kestrum::LogWarning, "Warning: the sparkle updater is not available!"));
+        controller.start();
+        QVERIFY(controller.updater());
+        QCOMPARE(controller.updater()->automaticallyChecksForUpdates(), index > 0);
+        QCOMPARE(controller.updater()->updateCheckInterval(), index > 0 ? Updater::intervalForTag(index) : 172800);
+        const QDateTime last = kestrum::DefaultsKey("SULastCheckTime").defaultObject().toDateTime();
+        QCOMPARE(last.isValid() && last >= now, checks);
     }
 };
 
