@@ -78,6 +78,9 @@ private Q_SLOTS:
         QTest::newRow("reset") << i << installers.mid(1) << "Reset" << QList<int>{} << QStringList{"1000"}
                                << "Do you really want to reset the ignored installers to factory defaults?"
                                << installers;
+        QTest::newRow("reset cancelled") << f << folders.mid(2) << "Reset" << QList<int>{} << QStringList{"1001"}
+                                         << "Do you really want to reset the ignored folders to factory defaults?"
+                                         << QStringList();
     }
 
     void editors()
@@ -107,6 +110,13 @@ private Q_SLOTS:
         QCOMPARE((*m_script)->questions().size(), 1);
         const kestrum::AlertQuestion asked = (*m_script)->questions().first();
         QCOMPARE(asked.message.isEmpty() ? asked.title : asked.message, question);   // a prompt is a title
+        // Add asks for text under its prompt; the others warn, each with its own title and buttons.
+        const QMap<QString, std::pair<QString, QStringList>> alerts{
+            {"Add", {question, {"Add", "Cancel"}}},
+            {"Remove", {"Warning", {"Continue", "Cancel"}}},
+            {"Reset", {"Reset", {"Reset", "Cancel"}}}};
+        QCOMPARE(asked.title, alerts.value(button).first);
+        QCOMPARE(asked.buttons, alerts.value(button).second);
         const QStringList after = expected.isEmpty() ? before : expected;
         QCOMPARE(key.defaultStringArray(), after);
         QStringList shown;
