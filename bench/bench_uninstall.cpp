@@ -11,7 +11,7 @@
 
 #include "dorvane/StartUp.h"
 #include "dorvane/catalogue/CatalogueScanner.h"
-#include "dorvane/helper/DeleteHelper.h"
+#include "dorvane/toolclient/DeleteHelper.h"
 #include "dorvane/logs/LogFiles.h"
 #include "dorvane/planning/UninstallPlanner.h"
 #include "dorvane/uninstall/KeptRuns.h"

@@ -7,7 +7,7 @@
 // message), a delete or forget that got no usable answer is reported (a
 // message without its reply string ends the run) and a kill never ends it.
 #include "FuzzFail.h"
-#include "dorvane/helper/DeleteHelper.h"
+#include "dorvane/toolclient/DeleteHelper.h"
 #include "dorvane/receipts/PackageRecord.h"
 #include "helperwire/FrameChannel.h"
 #include "helperwire/HelperLabel.h"

@@ -1,4 +1,4 @@
-#include "dorvane/helper/DeleteHelper.h"
+#include "dorvane/toolclient/DeleteHelper.h"
 #include "dorvane/receipts/PackageRecord.h"
 #include "helperwire/FrameChannel.h"
 #include "helperwire/HelperLabel.h"

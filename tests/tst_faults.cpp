@@ -4,7 +4,7 @@
 #include "dorvane/gui/AppDelegate.h"
 #include "dorvane/gui/MainWindow.h"
 #include "dorvane/gui/UninstallPanel.h"
-#include "dorvane/helper/DeleteHelper.h"
+#include "dorvane/toolclient/DeleteHelper.h"
 #include "dorvane/planning/UninstallChecks.h"
 #include "dorvane/receipts/PackageHelperNative.h"
 #include "helperwire/HelperLabel.h"

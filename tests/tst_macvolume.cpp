@@ -3,7 +3,7 @@
 // kept file never lets it go.
 
 #include "dorvane/Settings.h"
-#include "dorvane/helper/HelperInstaller.h"
+#include "dorvane/toolclient/HelperInstaller.h"
 #include "kestrum/DefaultsKey.h"
 #include "platform/DaemonJob.h"
 #include "platform/NameFolding.h"

@@ -3,7 +3,7 @@
 #include "dorvane/catalogue/CatalogueScanner.h"
 #include "dorvane/gui/AppDelegate.h"
 #include "dorvane/gui/MainWindow.h"
-#include "dorvane/helper/DeleteHelper.h"
+#include "dorvane/toolclient/DeleteHelper.h"
 #include "dorvane/logs/LogFiles.h"
 #include "dorvane/planning/UninstallPlanner.h"
 #include "dorvane/uninstall/KeptRuns.h"

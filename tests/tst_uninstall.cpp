@@ -7,7 +7,7 @@
 #include "dorvane/gui/PackageTableModel.h"
 #include "dorvane/gui/SuccessPanel.h"
 #include "dorvane/gui/UninstallPanel.h"
-#include "dorvane/helper/DeleteHelper.h"
+#include "dorvane/toolclient/DeleteHelper.h"
 #include "helperwire/HelperReply.h"
 #include "dorvane/logs/LogFiles.h"
 #include "dorvane/planning/UninstallPlanner.h"
@@ -46,7 +46,7 @@ namespace {
 const QString kEditor = "com.example.suite.Editor";
 const QString kViewer = "com.example.suite.Viewer";
 const QString kApp = "/Applications/Editor.app";
-const QString kHelperProgram = kApp + "/Contents/Resources/edhelper";   // not where quitting looks
+const QString kBundledProgram = kApp + "/Contents/Resources/edhelper";   // not where quitting looks
 // The fixture's home; the generator takes logical paths without "~".
 const QString kDock = "/Users/tester/Library/Preferences/com.apple.dock.plist";
 const QString kLoginItem = "/Users/tester/.config/autostart/editor.desktop";
@@ -134,7 +134,7 @@ private:
         *out = run.out;
         return run.exitCode;
     }
-    void startHelperProgram();
+    void startBundledProgram();
 
     std::unique_ptr<BuiltVolume> m_volume;
     std::unique_ptr<ScriptedPresenterScope> m_script;
@@ -175,9 +175,9 @@ void UninstallTest::cleanup()
 }
 
 // A copy of a small program, run from inside the application folder.
-void UninstallTest::startHelperProgram()
+void UninstallTest::startBundledProgram()
 {
-    const QString program = m_volume->physical(kHelperProgram);
+    const QString program = m_volume->physical(kBundledProgram);
     QVERIFY(QFile::copy("/bin/sleep", program));
     m_program.start(program, {"600"});
     QVERIFY(m_program.waitForStarted());
@@ -200,7 +200,7 @@ void UninstallTest::removesThePlanAndNothingElse()
     const auto on = [&](const char *key) { return off != QLatin1String(key); };
     QVERIFY(!DeleteHelper::blessHelper());
     LogFiles::migrateLogfiles();
-    startHelperProgram();
+    startBundledProgram();
 
     const Catalogue catalogue = *CatalogueScanner::scan(CatalogueScanner::damagedIconPath());
     const QList<PackageRecord> selection = recordsNamed(catalogue.installerPackages, {kEditor});
@@ -315,7 +315,7 @@ void UninstallTest::requestsInOrder()
     QProcess application;
     application.start(executable, {"600"});
     QVERIFY(application.waitForStarted());
-    startHelperProgram();
+    startBundledProgram();
 
     const Catalogue catalogue = *CatalogueScanner::scan(CatalogueScanner::damagedIconPath());
     const QList<PackageRecord> selection = recordsNamed(catalogue.installerPackages, selected);

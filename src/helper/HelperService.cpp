@@ -14,7 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace helper {
+namespace helpertool {
 
 namespace {
 
@@ -206,4 +206,4 @@ void HelperService::cleanUp()
     toolLog(LogInfo, QStringLiteral("stopped"));
 }
 
-} // namespace helper
+} // namespace helpertool

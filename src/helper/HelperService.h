@@ -14,7 +14,7 @@
 #include <optional>
 #include <thread>
 
-namespace helper {
+namespace helpertool {
 
 struct ServiceOptions
 {
@@ -67,4 +67,4 @@ private:
     std::optional<platform::ItemStatus> m_socketStatus;   // which socket is ours
 };
 
-} // namespace helper
+} // namespace helpertool

@@ -21,7 +21,7 @@
 
 extern char **environ;
 
-namespace helper {
+namespace helpertool {
 
 namespace {
 
@@ -134,4 +134,4 @@ int keepAlive(char **serverArguments)
     return result;
 }
 
-} // namespace helper
+} // namespace helpertool

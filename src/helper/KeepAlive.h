@@ -1,6 +1,6 @@
 #pragma once
 
-namespace helper {
+namespace helpertool {
 
 // The tool as its own keeper, what launchd is to a "KeepAlive" job: it holds
 // the service's listening socket for good and runs the serving tool (this
@@ -13,4 +13,4 @@ namespace helper {
 // Returns the exit status.
 int keepAlive(char **serverArguments);
 
-} // namespace helper
+} // namespace helpertool

@@ -2,7 +2,7 @@
 
 #include <sys/socket.h>
 
-namespace helper {
+namespace helpertool {
 
 QString Peer::describe() const
 {
@@ -18,4 +18,4 @@ std::optional<Peer> PeerCheck::peerOf(int socket)
     return Peer{credentials.pid, credentials.uid, credentials.gid};
 }
 
-} // namespace helper
+} // namespace helpertool

@@ -5,7 +5,7 @@
 #include <optional>
 #include <sys/types.h>
 
-namespace helper {
+namespace helpertool {
 
 // Who is at the other end of a connection, as the kernel recorded it when
 // the peer connected (it cannot be forged by what the peer sends).
@@ -33,4 +33,4 @@ private:
     uid_t m_servedUid;
 };
 
-} // namespace helper
+} // namespace helpertool

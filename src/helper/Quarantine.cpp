@@ -8,7 +8,7 @@
 
 #include <cerrno>
 
-namespace helper {
+namespace helpertool {
 
 namespace {
 
@@ -271,4 +271,4 @@ QList<Volume::Removal> Quarantine::removeEmptyFolders(const QString &run, const 
     }
     return volume.removeEmptyFolders(folders);
 }
-} // namespace helper
+} // namespace helpertool

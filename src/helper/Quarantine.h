@@ -10,7 +10,7 @@
 
 #include <optional>
 
-namespace helper {
+namespace helpertool {
 
 // One line of a run's manifest.
 struct QuarantineRecord
@@ -104,4 +104,4 @@ private:
     qint64 m_nextNumber = 1;
 };
 
-} // namespace helper
+} // namespace helpertool

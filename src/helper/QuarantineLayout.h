@@ -6,7 +6,7 @@
 
 // Where a quarantine run keeps its items and manifest, shared by the code
 // that keeps and the code that gives back.
-namespace helper::quarantine {
+namespace helpertool::quarantine {
 
 inline platform::LogicalPath runFolder(const QString &run)
 {
@@ -29,4 +29,4 @@ inline helperwire::ItemOutcome outcome(const QString &item, helperwire::ItemOutc
     return {item, kind, reason, error};
 }
 
-} // namespace helper::quarantine
+} // namespace helpertool::quarantine

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-namespace helper {
+namespace helpertool {
 
 namespace {
 
@@ -132,4 +132,4 @@ std::optional<QuarantineManifest> QuarantineManifest::parse(const QByteArray &te
         return std::nullopt;
     return manifest;
 }
-} // namespace helper
+} // namespace helpertool

@@ -11,7 +11,7 @@
 
 #include <algorithm>
 
-namespace helper {
+namespace helpertool {
 
 namespace {
 
@@ -245,4 +245,4 @@ helperwire::Reply Quarantine::list(const QString &run)
     return reply;
 }
 
-} // namespace helper
+} // namespace helpertool

@@ -8,7 +8,7 @@
 #include "platform/PropertyList.h"
 #include "platform/ReadLimits.h"
 
-namespace helper {
+namespace helpertool {
 
 namespace {
 
@@ -74,4 +74,4 @@ QStringList ReceiptAuthority::ignoredFolders() const
     return folders;
 }
 
-} // namespace helper
+} // namespace helpertool

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-namespace helper {
+namespace helpertool {
 
 // What the volume's own receipts say, read by the tool itself, as root,
 // through the volume door: the catalogue of every package on the volume,
@@ -33,4 +33,4 @@ private:
     std::shared_ptr<const dorvane::Catalogue> m_catalogue;
 };
 
-} // namespace helper
+} // namespace helpertool

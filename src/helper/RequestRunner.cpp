@@ -9,7 +9,7 @@
 #include <cstring>
 #include <unistd.h>
 
-namespace helper {
+namespace helpertool {
 
 namespace {
 
@@ -277,4 +277,4 @@ helperwire::Reply RequestRunner::forgetReceipt(const HelperRequest &request, con
     return reply;
 }
 
-} // namespace helper
+} // namespace helpertool

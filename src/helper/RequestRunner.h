@@ -10,7 +10,7 @@
 
 #include <optional>
 
-namespace helper {
+namespace helpertool {
 
 // Carries out one request on the volume, as far as the volume's own
 // receipts justify it for the packages the request names (RemovalRules):
@@ -42,4 +42,4 @@ private:
     Quarantine m_quarantine;
 };
 
-} // namespace helper
+} // namespace helpertool

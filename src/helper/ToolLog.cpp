@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <unistd.h>
 
-namespace helper {
+namespace helpertool {
 
 void toolLog(LogLevel level, const QString &text)
 {
@@ -26,4 +26,4 @@ void toolLog(LogLevel level, const QString &text)
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
 }
 
-} // namespace helper
+} // namespace helpertool

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace helper {
+namespace helpertool {
 
 // Log levels of the system log, as the Mac numbers them.
 enum LogLevel { LogError = 3, LogWarning = 4, LogInfo = 6 };
@@ -11,4 +11,4 @@ enum LogLevel { LogError = 3, LogWarning = 4, LogInfo = 6 };
 // standard error, which whoever started the tool may keep or drop.
 void toolLog(LogLevel level, const QString &message);
 
-} // namespace helper
+} // namespace helpertool

@@ -32,7 +32,7 @@ struct Arguments
     QString root;
     QString home;
     bool keepAlive = false;
-    helper::ServiceOptions service;
+    helpertool::ServiceOptions service;
 };
 
 // The arguments, or nothing with the reason in *error.
@@ -122,12 +122,12 @@ int main(int argc, char **argv)
                 server.push_back(argv[i]);
         }
         server.insert(server.end(), {listenOption, listenValue, nullptr});
-        return helper::keepAlive(server.data());
+        return helpertool::keepAlive(server.data());
     }
 
-    helper::HelperService service(arguments->service);
+    helpertool::HelperService service(arguments->service);
     if (!service.start(&error)) {
-        helper::toolLog(helper::LogError, QStringLiteral("cannot start: %1").arg(error));
+        helpertool::toolLog(helpertool::LogError, QStringLiteral("cannot start: %1").arg(error));
         return 1;
     }
     service.run();

@@ -1,6 +1,6 @@
 #include "support/VolumeFixture.h"
 
-#include "dorvane/helper/HelperInstaller.h"
+#include "dorvane/toolclient/HelperInstaller.h"
 #include "platform/DaemonJob.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volume.h"

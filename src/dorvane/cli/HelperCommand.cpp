@@ -1,7 +1,7 @@
 #include "dorvane/cli/HelperCommand.h"
 
 #include "dorvane/cli/ExitCode.h"
-#include "dorvane/helper/HelperInstaller.h"
+#include "dorvane/toolclient/HelperInstaller.h"
 #include "helperwire/HelperLabel.h"
 
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
 #include "dorvane/cli/HelperSession.h"
 
-#include "dorvane/helper/DeleteHelper.h"
+#include "dorvane/toolclient/DeleteHelper.h"
 #include "kestrum/AlertPresenter.h"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 
 #include "dorvane/cli/ExitCode.h"
 #include "dorvane/cli/HelperSession.h"
-#include "dorvane/helper/DeleteHelper.h"
+#include "dorvane/toolclient/DeleteHelper.h"
 #include "dorvane/uninstall/KeptRuns.h"
 #include "helperwire/HelperRequest.h"
 #include "kestrum/Alert.h"

@@ -5,7 +5,7 @@
 #include "dorvane/cli/HelperSession.h"
 #include "dorvane/cli/ListedPackages.h"
 #include "dorvane/cli/PlanCommand.h"
-#include "dorvane/helper/DeleteHelper.h"
+#include "dorvane/toolclient/DeleteHelper.h"
 #include "dorvane/planning/UninstallChecks.h"
 #include "dorvane/planning/UninstallPlanner.h"
 #include "dorvane/uninstall/ReceiptForgetting.h"

@@ -14,7 +14,7 @@
 #include "dorvane/gui/UninstallFlow.h"
 #include "dorvane/gui/UninstallPanel.h"
 #include "dorvane/gui/ViewPanel.h"
-#include "dorvane/helper/DeleteHelper.h"
+#include "dorvane/toolclient/DeleteHelper.h"
 #include "dorvane/logs/LogFiles.h"
 #include "dorvane/uninstall/KeptRuns.h"
 #include "dorvane/updates/UpdateController.h"

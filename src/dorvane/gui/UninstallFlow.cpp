@@ -1,7 +1,7 @@
 #include "dorvane/gui/UninstallFlow.h"
 
 #include "dorvane/gui/SheetWork.h"
-#include "dorvane/helper/DeleteHelper.h"
+#include "dorvane/toolclient/DeleteHelper.h"
 #include "dorvane/planning/UninstallChecks.h"
 #include "dorvane/planning/UninstallPlanner.h"
 #include "kestrum/Alert.h"

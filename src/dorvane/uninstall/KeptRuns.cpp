@@ -1,7 +1,7 @@
 #include "dorvane/uninstall/KeptRuns.h"
 
 #include "dorvane/Settings.h"
-#include "dorvane/helper/DeleteHelper.h"
+#include "dorvane/toolclient/DeleteHelper.h"
 #include "dorvane/logs/LogFiles.h"
 #include "dorvane/uninstall/SessionRecord.h"
 #include "helperwire/HelperRequest.h"

@@ -1,6 +1,6 @@
 #include "dorvane/uninstall/ProcessLister.h"
 
-#include "dorvane/helper/HelperInstaller.h"
+#include "dorvane/toolclient/HelperInstaller.h"
 #include "platform/Volume.h"
 
 namespace dorvane {

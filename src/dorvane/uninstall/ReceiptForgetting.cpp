@@ -1,6 +1,6 @@
 #include "dorvane/uninstall/ReceiptForgetting.h"
 
-#include "dorvane/helper/DeleteHelper.h"
+#include "dorvane/toolclient/DeleteHelper.h"
 #include "dorvane/receipts/PackageRecord.h"
 
 namespace dorvane::ReceiptForgetting {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "dorvane/helper/HelperConnection.h"
-#include "dorvane/helper/HelperInstaller.h"
+#include "dorvane/toolclient/HelperConnection.h"
+#include "dorvane/toolclient/HelperInstaller.h"
 #include "helperwire/HelperReply.h"
 #include "platform/LogicalPath.h"
 

@@ -1,4 +1,4 @@
-#include "dorvane/helper/DeleteHelper.h"
+#include "dorvane/toolclient/DeleteHelper.h"
 
 #include "dorvane/receipts/PackageHelperNative.h"
 #include "dorvane/receipts/PackageRecord.h"

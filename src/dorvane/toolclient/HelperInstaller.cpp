@@ -1,4 +1,4 @@
-#include "dorvane/helper/HelperInstaller.h"
+#include "dorvane/toolclient/HelperInstaller.h"
 
 #include "helperwire/HelperLabel.h"
 #include "kestrum/Format.h"

@@ -1,4 +1,4 @@
-#include "dorvane/helper/HelperConnection.h"
+#include "dorvane/toolclient/HelperConnection.h"
 
 #include "platform/Volume.h"
 
