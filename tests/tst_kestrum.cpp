@@ -179,10 +179,21 @@ private Q_SLOTS:
         key.setDefaultString(" 12abc");
         QCOMPARE(key.defaultString(), QStringLiteral(" 12abc"));
         QCOMPARE(key.defaultInt(), 12); // a stored text reads as its leading number
-        QVERIFY(key.defaultArray().isEmpty());
+        QVERIFY(!key.defaultArray()); // a text is no array
+        key.setDefaultArray(QVariantList{});
+        QCOMPARE(key.defaultArray(), QVariantList{}); // an empty array is a value
         key.setDefaultArray(QVariantList{"a", 3, "b"});
         QCOMPARE(key.defaultStringArray(), (QStringList{"a", "b"}));
+        // A place in the home folder is stored from "~"; a web address as bytes, never read as a path.
+        const QUrl file = QUrl::fromLocalFile(m_volume->home() + "/Documents/a b.txt");
+        key.setDefaultURL(file);
+        QCOMPARE(key.defaultObject(), QVariant("~/Documents/a b.txt"));
+        QCOMPARE(key.defaultURL(), file);
+        key.setDefaultURL(QUrl("https://example.org/a?b=c"));
+        QCOMPARE(key.defaultObject().typeId(), QMetaType::QByteArray);
+        QCOMPARE(key.defaultURL(), QUrl("https://example.org/a?b=c"));
         key.setDefaultObject(QVariant());
+        QVERIFY(!key.defaultArray() && key.defaultURL().isEmpty());
         QVERIFY(!platform::UserDefaults::standard().persistentDomain().contains("SomeNumber"));
     }
 };
