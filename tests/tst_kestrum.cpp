@@ -3,6 +3,7 @@
 #include "kestrum/Format.h"
 #include "kestrum/Kestrum.h"
 #include "kestrum/Log.h"
+#include "kestrum/NotificationCenter.h"
 #include "platform/Host.h"
 #include "platform/UserDefaults.h"
 #include "support/UrlRecorder.h"
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 #include <QThreadPool>
@@ -168,6 +170,16 @@ private Q_SLOTS:
         QDir().mkpath(frameworks + "/Bad.framework");
         QVERIFY(QFile(frameworks + "/Bad.framework/Bad").open(QIODevice::WriteOnly));
         QVERIFY(!Kestrum::frameworksAreIntact(frameworks));
+    }
+
+    void notificationCenterReachesObservers()
+    {
+        QVERIFY(notificationCenter);
+        QSignalSpy spy(notificationCenter, &NotificationCenter::notification);
+        notificationCenter->post("Scanned", nullptr, {{"count", 3}});
+        QCOMPARE(spy.size(), 1);
+        QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("Scanned"));
+        QCOMPARE(spy.at(0).at(2).toMap().value("count"), QVariant(3));
     }
 
     void defaultsKeyReadsAndWrites()

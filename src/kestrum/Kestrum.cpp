@@ -3,6 +3,7 @@
 #include "kestrum/Alert.h"
 #include "kestrum/ExceptionHandler.h"
 #include "kestrum/Format.h"
+#include "kestrum/NotificationCenter.h"
 #include "kestrum/Predicate.h"
 #include "kestrum/StringUtilities.h"
 #include "platform/Bundle.h"
@@ -28,6 +29,7 @@ namespace kestrum {
 
 Kestrum *hx = nullptr;
 platform::UserDefaults *userDefaults = nullptr;
+NotificationCenter *notificationCenter = nullptr;
 const platform::Bundle *bundle = nullptr;
 QCoreApplication *application = nullptr;
 
@@ -57,6 +59,8 @@ Kestrum::Kestrum()
 {
     hx = this;
     userDefaults = &platform::UserDefaults::standard();
+    if (!notificationCenter)
+        notificationCenter = new NotificationCenter(); // lives as long as the process, like the other globals
     bundle = &platform::Bundle::main();
     application = QCoreApplication::instance();
 
