@@ -3,6 +3,7 @@
 #include "kestrum/Format.h"
 #include "kestrum/Kestrum.h"
 #include "kestrum/Log.h"
+#include "kestrum/NotificationCenter.h"
 #include "platform/Host.h"
 #include "platform/UserDefaults.h"
 #include "support/UrlRecorder.h"
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 #include <QThreadPool>
@@ -170,6 +172,16 @@ private Q_SLOTS:
         QVERIFY(!Kestrum::frameworksAreIntact(frameworks));
     }
 
+    void notificationCenterReachesObservers()
+    {
+        QVERIFY(notificationCenter);
+        QSignalSpy spy(notificationCenter, &NotificationCenter::notification);
+        notificationCenter->post("Scanned", nullptr, {{"count", 3}});
+        QCOMPARE(spy.size(), 1);
+        QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("Scanned"));
+        QCOMPARE(spy.at(0).at(2).toMap().value("count"), QVariant(3));
+    }
+
     void defaultsKeyReadsAndWrites()
     {
         const DefaultsKey key("SomeNumber");
@@ -179,10 +191,21 @@ private Q_SLOTS:
         key.setDefaultString(" 12abc");
         QCOMPARE(key.defaultString(), QStringLiteral(" 12abc"));
         QCOMPARE(key.defaultInt(), 12); // a stored text reads as its leading number
-        QVERIFY(key.defaultArray().isEmpty());
+        QVERIFY(!key.defaultArray()); // a text is no array
+        key.setDefaultArray(QVariantList{});
+        QCOMPARE(key.defaultArray(), QVariantList{}); // an empty array is a value
         key.setDefaultArray(QVariantList{"a", 3, "b"});
         QCOMPARE(key.defaultStringArray(), (QStringList{"a", "b"}));
+        // A place in the home folder is stored from "~"; a web address as bytes, never read as a path.
+        const QUrl file = QUrl::fromLocalFile(m_volume->home() + "/Documents/a b.txt");
+        key.setDefaultURL(file);
+        QCOMPARE(key.defaultObject(), QVariant("~/Documents/a b.txt"));
+        QCOMPARE(key.defaultURL(), file);
+        key.setDefaultURL(QUrl("https://example.org/a?b=c"));
+        QCOMPARE(key.defaultObject().typeId(), QMetaType::QByteArray);
+        QCOMPARE(key.defaultURL(), QUrl("https://example.org/a?b=c"));
         key.setDefaultObject(QVariant());
+        QVERIFY(!key.defaultArray() && key.defaultURL().isEmpty());
         QVERIFY(!platform::UserDefaults::standard().persistentDomain().contains("SomeNumber"));
     }
 };

@@ -27,16 +27,23 @@ template<typename T>
 struct IsOptional<std::optional<T>> : std::true_type {};
 
 // A record's field: a map's value, a QVariant holding a map, or any type
-// with value(key) such as a package record. Absent fields are invalid.
+// with value(key) such as a package record. Absent fields are invalid. The
+// key "id" of an element that is no record is the element itself, so that
+// texts and numbers sort and filter by their own value.
 template<typename T>
 QVariant fieldValue(const T &element, const QString &key)
 {
-    if constexpr (std::is_same_v<T, QVariant>)
+    if constexpr (std::is_same_v<T, QVariant>) {
+        if (element.typeId() != QMetaType::QVariantMap && key == QLatin1String("id"))
+            return element;
         return element.toMap().value(key);
-    else if constexpr (requires { { element.value(key) } -> std::convertible_to<QVariant>; })
+    } else if constexpr (requires { { element.value(key) } -> std::convertible_to<QVariant>; }) {
         return QVariant(element.value(key));
-    else
-        static_assert(!sizeof(T), "the elements must be records: maps or types with value(key)");
+    } else if constexpr (std::is_constructible_v<QVariant, const T &>) {
+        return key == QLatin1String("id") ? QVariant(element) : QVariant();
+    } else {
+        static_assert(!sizeof(T), "the elements must be records, maps or values");
+    }
 }
 
 // The value at a dotted key path: the first part read from the element, the
@@ -193,6 +200,17 @@ struct PointExtents
     Int64Point difference{-1, -1};
     friend bool operator==(const PointExtents &, const PointExtents &) = default;
 };
+
+// Removes the first element the test accepts (QList::removeIf takes every one); false when none.
+template<typename T, typename F>
+bool removeObjectPassingTest(QList<T> &list, F &&test)
+{
+    const auto found = std::find_if(list.cbegin(), list.cend(), test);
+    if (found == list.cend())
+        return false;
+    list.removeAt(found - list.cbegin());
+    return true;
+}
 
 // Extents of the function's 32-bit results; empty: minimum 2147483647, maximum -2147483648, difference -1.
 template<typename List, typename F>

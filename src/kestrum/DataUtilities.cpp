@@ -1,10 +1,18 @@
 #include "kestrum/DataUtilities.h"
 
 #include "kestrum/Log.h"
+#include "kestrum/VariantKinds.h"
+#include "platform/PropertyList.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QJsonParseError>
 #include <QStringDecoder>
+#include <QtEndian>
+
+#include <bit>
+#include <cmath>
 
 namespace kestrum {
 
@@ -40,6 +48,66 @@ std::optional<QStringConverter::Encoding> utf16ByZeroBytes(const QByteArray &dat
 QVariant typeFound(const QVariant &value)
 {
     return value.isValid() ? QVariant(QString::fromLatin1(value.typeName())) : QVariant();
+}
+
+// Why a value has no JSON form; nothing when it has one.
+std::optional<QString> notJSON(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::UnknownType:
+    case QMetaType::Nullptr:
+    case QMetaType::QString:
+        return std::nullopt;
+    case QMetaType::QVariantList:
+    case QMetaType::QStringList:
+        for (const QVariant &element : value.toList()) {
+            if (auto problem = notJSON(element))
+                return problem;
+        }
+        return std::nullopt;
+    case QMetaType::QVariantMap:
+        for (const QVariant &element : value.toMap()) {
+            if (auto problem = notJSON(element))
+                return problem;
+        }
+        return std::nullopt;
+    default:
+        if (!isNumericValue(value))
+            return makeString("Invalid type in JSON write (%@)", value.typeName());
+        if (!std::isfinite(value.toDouble()))
+            return QStringLiteral("Invalid number value (NaN or infinity) in JSON write");
+        return std::nullopt;
+    }
+}
+
+std::optional<QByteArray> writtenJSON(const QVariant &input, const QJsonDocument &document)
+{
+    if (const auto problem = notJSON(input)) {
+        asl_NSLog(LogError, "Error: JSON write fails! input %@ data %@ err %@", input, QVariant(), *problem);
+        return std::nullopt;
+    }
+    return document.toJson(QJsonDocument::Compact);
+}
+
+std::optional<QByteArray> writtenXML(const QVariant &input)
+{
+    QByteArray data = platform::PropertyList::toData(input, platform::PropertyList::Format::Xml);
+    if (data.isEmpty()) {
+        asl_NSLog(LogError, "Error: XML write fails! input %@ data %@ err %@", input, QVariant(),
+                  "a value that a property list cannot carry");
+        return std::nullopt;
+    }
+    return data;
+}
+
+template<typename T>
+std::optional<T> readLittleEndian(QIODevice &device)
+{
+    static_assert(sizeof(T) == 4);
+    const QByteArray bytes = device.read(4);
+    if (bytes.size() != 4)
+        return std::nullopt;
+    return std::bit_cast<T>(qFromLittleEndian<quint32>(bytes.constData()));
 }
 
 } // namespace
@@ -94,6 +162,36 @@ std::optional<QVariantMap> JSONDictionary(const QByteArray &data)
 QString hexString(const QByteArray &data)
 {
     return QString::fromLatin1(data.toHex());
+}
+
+std::optional<QByteArray> JSONData(const QVariantList &array)
+{
+    return writtenJSON(array, QJsonDocument(QJsonArray::fromVariantList(array)));
+}
+
+std::optional<QByteArray> JSONData(const QVariantMap &dictionary)
+{
+    return writtenJSON(dictionary, QJsonDocument(QJsonObject::fromVariantMap(dictionary)));
+}
+
+std::optional<QByteArray> XMLData(const QVariantList &array)
+{
+    return writtenXML(array);
+}
+
+std::optional<QByteArray> XMLData(const QVariantMap &dictionary)
+{
+    return writtenXML(dictionary);
+}
+
+std::optional<float> readFloat(QIODevice &device)
+{
+    return readLittleEndian<float>(device);
+}
+
+std::optional<qint32> readInt(QIODevice &device)
+{
+    return readLittleEndian<qint32>(device);
 }
 
 } // namespace kestrum

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
@@ -24,5 +25,16 @@ std::optional<QVariantMap> JSONDictionary(const QByteArray &data);
 
 // Every byte as two lower-case hexadecimal digits; "" for no bytes.
 QString hexString(const QByteArray &data);
+
+// Compact JSON; nullopt with a level-3 "Error: JSON write fails! ..." log when a value has no JSON form (bytes, a date, NaN, ...).
+std::optional<QByteArray> JSONData(const QVariantList &array);
+std::optional<QByteArray> JSONData(const QVariantMap &dictionary);
+// An XML property list; nullopt with a level-3 "Error: XML write fails! ..." log when a value cannot be carried.
+std::optional<QByteArray> XMLData(const QVariantList &array);
+std::optional<QByteArray> XMLData(const QVariantMap &dictionary);
+
+// The next 4 bytes as a little-endian float / 32-bit integer; nullopt when fewer are left.
+std::optional<float> readFloat(QIODevice &device);
+std::optional<qint32> readInt(QIODevice &device);
 
 } // namespace kestrum

@@ -3,6 +3,7 @@
 #include "kestrum/Format.h"
 
 #include <QLocale>
+#include <QStringList>
 
 #include <algorithm>
 #include <climits>
@@ -121,6 +122,30 @@ QDateTime dateWithString(const QString &text, const QString &pattern, const QStr
     if (!date.isValid() || !translated->twoDigitYear)
         return date;
     return withTwoDigitYearWindow(date);
+}
+
+QDateTime dateWithPreprocessorDate(const char *text)
+{
+    // The compiler pads a one-digit day with a space: "Dec  7 2026".
+    return dateWithString(QString::fromLatin1(text).simplified(), QStringLiteral("MMM d yyyy"));
+}
+
+QString stringUsingFormat(const QDateTime &date, const QString &pattern)
+{
+    const auto translated = qtPattern(pattern);
+    return translated ? QLocale(QStringLiteral("en_US")).toString(date, translated->format) : QString();
+}
+
+QString stringUsingDateStyle(const QDateTime &date, std::optional<QLocale::FormatType> dateStyle,
+                             std::optional<QLocale::FormatType> timeStyle)
+{
+    const QLocale locale;
+    QStringList parts;
+    if (dateStyle)
+        parts.append(locale.toString(date.date(), *dateStyle));
+    if (timeStyle)
+        parts.append(locale.toString(date.time(), *timeStyle));
+    return parts.join(QLatin1Char(' '));
 }
 
 QString formattedTimeFromTimeInterval(double seconds)

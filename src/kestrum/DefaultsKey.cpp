@@ -2,6 +2,7 @@
 
 #include "kestrum/VariantKinds.h"
 #include "platform/UserDefaults.h"
+#include "platform/Volume.h"
 
 #include <limits>
 
@@ -35,6 +36,20 @@ qint64 leadingInteger(const QString &text)
     return negative ? -value : value;
 }
 
+// A path inside the home folder written from "~", so that a stored place
+// survives the home folder's move; any other path as it is.
+QString withTilde(const QString &path)
+{
+    const std::shared_ptr<const platform::Volume> volume = platform::Volume::current();
+    const std::optional<platform::LogicalPath> logical = volume->path(path);
+    if (!logical || !logical->isWithin(volume->home()))
+        return path;
+    // By components, since the two spellings may differ in case.
+    const QStringList inside = logical->toString().split(QLatin1Char('/')).mid(
+        volume->home().toString().split(QLatin1Char('/')).size());
+    return inside.isEmpty() ? QStringLiteral("~") : QStringLiteral("~/") + inside.join(QLatin1Char('/'));
+}
+
 } // namespace
 
 QVariant DefaultsKey::defaultObject() const
@@ -58,28 +73,23 @@ void DefaultsKey::setDefaultString(const QString &value) const
     setDefaultObject(value.isNull() ? QVariant() : QVariant(value));
 }
 
-QVariantList DefaultsKey::defaultArray() const
+std::optional<QVariantList> DefaultsKey::defaultArray() const
 {
     const QVariant v = defaultObject();
-    return v.typeId() == QMetaType::QVariantList || v.typeId() == QMetaType::QStringList ? v.toList()
-                                                                                          : QVariantList();
+    if (v.typeId() != QMetaType::QVariantList && v.typeId() != QMetaType::QStringList)
+        return std::nullopt;
+    return v.toList();
 }
 
 QStringList DefaultsKey::defaultStringArray() const
 {
     QStringList out;
-    const QVariantList list = defaultArray();
+    const QVariantList list = defaultArray().value_or(QVariantList());
     for (const QVariant &item : list) {
         if (item.typeId() == QMetaType::QString)
             out.append(item.toString());
     }
     return out;
-}
-
-bool DefaultsKey::hasDefaultArray() const
-{
-    const QVariant v = defaultObject();
-    return v.typeId() == QMetaType::QVariantList || v.typeId() == QMetaType::QStringList;
 }
 
 void DefaultsKey::setDefaultArray(const QVariantList &value) const
@@ -106,15 +116,22 @@ void DefaultsKey::setDefaultDict(const QVariantMap &value) const
 QUrl DefaultsKey::defaultURL() const
 {
     const QVariant v = defaultObject();
+    if (v.typeId() == QMetaType::QByteArray)
+        return QUrl::fromEncoded(v.toByteArray(), QUrl::StrictMode);
     if (v.typeId() != QMetaType::QString)
         return QUrl();
-    return QUrl(v.toString());
+    const QString path = platform::Volume::current()->expandTilde(v.toString());
+    return path.isEmpty() ? QUrl() : QUrl::fromLocalFile(path);
 }
 
 void DefaultsKey::setDefaultURL(const QUrl &value) const
 {
-    // Stored as its text, which keeps the preference file readable.
-    setDefaultObject(value.isValid() ? QVariant(value.toString()) : QVariant());
+    if (!value.isValid())
+        setDefaultObject(QVariant());
+    else if (value.isLocalFile())
+        setDefaultObject(withTilde(value.toLocalFile()));
+    else
+        setDefaultObject(value.toEncoded());
 }
 
 qint64 DefaultsKey::defaultInt() const

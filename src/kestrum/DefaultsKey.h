@@ -4,6 +4,8 @@
 #include <QUrl>
 #include <QVariant>
 
+#include <optional>
+
 namespace kestrum {
 
 // A settings key that reads and writes its own value in the standard user
@@ -24,16 +26,17 @@ public:
     QString defaultString() const;          // null when absent or not a text
     void setDefaultString(const QString &value) const;
 
-    QVariantList defaultArray() const;      // empty when absent or not an array
-    QStringList defaultStringArray() const; // the array's texts
-    bool hasDefaultArray() const;
+    std::optional<QVariantList> defaultArray() const; // nothing when absent or not an array
+    QStringList defaultStringArray() const; // the array's texts; empty when there is no array
     void setDefaultArray(const QVariantList &value) const;
     void setDefaultArray(const QStringList &value) const;
 
     QVariantMap defaultDict() const;        // empty when absent or not a dictionary
     void setDefaultDict(const QVariantMap &value) const;
 
-    QUrl defaultURL() const;                // invalid when absent
+    // A file URL is stored as its path, "~" standing for the home folder;
+    // any other URL as its encoded bytes, so that it never reads as a path.
+    QUrl defaultURL() const;                // invalid when absent or neither
     void setDefaultURL(const QUrl &value) const;
 
     qint64 defaultInt() const;              // 0 when absent

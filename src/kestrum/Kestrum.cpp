@@ -3,6 +3,8 @@
 #include "kestrum/Alert.h"
 #include "kestrum/ExceptionHandler.h"
 #include "kestrum/Format.h"
+#include "kestrum/NotificationCenter.h"
+#include "kestrum/Predicate.h"
 #include "kestrum/StringUtilities.h"
 #include "platform/Bundle.h"
 #include "platform/Host.h"
@@ -27,6 +29,7 @@ namespace kestrum {
 
 Kestrum *hx = nullptr;
 platform::UserDefaults *userDefaults = nullptr;
+NotificationCenter *notificationCenter = nullptr;
 const platform::Bundle *bundle = nullptr;
 QCoreApplication *application = nullptr;
 
@@ -38,14 +41,6 @@ namespace {
 QString info(const char *key)
 {
     return platform::Bundle::main().infoValue(QString::fromLatin1(key)).toString();
-}
-
-// Case- and diacritic-insensitive form of a name, for "BEGINSWITH[cd]".
-QString folded(const QString &text)
-{
-    QString decomposed = text.normalized(QString::NormalizationForm_D);
-    decomposed.removeIf([](QChar c) { return c.category() == QChar::Mark_NonSpacing; });
-    return decomposed.toCaseFolded();
 }
 
 QStringList namesIn(const QString &logicalFolder)
@@ -64,6 +59,8 @@ Kestrum::Kestrum()
 {
     hx = this;
     userDefaults = &platform::UserDefaults::standard();
+    if (!notificationCenter)
+        notificationCenter = new NotificationCenter(); // lives as long as the process, like the other globals
     bundle = &platform::Bundle::main();
     application = QCoreApplication::instance();
 
@@ -108,13 +105,7 @@ QStringList Kestrum::appCrashLogs() const
 {
     const QStringList all = namesIn(QStringLiteral("~/Library/Logs/DiagnosticReports/"))
         + namesIn(QStringLiteral("/Library/Logs/DiagnosticReports/"));
-    const QString prefix = folded(appName());
-    QStringList result;
-    for (const QString &name : all) {
-        if (folded(name).startsWith(prefix))
-            result.append(name);
-    }
-    return result;
+    return filteredUsingPredicateString(all, "self BEGINSWITH[cd] %@", appName());
 }
 
 std::optional<QStringList> Kestrum::appSystemLogEntries() const

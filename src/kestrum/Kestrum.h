@@ -15,6 +15,8 @@ class UserDefaults;
 
 namespace kestrum {
 
+class NotificationCenter;
+
 // The choices of Kestrum::openURL, as menu items and buttons carry them in
 // their tag (taken modulo 256).
 enum KestrumOpenChoice : quint8 {
@@ -75,6 +77,7 @@ public:
 // Kestrum's constructor and read from any thread afterwards.
 extern Kestrum *hx;
 extern platform::UserDefaults *userDefaults;
+extern NotificationCenter *notificationCenter;
 extern const platform::Bundle *bundle;
 extern QCoreApplication *application;
 

@@ -209,6 +209,22 @@ bool isFloatNumber(const QString &text)
     return isIntegerNumber(text) && std::any_of(text.cbegin(), text.cend(), [](QChar c) { return cs.contains(c); });
 }
 
+QChar firstCharacter(const QString &text)
+{
+    return text.isEmpty() ? QChar() : text.front();
+}
+
+QChar lastCharacter(const QString &text)
+{
+    return text.isEmpty() ? QChar() : text.back();
+}
+
+bool containsAny(const QString &text, const QStringList &needles)
+{
+    return std::any_of(needles.cbegin(), needles.cend(),
+                       [&](const QString &needle) { return !needle.isEmpty() && text.contains(needle); });
+}
+
 qsizetype countOccurencesOfString(const QString &text, const QString &needle)
 {
     if (needle.isEmpty())
@@ -258,6 +274,16 @@ QString stringByTrimmingTrailingCharactersInSet(const QString &text, const std::
 QString stringByTrimmingTrailingCharactersInSet(const QString &text, const QString &set)
 {
     return stringByTrimmingTrailingCharactersInSet(text, [&](QChar c) { return set.contains(c); });
+}
+
+QString stringRepresentation(const std::function<bool(QChar)> &inSet)
+{
+    QString members;
+    for (char16_t c = 0; c < 0xFFFF; ++c) {
+        if (inSet(QChar(c)))
+            members += QChar(c);
+    }
+    return members;
 }
 
 std::optional<QByteArray> dataFromHexString(const QString &text)

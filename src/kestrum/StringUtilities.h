@@ -46,6 +46,12 @@ bool isIntegerNumberOnly(const QString &text);
 // Whether the text holds a decimal digit and one of ",." or the locale's separators (as first seen).
 bool isFloatNumber(const QString &text);
 
+// The first / last code unit; QChar() (0) for "".
+QChar firstCharacter(const QString &text);
+QChar lastCharacter(const QString &text);
+// Whether any of `needles` occurs in the text; an empty needle never does, as on the Mac.
+bool containsAny(const QString &text, const QStringList &needles);
+
 // Non-overlapping occurrences of `needle`, counted left to right; 0 for an empty needle.
 qsizetype countOccurencesOfString(const QString &text, const QString &needle);
 // Pieces between spaces and tabs (Unicode space separators); consecutive separators give empty pieces.
@@ -61,6 +67,9 @@ QString stringByTrimmingLeadingCharactersInSet(const QString &text, const std::f
 // From the start through the last character not in `set`; "" when every character is in it.
 QString stringByTrimmingTrailingCharactersInSet(const QString &text, const QString &set);
 QString stringByTrimmingTrailingCharactersInSet(const QString &text, const std::function<bool(QChar)> &inSet);
+
+// Every code unit from 0 to 65534 that the set holds, in ascending order.
+QString stringRepresentation(const std::function<bool(QChar)> &inSet);
 
 // Pairs of hexadecimal digits as bytes ("0aff1" gives 0a ff); a bad pair reads its valid prefix; nullopt without a UTF-8 form.
 std::optional<QByteArray> dataFromHexString(const QString &text);

@@ -1,6 +1,7 @@
 #include "dorvane/uninstall/AppIntegration.h"
 
 #include "kestrum/Log.h"
+#include "kestrum/Predicate.h"
 #include "platform/NameFolding.h"
 #include "platform/PropertyList.h"
 #include "platform/ReadLimits.h"
@@ -216,11 +217,13 @@ bool removeFromDock(const QUrl &appURL, QList<DockTile> *removed)
         return false;
     // The URL's absolute text as the Mac writes it, percent-encoded.
     const QString text = appURL.toString(QUrl::FullyEncoded);
+    // A tile without a URL text is kept.
+    const kestrum::Predicate keeps =
+        kestrum::makePredicate("not %K CONTAINS %@", "tile-data.file-data._CFURLString", text);
     QVariantList kept;
     const QVariantList all = tiles.toList();
     for (qsizetype i = 0; i < all.size(); ++i) {
-        const QVariant url = tileURL(all[i]);
-        if (url.typeId() != QMetaType::QString || !url.toString().contains(text))
+        if (keeps(all[i]))
             kept.append(all[i]);
         else if (removed)
             removed->append({int(i), all[i]});

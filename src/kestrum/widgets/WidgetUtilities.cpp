@@ -1,5 +1,7 @@
 #include "kestrum/widgets/WidgetUtilities.h"
 
+#include "kestrum/ObjectUtilities.h"
+
 #include <QAbstractButton>
 #include <QFontInfo>
 #include <QFontMetricsF>
@@ -94,8 +96,8 @@ qint64 selectedTabViewIndex(const QTabWidget *tabView)
 QString hyperlinkWithURL(const QString &text, const QUrl &url)
 {
     const QString address = QString::fromUtf8(url.toEncoded()).toHtmlEscaped();
-    return QStringLiteral("<a href=\"%1\" style=\"color:#0000ff; text-decoration:underline;\">%2</a>")
-        .arg(address, text.toHtmlEscaped());
+    return QStringLiteral("<a href=\"%1\" style=\"color:%2; text-decoration:underline;\">%3</a>")
+        .arg(address, makeColor(0, 0, 1, 1).name(), text.toHtmlEscaped());
 }
 
 QSizeF sizeUsingFont(const QString &text, const QFont &font, float maxWidth)
