@@ -31,6 +31,7 @@
 #include "kestrum/Resources.h"
 #include "kestrum/web/RvWebView.h"
 #include "platform/Bundle.h"
+#include "platform/ProcessEnd.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
@@ -43,7 +44,6 @@
 #include <QPropertyAnimation>
 #include <QtConcurrentRun>
 
-#include <cstdlib>
 
 namespace dorvane {
 
@@ -174,7 +174,7 @@ void AppDelegate::applicationDidFinishLaunching()
                                            "not enter the correct password for installation. (Error: %@)",
                                            error->description()),
                        QStringLiteral("Quit"));
-        std::exit(1);
+        platform::endProcess(1);
     }
     LogFiles::migrateLogfiles();
     LogFiles::pruneOldLogfiles();
@@ -214,7 +214,7 @@ void AppDelegate::handOver(std::optional<Catalogue> catalogue)
 {
     if (!catalogue) {
         kestrum::alert(QStringLiteral("Error"), CatalogueScanner::kNoPackagesMessage, QStringLiteral("OK"));
-        std::exit(1);
+        platform::endProcess(1);
     }
     m_catalogue = std::move(*catalogue);
     m_window->ui().refreshButton->setChecked(false);
