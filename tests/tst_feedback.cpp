@@ -317,17 +317,14 @@ private Q_SLOTS:
     // A damaged bundle is told, and the process ends at once, with status 0.
     void damagedBundleEndsAtOnce()
     {
-        const QString contents = m_volume->root() + "/Damaged.app/Contents";
-        QVERIFY(QDir().mkpath(contents + "/Frameworks/Bad.framework") && QDir().mkpath(contents + "/Resources"));
-        for (const char *file : {"/Frameworks/Bad.framework/Bad", "/Resources/inside.txt", "/../../outside.txt"})
-            QVERIFY(QFile(contents + file).open(QIODevice::WriteOnly));
-        QVERIFY(QFile::link(m_volume->root() + "/outside.txt", contents + "/Resources/escape.txt"));
-        QFile info(contents + "/Info.plist");
-        QVERIFY(info.open(QIODevice::WriteOnly) && info.write("<plist version=\"1.0\"><dict><key>CFBundleName</key>"
-                                                              "<string>Dorvane</string></dict></plist>") > 0);
-        info.close();
+        const QString contents = "/Damaged.app/Contents";
+        for (const QString &file : {contents + "/Frameworks/Bad.framework/Bad", contents + "/Resources/inside.txt"})
+            QVERIFY(m_volume->writeFile(file) && m_volume->writeFile("/outside.txt"));
+        QVERIFY(m_volume->writeFile(contents + "/Info.plist", "<plist version=\"1.0\"><dict><key>CFBundleName</key>"
+                                                              "<string>Dorvane</string></dict></plist>"));
+        QVERIFY(QFile::link(m_volume->root() + "/outside.txt", m_volume->physical(contents + "/Resources/escape.txt")));
         const ChildResult result = runChild(m_volume->root(), "damaged", 1000);
-        QVERIFY(QDir(contents + "/..").removeRecursively());
+        QVERIFY(QDir(m_volume->physical("/Damaged.app")).removeRecursively());
         QVERIFY2(result.finished && result.exitStatus == QProcess::NormalExit && result.exitCode == 0, qPrintable(result.output));
         QCOMPARE(result.questions.size(), 1);
         QVERIFY(result.questions.first().value("message").toString().startsWith("This application is damaged."));

@@ -31,9 +31,8 @@ QStringList sorted(const std::optional<QStringList> &list)
 QByteArray bookmark(const QStringList &components, const QByteArray &volume)
 {
     const auto le = [](quint32 value) {
-        QByteArray bytes(4, 0);
-        qToLittleEndian(value, bytes.data());
-        return bytes;
+        value = qToLittleEndian(value);
+        return QByteArray(reinterpret_cast<const char *>(&value), 4);
     };
     QByteArray body(4, 0), offsets;
     const auto item = [&](quint32 type, const QByteArray &bytes) {
@@ -111,10 +110,8 @@ private slots:
         QTest::addColumn<bool>("alias");
         QTest::addColumn<QString>("target");
         QTest::newRow("link") << "/dir/link" << true << "/dir/sub";
-        QTest::newRow("dangling link") << "/dir/dangling" << true << "";
         QTest::newRow("no alias") << "/dir/ten.txt" << false << "";
         QTest::newRow("Finder alias") << "/alias" << true << "/dir/sub/five.txt";
-        QTest::newRow("Finder alias through a link") << "/alias-linked" << true << "/dir/sub";
         QTest::newRow("Finder alias to another disk") << "/alias-other" << true << "";
         QTest::newRow("Finder alias climbing") << "/alias-up" << true << "";
         QTest::newRow("cut off") << "/alias-cut" << false << "";
@@ -127,9 +124,9 @@ private slots:
         QFETCH(QString, target);
         const VolumeFixture &v = *m_volume;
         const QByteArray other = bookmark({"dir", "ten.txt"}, "/Volumes/Other");
-        QVERIFY(v.writeFile("/alias", bookmark({"dir", "sub", "five.txt"}, "/")) && v.writeFile("/alias-other", other)
-                && v.writeFile("/alias-linked", bookmark({"dir", "link"}, "/"))
-                && v.writeFile("/alias-up", bookmark({"..", "dir"}, "/")) && v.writeFile("/alias-cut", other.left(60)));
+        QVERIFY(v.writeFile("/alias", bookmark({"linked-dir", "sub", "five.txt"}, "/"))   // resolved on the volume
+                && v.writeFile("/alias-other", other) && v.writeFile("/alias-up", bookmark({"..", "dir"}, "/"))
+                && v.writeFile("/alias-cut", other.left(60)));
         QCOMPARE(fileIsAlias(path), alias);
         QCOMPARE(fileAliasTarget(path), target);
     }

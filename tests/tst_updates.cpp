@@ -28,10 +28,8 @@ const QByteArray kFeed =
     "  <enclosure url=\"http://127.0.0.1/Dorvane-1.4.zip\" sparkle:version=\"140\" sparkle:shortVersionString=\"1.4\"/></item>\n"
     " <item><enclosure url=\"http://127.0.0.1/old.zip\" sparkle:version=\"99\"/></item>\n"
     "</channel></rss>\n";
-// A newer build whose only address is no web page.
-const QByteArray kFileFeed = "<rss xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel><item>"
-                             "<enclosure url=\"file:///Applications/Other.app\" sparkle:version=\"999\"/>"
-                             "</item></channel></rss>";
+// The same, with the newest build's only address a file.
+const QByteArray kFileFeed = QByteArray(kFeed).replace("http://127.0.0.1/Dorvane", "file:///Dorvane");
 
 } // namespace
 
@@ -39,7 +37,7 @@ class UpdatesTest : public QObject
 {
     Q_OBJECT
 
-    // The newest feed, a cut-off copy, and a path never answered.
+    // The newest feed, a cut-off copy, one whose newest build is a file, and a path never answered.
     LoopbackHttpServer m_server{{{"/feed.xml", {"application/rss+xml", kFeed}},
                                  {"/broken.xml", {"application/rss+xml", kFeed.left(300)}},
                                  {"/file.xml", {"application/rss+xml", kFileFeed}},
@@ -168,6 +166,7 @@ private Q_SLOTS:
         UrlRecorder browser;
         Updater updater;
         updater.check().setFeedUrl(QUrl(m_base + "/file.xml"));
+        updater.check().setCurrentVersion("shown", "130");
         QSignalSpy checked(&updater, &Updater::checked);
         updater.checkForUpdates();
         QVERIFY(checked.wait(10000));

@@ -155,11 +155,9 @@ private Q_SLOTS:
     void missingShippedPageIsLogged()
     {
         VolumeFixture volume;   // the log's last lines are settings
-        QString address;
-        {
-            LoopbackHttpServer gone({});
-            address = gone.base() + "/live.html";
-        }
+        LoopbackHttpServer gone({});
+        const QString address = gone.base() + "/live.html";
+        gone.stop();
         RvWebView view;
         view.setLocalHTMLName("Nothing.html");
         view.setRemoteHTMLURL(address);
