@@ -88,7 +88,8 @@ int run(int argc, char **argv, const QByteArray &mode)
     std::atexit([] { std::printf("ATEXIT\n"); });
     setAlertPresenter(std::make_shared<PrintingPresenter>(qEnvironmentVariableIntValue(kAnswer)));
     if (mode == "damaged")   // resources are found inside the bundle only
-        printLine({{"resources", QJsonArray{resourcePath("inside.txt").isEmpty(), resourcePath("escape.txt").isEmpty()}}});
+        printLine({{"resources", QJsonArray{resourcePath("inside.txt").isEmpty(),
+                                            resourcePath("escape.txt").isEmpty()}}});
     static Kestrum shared;
     platform::Workspace::setUrlOpener([](const QUrl &url) {
         printLine({{"url", QString::fromLatin1(url.toEncoded())}});
@@ -325,7 +326,8 @@ private Q_SLOTS:
         QVERIFY(QFile::link(m_volume->root() + "/outside.txt", m_volume->physical(contents + "/Resources/escape.txt")));
         const ChildResult result = runChild(m_volume->root(), "damaged", 1000);
         QVERIFY(QDir(m_volume->physical("/Damaged.app")).removeRecursively());
-        QVERIFY2(result.finished && result.exitStatus == QProcess::NormalExit && result.exitCode == 0, qPrintable(result.output));
+        QVERIFY2(result.finished && result.exitStatus == QProcess::NormalExit && result.exitCode == 0,
+                 qPrintable(result.output));
         QCOMPARE(result.questions.size(), 1);
         QVERIFY(result.questions.first().value("message").toString().startsWith("This application is damaged."));
         QVERIFY2(result.output.contains("{\"resources\":[false,true]}") && !result.output.contains("ATEXIT"),

@@ -43,7 +43,8 @@ QByteArray bookmark(const QStringList &components, const QByteArray &volume)
     for (const QString &component : components)
         offsets += le(item(0x0101, component.toUtf8()));
     const quint32 path = item(0x0601, offsets), mounted = item(0x0101, volume), table = quint32(body.size());
-    body += le(36) + le(0xfffffffe) + le(1) + le(0) + le(2) + le(0x1004) + le(path) + le(0) + le(0x2002) + le(mounted) + le(0);
+    body += le(36) + le(0xfffffffe) + le(1) + le(0) + le(2);   // its length less 8, magic, id, next, entries
+    body += le(0x1004) + le(path) + le(0) + le(0x2002) + le(mounted) + le(0);
     body.replace(0, 4, le(table));
     return "book" + le(quint32(48 + body.size())) + le(0x10040000) + le(48) + QByteArray(32, 0) + body;
 }

@@ -166,7 +166,8 @@ private Q_SLOTS:
         QVERIFY(Kestrum::frameworksAreIntact(frameworks));
         // A framework that leads out of the folder is not looked for outside it.
         QTemporaryDir outside;
-        QVERIFY(QDir().mkpath(outside.path() + "/Out.framework") && QFile::link("A/Out", outside.path() + "/Out.framework/Out"));
+        QVERIFY(QDir().mkpath(outside.path() + "/Out.framework")
+                && QFile::link("A/Out", outside.path() + "/Out.framework/Out"));
         QVERIFY(QFile::link(outside.path() + "/Out.framework", frameworks + "/Out.framework"));
         QVERIFY(!Kestrum::frameworksAreIntact(frameworks));
         QVERIFY(QFile::remove(frameworks + "/Out.framework"));

@@ -132,7 +132,8 @@ private Q_SLOTS:
         QTest::addColumn<QVariantList>("meanwhile");   // stored before the click; empty: unchanged
         QTest::addColumn<int>("row");                  // selected
         QTest::addColumn<QVariantList>("expected");
-        QTest::newRow("add") << "Add" << QVariantList{"a", true} << QVariantList() << -1 << QVariantList{"a", true, "n"};
+        QTest::newRow("add") << "Add" << QVariantList{"a", true} << QVariantList() << -1
+                             << QVariantList{"a", true, "n"};
         QTest::newRow("remove") << "Remove" << QVariantList{"a", true, "b"} << QVariantList() << 1
                                 << QVariantList{"a", true};
         QTest::newRow("remove, changed meanwhile") << "Remove" << QVariantList{"a", "b", "c"}

@@ -139,7 +139,6 @@ private Q_SLOTS:
         QTest::newRow("timed out") << int(QWebEngineLoadingInfo::InternalErrorDomain) << -7 << true;
         QTest::newRow("name lookup timed out") << int(QWebEngineLoadingInfo::DnsErrorDomain) << -803 << true;
         QTest::newRow("aborted") << int(QWebEngineLoadingInfo::InternalErrorDomain) << -3 << false;
-        QTest::newRow("HTTP 404") << int(QWebEngineLoadingInfo::HttpErrorDomain) << 404 << false;
     }
 
     void offlineFailures()
