@@ -44,7 +44,6 @@
 #include <QPropertyAnimation>
 #include <QtConcurrentRun>
 
-
 namespace dorvane {
 
 namespace {

@@ -55,6 +55,8 @@ void DocumentationWindow::linkClicked(const QUrl &url)
         const bool named = url.isRelative() ? !url.path().isEmpty() && known.fileName() == url.path() : known == url;
         if (!known.isEmpty() && named) {
             m_ui->documentTabs->setCurrentIndex(document);
+            if (url.hasFragment())
+                browser(Document(document))->scrollToAnchor(url.fragment());
             return;
         }
     }
