@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Writes the small committed seeds of fuzz_helperwire, fuzz_reply and
-fuzz_receipt into fuzz/corpus/<name>: the frames a client sends (each request
-type, with refused items, several frames in one stream, broken frames), the
-frames the tool answers with, and receipts (modern and legacy, XML and
-binary) as fuzz_receipt reads them. Files saved from findings ("regress-")
+"""Writes the small committed seeds of fuzz_helperwire, fuzz_reply,
+fuzz_receipt and fuzz_bookmark into fuzz/corpus/<name>: the frames a client
+sends (each request type, with refused items, several frames in one stream,
+broken frames), the frames the tool answers with, receipts (modern and
+legacy, XML and binary) as fuzz_receipt reads them, and the bookmark data of
+Finder alias files. Files saved from findings ("regress-")
 are left alone.
 
     python3 fuzz/make_seeds.py
@@ -132,7 +133,37 @@ def receipt_seeds():
     }
 
 
+def bookmark(components, volume=b"/"):
+    """Bookmark data as a Finder alias file holds it: the header, the items,
+    then one table of contents with the path's components and the volume."""
+    def le(value):
+        return struct.pack("<I", value)
+    body = bytearray(4)
+
+    def item(kind, data):
+        at = len(body)
+        body.extend(le(len(data)) + le(kind) + data + b"\0" * (-len(data) % 4))
+        return at
+    offsets = b"".join(le(item(0x0101, name.encode())) for name in components)
+    path, mounted = item(0x0601, offsets), item(0x0101, volume)
+    table = len(body)
+    body.extend(le(36) + le(0xFFFFFFFE) + le(1) + le(0) + le(2)
+                + le(0x1004) + le(path) + le(0) + le(0x2002) + le(mounted) + le(0))
+    body[0:4] = le(table)
+    return b"book" + le(48 + len(body)) + le(0x10040000) + le(48) + bytes(32) + bytes(body)
+
+
+def bookmark_seeds():
+    return {
+        "application": bookmark(["Applications", "Foo.app"]),
+        "other-disk": bookmark(["Users", "x", "notes.txt"], b"/Volumes/Other"),
+        "climbing": bookmark(["..", "etc"]),
+        "cut-short": bookmark(["Applications", "Foo.app"])[:70],
+    }
+
+
 if __name__ == "__main__":
     write("helperwire", helperwire_seeds())
     write("reply", reply_seeds())
     write("receipt", receipt_seeds())
+    write("bookmark", bookmark_seeds())

@@ -2,6 +2,7 @@
 #include "kestrum/Feedback.h"
 #include "kestrum/Kestrum.h"
 #include "kestrum/Log.h"
+#include "kestrum/Resources.h"
 #include "kestrum/widgets/Application.h"
 #include "platform/Host.h"
 #include "platform/UserDefaults.h"
@@ -13,6 +14,7 @@
 #include "support/VolumeFixture.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QProcess>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -23,6 +25,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
 
@@ -81,8 +84,13 @@ int run(int argc, char **argv, const QByteArray &mode)
     Application app(argc, argv);
     platform::Volume::configure(qEnvironmentVariable(kRoot), QStringLiteral("/Users/tester"));
     platform::UserDefaults::standard().reload();
-    static Kestrum shared;
+    // Every end is the flushing _exit: nothing registered here may run.
+    std::atexit([] { std::printf("ATEXIT\n"); });
     setAlertPresenter(std::make_shared<PrintingPresenter>(qEnvironmentVariableIntValue(kAnswer)));
+    if (mode == "damaged")   // resources are found inside the bundle only
+        printLine({{"resources", QJsonArray{resourcePath("inside.txt").isEmpty(),
+                                            resourcePath("escape.txt").isEmpty()}}});
+    static Kestrum shared;
     platform::Workspace::setUrlOpener([](const QUrl &url) {
         printLine({{"url", QString::fromLatin1(url.toEncoded())}});
         return true;
@@ -141,6 +149,8 @@ ChildResult runChild(const QString &root, const QByteArray &mode, int answer)
     env.insert(QString::fromLatin1(child::kMode), QString::fromLatin1(mode));
     env.insert(QString::fromLatin1(child::kRoot), root);
     env.insert(QString::fromLatin1(child::kAnswer), QString::number(answer));
+    if (mode == "damaged")
+        env.insert(QStringLiteral("DORVANE_BUNDLE_DIR"), root + "/Damaged.app");
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process.setProcessEnvironment(env);
     process.start(QCoreApplication::applicationFilePath(), {});
@@ -303,6 +313,25 @@ private Q_SLOTS:
             QVERIFY(mail.contains("body=Hello%0AA%20fatal%20error%20in%20Dorvane%20occured%20("
                                   + QString(message).replace(QLatin1Char(' '), "%20")));
         }
+    }
+
+    // A damaged bundle is told, and the process ends at once, with status 0.
+    void damagedBundleEndsAtOnce()
+    {
+        const QString contents = "/Damaged.app/Contents";
+        for (const QString &file : {contents + "/Frameworks/Bad.framework/Bad", contents + "/Resources/inside.txt"})
+            QVERIFY(m_volume->writeFile(file) && m_volume->writeFile("/outside.txt"));
+        QVERIFY(m_volume->writeFile(contents + "/Info.plist", "<plist version=\"1.0\"><dict><key>CFBundleName</key>"
+                                                              "<string>Dorvane</string></dict></plist>"));
+        QVERIFY(QFile::link(m_volume->root() + "/outside.txt", m_volume->physical(contents + "/Resources/escape.txt")));
+        const ChildResult result = runChild(m_volume->root(), "damaged", 1000);
+        QVERIFY(QDir(m_volume->physical("/Damaged.app")).removeRecursively());
+        QVERIFY2(result.finished && result.exitStatus == QProcess::NormalExit && result.exitCode == 0,
+                 qPrintable(result.output));
+        QCOMPARE(result.questions.size(), 1);
+        QVERIFY(result.questions.first().value("message").toString().startsWith("This application is damaged."));
+        QVERIFY2(result.output.contains("{\"resources\":[false,true]}") && !result.output.contains("ATEXIT"),
+                 qPrintable(result.output));
     }
 };
 

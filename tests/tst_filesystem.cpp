@@ -9,6 +9,7 @@
 
 #include <QFileInfo>
 #include <QTest>
+#include <QtEndian>
 
 #include <sys/stat.h>
 
@@ -23,6 +24,29 @@ QStringList sorted(const std::optional<QStringList> &list)
     QStringList out = list.value_or(QStringList());
     out.sort();
     return out;
+}
+
+// Bookmark data as a Finder alias file holds it: the header, the items,
+// then one table of contents with the path's components and the volume.
+QByteArray bookmark(const QStringList &components, const QByteArray &volume)
+{
+    const auto le = [](quint32 value) {
+        value = qToLittleEndian(value);
+        return QByteArray(reinterpret_cast<const char *>(&value), 4);
+    };
+    QByteArray body(4, 0), offsets;
+    const auto item = [&](quint32 type, const QByteArray &bytes) {
+        const quint32 at = quint32(body.size());
+        body += le(quint32(bytes.size())) + le(type) + bytes + QByteArray((4 - bytes.size() % 4) % 4, 0);
+        return at;
+    };
+    for (const QString &component : components)
+        offsets += le(item(0x0101, component.toUtf8()));
+    const quint32 path = item(0x0601, offsets), mounted = item(0x0101, volume), table = quint32(body.size());
+    body += le(36) + le(0xfffffffe) + le(1) + le(0) + le(2);   // its length less 8, magic, id, next, entries
+    body += le(0x1004) + le(path) + le(0) + le(0x2002) + le(mounted) + le(0);
+    body.replace(0, 4, le(table));
+    return "book" + le(quint32(48 + body.size())) + le(0x10040000) + le(48) + QByteArray(32, 0) + body;
 }
 
 } // namespace
@@ -79,6 +103,33 @@ private slots:
         QFETCH(quint64, size);
         QCOMPARE(fileExists(path), exists);
         QCOMPARE(fileSize(path), size);
+    }
+
+    void aliases_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("alias");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("link") << "/dir/link" << true << "/dir/sub";
+        QTest::newRow("no alias") << "/dir/ten.txt" << false << "";
+        QTest::newRow("Finder alias") << "/alias" << true << "/dir/sub/five.txt";
+        QTest::newRow("Finder alias to another disk") << "/alias-other" << true << "";
+        QTest::newRow("Finder alias climbing") << "/alias-up" << true << "";
+        QTest::newRow("cut off") << "/alias-cut" << false << "";
+    }
+
+    void aliases()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, alias);
+        QFETCH(QString, target);
+        const VolumeFixture &v = *m_volume;
+        const QByteArray other = bookmark({"dir", "ten.txt"}, "/Volumes/Other");
+        QVERIFY(v.writeFile("/alias", bookmark({"linked-dir", "sub", "five.txt"}, "/"))   // resolved on the volume
+                && v.writeFile("/alias-other", other) && v.writeFile("/alias-up", bookmark({"..", "dir"}, "/"))
+                && v.writeFile("/alias-cut", other.left(60)));
+        QCOMPARE(fileIsAlias(path), alias);
+        QCOMPARE(fileAliasTarget(path), target);
     }
 
     void folderSizes_data()

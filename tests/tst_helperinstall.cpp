@@ -305,6 +305,7 @@ void HelperInstallTest::withoutRootTheUserMustAuthorize()
         kestrum::setAlertPresenter(std::make_shared<kestrum::ConsolePresenter>());
         StartUp::registerDefaults();
         AppDelegate delegate;
+        std::atexit([] { std::fputs("ATEXIT\n", stderr); });   // never run: the end is the flushing _exit
         delegate.applicationDidFinishLaunching();
         std::exit(0); // not reached: the failed installation ends the process
     }

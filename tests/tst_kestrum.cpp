@@ -166,6 +166,13 @@ private Q_SLOTS:
         QDir().mkpath(frameworks + "/Good.framework/Versions/A");
         QVERIFY(QFile::link("Versions/A/Good", frameworks + "/Good.framework/Good"));
         QVERIFY(Kestrum::frameworksAreIntact(frameworks));
+        // A framework that leads out of the folder is not looked for outside it.
+        QTemporaryDir outside;
+        QVERIFY(QDir().mkpath(outside.path() + "/Out.framework")
+                && QFile::link("A/Out", outside.path() + "/Out.framework/Out"));
+        QVERIFY(QFile::link(outside.path() + "/Out.framework", frameworks + "/Out.framework"));
+        QVERIFY(!Kestrum::frameworksAreIntact(frameworks));
+        QVERIFY(QFile::remove(frameworks + "/Out.framework"));
         // An extracted archive that lost its links holds a plain file instead.
         QDir().mkpath(frameworks + "/Bad.framework");
         QVERIFY(QFile(frameworks + "/Bad.framework/Bad").open(QIODevice::WriteOnly));

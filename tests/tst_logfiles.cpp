@@ -4,6 +4,7 @@
 #include "dorvane/logs/LogFiles.h"
 #include "kestrum/Kestrum.h"
 #include "platform/Volume.h"
+#include "support/LogRing.h"
 #include "support/ScriptedPresenter.h"
 #include "support/UrlRecorder.h"
 #include "support/VolumeFixture.h"
@@ -90,6 +91,27 @@ private Q_SLOTS:
         const QString first = menu.value(0), expected = supp((first == "Dorvane.log" ? "" : "Logfiles/") + first);
         QVERIFY(menu.isEmpty() || LogFiles::openLogfile(first));
         QCOMPARE(urls.urls(), menu.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl::fromLocalFile(expected)});
+    }
+
+    // Log history is never lost: a stray log keeps its own name's log, and a running log too big to read is added to.
+    void strayLogNeverReplacesOne()
+    {
+        QVERIFY(m_volume->writeFile(S + "/Logfiles/a.log", "kept") && m_volume->writeFile(S + "/Logfiles/a-0.log", "kept too"));
+        QVERIFY(m_volume->writeFile(S + "/a.log", "stray"));
+        LogFiles::migrateLogfiles(kNow);
+        QCOMPARE(fileContents(supp("Logfiles/a.log")) + fileContents(supp("Logfiles/a-0.log")), "keptkept too");
+        QCOMPARE(fileContents(supp("Logfiles/a-1.log")), "stray");
+        QCOMPARE(fileContents(supp("Dorvane.log")), LogFiles::timestamp(kNow).toUtf8() + ": moved old logfile to new logfile folder '" + S.toUtf8() + "/Logfiles/a-1.log'\n");
+        QVERIFY(wasLogged(kestrum::LogWarning, "the stray log of that name is kept beside it as " + S + "/Logfiles/a-1.log"));
+    }
+    void largeRunningLogIsAddedTo()
+    {
+        constexpr qint64 kSize = 65 * 1048576;
+        QVERIFY(m_volume->writeFile(S + "/Dorvane.log", "first\n") && QFile::resize(supp("Dorvane.log"), kSize));
+        LogFiles::addToLogfile("next\n");
+        QFile log(supp("Dorvane.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly) && log.size() == kSize + 5 && log.read(6) == "first\n" && log.seek(kSize));
+        QCOMPARE(log.readAll(), "next\n");
     }
 
     void sizeWarning_data()

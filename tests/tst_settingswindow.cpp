@@ -133,6 +133,46 @@ private Q_SLOTS:
         }
     }
 
+    // Add and Remove work on the stored list as it is when the user answers
+    // (a command line may have changed it), keeping what is no text.
+    void editorsKeepTheStoredList_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QVariantList>("stored");      // when the window shows the list
+        QTest::addColumn<QVariantList>("meanwhile");   // stored before the click; empty: unchanged
+        QTest::addColumn<int>("row");                  // selected
+        QTest::addColumn<QVariantList>("expected");
+        QTest::newRow("add") << "Add" << QVariantList{"a", true} << QVariantList() << -1
+                             << QVariantList{"a", true, "n"};
+        QTest::newRow("remove") << "Remove" << QVariantList{"a", true, "b"} << QVariantList() << 1
+                                << QVariantList{"a", true};
+        QTest::newRow("remove, changed meanwhile") << "Remove" << QVariantList{"a", "b", "c"}
+                                                   << QVariantList{"x", "a", "b", "c"} << 1
+                                                   << QVariantList{"x", "a", "c"};
+        QTest::newRow("remove the second of two") << "Remove" << QVariantList{"b", "a", "b"}
+                                                  << QVariantList{"b", "x", "a", "b"} << 2
+                                                  << QVariantList{"b", "x", "a"};
+    }
+
+    void editorsKeepTheStoredList()
+    {
+        QFETCH(QString, button);
+        QFETCH(QVariantList, stored);
+        QFETCH(QVariantList, meanwhile);
+        QFETCH(int, row);
+        QFETCH(QVariantList, expected);
+        const kestrum::DefaultsKey key(Settings::kIgnoredSystemFolders);
+        key.setDefaultArray(stored);
+        m_delegate->showSettings();
+        if (row >= 0)
+            m_delegate->settingsWindow()->list(List::SystemFolders)->item(row)->setSelected(true);
+        if (!meanwhile.isEmpty())
+            key.setDefaultArray(meanwhile);
+        (*m_script)->enqueue({1000, "n", false, 0});
+        m_delegate->settingsWindow()->findChild<QPushButton *>("folders" + button + "Button")->click();
+        QCOMPARE(key.defaultArray(), expected);
+    }
+
     void optionsAndIntervalAreStored()
     {
         SettingsWindow *window = m_delegate->settingsWindow();

@@ -31,6 +31,8 @@ const QByteArray kFeed =
     "  <enclosure url=\"http://127.0.0.1/Dorvane-1.4.zip\" sparkle:version=\"140\" sparkle:shortVersionString=\"1.4\"/></item>\n"
     " <item><enclosure url=\"http://127.0.0.1/old.zip\" sparkle:version=\"99\"/></item>\n"
     "</channel></rss>\n";
+// The same, with the newest build's only address a file.
+const QByteArray kFileFeed = QByteArray(kFeed).replace("http://127.0.0.1/Dorvane", "file:///Dorvane");
 
 } // namespace
 
@@ -38,9 +40,10 @@ class UpdatesTest : public QObject
 {
     Q_OBJECT
 
-    // The newest feed, a cut-off copy, and a path never answered.
+    // The newest feed, a cut-off copy, one whose newest build is a file, and a path never answered.
     LoopbackHttpServer m_server{{{"/feed.xml", {"application/rss+xml", kFeed}},
                                  {"/broken.xml", {"application/rss+xml", kFeed.left(300)}},
+                                 {"/file.xml", {"application/rss+xml", kFileFeed}},
                                  {"/silent", {}}}};
     QString m_base;
 
@@ -156,6 +159,48 @@ private Q_SLOTS:
         QCOMPARE(title, available ? "A new version of Dorvane is available!"
                         : error.isEmpty() ? "You're up to date!" : "Update Error!");
         QCOMPARE(browser.urls(), available ? QList<QUrl>{QUrl("http://127.0.0.1/Dorvane-1.4.zip")} : QList<QUrl>());
+    }
+
+    // "Open Download Page" hands only a web address to the desktop.
+    void downloadPageIsAWebPage()
+    {
+        VolumeFixture volume;
+        ScriptedPresenterScope script;
+        UrlRecorder browser;
+        Updater updater;
+        updater.check().setFeedUrl(QUrl(m_base + "/file.xml"));
+        updater.check().setCurrentVersion("shown", "130");
+        QSignalSpy checked(&updater, &Updater::checked);
+        updater.checkForUpdates();
+        QVERIFY(checked.wait(10000));
+        QCOMPARE(script->questions().size(), 1);   // answered "Open Download Page"
+        QVERIFY(checked.first().first().value<UpdateCheckResult>().updateAvailable);
+        QCOMPARE(browser.urls(), QList<QUrl>());
+    }
+
+    // An automatic check is due once the interval has passed since the last
+    // one, or when the last one lies ahead (the clock was set back).
+    void automaticCheckIsDue_data()
+    {
+        QTest::addColumn<qint64>("lastCheck");   // seconds from now
+        QTest::addColumn<bool>("due");
+        QTest::newRow("an hour ago") << qint64(-3600) << false;
+        QTest::newRow("two days ago") << qint64(-2 * 86400) << true;
+        QTest::newRow("a year ahead") << qint64(365 * 86400) << true;
+    }
+
+    void automaticCheckIsDue()
+    {
+        QFETCH(qint64, lastCheck);
+        QFETCH(bool, due);
+        VolumeFixture volume;
+        const kestrum::DefaultsKey last("SULastCheckTime");
+        last.setDefaultObject(QDateTime::currentDateTimeUtc().addSecs(lastCheck));
+        Updater updater;
+        updater.check().setFeedUrl(QUrl(m_base + "/silent"));
+        updater.setUpdateCheck(1);
+        QCOMPARE(updater.check().isRunning(), due);
+        QCOMPARE(qAbs(last.defaultObject().toDateTime().secsTo(QDateTime::currentDateTimeUtc())) < 60, due);
     }
 
     // The menu indexes of "updatecheckMenuindex": 1 to 5 check on their

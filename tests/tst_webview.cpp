@@ -4,8 +4,10 @@
 #include "dorvane/gui/DocumentationWindow.h"
 #include "dorvane/gui/MainWindow.h"
 #include "kestrum/Kestrum.h"
+#include "kestrum/Resources.h"
 #include "kestrum/web/RvWebView.h"
 #include "platform/Bundle.h"
+#include "support/LogRing.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/ScriptedPresenter.h"
 #include "support/UrlRecorder.h"
@@ -127,6 +129,64 @@ private Q_SLOTS:
         if (remote == "refused")
             QVERIFY(!view.decidePolicyForNavigation(QUrl(address)));
         QCOMPARE(m_server.requests() > requestsBefore, network);
+    }
+
+    void offlineFailures_data()
+    {
+        QTest::addColumn<int>("domain");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("offline");
+        QTest::newRow("refused") << int(QWebEngineLoadingInfo::ConnectionErrorDomain) << -102 << true;
+        QTest::newRow("timed out") << int(QWebEngineLoadingInfo::InternalErrorDomain) << -7 << true;
+        QTest::newRow("name lookup timed out") << int(QWebEngineLoadingInfo::DnsErrorDomain) << -803 << true;
+        QTest::newRow("aborted") << int(QWebEngineLoadingInfo::InternalErrorDomain) << -3 << false;
+    }
+
+    void offlineFailures()
+    {
+        QFETCH(int, domain);
+        QFETCH(int, code);
+        QFETCH(bool, offline);
+        QCOMPARE(kestrum::isOfflineFailure(QWebEngineLoadingInfo::ErrorDomain(domain), code), offline);
+    }
+
+    // Offline, a shipped page the bundle lacks is an error in the log, at
+    // the first load and again after the live page failed.
+    void missingShippedPageIsLogged()
+    {
+        VolumeFixture volume;   // the log's last lines are settings
+        LoopbackHttpServer gone({});
+        const QString address = gone.base() + "/live.html";
+        gone.stop();
+        RvWebView view;
+        view.setLocalHTMLName("Nothing.html");
+        view.setRemoteHTMLURL(address);
+        view.show();
+        QTRY_COMPARE_WITH_TIMEOUT(loggedMessages(kestrum::LogError).filter("the page Nothing.html is not in").size(), 2,
+                                  15000);
+    }
+
+    // A link in a document to another document opens its tab; one within the
+    // document stays there; any other goes to the browser.
+    void documentLinks_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<int>("tab");
+        QTest::newRow("another document") << "FAQ.md" << int(DocumentationWindow::Faq);
+        QTest::newRow("anchor") << "#install" << int(DocumentationWindow::About);
+        QTest::newRow("web page") << "https://third.example/" << int(DocumentationWindow::About);
+    }
+
+    void documentLinks()
+    {
+        QFETCH(QString, link);
+        QFETCH(int, tab);
+        UrlRecorder browser;
+        DocumentationWindow window;
+        window.setDocuments({kestrum::resourceURL("Credits.md"), {}, kestrum::resourceURL("FAQ.md"), {}});
+        Q_EMIT window.browser(DocumentationWindow::About)->anchorClicked(QUrl(link));
+        QCOMPARE(int(window.currentDocument()), tab);
+        QCOMPARE(browser.urls(), link.startsWith("https") ? QList<QUrl>{QUrl(link)} : QList<QUrl>());
     }
 
     void otherAddressesGoToTheBrowser_data()

@@ -31,11 +31,12 @@ bool add(List list)
                                : QStringLiteral("Please enter the name of an additional folder to ignore");
     if (kestrum::alert_input(prompt, {QStringLiteral("Add"), QStringLiteral("Cancel")}, &text) != 1000)
         return false;
-    keyOf(list).setDefaultArray(entries(list) << text);
+    // The stored array as it is, with any entry that is no text.
+    keyOf(list).setDefaultArray(keyOf(list).defaultArray() << text);
     return true;
 }
 
-bool removeRows(List list, QList<int> rows)
+bool removeRows(List list, const QStringList &shown, QList<int> rows)
 {
     const QString message =
         list == List::Installers
@@ -45,13 +46,24 @@ bool removeRows(List list, QList<int> rows)
                              "unbootable. Don't change these settings unless you know exactly what you are doing!");
     if (kestrum::alert(QStringLiteral("Warning"), message, QStringLiteral("Continue"), QStringLiteral("Cancel")) != 1000)
         return false;
-    QStringList kept = entries(list);
-    // From the last row, so the earlier rows keep their numbers.
+    // Read again after the question: the command line may have changed the
+    // list meanwhile, so the chosen entries are found by their text. Of equal
+    // texts, the one at the same place among them goes (else the last);
+    // from the last row, so an earlier one's place is still right.
+    QVariantList kept = keyOf(list).defaultArray();
     std::sort(rows.begin(), rows.end(), std::greater<>());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     for (int row : std::as_const(rows)) {
-        if (row >= 0 && row < kept.size())
-            kept.removeAt(row);
+        if (row < 0 || row >= shown.size())
+            continue;
+        const qsizetype place = shown.mid(0, row).count(shown.at(row));
+        QList<qsizetype> equal;
+        for (qsizetype i = 0; i < kept.size(); ++i) {
+            if (kept.at(i).typeId() == QMetaType::QString && kept.at(i).toString() == shown.at(row))
+                equal.append(i);
+        }
+        if (!equal.isEmpty())
+            kept.removeAt(equal.value(place, equal.last()));
     }
     keyOf(list).setDefaultArray(kept);
     return true;

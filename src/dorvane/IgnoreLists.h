@@ -18,10 +18,12 @@ enum class List { Installers = 1, SystemFolders = 2 };
 QStringList entries(List list);
 
 // Asks for a name and appends it as typed (empty and repeated entries
-// too); true when the list changed.
+// too), keeping entries that are no text; true when the list changed.
 bool add(List list);
-// Warns, then removes the entries at the rows; true when the list changed.
-bool removeRows(List list, QList<int> rows);
+// Warns, then removes the entries the user chose: the rows of `shown`, the
+// list as the editor showed it. Entries that are no text stay. True when
+// the list changed.
+bool removeRows(List list, const QStringList &shown, QList<int> rows);
 // Asks, then stores the factory list.
 bool reset(List list);
 

@@ -8,6 +8,7 @@
 #include "kestrum/StringUtilities.h"
 #include "platform/Bundle.h"
 #include "platform/Host.h"
+#include "platform/ProcessEnd.h"
 #include "platform/SystemLog.h"
 #include "platform/UserDefaults.h"
 #include "kestrum/FileSystem.h"
@@ -16,9 +17,6 @@
 #include "platform/Workspace.h"
 
 #include <QFile>
-
-#include <cstdio>
-#include <unistd.h>
 
 namespace kestrum {
 
@@ -33,16 +31,11 @@ QString infoText(const char *key)
 
 // A fatal error may be reported from any thread, even from std::terminate,
 // and ends the process from inside a modal alert while the reporting thread
-// is blocked mid-call and the application object is still alive. std::exit
-// would run the static destructors under their feet, and one that fails
-// there turns the promised exit status 1 into a crash. So the process ends
-// with _exit once the C streams and the log lines still waiting in the
-// settings are written; the system log loses nothing.
+// is blocked mid-call: so it ends through platform::endProcess, which writes
+// what waits and runs no static destructor.
 [[noreturn]] void endProcessWithFailure()
 {
-    platform::UserDefaults::standard().synchronize();
-    std::fflush(nullptr);
-    ::_exit(1);
+    platform::endProcess(1);
 }
 
 QString preferencesAttachment()

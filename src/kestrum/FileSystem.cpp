@@ -1,5 +1,6 @@
 #include "kestrum/FileSystem.h"
 
+#include "platform/Bookmark.h"
 #include "platform/Volume.h"
 
 #include <QFile>
@@ -110,6 +111,23 @@ QList<QUrl> urlsBelow(const QUrl &url, const QStringList &relative)
     return out;
 }
 
+// A Finder alias file is small; a larger file is never read to find out.
+constexpr qint64 kAliasLimit = 1024 * 1024;
+
+enum class AliasKind { None, Link, Finder };
+
+AliasKind aliasKind(const QString &text)
+{
+    const std::optional<LogicalPath> path = pathOf(text);
+    const std::optional<ItemStatus> status = path ? Volume::current()->status(*path, Follow::NotFinal) : std::nullopt;
+    if (status && status->isLink())
+        return AliasKind::Link;
+    if (!status || !status->isFile() || qint64(status->size) > kAliasLimit)
+        return AliasKind::None;
+    const std::optional<QByteArray> data = Volume::current()->readFile(*path, kAliasLimit);
+    return data && platform::isBookmarkData(*data) ? AliasKind::Finder : AliasKind::None;
+}
+
 } // namespace
 
 bool fileExists(const QString &path)
@@ -126,14 +144,27 @@ bool fileIsRestricted(const QString &path)
 
 bool fileIsAlias(const QString &path)
 {
-    const std::optional<ItemStatus> status = statusOf(path, Follow::NotFinal);
-    return status && status->isLink();
+    return aliasKind(path) != AliasKind::None;
 }
 
 QString fileAliasTarget(const QString &path)
 {
     const std::optional<LogicalPath> logical = pathOf(path);
-    const std::optional<LogicalPath> target = logical ? Volume::current()->resolved(*logical) : std::nullopt;
+    std::optional<LogicalPath> target;
+    switch (logical ? aliasKind(path) : AliasKind::None) {
+    case AliasKind::None:
+        return QString();
+    case AliasKind::Link:
+        target = Volume::current()->resolved(*logical);
+        break;
+    case AliasKind::Finder: {
+        const std::optional<QByteArray> data = Volume::current()->readFile(*logical, kAliasLimit);
+        const std::optional<QString> named = data ? platform::bookmarkPath(*data) : std::nullopt;
+        const std::optional<LogicalPath> bookmarked = named ? pathOf(*named) : std::nullopt;
+        target = bookmarked ? Volume::current()->resolved(*bookmarked) : std::nullopt;
+        break;
+    }
+    }
     return target && Volume::current()->status(*target, Follow::Final) ? target->toString() : QString();
 }
 

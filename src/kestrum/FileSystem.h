@@ -27,11 +27,13 @@ bool fileExists(const QString &path);
 // restricted flag; see platform::FileFlags. False when it cannot be read.
 bool fileIsRestricted(const QString &path);
 
-// Whether the item is a symbolic link. Finder alias files do not exist here.
+// Whether the item is a symbolic link or a Finder alias file (a regular file
+// of bookmark data, platform/Bookmark.h).
 bool fileIsAlias(const QString &path);
 
-// Where the item leads, every link resolved inside the volume; an item that is
-// no link answers its own path. Empty when nothing exists there.
+// Where the alias leads, every link resolved inside the volume: a link's
+// target, or the path a Finder alias names on this volume. Empty for an item
+// that is no alias, and when nothing exists where it leads.
 QString fileAliasTarget(const QString &path);
 
 // The path with its links resolved inside the volume, the tilde expanded and

@@ -8,6 +8,7 @@
 #include "kestrum/StringUtilities.h"
 #include "platform/Bundle.h"
 #include "platform/Host.h"
+#include "platform/ProcessEnd.h"
 #include "platform/SystemLog.h"
 #include "platform/UserDefaults.h"
 #include "kestrum/FileSystem.h"
@@ -73,19 +74,22 @@ Kestrum::Kestrum()
                                        "faulty program to extract the ZIP archive. Please re-download and use the "
                                        "ZIP decrompression built into Mac OS X."),
                         QStringLiteral("OK"));
-        std::exit(0);
+        platform::endProcess(0);
     }
 }
 
 bool Kestrum::frameworksAreIntact(const QString &frameworksPath)
 {
-    if (frameworksPath.isEmpty())
+    // The folder is asked through a door of its own, so a framework that
+    // leads out of it is not found there, and counts as damaged.
+    const std::shared_ptr<const platform::Volume> folder =
+        frameworksPath.isEmpty() ? nullptr : platform::Volume::open(frameworksPath, QStringLiteral("/"));
+    if (!folder)
         return true;
-    const QStringList entries = QDir(frameworksPath).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
-                                                                   | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QString &entry : entries) {
-        const QString binary = makeString("%@/%@/%@", frameworksPath, entry, QFileInfo(entry).completeBaseName());
-        if (!QFileInfo(binary).isSymLink())
+    for (const QString &entry : folder->list(folder->top()).value_or(QStringList())) {
+        const platform::LogicalPath binary = folder->top().child(entry).child(QFileInfo(entry).completeBaseName());
+        const std::optional<platform::ItemStatus> status = folder->status(binary, platform::Follow::NotFinal);
+        if (!status || !status->isLink())
             return false;
     }
     return true;

@@ -2,10 +2,10 @@
 
 #include "kestrum/FileSystem.h"
 #include "platform/Bundle.h"
+#include "platform/Volume.h"
 #include "platform/Workspace.h"
 
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTimer>
@@ -14,11 +14,12 @@ namespace kestrum {
 
 QString resourcePath(const QString &name)
 {
-    const QString folder = platform::Bundle::main().resourcesPath();
-    if (folder.isEmpty() || name.isEmpty())
+    const std::shared_ptr<const platform::Volume> bundle = platform::Bundle::main().door();
+    if (!bundle || name.isEmpty())
         return QString();
-    const QString path = folder + QLatin1Char('/') + name;
-    return QFileInfo::exists(path) ? path : QString();
+    // A name never climbs out of the folder, and a link there never out of the bundle.
+    const platform::LogicalPath path = bundle->top().child(u"Contents/Resources").child(name);
+    return bundle->status(path, platform::Follow::Final) ? bundle->physicalPath(path) : QString();
 }
 
 QUrl resourceURL(const QString &name)

@@ -9,8 +9,9 @@
 
 namespace kestrum {
 
-// The bundle's resource with this name (no type or extension added); empty
-// when the bundle has no such resource.
+// The bundle's resource with this name (no type or extension added), as a
+// physical path; empty when the bundle has no such resource. Asked through
+// the bundle's own door, so a link there never leads out of the bundle.
 QString resourcePath(const QString &name);
 QUrl resourceURL(const QString &name);
 

@@ -1,6 +1,7 @@
 #include "platform/Bundle.h"
 
 #include "platform/PropertyList.h"
+#include "platform/Volume.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -69,6 +70,11 @@ const Bundle &Bundle::main()
 QString Bundle::resourcesPath() const
 {
     return m_path.isEmpty() ? QString() : m_path + QLatin1String("/Contents/Resources");
+}
+
+std::shared_ptr<const Volume> Bundle::door() const
+{
+    return m_path.isEmpty() ? nullptr : Volume::open(m_path, QStringLiteral("/"));
 }
 
 QString Bundle::privateFrameworksPath() const

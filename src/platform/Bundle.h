@@ -3,7 +3,11 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <memory>
+
 namespace platform {
+
+class Volume;
 
 // The application bundle that holds the running executable (NSBundle's main
 // bundle). Bundle paths are physical paths on this machine, never on the
@@ -24,6 +28,10 @@ public:
     QString identifier() const { return m_info.value(QStringLiteral("CFBundleIdentifier")).toString(); }
 
     QString resourcesPath() const;             // Contents/Resources
+    // The bundle's folder as a volume of its own, through whose door its
+    // files are asked about, so that no link in it leads out of it; nothing
+    // outside a bundle, or when the folder cannot be opened.
+    std::shared_ptr<const Volume> door() const;
     QString privateFrameworksPath() const;     // Contents/Frameworks
 
 private:

@@ -138,6 +138,13 @@ public:
     bool writeFile(const LogicalPath &path, const QByteArray &data, QString *error = nullptr,
                    unsigned mode = 0644) const;
 
+    // Adds the data at the end of the regular file, made when missing (mode
+    // `mode` less the umask), without reading what is there. Links are
+    // followed inside the volume, as for reading; a fifo, socket, device or
+    // folder is refused (and never blocks). False with *error on failure.
+    bool appendFile(const LogicalPath &path, const QByteArray &data, QString *error = nullptr,
+                    unsigned mode = 0644) const;
+
     // Makes the folder and the missing ones above it (mode 0755).
     bool makeFolders(const LogicalPath &path, QString *error = nullptr) const;
 
@@ -294,7 +301,7 @@ private:
     QList<Removal> removeEach(const QList<LogicalPath> &paths,
                               const std::function<Removal(int parent, const QByteArray &name)> &remove) const;
     void learnLayout();
-    int openInside(const LogicalPath &path, int flags, quint64 resolve = 0) const;
+    int openInside(const LogicalPath &path, int flags, quint64 resolve = 0, unsigned mode = 0) const;
 
     int m_descriptor = -1;
     QString m_root = QStringLiteral("/");

@@ -25,6 +25,7 @@
 #include "kestrum/Format.h"
 #include "kestrum/Kestrum.h"
 #include "kestrum/Log.h"
+#include "platform/ProcessEnd.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
@@ -34,8 +35,6 @@
 #include <QMenu>
 #include <QSignalBlocker>
 #include <QtConcurrentRun>
-
-#include <cstdlib>
 
 namespace dorvane {
 
@@ -178,7 +177,7 @@ void AppDelegate::applicationDidFinishLaunching()
                                            "not enter the correct password for installation. (Error: %@)",
                                            error->description()),
                        QStringLiteral("Quit"));
-        std::exit(1);
+        platform::endProcess(1);
     }
     LogFiles::migrateLogfiles();
     LogFiles::pruneOldLogfiles();
@@ -215,7 +214,7 @@ void AppDelegate::handOver(std::optional<Catalogue> catalogue)
 {
     if (!catalogue) {
         kestrum::alert(QStringLiteral("Error"), CatalogueScanner::kNoPackagesMessage, QStringLiteral("OK"));
-        std::exit(1);
+        platform::endProcess(1);
     }
     m_catalogue = std::move(*catalogue);
     m_window->ui().refreshButton->setChecked(false);

@@ -48,12 +48,23 @@ kestrum::RvWebView *DocumentationWindow::smallPromotionWebView() const
 
 void DocumentationWindow::linkClicked(const QUrl &url)
 {
-    // Documents name each other by file name.
+    // Documents name each other by file name; a document the bundle lacks
+    // has no name, and "#part" names no document.
     for (int document = About; document < m_documents.size(); ++document) {
-        if (url.isRelative() ? m_documents.at(document).fileName() == url.path() : m_documents.at(document) == url) {
+        const QUrl &known = m_documents.at(document);
+        const bool named = url.isRelative() ? !url.path().isEmpty() && known.fileName() == url.path() : known == url;
+        if (!known.isEmpty() && named) {
             m_ui->documentTabs->setCurrentIndex(document);
+            if (url.hasFragment())
+                browser(Document(document))->scrollToAnchor(url.fragment());
             return;
         }
+    }
+    // Any other relative link ("#part") lies within the document.
+    if (url.isRelative()) {
+        if (url.hasFragment())
+            browser(currentDocument())->scrollToAnchor(url.fragment());
+        return;
     }
     platform::Workspace::openUrl(url);
 }

@@ -19,8 +19,9 @@ namespace dorvane {
 
 // The documents the bundle ships (about, history, FAQ, read me), one tab
 // each, and a small view of the maker's promotion page beside them. A link
-// to another of the documents opens its tab; any other link goes to the
-// user's browser or mail program.
+// to another of the documents opens its tab, a relative one ("#part") stays
+// in its document; any other link goes to the user's browser or mail
+// program.
 class DocumentationWindow : public QWidget
 {
     Q_OBJECT

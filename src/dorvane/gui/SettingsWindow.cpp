@@ -67,9 +67,12 @@ void SettingsWindow::connectEditor(List which, QAbstractButton *add, QAbstractBu
     });
     connect(remove, &QAbstractButton::clicked, this, [this, which] {
         QList<int> rows;
+        QStringList shown;
         for (const QModelIndex &index : list(which)->selectionModel()->selectedRows())
             rows.append(index.row());
-        if (!rows.isEmpty() && IgnoreLists::removeRows(which, rows))
+        for (int row = 0; row < list(which)->count(); ++row)
+            shown.append(list(which)->item(row)->text());
+        if (!rows.isEmpty() && IgnoreLists::removeRows(which, shown, rows))
             showList(which);
     });
 }

@@ -4,6 +4,7 @@
 #include "kestrum/FileSystem.h"
 #include "kestrum/Format.h"
 #include "kestrum/Kestrum.h"
+#include "kestrum/Log.h"
 #include "platform/Volume.h"
 #include "platform/Workspace.h"
 
@@ -11,6 +12,7 @@
 #include <QStringDecoder>
 #include <QUrl>
 
+#include <cerrno>
 #include <climits>
 
 using kestrum::makeString;
@@ -58,6 +60,26 @@ QUrl desktopUrl(const LogicalPath &path)
     return resolved ? QUrl::fromLocalFile(Volume::current()->physicalPath(*resolved)) : QUrl();
 }
 
+// Moves a stray log into the log folder. It never replaces a log of the
+// same name: on a clash it takes the first free "name-N.log" there, and the
+// clash is logged. Answers where it went (or was meant to go).
+LogicalPath moveStrayLog(const LogicalPath &item, const LogicalPath &folder)
+{
+    const LogicalPath wanted = folder.child(item.name());
+    LogicalPath moved = wanted;
+    // A few times: another log may take the free name first.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const Volume::Moved result = Volume::current()->moveItems({{item, moved}}, Volume::Reach::Whole).value(0);
+        if (result.outcome != Volume::Moved::Failed || result.error != EEXIST)
+            break;
+        moved = platform::volumePath(kestrum::uniqueFile(wanted.toString())).value_or(wanted);
+    }
+    if (moved != wanted)
+        kestrum::asl_NSLog(kestrum::LogWarning, "Warning: the log folder already holds %@; the stray log of that name "
+                           "is kept beside it as %@", wanted.toString(), moved.toString());
+    return moved;
+}
+
 void appendLines(const QString &lines)
 {
     if (!lines.isEmpty())
@@ -100,13 +122,22 @@ QString LogFiles::fallbackTimestamp(const QDateTime &when)
 void LogFiles::addToLogfile(const QString &text)
 {
     const LogicalPath path = runningLog();
-    QByteArray content = Volume::current()->readFile(path, kRunningLogLimit).value_or(QByteArray());
-    // Stateless, so that a sequence cut off at the end counts as an error too.
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString decoded = utf8.decode(content);
-    if (utf8.hasError())
-        content.clear();
-    Volume::current()->writeFile(path, content + text.toUtf8());
+    const std::shared_ptr<const Volume> volume = Volume::current();
+    // A log within the limit is read to check it is text; one that is not
+    // is replaced. A larger one is only added to: its history is kept.
+    const std::optional<platform::ItemStatus> status = volume->status(path, Follow::Final);
+    if (status && qint64(status->size) <= kRunningLogLimit) {
+        const std::optional<QByteArray> content = volume->readFile(path, kRunningLogLimit);
+        // Stateless, so that a sequence cut off at the end counts as an error too.
+        // The decoder works when its result is made into text.
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString decoded = content ? utf8.decode(*content) : QString();
+        if (!content || utf8.hasError()) {
+            volume->writeFile(path, text.toUtf8());
+            return;
+        }
+    }
+    volume->appendFile(path, text.toUtf8());
 }
 
 LogicalPath LogFiles::writeLogfile(const QString &logName, const QString &identifiers, const QString &filenames,
@@ -146,8 +177,7 @@ void LogFiles::migrateLogfiles(const QDateTime &now)
             continue;
         const LogicalPath item = support.child(name);
         if (name.endsWith(kLogSuffix)) {
-            const LogicalPath moved = folder.child(name);
-            Volume::current()->renameItem(item, moved);
+            const LogicalPath moved = moveStrayLog(item, folder);
             lines += makeString("%@: moved old logfile to new logfile folder '%@'\n", stamp, moved.toString());
         } else {
             Volume::current()->removeTree(item);

@@ -36,8 +36,9 @@ public:
     static QString timestamp(const QDateTime &when);
     static QString fallbackTimestamp(const QDateTime &when);
 
-    // Appends the text to the running log. A running log that cannot be
-    // read (over 64 MiB, not UTF-8, no file) is replaced by the text alone.
+    // Appends the text to the running log. A running log of up to 64 MiB
+    // that cannot be read or is not UTF-8 is replaced by the text alone; a
+    // larger one is appended to without being read.
     static void addToLogfile(const QString &text);
 
     // Writes the uninstall's log file, log folder + log name + ".log",
@@ -59,7 +60,8 @@ public:
 
     // Makes the log folder, moves stray "*.log" files of the support folder
     // into it and removes every other stray item; one running-log line each,
-    // written even when the move or removal failed.
+    // written even when the move or removal failed. A stray log never
+    // replaces one of the same name: it is kept beside it as "name-N.log".
     static void migrateLogfiles(const QDateTime &now = QDateTime::currentDateTime());
     // Removes the log folder's entries created more than 28 days before now.
     static void pruneOldLogfiles(const QDateTime &now = QDateTime::currentDateTime());

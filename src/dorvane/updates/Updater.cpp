@@ -4,6 +4,7 @@
 #include "kestrum/DefaultsKey.h"
 #include "kestrum/Format.h"
 #include "kestrum/Kestrum.h"
+#include "kestrum/Log.h"
 #include "platform/Workspace.h"
 
 #include <QDateTime>
@@ -78,8 +79,10 @@ void Updater::setUpdateCheckInterval(qint64 seconds)
 void Updater::checkIfDue()
 {
     const QDateTime last = kestrum::DefaultsKey(kLastCheckKey).defaultObject().toDateTime();
-    if (!m_automatic || m_check.isRunning()
-        || (last.isValid() && last.secsTo(QDateTime::currentDateTimeUtc()) < m_interval))
+    const qint64 elapsed = last.isValid() ? last.secsTo(QDateTime::currentDateTimeUtc()) : -1;
+    // A last check in the future means the clock was set back: it is no
+    // reason to wait, or checks would stop until the clock caught up.
+    if (!m_automatic || m_check.isRunning() || (elapsed >= 0 && elapsed < m_interval))
         return;
     kestrum::DefaultsKey(kLastCheckKey).setDefaultObject(QDateTime::currentDateTimeUtc());
     m_check.start();
@@ -102,9 +105,16 @@ void Updater::present(const UpdateCheckResult &result)
             kestrum::makeString("%@ %@ is now available; you have %@.%@", name, result.newestVersion,
                                 result.currentVersion, notes.isEmpty() ? QString() : QStringLiteral("\n\n") + notes),
             QStringLiteral("Open Download Page"), QStringLiteral("Later"));
-        const QString page = result.downloadPage.isEmpty() ? result.downloadUrl : result.downloadPage;
-        if (answer == 1000 && !page.isEmpty())
-            platform::Workspace::openUrl(QUrl(page));
+        const QUrl page(result.downloadPage.isEmpty() ? result.downloadUrl : result.downloadPage);
+        // The feed comes from the network: a file, a program or a script it
+        // names is never handed to the desktop, only a web page.
+        const bool web = page.scheme() == QLatin1String("https") || page.scheme() == QLatin1String("http");
+        if (answer == 1000 && web)
+            platform::Workspace::openUrl(page);
+        else if (answer == 1000)
+            kestrum::asl_NSLog(kestrum::LogWarning,
+                               "Warning: the update's download page %@ is no web address and was not opened",
+                               page.toString());
     } else if (interactive && result.succeeded()) {
         kestrum::alert(QStringLiteral("You're up to date!"),
                        kestrum::makeString("%@ %@ is currently the newest version available.", name,

@@ -1,5 +1,6 @@
 #include "kestrum/web/RvWebView.h"
 
+#include "kestrum/Log.h"
 #include "kestrum/Resources.h"
 #include "platform/Workspace.h"
 
@@ -122,9 +123,8 @@ void RvWebView::showEvent(QShowEvent *event)
 
 void RvWebView::startInitialLoad()
 {
-    const QUrl local = localURL();
-    if (!local.isEmpty())
-        load(local);
+    if (!m_localHTMLName.isEmpty())
+        loadLocalPage();
     if (!m_remoteHTMLURL.isEmpty() && m_livePageAllowed) {
         // Queued, so the live page starts after the shipped one and replaces
         // it when it arrives.
@@ -148,18 +148,36 @@ void RvWebView::resourceDidFinishLoading(bool ok)
     m_zoomFactor = QVariant();
 }
 
-void RvWebView::resourceDidFail(const QWebEngineLoadingInfo &info)
+bool isOfflineFailure(QWebEngineLoadingInfo::ErrorDomain domain, int code)
 {
     // The engine names no "offline" error of its own: a connection that
-    // cannot be made at all (no network, no server, no name) counts as one.
+    // cannot be made at all (no network, no route, no server, no name) counts
+    // as one, and so do a name lookup that fails and a request that timed
+    // out (net::ERR_TIMED_OUT, which the engine files as internal).
+    constexpr int kTimedOut = -7;
+    return domain == QWebEngineLoadingInfo::ConnectionErrorDomain || domain == QWebEngineLoadingInfo::DnsErrorDomain
+           || (domain == QWebEngineLoadingInfo::InternalErrorDomain && code == kTimedOut);
+}
+
+void RvWebView::loadLocalPage()
+{
+    const QUrl local = localURL();
+    if (local.isEmpty())
+        asl_NSLog(LogError, "Error: the page %@ is not in the application's resources", m_localHTMLName);
+    else
+        load(local);
+}
+
+void RvWebView::resourceDidFail(const QWebEngineLoadingInfo &info)
+{
     if (info.status() != QWebEngineLoadingInfo::LoadFailedStatus
-        || info.errorDomain() != QWebEngineLoadingInfo::ConnectionErrorDomain)
+        || !isOfflineFailure(info.errorDomain(), info.errorCode()))
         return;
     if (m_localHTMLName.isEmpty() || m_remoteHTMLURL.isEmpty())
         return;
     if (info.url().toString(QUrl::FullyEncoded) != QUrl(m_remoteHTMLURL).toString(QUrl::FullyEncoded))
         return;
-    load(localURL());
+    loadLocalPage();
 }
 
 } // namespace kestrum

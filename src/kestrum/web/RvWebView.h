@@ -3,9 +3,8 @@
 #include <QPointer>
 #include <QString>
 #include <QVariant>
+#include <QWebEngineLoadingInfo>
 #include <QWebEngineView>
-
-class QWebEngineLoadingInfo;
 
 namespace kestrum {
 
@@ -57,6 +56,9 @@ protected:
 
 private:
     void startInitialLoad();
+    // Loads the shipped page; a named page the bundle lacks is logged as an
+    // error and nothing is loaded.
+    void loadLocalPage();
     void resourceDidFinishLoading(bool ok);
     void resourceDidFail(const QWebEngineLoadingInfo &info);
 
@@ -66,6 +68,10 @@ private:
     bool m_initialLoadStarted = false;
     bool m_livePageAllowed = livePagesAllowedByDefault();
 };
+
+// Whether a failed load of the live page means the machine is offline, so
+// that the shipped page comes back.
+bool isOfflineFailure(QWebEngineLoadingInfo::ErrorDomain domain, int code);
 
 // The script that zooms a page to the factor (four decimals).
 QString zoomScript(double factor);

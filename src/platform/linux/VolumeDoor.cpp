@@ -223,7 +223,7 @@ Volume::~Volume()
 // Opens the path inside the volume. Never crosses into /proc's magic links,
 // and retries the rare EAGAIN that a rename racing the lookup gives. A
 // volume that was never opened opens nothing.
-int Volume::openInside(const LogicalPath &path, int flags, quint64 resolve) const
+int Volume::openInside(const LogicalPath &path, int flags, quint64 resolve, unsigned mode) const
 {
     const std::optional<QByteArray> name = path.isRoot() ? std::optional(QByteArrayLiteral(".")) : cName(path.toString());
     if (m_descriptor < 0 || !name) {
@@ -233,6 +233,7 @@ int Volume::openInside(const LogicalPath &path, int flags, quint64 resolve) cons
     struct open_how how;
     std::memset(&how, 0, sizeof how);
     how.flags = quint64(flags | O_CLOEXEC);
+    how.mode = (flags & O_CREAT) ? mode : 0;   // the kernel refuses a mode without O_CREAT
     how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS | resolve;
     for (int attempt = 0; attempt < 8; ++attempt) {
         const long fd = ::syscall(SYS_openat2, m_descriptor, name->constData(), &how, sizeof how);
@@ -350,6 +351,28 @@ bool Volume::writeFile(const LogicalPath &path, const QByteArray &data, QString 
     if (!written || ::renameat(folder.get(), temporary.constData(), folder.get(), name.constData()) != 0) {
         setError(error, errorText(written ? errno : writeError));
         ::unlinkat(folder.get(), temporary.constData(), 0);
+        return false;
+    }
+    return true;
+}
+
+bool Volume::appendFile(const LogicalPath &path, const QByteArray &data, QString *error, unsigned mode) const
+{
+    if (path.isRoot())
+        return false;
+    // Judged before it is opened for writing, as readFile() does, so that a
+    // device is never opened; a new file is made only where nothing is.
+    const Descriptor at(openInside(path, O_PATH));
+    const std::optional<ItemStatus> status = at.isValid() ? statusAt(at.get(), "") : std::nullopt;
+    if (at.isValid() && !(status && status->isFile())) {
+        setError(error, QStringLiteral("not a regular file"));
+        return false;
+    }
+    const Descriptor fd(at.isValid() ? reopen(at.get(), O_WRONLY | O_APPEND | O_NOCTTY)
+                        : errno == ENOENT ? openInside(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOCTTY, 0, mode)
+                                          : -1);
+    if (!fd.isValid() || !writeAll(fd.get(), data)) {
+        setError(error, errorText(errno));
         return false;
     }
     return true;
