@@ -170,7 +170,7 @@ private Q_SLOTS:
             key.setDefaultArray(meanwhile);
         (*m_script)->enqueue({1000, "n", false, 0});
         m_delegate->settingsWindow()->findChild<QPushButton *>("folders" + button + "Button")->click();
-        QCOMPARE(key.defaultArray(), expected);
+        QCOMPARE(key.defaultArray().value_or(QVariantList()), expected);
     }
 
     void optionsAndIntervalAreStored()

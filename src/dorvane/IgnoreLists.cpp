@@ -32,7 +32,7 @@ bool add(List list)
     if (kestrum::alert_input(prompt, {QStringLiteral("Add"), QStringLiteral("Cancel")}, &text) != 1000)
         return false;
     // The stored array as it is, with any entry that is no text.
-    keyOf(list).setDefaultArray(keyOf(list).defaultArray() << text);
+    keyOf(list).setDefaultArray(keyOf(list).defaultArray().value_or(QVariantList()) << text);
     return true;
 }
 
@@ -50,7 +50,7 @@ bool removeRows(List list, const QStringList &shown, QList<int> rows)
     // list meanwhile, so the chosen entries are found by their text. Of equal
     // texts, the one at the same place among them goes (else the last);
     // from the last row, so an earlier one's place is still right.
-    QVariantList kept = keyOf(list).defaultArray();
+    QVariantList kept = keyOf(list).defaultArray().value_or(QVariantList());
     std::sort(rows.begin(), rows.end(), std::greater<>());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     for (int row : std::as_const(rows)) {
