@@ -195,7 +195,8 @@ void RvCrashReporter::CheckAndReportCrashes(const QString &crashAddress, const s
         if (!platform::Workspace::openUrl(url))
             asl_NSLog(LogWarning, "Warning: %@ was unable to open the URL.", appName);
     }
-    // The settings above are already on disk: nothing is left to commit.
+    if (!platform::UserDefaults::standard().synchronize())
+        asl_NSLog(LogWarning, "Warning: shared user defaults controller could not commit editing");
 }
 
 } // namespace kestrum

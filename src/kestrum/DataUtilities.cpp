@@ -161,7 +161,11 @@ std::optional<QVariantMap> JSONDictionary(const QByteArray &data)
 
 QString hexString(const QByteArray &data)
 {
-    return QString::fromLatin1(data.toHex());
+    QString hex;
+    hex.reserve(data.size() * 2);
+    for (const char byte : data)
+        hex += makeString("%02lx", qulonglong(quint8(byte)));
+    return hex;
 }
 
 std::optional<QByteArray> JSONData(const QVariantList &array)

@@ -1,5 +1,7 @@
 #include "kestrum/FileSystem.h"
 
+#include "kestrum/Format.h"
+
 #include "platform/Bookmark.h"
 #include "platform/Volume.h"
 
@@ -241,8 +243,7 @@ QString uniqueFile(const QString &path)
         stem.truncate(dot);
     }
     for (qint64 counter = 0;; ++counter) {
-        // One-pass arg(), so that a "%2" inside the name is never substituted.
-        const QString candidate = QStringLiteral("%1-%2.%3").arg(stem, QString::number(counter), extension);
+        const QString candidate = makeString("%@-%i.%@", stem, counter, extension);
         if (!statusOf(candidate, Follow::NotFinal))
             return candidate;
     }

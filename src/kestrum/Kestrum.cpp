@@ -87,8 +87,11 @@ bool Kestrum::frameworksAreIntact(const QString &frameworksPath)
     if (!folder)
         return true;
     for (const QString &entry : folder->list(folder->top()).value_or(QStringList())) {
-        const platform::LogicalPath binary = folder->top().child(entry).child(QFileInfo(entry).completeBaseName());
-        const std::optional<platform::ItemStatus> status = folder->status(binary, platform::Follow::NotFinal);
+        // The framework's binary: "Name.framework/Name", a link in an intact copy.
+        const std::optional<platform::LogicalPath> binary =
+            folder->path(makeString("%@/%@/%@", folder->top().toString(), entry, QFileInfo(entry).completeBaseName()));
+        const std::optional<platform::ItemStatus> status =
+            binary ? folder->status(*binary, platform::Follow::NotFinal) : std::nullopt;
         if (!status || !status->isLink())
             return false;
     }

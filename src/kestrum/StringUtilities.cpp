@@ -108,7 +108,7 @@ QString literalString(const QVariantList &array)
         return QStringLiteral("@[]");
     QString out = QStringLiteral("@[");
     for (const QVariant &element : array)
-        out += literalString(element) + QStringLiteral(", ");
+        out += makeString("%@, ", literalString(element));
     out.chop(2);
     return out + QLatin1Char(']');
 }
@@ -119,7 +119,7 @@ QString literalString(const QVariantMap &dictionary)
         return QStringLiteral("@{}");
     QString out = QStringLiteral("@{");
     for (auto it = dictionary.cbegin(); it != dictionary.cend(); ++it)
-        out += literalString(it.key()) + QStringLiteral(" : ") + literalString(it.value()) + QStringLiteral(", ");
+        out += makeString("%@ : %@, ", literalString(it.key()), literalString(it.value()));
     out.chop(2);
     return out + QLatin1Char('}');
 }

@@ -2,6 +2,8 @@
 // listed words upper-cased, and English title case.
 #include "kestrum/StringUtilities.h"
 
+#include "kestrum/Format.h"
+
 #include <QRegularExpression>
 
 #include <functional>
@@ -72,6 +74,26 @@ QString replaceMatches(const QString &text, const QString &pattern,
     return out;
 }
 
+// A replacement written as the Mac writes one: "$1" and "$2" are the
+// match's groups and "%@" the word, which goes in as it is.
+QString filled(QStringView replacement, const QRegularExpressionMatch &match, const QString &word)
+{
+    QString out;
+    for (qsizetype i = 0; i < replacement.size(); ++i) {
+        const QChar next = i + 1 < replacement.size() ? replacement[i + 1] : QChar();
+        if (replacement[i] == u'$' && next.isDigit()) {
+            out += match.captured(next.digitValue());
+            ++i;
+        } else if (replacement[i] == u'%' && next == u'@') {
+            out += word;
+            ++i;
+        } else {
+            out += replacement[i];
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 QString capitalizedStringWithUppercaseWords(const QString &text, const QStringList &uppercaseWords)
@@ -79,14 +101,14 @@ QString capitalizedStringWithUppercaseWords(const QString &text, const QStringLi
     QString result = capitalized(text);
     for (const QString &word : uppercaseWords) {
         const QString upper = word.toUpper();
-        result = replaceMatches(result, QStringLiteral("(\\W)") + capitalized(word) + QStringLiteral("(\\W)"),
-                                [&](const QRegularExpressionMatch &m) { return m.captured(1) + upper + m.captured(2); });
+        result = replaceMatches(result, makeString("(\\W)%@(\\W)", capitalized(word)),
+                                [&](const QRegularExpressionMatch &m) { return filled(u"$1%@$2", m, upper); });
     }
     // A second pass for the last word: the first one needs a character after it.
     for (const QString &word : uppercaseWords) {
         const QString upper = word.toUpper();
-        result = replaceMatches(result, QStringLiteral("(\\W)") + capitalized(word) + QStringLiteral("(\\Z)"),
-                                [&](const QRegularExpressionMatch &m) { return m.captured(1) + upper; });
+        result = replaceMatches(result, makeString("(\\W)%@(\\Z)", capitalized(word)),
+                                [&](const QRegularExpressionMatch &m) { return filled(u"$1%@", m, upper); });
     }
     return result;
 }
@@ -97,8 +119,8 @@ QString titlecaseStringWithLowercaseWords(const QString &text, const QStringList
     QString result = capitalizedStringWithUppercaseWords(text, uppercaseWords);
     for (const QString &word : lowercaseWords) {
         const QString lower = word.toLower();
-        result = replaceMatches(result, QStringLiteral("([^:,;,-]\\s)") + capitalized(word) + QStringLiteral("(\\s)"),
-                                [&](const QRegularExpressionMatch &m) { return m.captured(1) + lower + m.captured(2); });
+        result = replaceMatches(result, makeString("([^:,;,-]\\s)%@(\\s)", capitalized(word)),
+                                [&](const QRegularExpressionMatch &m) { return filled(u"$1%@$2", m, lower); });
     }
     return result;
 }

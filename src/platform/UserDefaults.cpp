@@ -86,6 +86,7 @@ void UserDefaults::loadLocked() const
 void UserDefaults::saveLocked()
 {
     m_unsaved = false;
+    m_saveFailed = true;   // until the file is written
     m_sinceSave.start();
     const LogicalPath file = this->file();
     if (m_unreadable) {
@@ -105,8 +106,10 @@ void UserDefaults::saveLocked()
     const QByteArray bytes = PropertyList::toData(m_stored, PropertyList::Format::Binary);
     // The folder is made only when the write finds it missing: every log
     // line of the library lands here, and a write is most of its cost.
-    if (!bytes.isEmpty() && !Volume::current()->writeFile(file, bytes) && Volume::current()->makeFolders(file.parent()))
-        Volume::current()->writeFile(file, bytes);
+    if (bytes.isEmpty())
+        return;
+    m_saveFailed = !Volume::current()->writeFile(file, bytes)
+                   && !(Volume::current()->makeFolders(file.parent()) && Volume::current()->writeFile(file, bytes));
 }
 
 QVariant UserDefaults::object(const QString &key) const
@@ -151,11 +154,12 @@ void UserDefaults::setObjectSoon(const QString &key, const QVariant &value)
         saveLocked();
 }
 
-void UserDefaults::synchronize()
+bool UserDefaults::synchronize()
 {
     QMutexLocker lock(&m_mutex);
-    if (m_unsaved)
+    if (m_unsaved || m_saveFailed)
         saveLocked();
+    return !m_saveFailed;
 }
 
 void UserDefaults::removeObject(const QString &key)

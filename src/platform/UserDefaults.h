@@ -44,8 +44,9 @@ public:
     // at once, written to the file when the last write is a quarter of a
     // second old, or else by the next write or synchronize().
     void setObjectSoon(const QString &key, const QVariant &value);
-    // Writes what setObjectSoon() left unwritten.
-    void synchronize();
+    // Writes what setObjectSoon() or a failed write left unwritten; false
+    // when the file still does not hold every stored value.
+    bool synchronize();
     void removeObject(const QString &key);
 
     void registerDefaults(const QVariantMap &defaults);
@@ -69,6 +70,7 @@ private:
     mutable bool m_loaded = false;
     mutable bool m_unreadable = false; // the file is there but could not be read
     bool m_unsaved = false;            // setObjectSoon() changed more than the file holds
+    bool m_saveFailed = false;         // the last write did not reach the file
     QElapsedTimer m_sinceSave;
     mutable QVariantMap m_stored;
     QVariantMap m_registered;

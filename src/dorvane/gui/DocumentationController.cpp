@@ -70,7 +70,8 @@ void DocumentationController::configurePromotionView(kestrum::RvWebView *view)
     // Whichever view finished, the small one shows the page at 58.75 %.
     connect(view, &QWebEngineView::loadFinished, this, [this] {
         if (m_documentationWindow)
-            m_documentationWindow->smallPromotionWebView()->page()->runJavaScript(kestrum::zoomScript(0.5875));
+            m_documentationWindow->smallPromotionWebView()->page()->runJavaScript(
+                QStringLiteral("document.documentElement.style.zoom = \"0.5875\""));
     });
 }
 

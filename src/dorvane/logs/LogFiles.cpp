@@ -146,7 +146,7 @@ LogicalPath LogFiles::writeLogfile(const QString &logName, const QString &identi
                                    const std::optional<QStringList> &generated, const QDateTime &now,
                                    QString *error, const QString &quarantine)
 {
-    const LogicalPath path = logFolder().child(fileNameOf(logName) + kLogSuffix);
+    const LogicalPath path = logFolder().child(makeString("%@.log", fileNameOf(logName)));
     const auto lines = [](const std::optional<QStringList> &list) {
         return list ? list->join(QLatin1Char('\n')) : QString();
     };
