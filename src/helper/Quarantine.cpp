@@ -12,12 +12,6 @@ namespace helpertool {
 
 namespace {
 
-using helperwire::ItemOutcome;
-using platform::Follow;
-using platform::LogicalPath;
-using platform::Volume;
-using Kind = ItemOutcome::Kind;
-using Type = platform::ItemStatus::Type;
 using namespace quarantine;
 
 constexpr qint64 kManifestLimit = qint64(512) * 1024 * 1024;

@@ -15,12 +15,6 @@ namespace helpertool {
 
 namespace {
 
-using helperwire::ItemOutcome;
-using platform::Follow;
-using platform::LogicalPath;
-using platform::Volume;
-using Kind = ItemOutcome::Kind;
-using Type = platform::ItemStatus::Type;
 using namespace quarantine;
 
 // What one listing of a run names; the count says how many more there are.
