@@ -5,6 +5,7 @@
 
 #include <QList>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -109,6 +110,28 @@ QString foldedUnicode(QStringView text)
     return second.value_or(text.toString());
 }
 
+// UTF-8 with at least one byte beyond ASCII.
+QByteArray foldedNonAsciiUtf8(QByteArrayView utf8)
+{
+    if (utf8.isValidUtf8())
+        return foldedUnicode(QString::fromUtf8(utf8)).toUtf8();
+    // Name by name, as foldedByName() does.
+    QByteArray out;
+    out.reserve(utf8.size());
+    bool first = true;
+    for (qsizetype start = 0; start <= utf8.size();) {
+        qsizetype end = utf8.indexOf('/', start);
+        if (end < 0)
+            end = utf8.size();
+        const QByteArrayView part = utf8.sliced(start, end - start);
+        if (!std::exchange(first, false))
+            out += '/';
+        out += part.isValidUtf8() ? foldedNameUtf8(part) : part.toByteArray();
+        start = end + 1;
+    }
+    return out;
+}
+
 } // namespace
 
 QString foldedName(const QString &text)
@@ -127,38 +150,24 @@ QString foldedName(QStringView text)
 
 QByteArray foldedNameUtf8(QByteArrayView utf8)
 {
-    bool ascii = true;
-    for (const char c : utf8) {
-        if (uchar(c) >= 0x80) {
-            ascii = false;
-            break;
-        }
-    }
-    if (ascii) {
-        QByteArray out(utf8.data(), utf8.size());
-        for (char &c : out) {
-            if (c >= 'A' && c <= 'Z')
-                c = char(c + 32);
-        }
-        return out;
-    }
-    if (utf8.isValidUtf8())
-        return foldedUnicode(QString::fromUtf8(utf8)).toUtf8();
-    // Name by name, as foldedByName() does.
     QByteArray out;
-    out.reserve(utf8.size());
-    bool first = true;
-    for (qsizetype start = 0; start <= utf8.size();) {
-        qsizetype end = utf8.indexOf('/', start);
-        if (end < 0)
-            end = utf8.size();
-        const QByteArrayView part = utf8.sliced(start, end - start);
-        if (!std::exchange(first, false))
-            out += '/';
-        out += part.isValidUtf8() ? foldedNameUtf8(part) : part.toByteArray();
-        start = end + 1;
-    }
+    appendFoldedNameUtf8(utf8, out);
     return out;
+}
+
+void appendFoldedNameUtf8(QByteArrayView utf8, QByteArray &out)
+{
+    const bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char c) { return uchar(c) < 0x80; });
+    if (ascii) {
+        const qsizetype start = out.size();
+        out.append(utf8);
+        for (char *c = out.data() + start, *end = out.data() + out.size(); c != end; ++c) {
+            if (*c >= 'A' && *c <= 'Z')
+                *c = char(*c + 32);
+        }
+        return;
+    }
+    out.append(foldedNonAsciiUtf8(utf8));
 }
 
 bool isSameName(QStringView a, QStringView b)
