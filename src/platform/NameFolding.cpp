@@ -5,7 +5,6 @@
 
 #include <QList>
 
-#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -157,16 +156,21 @@ QByteArray foldedNameUtf8(QByteArrayView utf8)
 
 void appendFoldedNameUtf8(QByteArrayView utf8, QByteArray &out)
 {
-    const bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char c) { return uchar(c) < 0x80; });
-    if (ascii) {
-        const qsizetype start = out.size();
-        out.append(utf8);
-        for (char *c = out.data() + start, *end = out.data() + out.size(); c != end; ++c) {
-            if (*c >= 'A' && *c <= 'Z')
-                *c = char(*c + 32);
-        }
-        return;
+    // Lowered as ASCII and tested for ASCII in one pass; the rare other
+    // path is folded again in full.
+    const qsizetype start = out.size();
+    out.resize(start + utf8.size());
+    char *to = out.data() + start;
+    const char *from = utf8.data();
+    uchar seen = 0;
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const char c = from[i];
+        seen |= uchar(c);
+        to[i] = (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
     }
+    if (seen < 0x80)
+        return;
+    out.truncate(start);
     out.append(foldedNonAsciiUtf8(utf8));
 }
 
