@@ -141,6 +141,16 @@ private Q_SLOTS:
         QCOMPARE(folder.toFolderString(), expected);
         QVERIFY(!records.first().isDamaged());
         QCOMPARE(PackageHelperNative::getFilesForPackage(records.first(), folder), QStringList{expected + "file"});
+        QCOMPARE(byteListing(records.first(), folder), QStringList{expected + "file"});
+    }
+
+    // The scan's listing, in bytes with no string per path, says what files() says.
+    static QStringList byteListing(PackageRecord &record, const platform::LogicalPath &prefix)
+    {
+        QStringList out;
+        PackageHelperNative::reader().forEachFile(record, prefix,
+                                                  [&](QByteArrayView path) { out.append(QString::fromUtf8(path)); });
+        return out;
     }
 
     void filesFollowTheBillWithTheirPrefix()
@@ -153,8 +163,9 @@ private Q_SLOTS:
                       PathItem::link("Tool.app/Current", "Contents")};
         QList<PackageRecord> records = writeAndRead({item});
         PackageRecord &record = records.first();
-        const QStringList files =
-            PackageHelperNative::getFilesForPackage(record, PackageHelperNative::installLocationForPackage(record));
+        const platform::LogicalPath location = PackageHelperNative::installLocationForPackage(record);
+        const QStringList files = PackageHelperNative::getFilesForPackage(record, location);
+        QCOMPARE(byteListing(record, location), files);
         // The bill's order: a folder before its contents, names bytewise.
         QCOMPARE(files, (QStringList{"/Applications/Tool.app", "/Applications/Tool.app/Contents",
                                      "/Applications/Tool.app/Contents/Icon",

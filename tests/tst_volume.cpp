@@ -142,6 +142,9 @@ void VolumeTest::spellingsOfOneNameAreOnePath()
     QCOMPARE(table.intern(second.toString()) == id, same);
     QCOMPARE(table.find(second.toString()) == id, same);
     QCOMPARE(table.path(id), first.toString());
+    dorvane::FoldedPaths folded;   // folded away from the table, as the scan does
+    folded.append(b);
+    QCOMPARE(table.intern(folded, 0) == id, same);
 }
 
 void VolumeTest::linksResolveInsideTheVolume_data()

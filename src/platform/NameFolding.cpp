@@ -109,6 +109,28 @@ QString foldedUnicode(QStringView text)
     return second.value_or(text.toString());
 }
 
+// UTF-8 with at least one byte beyond ASCII.
+QByteArray foldedNonAsciiUtf8(QByteArrayView utf8)
+{
+    if (utf8.isValidUtf8())
+        return foldedUnicode(QString::fromUtf8(utf8)).toUtf8();
+    // Name by name, as foldedByName() does.
+    QByteArray out;
+    out.reserve(utf8.size());
+    bool first = true;
+    for (qsizetype start = 0; start <= utf8.size();) {
+        qsizetype end = utf8.indexOf('/', start);
+        if (end < 0)
+            end = utf8.size();
+        const QByteArrayView part = utf8.sliced(start, end - start);
+        if (!std::exchange(first, false))
+            out += '/';
+        out += part.isValidUtf8() ? foldedNameUtf8(part) : part.toByteArray();
+        start = end + 1;
+    }
+    return out;
+}
+
 } // namespace
 
 QString foldedName(const QString &text)
@@ -127,38 +149,29 @@ QString foldedName(QStringView text)
 
 QByteArray foldedNameUtf8(QByteArrayView utf8)
 {
-    bool ascii = true;
-    for (const char c : utf8) {
-        if (uchar(c) >= 0x80) {
-            ascii = false;
-            break;
-        }
-    }
-    if (ascii) {
-        QByteArray out(utf8.data(), utf8.size());
-        for (char &c : out) {
-            if (c >= 'A' && c <= 'Z')
-                c = char(c + 32);
-        }
-        return out;
-    }
-    if (utf8.isValidUtf8())
-        return foldedUnicode(QString::fromUtf8(utf8)).toUtf8();
-    // Name by name, as foldedByName() does.
     QByteArray out;
-    out.reserve(utf8.size());
-    bool first = true;
-    for (qsizetype start = 0; start <= utf8.size();) {
-        qsizetype end = utf8.indexOf('/', start);
-        if (end < 0)
-            end = utf8.size();
-        const QByteArrayView part = utf8.sliced(start, end - start);
-        if (!std::exchange(first, false))
-            out += '/';
-        out += part.isValidUtf8() ? foldedNameUtf8(part) : part.toByteArray();
-        start = end + 1;
-    }
+    appendFoldedNameUtf8(utf8, out);
     return out;
+}
+
+void appendFoldedNameUtf8(QByteArrayView utf8, QByteArray &out)
+{
+    // Lowered as ASCII and tested for ASCII in one pass; the rare other
+    // path is folded again in full.
+    const qsizetype start = out.size();
+    out.resize(start + utf8.size());
+    char *to = out.data() + start;
+    const char *from = utf8.data();
+    uchar seen = 0;
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const char c = from[i];
+        seen |= uchar(c);
+        to[i] = (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
+    }
+    if (seen < 0x80)
+        return;
+    out.truncate(start);
+    out.append(foldedNonAsciiUtf8(utf8));
 }
 
 bool isSameName(QStringView a, QStringView b)

@@ -29,6 +29,9 @@ QString foldedName(QStringView text);
 
 // The same on UTF-8 bytes.
 QByteArray foldedNameUtf8(QByteArrayView utf8);
+// The same, appended to `out`: an ASCII path, the common case, is folded
+// with no copy of its own.
+void appendFoldedNameUtf8(QByteArrayView utf8, QByteArray &out);
 
 // Whether the two spellings are one name.
 bool isSameName(QStringView a, QStringView b);

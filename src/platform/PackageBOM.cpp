@@ -32,4 +32,15 @@ std::optional<QStringList> PackageBOM::paths(QString *error) const
     return m_reader->paths();
 }
 
+bool PackageBOM::forEachPath(const std::function<void(QByteArrayView path)> &visit, QString *error) const
+{
+    if (!m_reader->isValid()) {
+        if (error)
+            *error = m_reader->errorString();
+        return false;
+    }
+    m_reader->forEachPath(visit);
+    return true;
+}
+
 } // namespace platform

@@ -2,9 +2,11 @@
 
 #include "platform/LogicalPath.h"
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -26,6 +28,11 @@ public:
     // Every path the bill lists, folders and files, in the bill's order;
     // nothing when the bill is damaged, with the reason in *error.
     std::optional<QStringList> paths(QString *error = nullptr) const;
+
+    // The same as the bill's raw UTF-8 bytes, handed to `visit` one by one
+    // with no string made per path; false, with nothing visited, when the
+    // bill is damaged.
+    bool forEachPath(const std::function<void(QByteArrayView path)> &visit, QString *error = nullptr) const;
 
 private:
     std::shared_ptr<const BomReader> m_reader;

@@ -65,8 +65,17 @@ void Catalogue::forgetPackage(const PackageRecord &package)
 
 Catalogue::PathId Catalogue::addFile(const QString &path, quint32 package)
 {
+    return addOwner(m_data->paths.intern(path), package);
+}
+
+Catalogue::PathId Catalogue::addFile(const FoldedPaths &paths, qsizetype i, quint32 package)
+{
+    return addOwner(m_data->paths.intern(paths, i), package);
+}
+
+Catalogue::PathId Catalogue::addOwner(PathId id, quint32 package)
+{
     Data &data = *m_data;
-    const PathId id = data.paths.intern(path);
     if (id == data.firstOwner.size())
         data.firstOwner.push_back(package);
     else

@@ -98,6 +98,7 @@ public:
     // Records that the package lists the path; the package's number comes
     // from addPackage().
     PathId addFile(const QString &path, quint32 package);
+    PathId addFile(const FoldedPaths &paths, qsizetype i, quint32 package);
     quint32 addPackage(const QString &identifier, bool userReceipt = false);
     void setFilesForPackage(const QString &identifier, QList<PathId> ids);
 
@@ -111,6 +112,8 @@ private:
         QHash<PathId, QList<quint32>> moreOwners;      // per path: the packages after the first
         QHash<QString, QList<PathId>> files;           // listed package -> its paths
     };
+    PathId addOwner(PathId id, quint32 package);
+
     std::shared_ptr<Data> m_data;
     // The shared block is read-only once scanned; what was forgotten since
     // is kept beside it, per copy.

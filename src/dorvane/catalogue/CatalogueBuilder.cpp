@@ -1,5 +1,6 @@
 #include "dorvane/catalogue/CatalogueBuilder.h"
 
+#include "platform/NameFolding.h"
 #include "platform/PropertyList.h"
 #include "platform/ReadLimits.h"
 #include "platform/Volume.h"
@@ -17,6 +18,9 @@ const QString kHiddenApplications = QStringLiteral("/Applications/.");
 const QString kExecutableFolder = QStringLiteral(".app/Contents/MacOS");
 const QString kBundleSeparator = QStringLiteral(".app/");
 const QString kAppleIdentifier = QStringLiteral("com.apple.");
+// The folded keys of the same.
+constexpr QByteArrayView kHiddenApplicationsKey = "/applications/.";
+constexpr QByteArrayView kExecutableFolderKey = ".app/contents/macos";
 // The names above are ASCII, so a comparison without case is the volume's
 // own: "/applications/foo.app/contents/macos" is an application there too.
 
@@ -51,8 +55,8 @@ QString nonEmptyText(const QVariantMap &map, const char *key)
 
 } // namespace
 
-QList<Catalogue::PathId> CatalogueBuilder::classify(PackageRecord &record, QStringList &files, Catalogue &catalogue,
-                                                    const platform::Volume &volume)
+QList<Catalogue::PathId> CatalogueBuilder::classify(PackageRecord &record, const FoldedPaths &files,
+                                                    Catalogue &catalogue, const platform::Volume &volume)
 {
     const QString identifier = record.packageIdentifier();
     const quint32 package = catalogue.addPackage(identifier, record.hasUserPrefix());
@@ -63,9 +67,19 @@ QList<Catalogue::PathId> CatalogueBuilder::classify(PackageRecord &record, QStri
     QStringList bundleIdentifiers;
     // "/tmp/" in the form paths take on this volume ("/private/tmp/" on a Mac).
     const QString temporaryFolder = volume.top().child(u"tmp").toFolderString();
+    const QByteArray temporaryKey = platform::foldedNameUtf8(temporaryFolder.toUtf8());
 
     for (qsizetype i = 0; i < files.size(); ++i) {
-        QString &path = files[i];
+        // The tests below compare without case, on ASCII names; the folded
+        // key holds every such match as that same ASCII, so a path whose key
+        // matches none of them needs no look (nor any string) at all.
+        const QByteArrayView key = files.key(i);
+        if (!key.startsWith(temporaryKey) && !key.startsWith(kHiddenApplicationsKey)
+            && !key.endsWith(kExecutableFolderKey)) {
+            ids.append(catalogue.addFile(files, i, package));
+            continue;
+        }
+        QString path = QString::fromUtf8(files.spelling(i));
 
         if (path.startsWith(temporaryFolder, Qt::CaseInsensitive)) {
             const qsizetype applications = path.indexOf(kApplications, 0, Qt::CaseInsensitive);
@@ -126,7 +140,7 @@ std::optional<Catalogue> CatalogueBuilder::build(const ReceiptReader &reader, co
     struct Package
     {
         PackageRecord record;
-        QStringList files;
+        FoldedPaths files;
     };
     QList<Package> packages;
     for (PackageRecord &record : reader.packages())
@@ -147,7 +161,9 @@ std::optional<Catalogue> CatalogueBuilder::build(const ReceiptReader &reader, co
         const qsizetype end = std::min(packages.size(), start + kBatch);
         return QtConcurrent::map(&pool, packages.begin() + start, packages.begin() + end, [&](Package &package) {
             const platform::LogicalPath location = reader.installLocation(package.record);
-            package.files = reader.files(package.record, location);
+            // Folded and hashed here, side by side, so that only the table's
+            // look-up is left for the catalogue's thread.
+            reader.forEachFile(package.record, location, [&](QByteArrayView path) { package.files.append(path); });
         });
     };
     QFuture<void> reading = read(0);
@@ -163,7 +179,7 @@ std::optional<Catalogue> CatalogueBuilder::build(const ReceiptReader &reader, co
     return catalogue;
 }
 
-void CatalogueBuilder::add(PackageRecord &record, QStringList files, Catalogue &catalogue,
+void CatalogueBuilder::add(PackageRecord &record, const FoldedPaths &files, Catalogue &catalogue,
                            const platform::Volume &volume, const IgnoredInstaller &isIgnored,
                            const QString &damagedIconPath, const ProgressFunction &progress)
 {

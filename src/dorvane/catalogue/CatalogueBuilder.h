@@ -33,14 +33,14 @@ public:
                                           const QString &damagedIconPath, const ProgressFunction &progress = {});
 
     // The scan of one record's paths: fills the record's application keys,
-    // corrects `files` in place, adds them to the catalogue's maps and
-    // application lists and gives back their numbers in the bill's order.
-    static QList<Catalogue::PathId> classify(PackageRecord &record, QStringList &files, Catalogue &catalogue,
+    // adds the paths, corrected, to the catalogue's maps and application
+    // lists and gives back their numbers in the bill's order.
+    static QList<Catalogue::PathId> classify(PackageRecord &record, const FoldedPaths &files, Catalogue &catalogue,
                                              const platform::Volume &volume);
 
 private:
     // Classifies one read package and puts it into the catalogue's lists.
-    static void add(PackageRecord &record, QStringList files, Catalogue &catalogue, const platform::Volume &volume,
+    static void add(PackageRecord &record, const FoldedPaths &files, Catalogue &catalogue, const platform::Volume &volume,
                     const IgnoredInstaller &isIgnored, const QString &damagedIconPath,
                     const ProgressFunction &progress);
 };

@@ -31,7 +31,8 @@ std::optional<Catalogue> CatalogueScanner::scanOrComplain()
     return catalogue;
 }
 
-QList<Catalogue::PathId> CatalogueScanner::classify(PackageRecord &record, QStringList &files, Catalogue &catalogue)
+QList<Catalogue::PathId> CatalogueScanner::classify(PackageRecord &record, const FoldedPaths &files,
+                                                    Catalogue &catalogue)
 {
     return CatalogueBuilder::classify(record, files, catalogue, *platform::Volume::current());
 }

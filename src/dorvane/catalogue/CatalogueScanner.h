@@ -32,7 +32,7 @@ public:
     static std::optional<Catalogue> scanOrComplain();
 
     // CatalogueBuilder::classify() on the process's volume.
-    static QList<Catalogue::PathId> classify(PackageRecord &record, QStringList &files, Catalogue &catalogue);
+    static QList<Catalogue::PathId> classify(PackageRecord &record, const FoldedPaths &files, Catalogue &catalogue);
 };
 
 } // namespace dorvane

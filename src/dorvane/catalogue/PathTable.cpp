@@ -40,6 +40,22 @@ bool hasFoldedForm(QByteArrayView stored, QByteArrayView folded)
 
 } // namespace
 
+void FoldedPaths::reserve(qsizetype paths, qsizetype bytes)
+{
+    m_items.reserve(size_t(paths));
+    m_text.reserve(bytes);
+}
+
+void FoldedPaths::append(QByteArrayView spelling)
+{
+    const qsizetype offset = m_text.size();
+    m_text.append(spelling);
+    platform::appendFoldedNameUtf8(spelling, m_text);
+    const quint32 keyLength = quint32(m_text.size() - offset - spelling.size());
+    const QByteArrayView key(m_text.constData() + offset + spelling.size(), keyLength);
+    m_items.push_back({offset, quint32(spelling.size()), keyLength, hashOf(key)});
+}
+
 PathTable::PathTable() = default;
 PathTable::PathTable(PathTable &&) noexcept = default;
 PathTable &PathTable::operator=(PathTable &&) noexcept = default;
@@ -49,7 +65,11 @@ PathTable::Id PathTable::intern(QStringView path)
 {
     const QByteArray bytes = path.toUtf8();
     const QByteArray folded = platform::foldedNameUtf8(bytes);
-    const quint32 hash = hashOf(folded);
+    return intern(bytes, folded, hashOf(folded));
+}
+
+PathTable::Id PathTable::intern(QByteArrayView bytes, QByteArrayView folded, quint32 hash)
+{
     if (const std::optional<Id> known = findFolded(folded, hash))
         return *known;
 
@@ -95,12 +115,11 @@ std::optional<PathTable::Id> PathTable::findFolded(QByteArrayView folded, quint3
         return std::nullopt;
     const size_t mask = m_slots.size() - 1;
     for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-        const quint32 stored = m_slots[slot];
-        if (stored == 0)
+        const Slot stored = m_slots[slot];
+        if (stored.id == 0)
             return std::nullopt;
-        const Id id = stored - 1;
-        if (m_entries[id].hash == hash && hasFoldedForm(utf8(id), folded))
-            return id;
+        if (stored.hash == hash && hasFoldedForm(utf8(stored.id - 1), folded))
+            return stored.id - 1;
     }
 }
 
@@ -108,9 +127,9 @@ void PathTable::insertSlot(Id id, quint32 hash)
 {
     const size_t mask = m_slots.size() - 1;
     size_t slot = hash & mask;
-    while (m_slots[slot] != 0)
+    while (m_slots[slot].id != 0)
         slot = (slot + 1) & mask;
-    m_slots[slot] = id + 1;
+    m_slots[slot] = {id + 1, hash};
 }
 
 void PathTable::rehash()
@@ -118,7 +137,7 @@ void PathTable::rehash()
     size_t size = std::max<size_t>(m_slots.size() * 2, 1024);
     while (size < m_entries.size() * 2)
         size *= 2;
-    m_slots.assign(size, 0);
+    m_slots.assign(size, Slot{0, 0});
     for (Id id = 0; id < Id(m_entries.size()); ++id)
         insertSlot(id, m_entries[id].hash);
 }

@@ -10,6 +10,40 @@
 
 namespace dorvane {
 
+// Paths folded and hashed ahead of PathTable::intern(), on any thread, so a
+// scan folds each path once and away from the table: the UTF-8 spelling and
+// the folded key of every path, kept in one buffer.
+class FoldedPaths
+{
+public:
+    void reserve(qsizetype paths, qsizetype bytes);
+    void append(QByteArrayView spelling);
+
+    qsizetype size() const { return qsizetype(m_items.size()); }
+    QByteArrayView spelling(qsizetype i) const
+    {
+        const Item &item = m_items[size_t(i)];
+        return QByteArrayView(m_text.constData() + item.offset, item.spellingLength);
+    }
+    QByteArrayView key(qsizetype i) const
+    {
+        const Item &item = m_items[size_t(i)];
+        return QByteArrayView(m_text.constData() + item.offset + item.spellingLength, item.keyLength);
+    }
+    quint32 hash(qsizetype i) const { return m_items[size_t(i)].hash; }
+
+private:
+    struct Item
+    {
+        qsizetype offset;   // the spelling, then the key
+        quint32 spellingLength;
+        quint32 keyLength;
+        quint32 hash;
+    };
+    QByteArray m_text;
+    std::vector<Item> m_items;
+};
+
 // Every distinct path of a scan, stored once: the UTF-8 bytes of all paths
 // in a few large blocks, each path known by a small number. A volume lists
 // half a million paths; as separate strings they took three times their
@@ -31,6 +65,7 @@ public:
 
     // The path's number, adding it when it is new.
     Id intern(QStringView path);
+    Id intern(const FoldedPaths &paths, qsizetype i) { return intern(paths.spelling(i), paths.key(i), paths.hash(i)); }
     std::optional<Id> find(QStringView path) const;
 
     QString path(Id id) const;
@@ -47,6 +82,7 @@ private:
         quint32 length;
         quint32 hash;   // of the folded form
     };
+    Id intern(QByteArrayView spelling, QByteArrayView folded, quint32 hash);
     std::optional<Id> findFolded(QByteArrayView folded, quint32 hash) const;
     void insertSlot(Id id, quint32 hash);
     void rehash();
@@ -55,7 +91,12 @@ private:
     quint32 m_blockUsed = 0;
     quint32 m_blockSize = 0;
     std::vector<Entry> m_entries;
-    std::vector<quint32> m_slots;   // id + 1; 0 is an empty slot
+    struct Slot
+    {
+        quint32 id;     // id + 1; 0 is an empty slot
+        quint32 hash;   // a copy, so a probe that misses reads no entry
+    };
+    std::vector<Slot> m_slots;
     quint64 m_textBytes = 0;
 };
 

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace dorvane {
 
 using kestrum::makeString;
@@ -21,6 +23,38 @@ using Context = ReceiptReader::Context;
 
 constexpr int LogError = ReceiptProblem::Error;
 constexpr int LogWarning = ReceiptProblem::Warning;
+
+bool isAscii(QByteArrayView bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; });
+}
+
+// Whether a folder's child by this relative path is the two joined with a
+// "/", as LogicalPath::child() finds it when the join is clean: no empty,
+// "." or ".." name (a bill's "\r" cut off can leave an empty one) and,
+// below "/", no first name that stands for a link into "/private". Anything
+// else is left to child() itself.
+bool joinsAsItIs(QByteArrayView relative, bool underTop)
+{
+    if (relative.isEmpty())
+        return false;
+    const char *text = relative.data();
+    const qsizetype size = relative.size();
+    for (qsizetype start = 0; start <= size;) {
+        qsizetype end = start;
+        while (end < size && text[end] != '/')
+            ++end;
+        const QByteArrayView name(text + start, end - start);
+        if (name.isEmpty() || name == "." || name == "..")
+            return false;
+        if (underTop && start == 0 && name.size() == 3
+            && (name.compare("etc", Qt::CaseInsensitive) == 0 || name.compare("tmp", Qt::CaseInsensitive) == 0
+                || name.compare("var", Qt::CaseInsensitive) == 0))
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
 
 // The folder's immediate entries with exactly this extension, as absolute
 // paths, in the file system's order. A folder that exists but cannot be
@@ -210,21 +244,29 @@ LogicalPath ReceiptReader::installLocation(PackageRecord &record) const
     return prefix ? base.child(*prefix) : base;
 }
 
-QStringList ReceiptReader::files(PackageRecord &record, const LogicalPath &prefix) const
+std::optional<platform::PackageBOM> ReceiptReader::openBill(PackageRecord &record) const
 {
     const Context c = context();
     const std::optional<LogicalPath> bill = c.volume.path(record.bomPath());
-    const auto bom = bill ? platform::PackageBOM::openWithBOMPath(*bill) : std::nullopt;
+    auto bom = bill ? platform::PackageBOM::openWithBOMPath(*bill) : std::nullopt;
     if (!bom) {
         c.log(LogError, makeString("Failed to get PKBOM for the damaged package, which should be removed: %@",
                                        record.description()));
         record.setDamaged();
-        return {};
     }
+    return bom;
+}
+
+QStringList ReceiptReader::files(PackageRecord &record, const LogicalPath &prefix) const
+{
+    const auto bom = openBill(record);
+    if (!bom)
+        return {};
     const std::optional<QStringList> entries = bom->paths();
     if (!entries) {
-        c.log(LogError, makeString("Exception getting PKBOM for the damaged package, which should be removed: %@",
-                                       record.description()));
+        context().log(LogError, makeString("Exception getting PKBOM for the damaged package, which should be "
+                                           "removed: %@",
+                                           record.description()));
         return {};
     }
     QStringList files;
@@ -235,6 +277,41 @@ QStringList ReceiptReader::files(PackageRecord &record, const LogicalPath &prefi
         files.append(prefix.child(name).toString());
     }
     return files;
+}
+
+bool ReceiptReader::forEachFile(PackageRecord &record, const LogicalPath &prefix,
+                                const std::function<void(QByteArrayView path)> &visit) const
+{
+    const auto bom = openBill(record);
+    if (!bom)
+        return false;
+    const bool underTop = prefix.isRoot();
+    QByteArray path = underTop ? QByteArray() : prefix.toString().toUtf8();
+    const qsizetype folder = path.size();
+    QByteArray decoded;
+    const bool listed = bom->forEachPath([&](QByteArrayView entry) {
+        // Read as files() reads it: an invalid byte stands for U+FFFD.
+        if (!isAscii(entry)) {
+            decoded = QString::fromUtf8(entry).toUtf8();
+            entry = decoded;
+        }
+        if (!entry.isEmpty() && entry.back() == '\r')
+            entry = entry.chopped(1);
+        if (!joinsAsItIs(entry, underTop)) {
+            visit(prefix.child(QString::fromUtf8(entry)).toString().toUtf8());
+            return;
+        }
+        path.truncate(folder);
+        path.append('/');
+        path.append(entry);
+        visit(path);
+    });
+    if (!listed) {
+        context().log(LogError, makeString("Exception getting PKBOM for the damaged package, which should be "
+                                           "removed: %@",
+                                           record.description()));
+    }
+    return listed;
 }
 
 } // namespace dorvane

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dorvane/receipts/PackageRecord.h"
+#include "platform/PackageBOM.h"
 #include "platform/Volume.h"
 
 #include <QList>
@@ -48,6 +49,11 @@ public:
     // order, duplicates kept; empty when the bill cannot be read (and the
     // record marked damaged when it cannot even be opened).
     QStringList files(PackageRecord &record, const platform::LogicalPath &prefix) const;
+    // The same paths as UTF-8 bytes, handed to `visit` one by one with no
+    // string made per path; false, with the same logging and marking, when
+    // the bill cannot be read.
+    bool forEachFile(PackageRecord &record, const platform::LogicalPath &prefix,
+                     const std::function<void(QByteArrayView path)> &visit) const;
 
     // "~/Library/Receipts" of the volume's home folder.
     platform::LogicalPath userReceiptsFolder() const;
@@ -72,6 +78,7 @@ public:
 
 private:
     Context context() const { return {*m_volume, m_sink}; }
+    std::optional<platform::PackageBOM> openBill(PackageRecord &record) const;
 
     std::shared_ptr<const platform::Volume> m_volume;
     ProblemSink m_sink;

@@ -17,7 +17,6 @@ using namespace bom;
 namespace {
 
 constexpr qint64 kMaxFileSize = ReadLimit::kBill;
-constexpr quint32 kMaxPathBytes = 1023;          // PATH_MAX on the Mac is 1024 with the NUL
 constexpr quint64 kPathBytesPerFileByte = 32;
 constexpr quint64 kPathBytesSlack = 64 * 1024;
 constexpr quint32 kBytesPerEntry = 16;
@@ -59,7 +58,7 @@ public:
             r.m_openFailed = true;
             return false;
         }
-        return readPaths() && checkNames() && sortKeys() && buildListing();
+        return readPaths() && sortKeys() && buildListing();
     }
 
 private:
@@ -152,7 +151,7 @@ private:
             return fail(QStringLiteral("unsupported tree version %1").arg(readU32(p + tree.offset + 4)));
 
         // One flag per block slot: a node seen twice means the links loop.
-        visited.assign(slotCount, 0);
+        visited.assign(slotCount, false);
         maxEntries = size / kBytesPerEntry;
         // The header's entry count is only a hint; capped, it saves regrowing.
         r.m_entries.reserve(size_t(std::min<quint64>(readU32(p + tree.offset + 16), maxEntries)));
@@ -165,7 +164,7 @@ private:
                 return false;
             if (visited[node])
                 return fail(QStringLiteral("the index nodes of the Paths tree form a cycle at block %1").arg(node));
-            visited[node] = 1;
+            visited[node] = true;
             if (b.length < kNodeHeaderSize)
                 return fail(QStringLiteral("tree node %1 is too short").arg(node));
             const quint16 isLeaf = readU16(p + b.offset);
@@ -201,7 +200,7 @@ private:
                 return false;
             if (visited[node])
                 return fail(QStringLiteral("the leaf links of the Paths tree form a cycle at block %1").arg(node));
-            visited[node] = 1;
+            visited[node] = true;
             if (b.length < kNodeHeaderSize)
                 return fail(QStringLiteral("tree node %1 is too short").arg(node));
         }
@@ -226,26 +225,31 @@ private:
             return false;
         if (!readRecord(p + record.offset, record.length, nullptr))
             return fail(QStringLiteral("path record %1 is too short for its type").arg(recordBlock));
-        r.m_entries.push_back({readU32(p + value.offset), readU32(p + key.offset), key.offset + 4, nameLength,
-                               record.offset, record.length});
+        const Entry e{readU32(p + value.offset), readU32(p + key.offset), key.offset + 4, nameLength,
+                      record.offset, record.length};
+        // Checked here, while the name is in the cache: a large bill is read
+        // once instead of once per check.
+        if (!checkName(e))
+            return false;
+        if (!r.m_entries.empty() && lessKey(e, r.m_entries.back()))
+            unsorted = true;
+        r.m_entries.push_back(e);
         return true;
     }
 
-    bool checkNames()
+    bool checkName(const Entry &e)
     {
-        for (const Entry &e : r.m_entries) {
-            const uchar *name = p + e.nameOffset;
-            if (e.nameLength == 0)
-                return fail(QStringLiteral("an entry with an empty name (path id %1)").arg(e.id));
-            if (std::memchr(name, '/', e.nameLength))
-                return fail(QStringLiteral("the name of path id %1 contains a slash").arg(e.id));
-            if (e.nameLength == 2 && name[0] == '.' && name[1] == '.')
-                return fail(QStringLiteral("an entry named \"..\" (path id %1)").arg(e.id));
-            if (e.nameLength == 1 && name[0] == '.' && e.parent != 0)
-                return fail(QStringLiteral("an entry named \".\" below the top (path id %1)").arg(e.id));
-            if (e.id == 0)
-                return fail(QStringLiteral("an entry with path id 0"));
-        }
+        const uchar *name = p + e.nameOffset;
+        if (e.nameLength == 0)
+            return fail(QStringLiteral("an entry with an empty name (path id %1)").arg(e.id));
+        if (std::memchr(name, '/', e.nameLength))
+            return fail(QStringLiteral("the name of path id %1 contains a slash").arg(e.id));
+        if (e.nameLength == 2 && name[0] == '.' && name[1] == '.')
+            return fail(QStringLiteral("an entry named \"..\" (path id %1)").arg(e.id));
+        if (e.nameLength == 1 && name[0] == '.' && e.parent != 0)
+            return fail(QStringLiteral("an entry named \".\" below the top (path id %1)").arg(e.id));
+        if (e.id == 0)
+            return fail(QStringLiteral("an entry with path id 0"));
         return true;
     }
 
@@ -260,9 +264,9 @@ private:
     // does not, keeping equal keys in the file's order.
     bool sortKeys()
     {
-        auto less = [this](const Entry &a, const Entry &b) { return lessKey(a, b); };
-        if (!std::is_sorted(r.m_entries.begin(), r.m_entries.end(), less))
-            std::stable_sort(r.m_entries.begin(), r.m_entries.end(), less);
+        if (unsorted)
+            std::stable_sort(r.m_entries.begin(), r.m_entries.end(),
+                             [this](const Entry &a, const Entry &b) { return lessKey(a, b); });
         return true;
     }
 
@@ -385,8 +389,9 @@ private:
     quint32 varsLength = 0;
     quint32 pathsBlock = 0;
     bool havePaths = false;
+    bool unsorted = false;   // a key came before the one read last
     quint64 maxEntries = 0;
-    std::vector<quint8> visited;
+    std::vector<bool> visited;
     std::vector<Group> groups;
     std::vector<quint32> groupOfParent;
 };
@@ -417,8 +422,10 @@ BomReader BomReader::open(const QString &physicalPath)
         reader.fail(QStringLiteral("%1 is too large for a bill of materials (%2 bytes)").arg(physicalPath).arg(file.size()));
         return reader;
     }
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
+    // One read of the size the file has, as the volume reads it: readAll()
+    // would grow its buffer once more past the end, copying the whole bill.
+    QByteArray data(file.size(), Qt::Uninitialized);
+    if (file.read(data.data(), data.size()) != data.size()) {
         BomReader reader;
         reader.fail(QStringLiteral("cannot read %1: %2").arg(physicalPath, file.errorString()));
         return reader;
@@ -451,16 +458,7 @@ QStringList BomReader::paths() const
 {
     QStringList result;
     result.reserve(qsizetype(m_order.size()));
-    QByteArray path;
-    std::vector<qsizetype> prefix(m_maxDepth + 2, 0);
-    for (const Listed &item : m_order) {
-        const Entry &e = m_entries[item.entry];
-        path.truncate(prefix[item.depth]);
-        path.append(m_data.constData() + e.nameOffset, e.nameLength);
-        result.append(QString::fromUtf8(path));
-        path.append('/');
-        prefix[item.depth + 1] = path.size();
-    }
+    forEachPath([&](QByteArrayView path) { result.append(QString::fromUtf8(path)); });
     return result;
 }
 

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -72,8 +73,14 @@ public:
     // The number of listed entries (the root "." not counted).
     qsizetype count() const { return qsizetype(m_order.size()); }
 
-    // Only the relative paths, in the bill's order; the cheap call.
+    // Only the relative paths, in the bill's order.
     QStringList paths() const;
+
+    // The cheapest listing: calls visit(QByteArrayView) with each relative
+    // path's raw bytes, in the bill's order, without making any string. The
+    // view lasts for the call only.
+    template<typename Visit>
+    void forEachPath(Visit &&visit) const;
 
     // Every listed entry with its metadata, in the bill's order.
     QList<BomEntry> entries() const;
@@ -81,6 +88,8 @@ public:
     // The root "." with its metadata and an empty path, if the bill has one
     // (an empty bill has none).
     std::optional<BomEntry> rootEntry() const;
+
+    static constexpr quint32 kMaxPathBytes = 1023;   // PATH_MAX on the Mac is 1024 with the NUL
 
 private:
     // One key of the Paths tree; names and records stay in m_data.
@@ -112,5 +121,23 @@ private:
     bool m_openFailed = false;
     quint32 m_maxDepth = 0;
 };
+
+template<typename Visit>
+void BomReader::forEachPath(Visit &&visit) const
+{
+    // Reading refused every path longer than kMaxPathBytes, so one buffer
+    // holds each; a path shares its folder's bytes with the one before.
+    char path[kMaxPathBytes + 1];
+    std::vector<quint32> prefix(m_maxDepth + 2, 0);
+    const char *data = m_data.constData();
+    for (const Listed &item : m_order) {
+        const Entry &e = m_entries[item.entry];
+        const quint32 length = prefix[item.depth] + e.nameLength;
+        std::memcpy(path + prefix[item.depth], data + e.nameOffset, e.nameLength);
+        visit(QByteArrayView(path, length));
+        path[length] = '/';
+        prefix[item.depth + 1] = length + 1;
+    }
+}
 
 } // namespace platform
