@@ -239,13 +239,13 @@ Part Run::classify(const QList<Catalogue::PathId> &paths, Stretch stretch) const
 // its files' progress lines in their order.
 void Run::join(Part part)
 {
-    const UninstallPlan &from = part.plan;
-    plan.removeFiles.append(from.removeFiles);
-    plan.removeFolders.append(from.removeFolders);
-    plan.ignoredFiles.append(from.ignoredFiles);
-    plan.sharedFiles.append(from.sharedFiles);
-    plan.missingPaths.append(from.missingPaths);
-    plan.protectedPaths.append(from.protectedPaths);
+    UninstallPlan &from = part.plan;
+    plan.removeFiles.append(std::move(from.removeFiles));
+    plan.removeFolders.append(std::move(from.removeFolders));
+    plan.ignoredFiles.append(std::move(from.ignoredFiles));
+    plan.sharedFiles.append(std::move(from.sharedFiles));
+    plan.missingPaths.append(std::move(from.missingPaths));
+    plan.protectedPaths.append(std::move(from.protectedPaths));
     plan.sizes.removeBytes += from.sizes.removeBytes;
     plan.sizes.ignoredBytes += from.sizes.ignoredBytes;
     plan.sizes.sharedBytes += from.sizes.sharedBytes;
