@@ -274,9 +274,9 @@ UninstallPlan UninstallPlanner::plan(const QList<PackageRecord> &selection, cons
         for (const Stretch &stretch : stretches)
             run.join(run.classify(paths, stretch));
     } else {
-        // One status call per path is nearly all of the time, and the calls
-        // of different folders wait on nothing shared, so the stretches go
-        // to the cores; their parts are joined in list order as they come,
+        // A status call and a logical path per listed path are most of the
+        // time, and stretches write nothing they share, so they go to the
+        // cores; their parts are joined in list order as they come,
         // so progress still moves down the list. The pool is the planner's
         // own: it may run on a thread of the global pool, which must not
         // wait for that pool's other threads.
