@@ -1,12 +1,17 @@
 // Plans the uninstall of one package of 200,000 paths on a generated volume
 // and reports how long the planner takes, with and without a progress
-// callback, against a per-path loop over the library's own file questions.
+// callback, beside what no planner can beat: a plain statx loop over the
+// same paths, on one core and split by folder over all of them, and du -sb
+// of the package's folder.
 //
-//   bench_plan [paths]   default: 200000
+//   bench_plan [paths] [rounds]   defaults: 200000 5
 //
 // The volume is written first (every listed file is on disk, sparse), then
-// scanned as the application does; only the planning is timed. Each figure
-// is the median of five runs on a warm disk cache.
+// scanned as the application does; only the planning is timed. Every round
+// runs each contender once, side by side, on a warm disk cache, so a busy
+// machine slows them alike; each figure is the median of the rounds, with
+// the processor time of all its threads (the work, whatever the wait for a
+// core) and the fastest and slowest round beside it.
 
 #include "dorvane/StartUp.h"
 #include "dorvane/catalogue/CatalogueScanner.h"
@@ -19,11 +24,21 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -80,12 +95,129 @@ double medianMs(const std::function<void()> &work, int runs = 5)
     return times.at(runs / 2);
 }
 
+// The processor time this process and its finished children have used, all
+// threads together: on a busy machine the wall clock mostly measures the
+// wait for a core, this the work itself.
+double cpuMs()
+{
+    double total = 0;
+    for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        struct rusage usage;
+        ::getrusage(who, &usage);
+        total += (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3
+                 + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+    }
+    return total;
+}
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
+
+// Contenders timed in rounds: each round runs every one once, in turn.
+class Rounds
+{
+public:
+    void add(const char *name, std::function<void()> work) { m_entries.push_back({name, std::move(work), {}, {}}); }
+    void run(int rounds)
+    {
+        for (int round = 0; round < rounds; ++round) {
+            for (Entry &entry : m_entries) {
+                QElapsedTimer timer;
+                const double cpu = cpuMs();
+                timer.start();
+                entry.work();
+                entry.times << timer.nsecsElapsed() / 1e6;
+                entry.cpu << cpuMs() - cpu;
+            }
+        }
+    }
+    void print() const
+    {
+        for (const Entry &entry : m_entries) {
+            const auto [fastest, slowest] = std::minmax_element(entry.times.cbegin(), entry.times.cend());
+            std::printf("  %-46s median %5.0f ms, processor %5.0f ms  (fastest %4.0f, slowest %4.0f; rounds:",
+                        entry.name, median(entry.times), median(entry.cpu), *fastest, *slowest);
+            for (const double time : entry.times)
+                std::printf(" %.0f", time);
+            std::printf(")\n");
+        }
+    }
+
+private:
+    struct Entry
+    {
+        const char *name;
+        std::function<void()> work;
+        QList<double> times;
+        QList<double> cpu;
+    };
+    std::vector<Entry> m_entries;
+};
+
+// The floor: each path's folder opened once, then one statx per path with
+// the door's own flags and fields, and nothing else, on the physical tree.
+struct RawPath
+{
+    QByteArray folder;
+    QByteArray name;
+};
+
+quint64 statxLoop(const std::vector<RawPath> &paths, size_t begin, size_t end)
+{
+    constexpr unsigned kMask = STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID | STATX_SIZE | STATX_INO | STATX_MTIME
+                               | STATX_CTIME | STATX_BTIME;
+    quint64 bytes = 0;
+    int folder = -1;
+    const QByteArray *open = nullptr;
+    for (size_t i = begin; i < end; ++i) {
+        if (!open || *open != paths[i].folder) {
+            if (folder >= 0)
+                ::close(folder);
+            folder = ::open(paths[i].folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            open = &paths[i].folder;
+        }
+        struct statx st;
+        if (::statx(folder, paths[i].name.constData(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, kMask, &st) == 0)
+            bytes += st.stx_size;
+    }
+    if (folder >= 0)
+        ::close(folder);
+    return bytes;
+}
+
+// The same loop with the paths cut by folder into one run per core.
+quint64 statxThreads(const std::vector<RawPath> &paths, int threads)
+{
+    std::vector<size_t> cuts{0};
+    for (int t = 1; t < threads; ++t) {
+        size_t cut = std::max(cuts.back(), paths.size() * size_t(t) / size_t(threads));
+        while (cut > 0 && cut < paths.size() && paths[cut].folder == paths[cut - 1].folder)
+            ++cut;
+        cuts.push_back(cut);
+    }
+    cuts.push_back(paths.size());
+    std::vector<quint64> bytes(size_t(threads), 0);
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back([&, t] { bytes[size_t(t)] = statxLoop(paths, cuts[size_t(t)], cuts[size_t(t) + 1]); });
+    for (std::thread &worker : workers)
+        worker.join();
+    quint64 total = 0;
+    for (const quint64 part : bytes)
+        total += part;
+    return total;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const qint64 paths = app.arguments().size() > 1 ? app.arguments().at(1).toLongLong() : 200000;
+    const int rounds = std::max(1, app.arguments().size() > 2 ? app.arguments().at(2).toInt() : 5);
 
     QTemporaryDir dir;
     const QString root = dir.path() + QStringLiteral("/volume");
@@ -115,37 +247,58 @@ int main(int argc, char *argv[])
                 timer.elapsed());
 
     const QList<dorvane::PackageRecord> selection = catalogue->installerPackages;
+    std::vector<RawPath> raw;
+    raw.reserve(size_t(listed.size()));
+    for (const QString &path : listed) {
+        const QByteArray physical = QFile::encodeName(root + path);
+        const qsizetype slash = physical.lastIndexOf('/');
+        raw.push_back({physical.left(slash), physical.mid(slash + 1)});
+    }
+    const int cores = QThread::idealThreadCount();
+    const QString vendor = root + QStringLiteral("/Library/Application Support/BenchVendor");
+
     dorvane::UninstallPlan plan;
-    const double quiet = medianMs([&] { plan = dorvane::UninstallPlanner::plan(selection, *catalogue, true); });
     qint64 lines = 0;
-    const double withProgress = medianMs([&] {
+    quint64 floorBytes = 0;
+    Rounds timed;
+    timed.add("plan", [&] { plan = dorvane::UninstallPlanner::plan(selection, *catalogue, true); });
+    timed.add("plan with a progress callback", [&] {
         lines = 0;
         plan = dorvane::UninstallPlanner::plan(selection, *catalogue, true,
                                                [&lines](const QString &detail) { lines += detail.size() > 0; });
     });
-    const double unprotected = medianMs([&] { dorvane::UninstallPlanner::plan(selection, *catalogue, false); });
-
-    std::printf("plan: %lld files (%.1f MB), %lld folders, %lld already gone, %lld ignored, %lld shared, "
-                "%lld protected; %lld progress lines\n",
-                qint64(plan.removeFiles.size()), plan.sizes.removeBytes / 1048576.0, qint64(plan.removeFolders.size()),
-                qint64(plan.missingPaths.size()), qint64(plan.ignoredFiles.size()), qint64(plan.sharedFiles.size()),
-                qint64(plan.protectedPaths.size()), lines);
-    std::printf("planning (median of 5): %.0f ms without progress, %.0f ms with a progress callback, "
-                "%.0f ms with System Integrity Protection off\n",
-                quiet, withProgress, unprotected);
-
-    // Where the time goes: the probe's lstat alone, the flag read, and the
-    // same questions asked path by path through the library.
-    const double probeOnly = medianMs([&] {
+    timed.add("plan, System Integrity Protection off",
+              [&] { dorvane::UninstallPlanner::plan(selection, *catalogue, false); });
+    // Where the time goes: the probe's one statx per path on one core, and
+    // the restricted flag that comes with it.
+    timed.add("probe alone, one core", [&] {
         dorvane::PathProbe probe;
         for (const QString &path : listed)
             probe.look(path);
     });
-    const double probeAndFlags = medianMs([&] {
+    timed.add("probe + restricted flag, one core", [&] {
         dorvane::PathProbe probe;
         for (const QString &path : listed)
             dorvane::PathProbe::isRestricted(probe.look(path));
     });
+    timed.add("plain statx loop, one core", [&] { floorBytes = statxLoop(raw, 0, raw.size()); });
+    const QByteArray split = "plain statx loop, split by folder over " + QByteArray::number(cores) + " cores";
+    timed.add(split.constData(), [&] { floorBytes = statxThreads(raw, cores); });
+    timed.add("du -sb of the package's folder", [&] {
+        QProcess du;
+        du.start(QStringLiteral("du"), {QStringLiteral("-sb"), vendor});
+        du.waitForFinished(-1);
+    });
+    timed.run(rounds);
+
+    std::printf("plan: %lld files (%.1f MB), %lld folders, %lld already gone, %lld ignored, %lld shared, "
+                "%lld protected; %lld progress lines; the statx loop saw %.1f MB\n",
+                qint64(plan.removeFiles.size()), plan.sizes.removeBytes / 1048576.0, qint64(plan.removeFolders.size()),
+                qint64(plan.missingPaths.size()), qint64(plan.ignoredFiles.size()), qint64(plan.sharedFiles.size()),
+                qint64(plan.protectedPaths.size()), lines, floorBytes / 1048576.0);
+    std::printf("%d rounds, side by side, %d cores:\n", rounds, cores);
+    timed.print();
+
     const double library = medianMs(
         [&] {
             for (const QString &path : listed) {
@@ -154,9 +307,8 @@ int main(int argc, char *argv[])
             }
         },
         3);
-    std::printf("per path: probe %.0f ms, probe + restricted flag %.0f ms; "
-                "kestrum::fileExists + fileIsRestricted %.0f ms\n",
-                probeOnly, probeAndFlags, library);
+    std::printf("per path through the library: kestrum::fileExists + fileIsRestricted %.0f ms (median of 3)\n",
+                library);
 
     // The probe is only a faster way to the door's answers.
     qint64 disagreements = 0;

@@ -49,6 +49,7 @@ private Q_SLOTS:
     void overlapDropsGeneratedItems();
     void sizesDoNotFollowLinks();
     void progressLines();
+    void longListsKeepTheirOrder();
     void treeHeadingsAndCounts();
     void treeOfThePlannedVolume();
     void neverRemovesWhatItMustKeep();
@@ -522,6 +523,49 @@ void PlannerTest::progressLines()
                         "Adding file: b",
                         QStringLiteral("Wrapping up\u2026"),
                     }));
+}
+
+// Past a few thousand paths the planner works on stretches side by side;
+// joined, they make the lists, sizes and lines of one pass, in list order.
+void PlannerTest::longListsKeepTheirOrder()
+{
+    QList<PathItem> items{PathItem::folder("/opt/long")};
+    QSet<QString> gone;
+    quint64 bytes = 0;
+    const QString shared = QStringLiteral("/opt/long/1/f05000");
+    for (int i = 0; i < 10000; ++i) {
+        const QString folder = QStringLiteral("/opt/long/%1").arg(i / 3000);
+        if (i % 3000 == 0)
+            items << PathItem::folder(folder);
+        const QString path = folder + QStringLiteral("/f%1").arg(i, 5, 10, QLatin1Char('0'));
+        items << (i % 97 == 5 ? missingFile(path) : PathItem::file(path, quint64(10 + i)));
+        if (i % 97 == 5)
+            gone << path;
+        else if (path != shared)
+            bytes += quint64(10 + i);
+    }
+    const Catalogue catalogue = write({package("com.example.long", items),
+                                       package("com.example.long.other", {PathItem::file(shared, 5010)})});
+    QStringList files, missing, lines;
+    for (const QString &path : catalogue.filesForPackage("com.example.long")) {
+        if (!path.contains("/f"))
+            continue;
+        lines << "Adding file: " + path.section('/', -1);
+        if (path != shared)
+            (gone.contains(path) ? missing : files) << path;
+    }
+    QCOMPARE(files.size() + missing.size(), 9999);
+    QStringList reported;
+    const UninstallPlan plan = UninstallPlanner::plan(select(catalogue, {"com.example.long"}), catalogue, true,
+                                                      [&reported](const QString &detail) { reported << detail; });
+    QCOMPARE(platform::toStrings(plan.removeFiles), files);
+    QCOMPARE(platform::toStrings(plan.missingPaths), missing);
+    QCOMPARE(plan.sharedFiles.size(), 1);
+    QCOMPARE(plan.sharedFiles.first().path.toString(), shared);
+    QCOMPARE(plan.sizes.removeBytes, bytes);
+    QCOMPARE(plan.sizes.sharedBytes, quint64(5010));
+    QCOMPARE(reported.size(), lines.size() + 3);
+    QCOMPARE(reported.mid(2, lines.size()), lines);
 }
 
 void PlannerTest::treeHeadingsAndCounts()

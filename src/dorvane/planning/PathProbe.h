@@ -15,9 +15,9 @@ namespace dorvane {
 // statx. The answers are those of the volume door (platform::Volume::status
 // without following a final link) on the same path.
 //
-// One probe serves one planning run on one thread: a folder replaced by a
-// link while the run lasts is seen as it was when it was opened, which is
-// harmless since the probe only reads.
+// One probe serves one thread (the planner gives each stretch of paths its
+// own): a folder replaced by a link while the run lasts is seen as it was
+// when it was opened, which is harmless since the probe only reads.
 class PathProbe
 {
 public:

@@ -12,12 +12,29 @@
 #include "platform/Volume.h"
 
 #include <QSet>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentMap>
 
 namespace dorvane {
 
 namespace {
 
 using Kind = PathProbe::Item::Kind;
+
+// A run of listed paths, planned on a thread of its own with its own probe:
+// the stretches' parts, joined in order, are the lists one pass over all
+// paths would make.
+struct Stretch
+{
+    qsizetype begin = 0;
+    qsizetype end = 0;
+};
+
+struct Part
+{
+    UninstallPlan plan;
+    QStringList details;   // the per-file progress lines, when asked for
+};
 
 QStringList identifiersOf(const QList<PackageRecord> &selection)
 {
@@ -44,7 +61,9 @@ public:
 
     QList<Catalogue::PathId> gather(const QList<PackageRecord> &selection);
     void addGenerated(const QList<PackageRecord> &selection);
-    void classify(Catalogue::PathId id);
+    QList<Stretch> stretches(const QList<Catalogue::PathId> &paths) const;
+    Part classify(const QList<Catalogue::PathId> &paths, Stretch stretch) const;
+    void join(Part part);
     void report(const QString &detail) const
     {
         if (m_progress)
@@ -61,7 +80,6 @@ private:
     const UninstallPlanner::ProgressFunction &m_progress;
     const std::shared_ptr<const platform::Volume> m_volume = platform::Volume::current();
     const RemovalRules m_rules;
-    PathProbe m_probe{m_volume};
 };
 
 // Every path of the selected packages once, in the order first listed: the
@@ -82,15 +100,6 @@ QList<Catalogue::PathId> Run::gather(const QList<PackageRecord> &selection)
             }
         }
     }
-    const qsizetype total = paths.size();
-
-    plan.removeFiles.reserve(total / 2);
-    plan.removeFolders.reserve(total / 10);
-    plan.ignoredFiles.reserve(total / 10);
-    plan.sharedFiles.reserve(total / 10);
-    plan.missingPaths.reserve(total / 5);
-    plan.protectedPaths.reserve(total / 10);
-    plan.removeGenerated.reserve(20 * selection.size());
     return paths;
 }
 
@@ -138,58 +147,110 @@ void Run::addGenerated(const QList<PackageRecord> &selection)
     }
 }
 
-// Sorts one listed path into exactly one list. Folders are only those the
-// bills list themselves, judged by what is on the disk now; a link is never
-// a folder, whatever it leads to, so removing it never reaches into its
-// target.
-void Run::classify(Catalogue::PathId id)
+// Stretches of a few thousand paths, so every core stays busy to the end
+// even when one stretch's disk is slower. Each ends where the listed text's
+// folder changes, so a folder is seldom opened by two probes; a huge folder
+// is cut all the same, which costs only one more open.
+QList<Stretch> Run::stretches(const QList<Catalogue::PathId> &paths) const
 {
-    const QString path = m_catalogue.path(id);
-    // The catalogue holds only paths its volume made; text that names no
-    // path names nothing to plan.
-    const std::optional<platform::LogicalPath> made = m_volume->path(path);
-    if (!made)
-        return;
-    const platform::LogicalPath &logical = *made;
-    // A path only the user's own receipt lists, outside the home folder, is
-    // kept as one in an ignored location: that receipt may not speak for it.
-    const bool ignored = m_rules.isIgnored(logical) || !m_rules.justifiedBySelection(id, logical);
-    const PathProbe::Item item = m_probe.look(logical);
+    constexpr qsizetype kLength = 4096;
+    const auto folderOf = [this](Catalogue::PathId id) {
+        const QString path = m_catalogue.path(id);
+        return path.left(path.lastIndexOf(QLatin1Char('/')));
+    };
+    QList<Stretch> out;
+    qsizetype begin = 0;
+    while (begin < paths.size()) {
+        qsizetype end = std::min(paths.size(), begin + kLength);
+        if (end < paths.size()) {
+            const QString folder = folderOf(paths[end - 1]);
+            while (end < paths.size() && end - begin < 4 * kLength && folderOf(paths[end]) == folder)
+                ++end;
+        }
+        out.append({begin, end});
+        begin = end;
+    }
+    return out;
+}
 
-    if (item.kind == Kind::Folder) {
-        if (ignored || m_rules.listedByOthers(id))
-            return; // neither removed nor shown
-        if (m_isRootless && PathProbe::isRestricted(item))
+// Sorts each listed path of the stretch into exactly one list. Folders are
+// only those the bills list themselves, judged by what is on the disk now;
+// a link is never a folder, whatever it leads to, so removing it never
+// reaches into its target.
+Part Run::classify(const QList<Catalogue::PathId> &paths, Stretch stretch) const
+{
+    Part part;
+    UninstallPlan &plan = part.plan;
+    PathProbe probe(m_volume);
+    for (qsizetype i = stretch.begin; i < stretch.end; ++i) {
+        const Catalogue::PathId id = paths[i];
+        const QString path = m_catalogue.path(id);
+        // The catalogue holds only paths its volume made; text that names no
+        // path names nothing to plan.
+        const std::optional<platform::LogicalPath> made = m_volume->path(path);
+        if (!made)
+            continue;
+        const platform::LogicalPath &logical = *made;
+        // A path only the user's own receipt lists, outside the home folder,
+        // is kept as one in an ignored location: that receipt may not speak
+        // for it.
+        const bool ignored = m_rules.isIgnored(logical) || !m_rules.justifiedBySelection(id, logical);
+        const PathProbe::Item item = probe.look(logical);
+
+        if (item.kind == Kind::Folder) {
+            if (ignored || m_rules.listedByOthers(id))
+                continue; // neither removed nor shown
+            if (m_isRootless && PathProbe::isRestricted(item))
+                plan.protectedPaths.append(logical);
+            else
+                plan.removeFolders.append(logical);
+            continue;
+        }
+
+        if (m_progress)
+            part.details.append(QStringLiteral("Adding file: ") + path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+        const bool exists = item.kind == Kind::File
+                            || (item.kind == Kind::Link && m_volume->status(logical, platform::Follow::Final));
+        if (!exists) {
+            plan.missingPaths.append(logical);
+            continue;
+        }
+        if (ignored) {
+            plan.ignoredFiles.append(logical);
+            plan.sizes.ignoredBytes += item.size;
+            continue;
+        }
+        if (m_rules.listedByOthers(id)) {
+            plan.sharedFiles.append({logical, m_rules.others(id)});
+            plan.sizes.sharedBytes += item.size;
+            continue;
+        }
+        if (m_isRootless && PathProbe::isRestricted(item)) {
             plan.protectedPaths.append(logical);
-        else
-            plan.removeFolders.append(logical);
-        return;
+            continue;
+        }
+        plan.removeFiles.append(logical);
+        plan.sizes.removeBytes += item.size;
     }
+    return part;
+}
 
-    if (m_progress)
-        report(QStringLiteral("Adding file: ") + path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
-    const bool exists = item.kind == Kind::File || (item.kind == Kind::Link && m_volume->status(logical, platform::Follow::Final));
-    if (!exists) {
-        plan.missingPaths.append(logical);
-        return;
-    }
-    if (ignored) {
-        plan.ignoredFiles.append(logical);
-        plan.sizes.ignoredBytes += item.size;
-        return;
-    }
-    if (m_rules.listedByOthers(id)) {
-        QStringList usedBy = m_rules.others(id);
-        plan.sharedFiles.append({logical, std::move(usedBy)});
-        plan.sizes.sharedBytes += item.size;
-        return;
-    }
-    if (m_isRootless && PathProbe::isRestricted(item)) {
-        plan.protectedPaths.append(logical);
-        return;
-    }
-    plan.removeFiles.append(logical);
-    plan.sizes.removeBytes += item.size;
+// Adds a stretch's lists after those of the stretches before it, and tells
+// its files' progress lines in their order.
+void Run::join(Part part)
+{
+    UninstallPlan &from = part.plan;
+    plan.removeFiles.append(std::move(from.removeFiles));
+    plan.removeFolders.append(std::move(from.removeFolders));
+    plan.ignoredFiles.append(std::move(from.ignoredFiles));
+    plan.sharedFiles.append(std::move(from.sharedFiles));
+    plan.missingPaths.append(std::move(from.missingPaths));
+    plan.protectedPaths.append(std::move(from.protectedPaths));
+    plan.sizes.removeBytes += from.sizes.removeBytes;
+    plan.sizes.ignoredBytes += from.sizes.ignoredBytes;
+    plan.sizes.sharedBytes += from.sizes.sharedBytes;
+    for (const QString &detail : std::as_const(part.details))
+        report(detail);
 }
 
 } // namespace
@@ -208,8 +269,23 @@ UninstallPlan UninstallPlanner::plan(const QList<PackageRecord> &selection, cons
     Run run(catalogue, selection, isRootless, ignored, progress);
     const QList<Catalogue::PathId> paths = run.gather(selection);
     run.addGenerated(selection);
-    for (const Catalogue::PathId id : paths)
-        run.classify(id);
+    const QList<Stretch> stretches = run.stretches(paths);
+    if (stretches.size() <= 1) {
+        for (const Stretch &stretch : stretches)
+            run.join(run.classify(paths, stretch));
+    } else {
+        // A status call and a logical path per listed path are most of the
+        // time, and stretches write nothing they share, so they go to the
+        // cores; their parts are joined in list order as they come,
+        // so progress still moves down the list. The pool is the planner's
+        // own: it may run on a thread of the global pool, which must not
+        // wait for that pool's other threads.
+        QThreadPool pool;
+        QFuture<Part> parts = QtConcurrent::mapped(&pool, stretches,
+                                                   [&run, &paths](Stretch stretch) { return run.classify(paths, stretch); });
+        for (qsizetype i = 0; i < stretches.size(); ++i)
+            run.join(parts.resultAt(int(i)));
+    }
     run.report(QStringLiteral("Wrapping up\u2026"));
     run.plan.uninstallFiles = PlanTree::build(run.plan);
     return std::move(run.plan);
