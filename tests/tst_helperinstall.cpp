@@ -6,6 +6,7 @@
 #include "kestrum/AlertPresenter.h"
 #include "platform/BootUnit.h"
 #include "platform/PropertyList.h"
+#include "platform/UserDefaults.h"
 #include "platform/Volume.h"
 #include "support/LogRing.h"
 #include "support/ScriptedPresenter.h"
@@ -297,11 +298,12 @@ void HelperInstallTest::bootUnitStartsTheJobFromACopy()
 // why and ends the application.
 void HelperInstallTest::withoutRootTheUserMustAuthorize()
 {
-    if (qEnvironmentVariableIsSet("DORVANE_TEST_AS_NOBODY")) {
+    if (const QString root = qEnvironmentVariable("DORVANE_TEST_AS_NOBODY"); !root.isEmpty()) {
         m_volume.reset();
         if (::setgid(65534) != 0 || ::setuid(65534) != 0)
             ::_exit(77);
-        VolumeFixture volume;
+        platform::Volume::configure(root, QStringLiteral("/Users/tester"));
+        platform::UserDefaults::standard().reload();
         kestrum::setAlertPresenter(std::make_shared<kestrum::ConsolePresenter>());
         StartUp::registerDefaults();
         AppDelegate delegate;
@@ -309,9 +311,13 @@ void HelperInstallTest::withoutRootTheUserMustAuthorize()
         delegate.applicationDidFinishLaunching();
         std::exit(0); // not reached: the failed installation ends the process
     }
+    // The child ends through _exit, so its volume is made, handed to nobody
+    // and removed here.
+    VolumeFixture volume;
+    QCOMPARE(QProcess::execute("chown", {"-R", "65534:65534", volume.root()}), 0);
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DORVANE_TEST_AS_NOBODY", "1");
+    env.insert("DORVANE_TEST_AS_NOBODY", volume.root());
     child.setProcessEnvironment(env);
     child.start(QCoreApplication::applicationFilePath(), {"withoutRootTheUserMustAuthorize"});
     QVERIFY(child.waitForFinished(30000));

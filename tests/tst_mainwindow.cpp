@@ -7,6 +7,8 @@
 #include "dorvane/gui/ProgressPanel.h"
 #include "kestrum/DefaultsKey.h"
 #include "kestrum/widgets/AlertDialog.h"
+#include "platform/UserDefaults.h"
+#include "platform/Volume.h"
 #include "support/ScriptedPresenter.h"
 #include "support/UrlRecorder.h"
 #include "support/VolumeFixture.h"
@@ -229,10 +231,11 @@ private Q_SLOTS:
 
     void noPackagesEndsWithStatusOne()
     {
-        if (qEnvironmentVariableIsSet("DORVANE_TEST_EMPTY_VOLUME")) {
-            // The child: an empty volume; the scan's alert is answered by script.
+        if (const QString root = qEnvironmentVariable("DORVANE_TEST_EMPTY_VOLUME"); !root.isEmpty()) {
+            // The child: the parent's empty volume; the scan's alert is answered by script.
             m_volume.reset();
-            VolumeFixture empty;
+            platform::Volume::configure(root, QStringLiteral("/Users/tester"));
+            platform::UserDefaults::standard().reload();
             ScriptedPresenterScope script;
             AppDelegate delegate;
             QSignalSpy handedOver(&delegate, &AppDelegate::catalogueHandedOver);
@@ -240,9 +243,12 @@ private Q_SLOTS:
             handedOver.wait(20000); // never comes: the process ends first
             QFAIL("the application should have ended");
         }
+        // The child ends at once, through _exit: the helper it installs on the
+        // volume is stopped, and the volume removed, by this fixture here.
+        VolumeFixture empty;
         QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DORVANE_TEST_EMPTY_VOLUME", "1");
+        env.insert("DORVANE_TEST_EMPTY_VOLUME", empty.root());
         child.setProcessEnvironment(env);
         child.start(QCoreApplication::applicationFilePath(), {"noPackagesEndsWithStatusOne"});
         QVERIFY(child.waitForFinished(30000));
