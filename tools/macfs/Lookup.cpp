@@ -67,13 +67,19 @@ Place resolve(const char *path)
     Place place;
     place.parent = Fd(::dup(backingRoot));
     std::string_view rest(path);
-    while (!rest.empty() && rest.front() == '/')
-        rest.remove_prefix(1);
-    if (rest.empty()) {
+    // Drops the slashes before the next component; true when none is left,
+    // and then the place is the folder itself.
+    const auto atFolder = [&] {
+        while (!rest.empty() && rest.front() == '/')
+            rest.remove_prefix(1);
+        if (!rest.empty())
+            return false;
         place.name = ".";
         place.exists = true;
+        return true;
+    };
+    if (atFolder())
         return place;
-    }
     for (;;) {
         const size_t slash = rest.find('/');
         const std::string_view component = rest.substr(0, slash);
@@ -105,14 +111,8 @@ Place resolve(const char *path)
         }
         place.parent = std::move(next);
         rest = rest.substr(slash + 1);
-        while (!rest.empty() && rest.front() == '/')
-            rest.remove_prefix(1);
-        if (rest.empty()) {
-            // A trailing slash: the folder itself.
-            place.name = ".";
-            place.exists = true;
+        if (atFolder())   // a trailing slash
             return place;
-        }
     }
 }
 
