@@ -4,6 +4,7 @@
 // listed paths themselves.
 //
 //   bench_scan [packages] [paths] [files: all|none|sample]   defaults: 400 500000 all
+//   bench_scan --build|--scan|--compare ROOT ...   one step on a volume kept by hand
 //
 // The volume is built first, in a fresh temporary folder, by a child run of
 // this program, so that the scan's peak memory is its own.
@@ -17,13 +18,16 @@
 #include "VolumeGenerator.h"
 
 #include "PeakMemory.h"
+#include "StatxFloor.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -80,8 +84,7 @@ int scan(const QString &root)
     const qint64 pathBytes = qint64(catalogue->paths().textBytes());
 
     for (const dorvane::PackageRecord &record : catalogue->installerPackages) {
-        const QStringList files = catalogue->filesForPackage(record.packageIdentifier());
-        record.setInstallBytes(dorvane::PackageSize::bytes(record, files));
+        record.setInstallBytes(dorvane::PackageSize::bytes(record, *catalogue));
     }
     const qint64 lastSize = timer.elapsed();
 
@@ -95,29 +98,91 @@ int scan(const QString &root)
     return 0;
 }
 
-// The command line's whole list, sizes included, beside du -sb of the same
-// volume, alternated three times so that both see the same cache and load.
-void compareWithDu(const QString &root)
+// What no size pass can beat: one statx per listed path of the listed
+// packages, split by folder over the cores, with nothing else; the scan that
+// finds the paths is not timed. Prints the milliseconds.
+int statxFloor(const QString &root)
 {
-    const auto timed = [](const QString &program, const QStringList &arguments) {
+    platform::Volume::configure(root, QStringLiteral("/Users/demo"));
+    dorvane::StartUp::registerDefaults();
+    const std::optional<dorvane::Catalogue> catalogue = dorvane::CatalogueScanner::scan(QStringLiteral("minus.png"));
+    if (!catalogue)
+        return 1;
+    QStringList listed;
+    for (const dorvane::PackageRecord &record : catalogue->installerPackages)
+        listed += catalogue->filesForPackage(record.packageIdentifier());
+    const std::vector<RawPath> raw = rawPaths(root, listed);
+    QElapsedTimer timer;
+    timer.start();
+    if (statxThreads(raw, QThread::idealThreadCount()) == 0)
+        return 1;
+    const qint64 statxOnly = timer.elapsed();
+    // The same beside a second scan, as if every path were known before the
+    // scan and no part waited for another.
+    timer.restart();
+    std::thread scanner([] { dorvane::CatalogueScanner::scan(QStringLiteral("minus.png")); });
+    const quint64 bytes = statxThreads(raw, QThread::idealThreadCount());
+    scanner.join();
+    std::printf("%lld %lld\n", statxOnly, bytes ? timer.elapsed() : -1);
+    return 0;
+}
+
+double median(QList<qint64> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.size() % 2 ? double(values.at(values.size() / 2))
+                             : (values.at(values.size() / 2 - 1) + values.at(values.size() / 2)) / 2.0;
+}
+
+// The command line's whole list, sizes included, beside du -sb of the same
+// volume and the statx floor, alternated round by round so that all see the
+// same cache and load; each round's ratio is its own.
+void compareWithDu(const QString &root, int rounds)
+{
+    const auto timed = [](const QString &program, const QStringList &arguments, QByteArray *output = nullptr) {
         QProcess child;
-        child.setStandardOutputFile(QProcess::nullDevice());
+        if (!output)
+            child.setStandardOutputFile(QProcess::nullDevice());
         QElapsedTimer timer;
         timer.start();
         child.start(program, arguments);
         child.waitForFinished(-1);
+        if (output)
+            *output = child.readAllStandardOutput();
         return child.exitCode() == 0 ? timer.elapsed() : qint64(-1);
     };
-    qint64 bestList = -1;
-    qint64 bestDu = -1;
-    for (int round = 0; round < 3; ++round) {
+    QList<qint64> lists, dus, floors, overlaps;
+    QList<qint64> listRatios, floorRatios, overlapRatios;   // in hundredths
+    std::printf("rounds, ms (list / du -sb / statx floor over %d cores / the same beside a scan):",
+                QThread::idealThreadCount());
+    for (int round = 0; round < rounds; ++round) {
         const qint64 list = timed(QStringLiteral(DORVANE_CLI), {"--root", root, "--home", "/Users/demo", "list", "--json"});
         const qint64 du = timed(QStringLiteral("du"), {"-sb", root});
-        bestList = bestList < 0 || (list >= 0 && list < bestList) ? list : bestList;
-        bestDu = bestDu < 0 || (du >= 0 && du < bestDu) ? du : bestDu;
+        QByteArray floorText;
+        timed(QCoreApplication::applicationFilePath(), {"--floor", root}, &floorText);
+        const QList<QByteArray> floorFigures = floorText.simplified().split(' ');
+        const qint64 floor = floorFigures.value(0).toLongLong();
+        const qint64 overlap = floorFigures.value(1).toLongLong();
+        if (list < 0 || du <= 0 || floor <= 0 || overlap <= 0) {
+            std::printf(" (a contender failed)");
+            continue;
+        }
+        std::printf(" %lld/%lld/%lld/%lld", list, du, floor, overlap);
+        lists << list;
+        dus << du;
+        floors << floor;
+        overlaps << overlap;
+        overlapRatios << overlap * 100 / du;
+        listRatios << list * 100 / du;
+        floorRatios << floor * 100 / du;
     }
-    std::printf("dorvane list --json: %lld ms; du -sb: %lld ms (best of three each); ratio %.2f\n", bestList, bestDu,
-                bestDu > 0 ? double(bestList) / double(bestDu) : 0.0);
+    std::printf("\n");
+    if (lists.isEmpty())
+        return;
+    std::printf("median: dorvane list --json %.0f ms, du -sb %.0f ms, statx floor %.0f ms, beside a scan %.0f ms\n"
+                "ratios to du (medians of the rounds' own): list %.2f, statx floor %.2f, beside a scan %.2f\n",
+                median(lists), median(dus), median(floors), median(overlaps), median(listRatios) / 100.0,
+                median(floorRatios) / 100.0, median(overlapRatios) / 100.0);
 }
 
 } // namespace
@@ -130,6 +195,10 @@ int main(int argc, char *argv[])
         return build(args.value(2), args.value(3).toInt(), args.value(4).toLongLong(), args.value(5));
     if (args.value(1) == QLatin1String("--scan"))
         return scan(args.value(2));
+    if (args.value(1) == QLatin1String("--floor"))
+        return statxFloor(args.value(2));
+    if (args.value(1) == QLatin1String("--compare"))
+        return compareWithDu(args.value(2), 5), 0;
 
     const int packages = args.size() > 1 ? args.value(1).toInt() : 400;
     const qint64 paths = args.size() > 2 ? args.value(2).toLongLong() : 500000;
@@ -144,7 +213,7 @@ int main(int argc, char *argv[])
         if (!child.waitForFinished(-1) || child.exitCode() != 0)
             return 1;
     }
-    compareWithDu(root);
+    compareWithDu(root, 5);
     volumegen::removeVolume(root);
     return 0;
 }

@@ -8,15 +8,17 @@
 
 namespace dorvane::PackageSize {
 
-quint64 bytes(const PackageRecord &record, const QStringList &files)
+quint64 bytes(const PackageRecord &record, const Catalogue &catalogue)
 {
     quint64 total = record.isLegacy() ? kestrum::directorySize(record.pkgPath())
                                       : kestrum::fileSize(record.bomPath()) + kestrum::fileSize(record.plistPath());
     // A bill lists a folder's items together: the probe opens each folder
     // once and asks one status per item.
+    // Asked by the table's own bytes: half a million paths need no string.
     PathProbe probe;
-    for (const QString &path : files) {
-        const PathProbe::Item item = probe.look(path);
+    const PathTable &paths = catalogue.paths();
+    for (const Catalogue::PathId id : catalogue.fileIdsForPackage(record.packageIdentifier())) {
+        const PathProbe::Item item = probe.lookClean(paths.utf8(id));
         if (item.kind != PathProbe::Item::Kind::Folder)
             total += item.size;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dorvane/catalogue/Catalogue.h"
 #include "dorvane/receipts/PackageRecord.h"
 
 namespace dorvane {
@@ -10,7 +11,8 @@ namespace dorvane {
 // that does not exist adds nothing.
 namespace PackageSize {
 
-quint64 bytes(const PackageRecord &record, const QStringList &files);
+// The files are the package's in the catalogue; a forgotten package has none.
+quint64 bytes(const PackageRecord &record, const Catalogue &catalogue);
 
 // The megabytes the list shows for a size: rounded to one decimal, so that
 // a total adds up what the user reads.

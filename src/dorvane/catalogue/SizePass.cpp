@@ -13,7 +13,7 @@ namespace {
 
 quint64 sizeOf(const PackageRecord &record, const Catalogue &catalogue)
 {
-    return PackageSize::bytes(record, catalogue.filesForPackage(record.packageIdentifier()));
+    return PackageSize::bytes(record, catalogue);
 }
 
 // Measures side by side on a pool of its own: the caller may itself be a

@@ -23,11 +23,39 @@ PathProbe::Item PathProbe::look(const platform::LogicalPath &path)
     if (!m_entered || folderText != m_folder.toString()) {
         m_folder = path.parent();
         m_entered = true;
+        m_folderUtf8Valid = false;
+        m_open = platform::VolumeFolder::opened(*m_volume, m_folder);
+    }
+    return m_open ? statusOfName(QFile::encodeName(path.name().toString())) : Item{};
+}
+
+PathProbe::Item PathProbe::lookClean(QByteArrayView path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0 || path.size() <= 1)
+        return look(QString::fromUtf8(path));
+    const QByteArrayView folder = slash == 0 ? QByteArrayView("/") : path.first(slash);
+    if (!m_folderUtf8Valid || folder != m_folderUtf8) {
+        const std::optional<platform::LogicalPath> folderPath = m_volume->path(QString::fromUtf8(folder));
+        if (!folderPath)
+            return Item{};
+        m_folder = *folderPath;
+        m_entered = true;
+        m_folderUtf8 = folder.toByteArray();
+        m_folderUtf8Valid = true;
         m_open = platform::VolumeFolder::opened(*m_volume, m_folder);
     }
     if (!m_open)
         return Item{};
-    const std::optional<platform::ItemStatus> status = m_open->statusOf(QFile::encodeName(path.name().toString()));
+    // The name's bytes are the file system's: the volume names files in UTF-8.
+    m_name.truncate(0);
+    m_name.append(path.data() + slash + 1, path.size() - slash - 1);
+    return statusOfName(m_name);
+}
+
+PathProbe::Item PathProbe::statusOfName(const QByteArray &name) const
+{
+    const std::optional<platform::ItemStatus> status = m_open->statusOf(name);
     if (!status)
         return Item{};
     using Type = platform::ItemStatus::Type;

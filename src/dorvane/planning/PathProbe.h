@@ -37,14 +37,22 @@ public:
     // The item itself; a final symbolic link is not followed.
     Item look(const QString &logical);
     Item look(const platform::LogicalPath &path);
+    // A path as the catalogue stores it, already clean and logical, in UTF-8:
+    // asked with no string made for it, only one for each new folder.
+    Item lookClean(QByteArrayView path);
 
     static bool isRestricted(const Item &item) { return item.restricted; }
 
 private:
+    Item statusOfName(const QByteArray &name) const;   // in the folder open now
+
     std::shared_ptr<const platform::Volume> m_volume;
     platform::LogicalPath m_folder;                  // the folder opened last
     bool m_entered = false;
     std::optional<platform::VolumeFolder> m_open;    // nothing when it is missing or unreachable
+    QByteArray m_folderUtf8;                         // m_folder's bytes, when lookClean() opened it
+    bool m_folderUtf8Valid = false;
+    QByteArray m_name;                               // the name asked last, kept to reuse its buffer
 };
 
 } // namespace dorvane
