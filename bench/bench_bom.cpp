@@ -10,6 +10,7 @@
 // (VmHWM) is its own and not what an earlier phase left behind. Bills are
 // read from the page cache: this measures parsing, not the disk.
 
+#include "platform/FileBuffer.h"
 #include "platform/bom/BomReader.h"
 #include "platform/bom/BomWriter.h"
 
@@ -20,12 +21,16 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <ctime>
+#include <optional>
 
 using platform::BomEntry;
 using platform::BomReader;
@@ -106,8 +111,32 @@ int phase(const QString &which, const QString &folder, qint64 totalPaths, int bi
             }
             entries += writer.count();
         }
-    } else if (which == QLatin1String("bytes")) {
+    } else if (which == QLatin1String("load")) {
+        // The floor of any reading: each bill's bytes into fresh memory, as
+        // the reader takes them, and nothing parsed.
         const QStringList files = billFiles(folder);
+        timer.start();
+        cpuStart = cpuSeconds();
+        for (const QString &file : files) {
+            QFile in(file);
+            QByteArray data = platform::fileBuffer(in.size());
+            data.resize(in.size());
+            if (!in.open(QIODevice::ReadOnly) || in.read(data.data(), data.size()) != data.size())
+                return 1;
+        }
+    } else if (which == QLatin1String("bytes") || which == QLatin1String("warm")) {
+        const QStringList files = billFiles(folder);
+        const auto readAll = [&files] {
+            for (const QString &file : files)
+                BomReader::open(file).forEachPath([](QByteArrayView) {});
+        };
+        if (which == QLatin1String("warm")) {
+            // Every block stays with the process and the second reading
+            // reuses the first one's memory: no fresh page is zeroed.
+            mallopt(M_MMAP_THRESHOLD, 1 << 30);
+            mallopt(M_TRIM_THRESHOLD, 1 << 30);
+            readAll();
+        }
         timer.start();
         cpuStart = cpuSeconds();
         qint64 pathBytes = 0;
@@ -166,11 +195,13 @@ bool runPhase(const QString &which, const QString &folder, qint64 total, int bil
     return figures->size() == 5;
 }
 
-bool scenario(qint64 total, int bills)
+// Each phase's seconds, by name; nothing when a phase failed.
+std::optional<QHash<QString, double>> scenario(qint64 total, int bills)
 {
     QTemporaryDir dir;
     if (!dir.isValid())
-        return false;
+        return std::nullopt;
+    QHash<QString, double> times;
     std::printf("%d bill(s), %lld paths in all\n", bills, static_cast<long long>(total));
     const struct
     {
@@ -179,18 +210,21 @@ bool scenario(qint64 total, int bills)
     } phases[] = {{"write", "write"},
                   {"keep", "read, paths only, every listing kept"},
                   {"drop", "read, paths only, each listing dropped"},
-                  {"bytes", "read, path bytes only, as the scan does"}};
+                  {"bytes", "read, path bytes only, as the scan does"},
+                  {"warm", "the same, a second time in reused memory"},
+                  {"load", "the bills' bytes into memory, no parse"}};
     for (const auto &p : phases) {
         QStringList f;
         if (!runPhase(QLatin1String(p.which), dir.path(), total, bills, &f))
-            return false;
+            return std::nullopt;
         const double entries = f[0].toDouble();
         const double seconds = f[1].toDouble();
         const double cpu = f[2].toDouble();
         std::printf("  %-40s %7.3f s (cpu %.3f s) %9.0f entries/s   peak %6.1f MiB   (%.1f MiB of bills)\n",
                     p.label, seconds, cpu, entries / seconds, f[3].toDouble(), f[4].toDouble() / 1048576.0);
+        times.insert(QLatin1String(p.which), seconds);
     }
-    return true;
+    return times;
 }
 
 } // namespace
@@ -208,9 +242,21 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: bench_bom [total paths] [bills]\n");
         return 2;
     }
-    if (!scenario(total, bills) || !scenario(total, 1)) {
+    const std::optional<QHash<QString, double>> many = scenario(total, bills);
+    const std::optional<QHash<QString, double>> one = many ? scenario(total, 1) : std::nullopt;
+    if (!one) {
         std::fprintf(stderr, "a phase failed\n");
         return 1;
     }
+    // What one bill costs beyond the same paths in many, whole and with each
+    // side's load into memory taken off: what is left is the parse.
+    const auto ratio = [&](const char *which, bool lessLoad) {
+        const double offOne = lessLoad ? one->value("load") : 0;
+        const double offMany = lessLoad ? many->value("load") : 0;
+        return (one->value(QLatin1String(which)) - offOne) / (many->value(QLatin1String(which)) - offMany);
+    };
+    std::printf("one bill against %d: listing dropped %.2fx; path bytes %.2fx, and %.2fx less the load; "
+                "path bytes in reused memory %.2fx\n",
+                bills, ratio("drop", false), ratio("bytes", false), ratio("bytes", true), ratio("warm", false));
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "platform/bom/BomReader.h"
 
+#include "platform/FileBuffer.h"
 #include "platform/ReadLimits.h"
 
 #include "platform/bom/BomFormat.h"
@@ -155,6 +156,7 @@ private:
         maxEntries = size / kBytesPerEntry;
         // The header's entry count is only a hint; capped, it saves regrowing.
         r.m_entries.reserve(size_t(std::min<quint64>(readU32(p + tree.offset + 16), maxEntries)));
+        adviseLargeBlock(r.m_entries.data(), r.m_entries.capacity() * sizeof(Entry));
 
         // Down the first pair of every index node to the leftmost leaf.
         quint32 node = readU32(p + tree.offset + 8);
@@ -328,6 +330,7 @@ private:
         std::vector<Frame> stack;
         std::vector<quint32> prefix{0};   // bytes of the parent path plus "/" at each depth
         r.m_order.reserve(entries.size());
+        adviseLargeBlock(r.m_order.data(), r.m_order.capacity() * sizeof(Listed));
 
         auto enter = [&](quint32 id, quint32 depth) -> bool {
             const quint32 g = groupOf(id);
@@ -424,7 +427,8 @@ BomReader BomReader::open(const QString &physicalPath)
     }
     // One read of the size the file has, as the volume reads it: readAll()
     // would grow its buffer once more past the end, copying the whole bill.
-    QByteArray data(file.size(), Qt::Uninitialized);
+    QByteArray data = fileBuffer(file.size());
+    data.resize(file.size());
     if (file.read(data.data(), data.size()) != data.size()) {
         BomReader reader;
         reader.fail(QStringLiteral("cannot read %1: %2").arg(physicalPath, file.errorString()));

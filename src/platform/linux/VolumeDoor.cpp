@@ -3,6 +3,7 @@
 // itself resolves links inside the volume and never out of it.
 
 #include "DoorParts.h"
+#include "platform/FileBuffer.h"
 
 #include <QFile>
 #include <QHash>
@@ -178,8 +179,7 @@ std::optional<QByteArray> Volume::readFile(const LogicalPath &path, qint64 maxBy
         setError(error, errorText(errno));
         return std::nullopt;
     }
-    QByteArray data;
-    data.reserve(qsizetype(status->size));
+    QByteArray data = fileBuffer(qsizetype(status->size));
     if (!readAll(fd.get(), maxBytes, data, error))
         return std::nullopt;
     return data;
