@@ -10,7 +10,8 @@ namespace platform {
 // the scattered reads of a parse miss the TLB far less often.
 QByteArray fileBuffer(qsizetype bytes);
 
-// The same for the reader's own tables, once they are sized.
+// The same for a large table of the program's own, once it is allocated
+// and before it is first written.
 void adviseLargeBlock(void *data, size_t bytes);
 
 } // namespace platform

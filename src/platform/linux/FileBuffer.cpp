@@ -10,7 +10,7 @@ namespace {
 
 constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
 // Below this the few faults saved do not pay for the advice call.
-constexpr size_t kWorthAdvising = size_t(8) << 20;
+constexpr size_t kWorthAdvising = size_t(4) << 20;
 
 } // namespace
 
