@@ -10,7 +10,7 @@
 // (VmHWM) is its own and not what an earlier phase left behind. Bills are
 // read from the page cache: this measures parsing, not the disk.
 
-#include "platform/FileBuffer.h"
+#include "platform/Memory.h"
 #include "platform/bom/BomReader.h"
 #include "platform/bom/BomWriter.h"
 
@@ -231,6 +231,7 @@ std::optional<QHash<QString, double>> scenario(qint64 total, int bills)
 
 int main(int argc, char **argv)
 {
+    platform::keepFreedMemoryForReuse();   // as the programs do
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() == 6 && args[1] == QLatin1String("--phase"))

@@ -18,6 +18,7 @@
 #include "dorvane/planning/PathProbe.h"
 #include "dorvane/planning/UninstallPlanner.h"
 #include "kestrum/FileSystem.h"
+#include "platform/Memory.h"
 #include "platform/Volume.h"
 
 #include "VolumeGenerator.h"
@@ -163,6 +164,7 @@ private:
 
 int main(int argc, char *argv[])
 {
+    platform::keepFreedMemoryForReuse();   // as the programs do
     QCoreApplication app(argc, argv);
     const qint64 paths = app.arguments().size() > 1 ? app.arguments().at(1).toLongLong() : 200000;
     const int rounds = std::max(1, app.arguments().size() > 2 ? app.arguments().at(2).toInt() : 5);

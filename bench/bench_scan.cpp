@@ -12,6 +12,7 @@
 #include "dorvane/StartUp.h"
 #include "dorvane/catalogue/CatalogueScanner.h"
 #include "dorvane/catalogue/PackageSize.h"
+#include "platform/Memory.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volume.h"
 
@@ -189,6 +190,7 @@ void compareWithDu(const QString &root, int rounds)
 
 int main(int argc, char *argv[])
 {
+    platform::keepFreedMemoryForReuse();   // as the programs do
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.value(1) == QLatin1String("--build"))

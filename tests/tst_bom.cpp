@@ -226,6 +226,11 @@ private slots:
         const QStringList paths = reader.paths();
         if (entries > 0)
             QCOMPARE(paths.size() + 1, entries);
+        // What a scan reserves room by.
+        quint64 bytes = 0;
+        for (const QString &listed : paths)
+            bytes += quint64(listed.toUtf8().size());
+        QCOMPARE(reader.pathBytes(), bytes);
         QFile in(bill);
         QVERIFY(in.open(QIODevice::ReadOnly));
         QCOMPARE(BomReader::fromData(in.readAll()).paths(), paths);

@@ -14,6 +14,7 @@
 #include "KeepAlive.h"
 #include "ToolLog.h"
 
+#include "platform/Memory.h"
 #include "platform/Volume.h"
 
 #include <QCommandLineParser>
@@ -93,6 +94,7 @@ std::optional<Arguments> parseArguments(int argc, char **argv, QString *error)
 
 int main(int argc, char **argv)
 {
+    platform::keepFreedMemoryForReuse();
     QString error;
     const std::optional<Arguments> arguments = parseArguments(argc, argv, &error);
     if (!arguments) {

@@ -43,4 +43,14 @@ bool PackageBOM::forEachPath(const std::function<void(QByteArrayView path)> &vis
     return true;
 }
 
+qsizetype PackageBOM::pathCount() const
+{
+    return m_reader->isValid() ? m_reader->count() : 0;
+}
+
+quint64 PackageBOM::pathBytes() const
+{
+    return m_reader->isValid() ? m_reader->pathBytes() : 0;
+}
+
 } // namespace platform

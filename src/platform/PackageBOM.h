@@ -34,6 +34,11 @@ public:
     // bill is damaged.
     bool forEachPath(const std::function<void(QByteArrayView path)> &visit, QString *error = nullptr) const;
 
+    // How many paths a listing hands over, and their bytes together; a
+    // damaged bill lists none.
+    qsizetype pathCount() const;
+    quint64 pathBytes() const;
+
 private:
     std::shared_ptr<const BomReader> m_reader;
 };

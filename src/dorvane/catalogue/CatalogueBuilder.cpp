@@ -163,7 +163,10 @@ std::optional<Catalogue> CatalogueBuilder::build(const ReceiptReader &reader, co
             const platform::LogicalPath location = reader.installLocation(package.record);
             // Folded and hashed here, side by side, so that only the table's
             // look-up is left for the catalogue's thread.
-            reader.forEachFile(package.record, location, [&](QByteArrayView path) { package.files.append(path); });
+            // Room for the spellings and their keys, about as long, at once.
+            reader.forEachFile(
+                package.record, location, [&](QByteArrayView path) { package.files.append(path); },
+                [&](qsizetype paths, qsizetype bytes) { package.files.reserve(paths, 2 * bytes); });
         });
     };
     QFuture<void> reading = read(0);

@@ -1,6 +1,6 @@
 #include "dorvane/catalogue/PathTable.h"
 
-#include "platform/FileBuffer.h"
+#include "platform/Memory.h"
 #include "platform/NameFolding.h"
 
 #include <QHashFunctions>

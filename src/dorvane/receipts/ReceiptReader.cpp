@@ -280,7 +280,8 @@ QStringList ReceiptReader::files(PackageRecord &record, const LogicalPath &prefi
 }
 
 bool ReceiptReader::forEachFile(PackageRecord &record, const LogicalPath &prefix,
-                                const std::function<void(QByteArrayView path)> &visit) const
+                                const std::function<void(QByteArrayView path)> &visit,
+                                const std::function<void(qsizetype paths, qsizetype bytes)> &expect) const
 {
     const auto bom = openBill(record);
     if (!bom)
@@ -288,6 +289,8 @@ bool ReceiptReader::forEachFile(PackageRecord &record, const LogicalPath &prefix
     const bool underTop = prefix.isRoot();
     QByteArray path = underTop ? QByteArray() : prefix.toString().toUtf8();
     const qsizetype folder = path.size();
+    if (expect)
+        expect(bom->pathCount(), qsizetype(bom->pathBytes()) + bom->pathCount() * (folder + 1));
     QByteArray decoded;
     const bool listed = bom->forEachPath([&](QByteArrayView entry) {
         // Read as files() reads it: an invalid byte stands for U+FFFD.

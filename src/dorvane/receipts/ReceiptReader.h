@@ -51,9 +51,11 @@ public:
     QStringList files(PackageRecord &record, const platform::LogicalPath &prefix) const;
     // The same paths as UTF-8 bytes, handed to `visit` one by one with no
     // string made per path; false, with the same logging and marking, when
-    // the bill cannot be read.
+    // the bill cannot be read. `expect` learns first how many paths come
+    // and about how many bytes they take, so a caller can make room once.
     bool forEachFile(PackageRecord &record, const platform::LogicalPath &prefix,
-                     const std::function<void(QByteArrayView path)> &visit) const;
+                     const std::function<void(QByteArrayView path)> &visit,
+                     const std::function<void(qsizetype paths, qsizetype bytes)> &expect = {}) const;
 
     // "~/Library/Receipts" of the volume's home folder.
     platform::LogicalPath userReceiptsFolder() const;

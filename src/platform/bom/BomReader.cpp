@@ -1,6 +1,6 @@
 #include "platform/bom/BomReader.h"
 
-#include "platform/FileBuffer.h"
+#include "platform/Memory.h"
 #include "platform/ReadLimits.h"
 
 #include "platform/bom/BomFormat.h"
@@ -376,6 +376,7 @@ private:
             if (!enter(e.id, depth + 1))
                 return false;
         }
+        r.m_pathBytes = pathBytes;
         if (reached != entries.size())
             return fail(QStringLiteral("%1 of %2 entries cannot be reached from the root: a parent id is missing "
                                        "or the parent ids form a cycle")
@@ -456,6 +457,7 @@ void BomReader::fail(const QString &error)
     m_order = std::vector<Listed>();
     m_root = -1;
     m_maxDepth = 0;
+    m_pathBytes = 0;
 }
 
 QStringList BomReader::paths() const

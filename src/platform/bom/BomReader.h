@@ -72,6 +72,8 @@ public:
 
     // The number of listed entries (the root "." not counted).
     qsizetype count() const { return qsizetype(m_order.size()); }
+    // The bytes of all listed paths together, without separators' NULs.
+    quint64 pathBytes() const { return m_pathBytes; }
 
     // Only the relative paths, in the bill's order.
     QStringList paths() const;
@@ -120,6 +122,7 @@ private:
     qsizetype m_root = -1;          // index of "." in m_entries
     bool m_openFailed = false;
     quint32 m_maxDepth = 0;
+    quint64 m_pathBytes = 0;
 };
 
 template<typename Visit>

@@ -3,7 +3,7 @@
 // itself resolves links inside the volume and never out of it.
 
 #include "DoorParts.h"
-#include "platform/FileBuffer.h"
+#include "platform/Memory.h"
 
 #include <QFile>
 #include <QHash>

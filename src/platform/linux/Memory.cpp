@@ -1,5 +1,6 @@
-#include "platform/FileBuffer.h"
+#include "platform/Memory.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 
 #include <cstdint>
@@ -33,6 +34,12 @@ QByteArray fileBuffer(qsizetype bytes)
     buffer.reserve(bytes);
     adviseLargeBlock(buffer.data(), size_t(buffer.capacity()));
     return buffer;
+}
+
+void keepFreedMemoryForReuse()
+{
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
 }
 
 } // namespace platform
