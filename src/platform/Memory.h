@@ -3,8 +3,8 @@
 #include <QByteArray>
 
 // How the programs take memory for large scans: half a million paths pass
-// through buffers and tables of many megabytes, and on a virtual machine
-// every fresh 4 KiB page costs a fault and its zeroing.
+// through buffers and tables of many megabytes, and every fresh 4 KiB page
+// costs a fault and its zeroing (dearly on a virtual machine).
 namespace platform {
 
 // Room for a whole file read at once, empty. A buffer of many megabytes (a

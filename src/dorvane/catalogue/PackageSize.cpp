@@ -13,8 +13,8 @@ quint64 bytes(const PackageRecord &record, const Catalogue &catalogue)
     quint64 total = record.isLegacy() ? kestrum::directorySize(record.pkgPath())
                                       : kestrum::fileSize(record.bomPath()) + kestrum::fileSize(record.plistPath());
     // A bill lists a folder's items together: the probe opens each folder
-    // once and asks one status per item.
-    // Asked by the table's own bytes: half a million paths need no string.
+    // once and asks one status per item, by the table's own bytes, so half
+    // a million paths need no string.
     PathProbe probe;
     const PathTable &paths = catalogue.paths();
     for (const Catalogue::PathId id : catalogue.fileIdsForPackage(record.packageIdentifier())) {
