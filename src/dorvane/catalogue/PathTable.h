@@ -65,7 +65,14 @@ public:
 
     // The path's number, adding it when it is new.
     Id intern(QStringView path);
-    Id intern(const FoldedPaths &paths, qsizetype i) { return intern(paths.spelling(i), paths.key(i), paths.hash(i)); }
+    // A scan interns a package's paths in order: the slot of one a few ahead
+    // is asked for now, so that its cache miss is over when its turn comes.
+    Id intern(const FoldedPaths &paths, qsizetype i)
+    {
+        if (i + kSlotsAhead < paths.size() && !m_slots.empty())
+            __builtin_prefetch(&m_slots[paths.hash(i + kSlotsAhead) & (m_slots.size() - 1)]);
+        return intern(paths.spelling(i), paths.key(i), paths.hash(i));
+    }
     std::optional<Id> find(QStringView path) const;
 
     QString path(Id id) const;
@@ -75,6 +82,7 @@ public:
     quint64 textBytes() const { return m_textBytes; }
 
 private:
+    static constexpr qsizetype kSlotsAhead = 8;
     struct Entry
     {
         quint32 block;
