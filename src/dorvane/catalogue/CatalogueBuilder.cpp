@@ -135,7 +135,8 @@ QList<Catalogue::PathId> CatalogueBuilder::classify(PackageRecord &record, const
 }
 
 std::optional<Catalogue> CatalogueBuilder::build(const ReceiptReader &reader, const IgnoredInstaller &isIgnored,
-                                                 const QString &damagedIconPath, const ProgressFunction &progress)
+                                                 const QString &damagedIconPath, const ProgressFunction &progress,
+                                                 const BatchAdded &batchAdded)
 {
     struct Package
     {
@@ -178,6 +179,8 @@ std::optional<Catalogue> CatalogueBuilder::build(const ReceiptReader &reader, co
         for (qsizetype i = start; i < end; ++i)
             add(packages[i].record, std::exchange(packages[i].files, {}), catalogue, reader.volume(), isIgnored,
                 damagedIconPath, progress);
+        if (batchAdded)
+            batchAdded(catalogue);
     }
     return catalogue;
 }

@@ -20,6 +20,11 @@ public:
     // Whether the installer's packages are kept out of the list; asked once
     // per package, so a list edited meanwhile counts from then on.
     using IgnoredInstaller = std::function<bool(const QString &installProcessName)>;
+    // Told on the building thread each time a batch of packages is in: the
+    // catalogue as far as it is built. Its path table grows with the next
+    // batch, so only the bytes of paths already in it (PathTable::utf8) may
+    // be handed to other threads meanwhile.
+    using BatchAdded = std::function<void(const Catalogue &catalogue)>;
 
     static inline const QString kApplicationIcon =
         QStringLiteral("/System/Library/CoreServices/CoreTypes.bundle/Contents/Resources/GenericApplicationIcon.icns");
@@ -30,7 +35,8 @@ public:
 
     // Nothing when the volume has no receipts at all.
     static std::optional<Catalogue> build(const ReceiptReader &reader, const IgnoredInstaller &isIgnored,
-                                          const QString &damagedIconPath, const ProgressFunction &progress = {});
+                                          const QString &damagedIconPath, const ProgressFunction &progress = {},
+                                          const BatchAdded &batchAdded = {});
 
     // The scan of one record's paths: fills the record's application keys,
     // adds the paths, corrected, to the catalogue's maps and application

@@ -14,18 +14,19 @@ QString CatalogueScanner::damagedIconPath()
     return platform::Bundle::main().resourcesPath() + QLatin1String("/minus.png");
 }
 
-std::optional<Catalogue> CatalogueScanner::scan(const QString &damagedIconPath, const ProgressFunction &progress)
+std::optional<Catalogue> CatalogueScanner::scan(const QString &damagedIconPath, const ProgressFunction &progress,
+                                               const BatchAdded &batchAdded)
 {
     // Read afresh for every package: the user may edit the list meanwhile.
     const auto isIgnored = [](const QString &installer) {
         return kestrum::DefaultsKey(Settings::kIgnoredInstallers).defaultStringArray().contains(installer);
     };
-    return CatalogueBuilder::build(PackageHelperNative::reader(), isIgnored, damagedIconPath, progress);
+    return CatalogueBuilder::build(PackageHelperNative::reader(), isIgnored, damagedIconPath, progress, batchAdded);
 }
 
-std::optional<Catalogue> CatalogueScanner::scanOrComplain()
+std::optional<Catalogue> CatalogueScanner::scanOrComplain(const BatchAdded &batchAdded)
 {
-    std::optional<Catalogue> catalogue = scan(damagedIconPath());
+    std::optional<Catalogue> catalogue = scan(damagedIconPath(), {}, batchAdded);
     if (!catalogue)
         std::fprintf(stderr, "%s\n", qPrintable(kNoPackagesMessage));
     return catalogue;

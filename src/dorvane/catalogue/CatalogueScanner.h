@@ -13,6 +13,7 @@ class CatalogueScanner
 {
 public:
     using ProgressFunction = CatalogueBuilder::ProgressFunction;
+    using BatchAdded = CatalogueBuilder::BatchAdded;
 
     static inline const QString &kApplicationIcon = CatalogueBuilder::kApplicationIcon;
     static inline const QString &kDefunctIcon = CatalogueBuilder::kDefunctIcon;
@@ -25,11 +26,12 @@ public:
     static QString damagedIconPath();
 
     // Nothing when the volume has no receipts at all.
-    static std::optional<Catalogue> scan(const QString &damagedIconPath, const ProgressFunction &progress = {});
+    static std::optional<Catalogue> scan(const QString &damagedIconPath, const ProgressFunction &progress = {},
+                                         const BatchAdded &batchAdded = {});
 
     // The scan as the command line wants it: with the bundle's icon, and
     // the no-receipts message on standard error when there is nothing.
-    static std::optional<Catalogue> scanOrComplain();
+    static std::optional<Catalogue> scanOrComplain(const BatchAdded &batchAdded = {});
 
     // CatalogueBuilder::classify() on the process's volume.
     static QList<Catalogue::PathId> classify(PackageRecord &record, const FoldedPaths &files, Catalogue &catalogue);

@@ -3,6 +3,8 @@
 #include "dorvane/catalogue/Catalogue.h"
 #include "dorvane/receipts/PackageRecord.h"
 
+#include <vector>
+
 namespace dorvane {
 
 // What a package takes on the disk: its receipt (a legacy bundle's whole
@@ -13,6 +15,8 @@ namespace PackageSize {
 
 // The files are the package's in the catalogue; a forgotten package has none.
 quint64 bytes(const PackageRecord &record, const Catalogue &catalogue);
+// The same with the files as the catalogue's path table holds them.
+quint64 bytes(const PackageRecord &record, const std::vector<QByteArrayView> &files);
 
 // The megabytes the list shows for a size: rounded to one decimal, so that
 // a total adds up what the user reads.

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace dorvane {
 
@@ -74,13 +75,41 @@ void SizePass::start(const Catalogue &catalogue)
     });
 }
 
-void SizePass::sizeAll(const Catalogue &catalogue)
+SizesWhileScanning::SizesWhileScanning() = default;
+
+SizesWhileScanning::~SizesWhileScanning()
 {
-    // Packages are measured side by side on the pool; the records are filled
-    // in afterwards, on this thread.
-    const QList<quint64> sizes = measure(catalogue.installerPackages, catalogue);
-    for (qsizetype i = 0; i < sizes.size(); ++i)
-        catalogue.installerPackages.at(i).setInstallBytes(sizes.at(i));
+    m_pool.waitForDone();
+}
+
+CatalogueBuilder::BatchAdded SizesWhileScanning::observer()
+{
+    return [this](const Catalogue &catalogue) { measureNew(catalogue); };
+}
+
+void SizesWhileScanning::measureNew(const Catalogue &catalogue)
+{
+    // The table's bytes stay where they are while it grows, so the measuring
+    // threads get the paths as views and never look at the table itself.
+    const PathTable &paths = catalogue.paths();
+    for (; m_next < catalogue.installerPackages.size(); ++m_next) {
+        const PackageRecord &record = catalogue.installerPackages.at(m_next);
+        std::vector<QByteArrayView> files;
+        const QList<Catalogue::PathId> ids = catalogue.fileIdsForPackage(record.packageIdentifier());
+        files.reserve(size_t(ids.size()));
+        for (const Catalogue::PathId id : ids)
+            files.push_back(paths.utf8(id));
+        m_sizes.append({record, QtConcurrent::run(&m_pool, [record, files = std::move(files)] {
+                            return PackageSize::bytes(record, files);
+                        })});
+    }
+}
+
+void SizesWhileScanning::finish()
+{
+    for (auto &[record, size] : m_sizes)
+        record.setInstallBytes(size.result());
+    m_sizes.clear();
 }
 
 } // namespace dorvane

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "dorvane/catalogue/Catalogue.h"
+#include "dorvane/catalogue/CatalogueBuilder.h"
 
+#include <QFuture>
 #include <QObject>
+#include <QThreadPool>
 
 #include <atomic>
 #include <memory>
@@ -26,9 +29,6 @@ public:
     // record's size comes from its own scan's file list.
     void start(const Catalogue &catalogue);
 
-    // The same at once, on the calling thread (the command line).
-    static void sizeAll(const Catalogue &catalogue);
-
 Q_SIGNALS:
     void packageSized(const QString &identifier);   // its record now holds its size
     void finished();                                // every package of the newest pass has its size
@@ -36,6 +36,29 @@ Q_SIGNALS:
 private:
     // Each pass carries the generation it belongs to.
     std::shared_ptr<std::atomic<int>> m_generation;
+};
+
+// The command line's way to have every size at once: each listed package is
+// measured as soon as the scan has put it into the catalogue, side by side
+// with the reading of the next bills, so the scan and the sizes share the
+// cores instead of taking turns.
+class SizesWhileScanning
+{
+public:
+    SizesWhileScanning();
+    ~SizesWhileScanning();   // waits for what is still being measured
+
+    // Hand this to the scan; it takes each batch's new packages.
+    CatalogueBuilder::BatchAdded observer();
+    // Once the scan is over: waits for the last sizes and fills them in.
+    void finish();
+
+private:
+    void measureNew(const Catalogue &catalogue);
+
+    QThreadPool m_pool;
+    qsizetype m_next = 0;   // the first listed package not yet measured
+    QList<std::pair<PackageRecord, QFuture<quint64>>> m_sizes;
 };
 
 } // namespace dorvane

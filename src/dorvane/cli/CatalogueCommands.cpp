@@ -44,10 +44,11 @@ int runListCommand(const QStringList &arguments)
         std::fputs("usage: dorvane list [--apps|--defunct] [--search TEXT] [--json]\n", stderr);
         return ExitUsage;
     }
-    const std::optional<Catalogue> catalogue = CatalogueScanner::scanOrComplain();
+    SizesWhileScanning sizes;
+    const std::optional<Catalogue> catalogue = CatalogueScanner::scanOrComplain(sizes.observer());
     if (!catalogue)
         return ExitFailure;
-    SizePass::sizeAll(*catalogue);
+    sizes.finish();
     const PackageFilter::Mode mode = parser.isSet(apps)      ? PackageFilter::Mode::Applications
                                      : parser.isSet(defunct) ? PackageFilter::Mode::Defunct
                                                              : PackageFilter::Mode::All;
