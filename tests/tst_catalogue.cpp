@@ -2,6 +2,7 @@
 #include "dorvane/catalogue/CatalogueScanner.h"
 #include "dorvane/catalogue/PackageFilter.h"
 #include "dorvane/catalogue/PackageSize.h"
+#include "dorvane/catalogue/SizePass.h"
 #include "kestrum/DefaultsKey.h"
 #include "kestrum/FileSystem.h"
 #include "support/BuiltVolume.h"
@@ -288,6 +289,33 @@ private Q_SLOTS:
         QVERIFY(receipt > 0);
         // Folders count nothing, the link its own three bytes, missing files nothing.
         QCOMPARE(PackageSize::bytes(record, catalogue), receipt + 3 * 1048576 + 3 + 7 + 11 + 13);
+    }
+
+    void sizesWhileScanningReachEveryBatch()
+    {
+        // More packages than a batch of the scan, each with files of its own
+        // sizes and one file that every package lists.
+        QList<Package> packages;
+        QHash<QString, quint64> listed;
+        for (int p = 0; p < 70; ++p) {
+            const QString identifier = QStringLiteral("com.example.batch%1").arg(p);
+            Package item = package(identifier, {PathItem::folder("Library"), PathItem::file("Library/shared", 5)});
+            quint64 bytes = 5;
+            for (int f = 0; f <= p % 4; ++f) {
+                item.paths << PathItem::file(QStringLiteral("Library/%1-%2").arg(p).arg(f), quint64(100 * p + f));
+                bytes += quint64(100 * p + f);
+            }
+            listed.insert(identifier, bytes);
+            packages << item;
+        }
+        SizesWhileScanning sizes;
+        const Catalogue catalogue = m_volume->scan(packages, QStringLiteral("minus.png"), {}, sizes.observer());
+        sizes.finish();
+        QCOMPARE(catalogue.installerPackages.size(), 70);
+        for (const PackageRecord &record : catalogue.installerPackages) {
+            const quint64 receipt = kestrum::fileSize(record.bomPath()) + kestrum::fileSize(record.plistPath());
+            QCOMPARE(record.installBytes(), std::optional<quint64>(receipt + listed.value(record.packageIdentifier())));
+        }
     }
 };
 

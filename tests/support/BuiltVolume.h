@@ -21,10 +21,11 @@ public:
     // catalogue when the scan has nothing to list.
     dorvane::Catalogue scan(const QList<volumegen::Package> &packages,
                             const QString &damagedIcon = QStringLiteral("minus.png"),
-                            const dorvane::CatalogueScanner::ProgressFunction &progress = {})
+                            const dorvane::CatalogueScanner::ProgressFunction &progress = {},
+                            const dorvane::CatalogueScanner::BatchAdded &batchAdded = {})
     {
         writeReceipts(builder, packages);
-        return dorvane::CatalogueScanner::scan(damagedIcon, progress).value_or(dorvane::Catalogue());
+        return dorvane::CatalogueScanner::scan(damagedIcon, progress, batchAdded).value_or(dorvane::Catalogue());
     }
 
     volumegen::VolumeBuilder builder;
