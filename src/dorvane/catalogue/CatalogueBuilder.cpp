@@ -163,8 +163,8 @@ std::optional<Catalogue> CatalogueBuilder::build(const ReceiptReader &reader, co
         return QtConcurrent::map(&pool, packages.begin() + start, packages.begin() + end, [&](Package &package) {
             const platform::LogicalPath location = reader.installLocation(package.record);
             // Folded and hashed here, side by side, so that only the table's
-            // look-up is left for the catalogue's thread.
-            // Room for the spellings and their keys, about as long, at once.
+            // look-up is left for the catalogue's thread; the room for the
+            // spellings and their keys (about as long) is made at once.
             reader.forEachFile(
                 package.record, location, [&](QByteArrayView path) { package.files.append(path); },
                 [&](qsizetype paths, qsizetype bytes) { package.files.reserve(paths, 2 * bytes); });
