@@ -5,7 +5,10 @@
 //
 //   bench_bom [total paths] [bills]      defaults: 500000 400
 //
-// A second round does the same with one bill holding every path. Each phase
+// Beside them: the bytes read a second time in memory the process already
+// has, and the floor of loading the bills and the reader's tables with no
+// parse. A second round does the same with one bill holding every path, and
+// the last line sets the two rounds against each other. Each phase
 // runs in a fresh process of its own, so that its peak resident memory
 // (VmHWM) is its own and not what an earlier phase left behind. Bills are
 // read from the page cache: this measures parsing, not the disk.
@@ -14,7 +17,7 @@
 #include "platform/bom/BomReader.h"
 #include "platform/bom/BomWriter.h"
 
-#include "PeakMemory.h"
+#include "ProcessFigures.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -78,15 +81,6 @@ QStringList billFiles(const QString &folder)
     for (const QString &name : dir.entryList({QStringLiteral("*.bom")}, QDir::Files, QDir::Name))
         files.append(dir.filePath(name));
     return files;
-}
-
-// CPU seconds of this process: unlike the wall clock, not inflated when
-// other work shares the machine.
-double cpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
 // One phase, printed as "entries seconds cpuSeconds peakMiB bytes" for the driver.
@@ -258,8 +252,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "a phase failed\n");
         return 1;
     }
-    // What one bill costs beyond the same paths in many, whole and with each
-    // side's load into memory taken off: what is left is the parse.
+    // What one bill costs against the same paths in many: whole, with each
+    // side's load floor taken off, and read in reused memory.
     const auto ratio = [&](const char *which, bool lessLoad) {
         const double offOne = lessLoad ? one->value("load") : 0;
         const double offMany = lessLoad ? many->value("load") : 0;

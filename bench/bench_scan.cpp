@@ -18,7 +18,7 @@
 
 #include "VolumeGenerator.h"
 
-#include "PeakMemory.h"
+#include "ProcessFigures.h"
 #include "StatxFloor.h"
 
 #include <QCoreApplication>
@@ -53,15 +53,6 @@ int build(const QString &root, int packages, qint64 paths, const QString &files)
     std::printf("volume: %d receipts, %lld listed paths, %lld files made, built in %.1f s\n", stats.receipts,
                 stats.listedPaths, stats.filesCreated, timer.elapsed() / 1000.0);
     return 0;
-}
-
-// CPU seconds of this process, every thread counted: unlike the wall clock,
-// not inflated when other work shares the machine.
-double cpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
 int scan(const QString &root)
@@ -101,7 +92,8 @@ int scan(const QString &root)
 
 // What no size pass can beat: one statx per listed path of the listed
 // packages, split by folder over the cores, with nothing else; the scan that
-// finds the paths is not timed. Prints the milliseconds.
+// finds the paths is not timed. Prints its milliseconds, then those of the
+// same beside a second scan.
 int statxFloor(const QString &root)
 {
     platform::Volume::configure(root, QStringLiteral("/Users/demo"));

@@ -23,7 +23,7 @@ PathProbe::Item PathProbe::look(const platform::LogicalPath &path)
     if (!m_entered || folderText != m_folder.toString()) {
         m_folder = path.parent();
         m_entered = true;
-        m_folderUtf8Valid = false;
+        m_folderUtf8.clear();
         m_open = platform::VolumeFolder::opened(*m_volume, m_folder);
     }
     return m_open ? statusOfName(QFile::encodeName(path.name().toString())) : Item{};
@@ -35,14 +35,13 @@ PathProbe::Item PathProbe::lookClean(QByteArrayView path)
     if (slash < 0 || path.size() <= 1)
         return look(QString::fromUtf8(path));
     const QByteArrayView folder = slash == 0 ? QByteArrayView("/") : path.first(slash);
-    if (!m_folderUtf8Valid || folder != m_folderUtf8) {
+    if (folder != m_folderUtf8) {
         const std::optional<platform::LogicalPath> folderPath = m_volume->path(QString::fromUtf8(folder));
         if (!folderPath)
             return Item{};
         m_folder = *folderPath;
         m_entered = true;
         m_folderUtf8 = folder.toByteArray();
-        m_folderUtf8Valid = true;
         m_open = platform::VolumeFolder::opened(*m_volume, m_folder);
     }
     if (!m_open)

@@ -50,8 +50,7 @@ private:
     platform::LogicalPath m_folder;                  // the folder opened last
     bool m_entered = false;
     std::optional<platform::VolumeFolder> m_open;    // nothing when it is missing or unreachable
-    QByteArray m_folderUtf8;                         // m_folder's bytes, when lookClean() opened it
-    bool m_folderUtf8Valid = false;
+    QByteArray m_folderUtf8;                         // m_folder's bytes when lookClean() opened it; else empty
     QByteArray m_name;                               // the name asked last, kept to reuse its buffer
 };
 
