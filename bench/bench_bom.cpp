@@ -257,10 +257,15 @@ int main(int argc, char **argv)
     const auto ratio = [&](const char *which, bool lessLoad) {
         const double offOne = lessLoad ? one->value("load") : 0;
         const double offMany = lessLoad ? many->value("load") : 0;
-        return (one->value(QLatin1String(which)) - offOne) / (many->value(QLatin1String(which)) - offMany);
+        const double oneLeft = one->value(QLatin1String(which)) - offOne;
+        const double manyLeft = many->value(QLatin1String(which)) - offMany;
+        // Small bills can read faster than the floor's own noise.
+        return oneLeft > 0 && manyLeft > 0 ? QByteArray::number(oneLeft / manyLeft, 'f', 2) + 'x'
+                                           : QByteArray("(below the load's noise)");
     };
-    std::printf("one bill against %d: listing dropped %.2fx; path bytes %.2fx, and %.2fx less the load; "
-                "path bytes in reused memory %.2fx\n",
-                bills, ratio("drop", false), ratio("bytes", false), ratio("bytes", true), ratio("warm", false));
+    std::printf("one bill against %d: listing dropped %s; path bytes %s, and %s less the load; "
+                "path bytes in reused memory %s\n",
+                bills, ratio("drop", false).constData(), ratio("bytes", false).constData(),
+                ratio("bytes", true).constData(), ratio("warm", false).constData());
     return 0;
 }
