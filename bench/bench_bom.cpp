@@ -120,10 +120,7 @@ int phase(const QString &which, const QString &folder, qint64 totalPaths, int bi
             if (!in.open(QIODevice::ReadOnly) || in.read(data.data(), data.size()) != data.size())
                 return 1;
             const size_t tableBytes = size_t(totalPaths / bills + 1) * 32;
-            std::vector<char> tables;
-            tables.reserve(tableBytes);
-            platform::adviseLargeBlock(tables.data(), tableBytes);
-            tables.resize(tableBytes);
+            std::vector<char, platform::LargeBlockAllocator<char>> tables(tableBytes);
             // Kept, as if read: the compiler may not drop the writing.
             asm volatile("" : : "r"(tables.data()) : "memory");
         }

@@ -78,17 +78,14 @@ PathTable::Id PathTable::intern(QByteArrayView bytes, QByteArrayView folded, qui
     if (m_blocks.empty() || m_blockUsed + length > m_blockSize) {
         // An over-long path (a hostile prefix) gets a block of its own.
         m_blockSize = std::max(kBlockSize, length);
-        // Written before it is read: no zeroing, and huge pages where granted.
-        m_blocks.push_back(std::make_unique_for_overwrite<char[]>(m_blockSize));
-        platform::adviseLargeBlock(m_blocks.back().get(), m_blockSize);
+        // Written before it is read, so not cleared.
+        m_blocks.emplace_back(static_cast<char *>(platform::allocateLarge(m_blockSize)), BlockRelease{m_blockSize});
         m_blockUsed = 0;
     }
     std::memcpy(m_blocks.back().get() + m_blockUsed, bytes.constData(), length);
     const Id id = Id(m_entries.size());
-    if (m_entries.size() == m_entries.capacity()) {
+    if (m_entries.size() == m_entries.capacity())
         m_entries.reserve(std::max<size_t>(m_entries.capacity() * 2, 1024));
-        platform::adviseLargeBlock(m_entries.data(), m_entries.capacity() * sizeof(Entry));
-    }
     m_entries.push_back({quint32(m_blocks.size() - 1), m_blockUsed, length, hash});
     m_blockUsed += length;
     m_textBytes += length;
@@ -144,11 +141,7 @@ void PathTable::rehash()
     size_t size = std::max<size_t>(m_slots.size() * 2, 1024);
     while (size < m_entries.size() * 2)
         size *= 2;
-    std::vector<Slot> fresh;
-    fresh.reserve(size);
-    platform::adviseLargeBlock(fresh.data(), size * sizeof(Slot));
-    fresh.resize(size, Slot{0, 0});
-    m_slots = std::move(fresh);
+    m_slots.assign(size, Slot{0, 0});
     for (Id id = 0; id < Id(m_entries.size()); ++id)
         insertSlot(id, m_entries[id].hash);
 }

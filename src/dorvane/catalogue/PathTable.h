@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Memory.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
@@ -95,16 +97,21 @@ private:
     void insertSlot(Id id, quint32 hash);
     void rehash();
 
-    std::vector<std::unique_ptr<char[]>> m_blocks;
+    struct BlockRelease
+    {
+        size_t bytes;
+        void operator()(char *data) const noexcept { platform::freeLarge(data, bytes); }
+    };
+    std::vector<std::unique_ptr<char[], BlockRelease>> m_blocks;
     quint32 m_blockUsed = 0;
     quint32 m_blockSize = 0;
-    std::vector<Entry> m_entries;
+    std::vector<Entry, platform::LargeBlockAllocator<Entry>> m_entries;
     struct Slot
     {
         quint32 id;     // id + 1; 0 is an empty slot
         quint32 hash;   // a copy, so a probe that misses reads no entry
     };
-    std::vector<Slot> m_slots;
+    std::vector<Slot, platform::LargeBlockAllocator<Slot>> m_slots;
     quint64 m_textBytes = 0;
 };
 

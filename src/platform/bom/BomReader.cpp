@@ -156,7 +156,6 @@ private:
         maxEntries = size / kBytesPerEntry;
         // The header's entry count is only a hint; capped, it saves regrowing.
         r.m_entries.reserve(size_t(std::min<quint64>(readU32(p + tree.offset + 16), maxEntries)));
-        adviseLargeBlock(r.m_entries.data(), r.m_entries.capacity() * sizeof(Entry));
 
         // Down the first pair of every index node to the leftmost leaf.
         quint32 node = readU32(p + tree.offset + 8);
@@ -330,7 +329,6 @@ private:
         std::vector<Frame> stack;
         std::vector<quint32> prefix{0};   // bytes of the parent path plus "/" at each depth
         r.m_order.reserve(entries.size());
-        adviseLargeBlock(r.m_order.data(), r.m_order.capacity() * sizeof(Listed));
 
         auto enter = [&](quint32 id, quint32 depth) -> bool {
             const quint32 g = groupOf(id);
@@ -453,8 +451,8 @@ void BomReader::fail(const QString &error)
     m_error = error;
     // Nothing of a refused bill is kept.
     m_data = QByteArray();
-    m_entries = std::vector<Entry>();
-    m_order = std::vector<Listed>();
+    m_entries = {};
+    m_order = {};
     m_root = -1;
     m_maxDepth = 0;
     m_pathBytes = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Memory.h"
 #include "platform/bom/BomEntry.h"
 
 #include <QByteArray>
@@ -117,8 +118,8 @@ private:
 
     QByteArray m_data;
     QString m_error;
-    std::vector<Entry> m_entries;   // sorted by parent id, then name
-    std::vector<Listed> m_order;    // the listing, in order
+    std::vector<Entry, LargeBlockAllocator<Entry>> m_entries;   // sorted by parent id, then name
+    std::vector<Listed, LargeBlockAllocator<Listed>> m_order;   // the listing, in order
     qsizetype m_root = -1;          // index of "." in m_entries
     bool m_openFailed = false;
     quint32 m_maxDepth = 0;

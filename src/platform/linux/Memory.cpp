@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 
 #include <cstdint>
+#include <new>
 
 namespace platform {
 
@@ -13,8 +14,7 @@ constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
 // Below this the few faults saved do not pay for the advice call.
 constexpr size_t kWorthAdvising = size_t(4) << 20;
 
-} // namespace
-
+// Asks for huge pages over the whole 2 MiB pages of a block not yet touched.
 void adviseLargeBlock(void *data, size_t bytes)
 {
     if (bytes < kWorthAdvising)
@@ -26,6 +26,38 @@ void adviseLargeBlock(void *data, size_t bytes)
     const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHugePage - 1);
     if (end > begin)
         ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+} // namespace
+
+void *allocateLarge(size_t bytes)
+{
+    if (bytes < kWorthAdvising)
+        return ::operator new(bytes);
+    // Mapped a huge page too long, then trimmed to whole huge pages on
+    // their bounds: the advice then covers every byte of the block.
+    const size_t length = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+    void *mapped = ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        throw std::bad_alloc();
+    const uintptr_t start = reinterpret_cast<uintptr_t>(mapped);
+    const uintptr_t begin = (start + kHugePage - 1) & ~(kHugePage - 1);
+    if (begin > start)
+        ::munmap(mapped, begin - start);
+    if (start + kHugePage > begin)
+        ::munmap(reinterpret_cast<void *>(begin + length), start + kHugePage - begin);
+    ::madvise(reinterpret_cast<void *>(begin), length, MADV_HUGEPAGE);
+    return reinterpret_cast<void *>(begin);
+}
+
+void freeLarge(void *data, size_t bytes) noexcept
+{
+    if (!data)
+        return;
+    if (bytes < kWorthAdvising)
+        ::operator delete(data);
+    else
+        ::munmap(data, (bytes + kHugePage - 1) & ~(kHugePage - 1));
 }
 
 QByteArray fileBuffer(qsizetype bytes)
