@@ -14,6 +14,7 @@ packages=(
     ccache                      # the builds reuse what an earlier build compiled
     libfuse3-dev fuse3          # tools/macfs: the Mac's name lookup over a folder, for tests
     clang libclang-rt-14-dev    # scripts/fuzz.sh: libFuzzer and the sanitizer runtimes
+    lld                         # links the many test executables faster than ld
 )
 
 missing=()
