@@ -440,7 +440,7 @@ void TestHelperTool::neverRemovesThroughALinkSwappedIn_data()
     QTest::newRow("elsewhere on it") << false;
 }
 
-// As soon as the first file of a 20,000-file removal goes, every folder of
+// As soon as the first file of a 3,000-file removal goes, every folder of
 // the tree is replaced by a link to a target of ten files. Nothing of the
 // target may go.
 void TestHelperTool::neverRemovesThroughALinkSwappedIn()
@@ -450,11 +450,11 @@ void TestHelperTool::neverRemovesThroughALinkSwappedIn()
     volumegen::Package big = package("com.x.big", {});
     big.applications = {app("/Applications/Big.app", "Big", "com.x.big.app")};
     writeReceipts(builder, {big});
-    const int folders = 200;
+    const int folders = 100;
     const QString target = outside ? m_outside->filePath("Target") : phys("/Library/Target");
     QVERIFY(QDir().mkpath(target) && QDir().mkpath(phys("/Moved")));
     for (int d = 0; d < folders; ++d)
-        for (int f = 0; f < 100; ++f)
+        for (int f = 0; f < 30; ++f)
             QVERIFY(m_volume->writeFile(QStringLiteral("/Applications/Big.app/d%1/f%2").arg(d).arg(f)));
     for (int f = 0; f < 10; ++f)
         QVERIFY(QFile(target + QStringLiteral("/f%1").arg(f)).open(QIODevice::WriteOnly));
