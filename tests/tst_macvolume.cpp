@@ -114,6 +114,9 @@ void MacVolumeTest::cleanup()
     if (m_mount && m_mount->isMounted()) {
         platform::Volume::configure(m_mount->mountPoint(), kHome);
         platform::DaemonJob::stop(dorvane::HelperInstaller::places());
+        // The volume's door holds its root open, which would keep the
+        // mount busy and macfs waiting after the unmount.
+        platform::Volume::configure(m_backing->root(), kHome);
     }
     m_mount.reset();
     m_backing.reset();
