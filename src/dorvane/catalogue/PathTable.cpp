@@ -11,7 +11,7 @@ namespace dorvane {
 
 namespace {
 
-constexpr quint32 kBlockSize = 8 * 1024 * 1024;   // whole huge pages in most of it
+constexpr quint32 kBlockSize = 8 * 1024 * 1024;   // four whole huge pages
 
 quint32 hashOf(QByteArrayView folded)
 {

@@ -44,8 +44,7 @@ void *allocateLarge(size_t bytes)
     const uintptr_t begin = (start + kHugePage - 1) & ~(kHugePage - 1);
     if (begin > start)
         ::munmap(mapped, begin - start);
-    if (start + kHugePage > begin)
-        ::munmap(reinterpret_cast<void *>(begin + length), start + kHugePage - begin);
+    ::munmap(reinterpret_cast<void *>(begin + length), start + kHugePage - begin);
     ::madvise(reinterpret_cast<void *>(begin), length, MADV_HUGEPAGE);
     return reinterpret_cast<void *>(begin);
 }
