@@ -13,6 +13,9 @@ namespace {
 constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
 // Below this the few faults saved do not pay for the advice call.
 constexpr size_t kWorthAdvising = size_t(4) << 20;
+// A table of one huge page or more gets a mapping of its own: the tables
+// grow by doubling, so most are whole huge pages and none wastes a page.
+constexpr size_t kWorthMapping = kHugePage;
 
 // Asks for huge pages over the whole 2 MiB pages of a block not yet touched.
 void adviseLargeBlock(void *data, size_t bytes)
@@ -32,7 +35,7 @@ void adviseLargeBlock(void *data, size_t bytes)
 
 void *allocateLarge(size_t bytes)
 {
-    if (bytes < kWorthAdvising)
+    if (bytes < kWorthMapping)
         return ::operator new(bytes);
     // Mapped a huge page too long, then trimmed to whole huge pages on
     // their bounds: the advice then covers every byte of the block.
@@ -53,7 +56,7 @@ void freeLarge(void *data, size_t bytes) noexcept
 {
     if (!data)
         return;
-    if (bytes < kWorthAdvising)
+    if (bytes < kWorthMapping)
         ::operator delete(data);
     else
         ::munmap(data, (bytes + kHugePage - 1) & ~(kHugePage - 1));
