@@ -1,4 +1,5 @@
 #include "dorvane/catalogue/PathTable.h"
+#include "platform/Memory.h"
 #include "kestrum/DefaultsKey.h"
 #include "platform/NameFolding.h"
 #include "kestrum/FileSystem.h"
@@ -39,6 +40,7 @@ private Q_SLOTS:
     void removalNeverFollowsALink();
     void realRootMapsToItself();
     void volumesLiveSideBySide();
+    void largeBlocksAreMappedWhole();
 };
 
 void VolumeTest::pathsAreCleanedOnce_data()
@@ -145,6 +147,22 @@ void VolumeTest::spellingsOfOneNameAreOnePath()
     dorvane::FoldedPaths folded;   // folded away from the table, as the scan does
     folded.append(b);
     QCOMPARE(table.intern(folded, 0) == id, same);
+}
+
+// A table of a huge page or more gets a mapping of its own: on a huge-page
+// bound, every byte of it usable; a size whose rounding would wrap is refused.
+void VolumeTest::largeBlocksAreMappedWhole()
+{
+    constexpr size_t kHuge = size_t(2) << 20;
+    for (const size_t bytes : {size_t(4096), kHuge, 3 * kHuge + 1}) {
+        char *block = static_cast<char *>(platform::allocateLarge(bytes));
+        if (bytes >= kHuge)
+            QCOMPARE(reinterpret_cast<uintptr_t>(block) % kHuge, uintptr_t(0));
+        std::memset(block, 0x5a, bytes);
+        QCOMPARE(block[bytes - 1], char(0x5a));
+        platform::freeLarge(block, bytes);
+    }
+    QVERIFY_THROWS_EXCEPTION(std::bad_alloc, platform::allocateLarge(SIZE_MAX - 1));
 }
 
 void VolumeTest::linksResolveInsideTheVolume_data()

@@ -15,7 +15,7 @@ namespace platform {
 // the scattered reads of a parse miss the TLB far less often.
 QByteArray fileBuffer(qsizetype bytes);
 
-// Memory for a table that grows to many megabytes: a block of 4 MiB or more
+// Memory for a table that grows to many megabytes: a block of 2 MiB or more
 // is mapped on its own, on huge-page bounds, and asks for huge pages before
 // anything touches it, so that it faults in whole 2 MiB pages even when the
 // table copies itself into it; it goes back to the system when freed. A

@@ -14,7 +14,7 @@ constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
 // Below this the few faults saved do not pay for the advice call.
 constexpr size_t kWorthAdvising = size_t(4) << 20;
 // A table of one huge page or more gets a mapping of its own: the tables
-// grow by doubling, so most are whole huge pages and none wastes a page.
+// grow by doubling, so most are whole huge pages; any other is rounded up.
 constexpr size_t kWorthMapping = kHugePage;
 
 // Asks for huge pages over the whole 2 MiB pages of a block not yet touched.
@@ -37,6 +37,8 @@ void *allocateLarge(size_t bytes)
 {
     if (bytes < kWorthMapping)
         return ::operator new(bytes);
+    if (bytes > SIZE_MAX - 2 * kHugePage)
+        throw std::bad_alloc();   // the rounding below would wrap
     // Mapped a huge page too long, then trimmed to whole huge pages on
     // their bounds: the advice then covers every byte of the block.
     const size_t length = (bytes + kHugePage - 1) & ~(kHugePage - 1);
