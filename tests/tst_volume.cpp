@@ -158,8 +158,7 @@ void VolumeTest::largeBlocksAreMappedWhole()
         char *block = static_cast<char *>(platform::allocateLarge(bytes));
         if (bytes >= kHuge)
             QCOMPARE(reinterpret_cast<uintptr_t>(block) % kHuge, uintptr_t(0));
-        std::memset(block, 0x5a, bytes);
-        QCOMPARE(block[bytes - 1], char(0x5a));
+        std::memset(block, 0x5a, bytes);   // faults if the mapping is short
         platform::freeLarge(block, bytes);
     }
     QVERIFY_THROWS_EXCEPTION(std::bad_alloc, platform::allocateLarge(SIZE_MAX - 1));

@@ -11,11 +11,15 @@ namespace platform {
 namespace {
 
 constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
-// Below this the few faults saved do not pay for the advice call.
+// A heap block this long holds at least one whole huge page, whatever its
+// start; below it the few faults saved do not pay for the advice call.
 constexpr size_t kWorthAdvising = size_t(4) << 20;
 // A table of one huge page or more gets a mapping of its own: the tables
 // grow by doubling, so most are whole huge pages; any other is rounded up.
 constexpr size_t kWorthMapping = kHugePage;
+
+constexpr uintptr_t hugePageDown(uintptr_t at) { return at & ~(kHugePage - 1); }
+constexpr uintptr_t hugePageUp(uintptr_t at) { return hugePageDown(at + kHugePage - 1); }
 
 // Asks for huge pages over the whole 2 MiB pages of a block not yet touched.
 void adviseLargeBlock(void *data, size_t bytes)
@@ -25,8 +29,8 @@ void adviseLargeBlock(void *data, size_t bytes)
     // Only whole huge pages inside the block are advised; its edges stay as
     // the allocator made them. Where the system has no huge pages the advice
     // fails, harmlessly.
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHugePage - 1);
+    const uintptr_t begin = hugePageUp(reinterpret_cast<uintptr_t>(data));
+    const uintptr_t end = hugePageDown(reinterpret_cast<uintptr_t>(data) + bytes);
     if (end > begin)
         ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
 }
@@ -41,12 +45,12 @@ void *allocateLarge(size_t bytes)
         throw std::bad_alloc();   // the rounding below would wrap
     // Mapped a huge page too long, then trimmed to whole huge pages on
     // their bounds: the advice then covers every byte of the block.
-    const size_t length = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+    const size_t length = hugePageUp(bytes);
     void *mapped = ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED)
         throw std::bad_alloc();
     const uintptr_t start = reinterpret_cast<uintptr_t>(mapped);
-    const uintptr_t begin = (start + kHugePage - 1) & ~(kHugePage - 1);
+    const uintptr_t begin = hugePageUp(start);
     if (begin > start)
         ::munmap(mapped, begin - start);
     ::munmap(reinterpret_cast<void *>(begin + length), start + kHugePage - begin);
@@ -61,7 +65,7 @@ void freeLarge(void *data, size_t bytes) noexcept
     if (bytes < kWorthMapping)
         ::operator delete(data);
     else
-        ::munmap(data, (bytes + kHugePage - 1) & ~(kHugePage - 1));
+        ::munmap(data, hugePageUp(bytes));
 }
 
 QByteArray fileBuffer(qsizetype bytes)
