@@ -3,6 +3,7 @@
 #include "dorvane/planning/PathProbe.h"
 #include "dorvane/planning/PlanTree.h"
 #include "dorvane/planning/UninstallPlanner.h"
+#include "dorvane/rules/RemovalRules.h"
 #include "kestrum/DefaultsKey.h"
 #include "kestrum/FileSystem.h"
 #include "kestrum/Log.h"
@@ -38,6 +39,7 @@ private Q_SLOTS:
     void cleanup() { m_volume.reset(); }   // its protected items too
 
     void probeAgreesWithTheLibrary();
+    void receiptsSpeakForWhatTheirKindMay();
     void classification_data();
     void classification();
     void ignoreTests_data();
@@ -287,6 +289,42 @@ void PlannerTest::classification()
     }
 }
 
+// The user's own receipt speaks only for the home folder, a system one for
+// anything; a path that an unselected package lists too is another's.
+void PlannerTest::receiptsSpeakForWhatTheirKindMay()
+{
+    QVERIFY(platform::Volume::configure(m_volume->root(), m_volume->home()));
+    Catalogue catalogue;
+    const quint32 system = catalogue.addPackage("com.x.system");
+    const quint32 user = catalogue.addPackage("com.x.user", true);
+    const quint32 other = catalogue.addPackage("com.x.other");
+    const QString home = m_volume->home();
+    const auto id = [&](const QString &path, QList<quint32> packages) {
+        Catalogue::PathId id = 0;
+        for (const quint32 package : packages)
+            id = catalogue.addFile(path, package);
+        return id;
+    };
+    const Catalogue::PathId userOutside = id("/Library/Mine/x", {user});
+    const Catalogue::PathId userInside = id(home + "/Library/Mine/y", {user});
+    const Catalogue::PathId systemAnywhere = id("/Library/Sys/z", {system});
+    const Catalogue::PathId shared = id("/Library/Shared/s", {system, other});
+    const Catalogue::PathId bothKinds = id("/Library/Both/b", {user, system});
+    const IgnoredLocations ignored({});
+    const RemovalRules rules(catalogue, {"com.x.system", "com.x.user"}, ignored, platform::Volume::current());
+    const auto justified = [&](Catalogue::PathId id) {
+        return rules.justifiedBySelection(id, platform::volumePath(catalogue.path(id)).value());
+    };
+    QVERIFY(!justified(userOutside));
+    QVERIFY(justified(userInside) && justified(systemAnywhere) && justified(shared) && justified(bothKinds));
+    QVERIFY(rules.listedByOthers(shared));
+    QVERIFY(!rules.listedByOthers(userOutside) && !rules.listedByOthers(bothKinds));
+    QCOMPARE(rules.others(shared), QStringList{"com.x.other"});
+    const RemovalRules userOnly(catalogue, {"com.x.user"}, ignored, platform::Volume::current());
+    QVERIFY(!userOnly.justifiedBySelection(bothKinds, platform::volumePath(u"/Library/Both/b").value()));
+    QVERIFY(userOnly.listedByOthers(bothKinds) && !userOnly.listedByOthers(userInside));
+}
+
 void PlannerTest::ignoreTests_data()
 {
     QTest::addColumn<QStringList>("setting");   // empty list: the default setting
@@ -312,6 +350,12 @@ void PlannerTest::ignoreTests_data()
     QTest::newRow("user entry with ~ and no slash") << custom << "~/Library/Keep/file" << "ignoredFiles";
     QTest::newRow("user entry with ~: the folder") << custom << "~/Library/Keep" << "";
     QTest::newRow("not in the default") << defaults << "/opt/vendor/x" << "removeFiles";
+    QTest::newRow("user entry \"/\": everything") << (defaults + QStringList{"/"}) << "/opt/vendor/x" << "ignoredFiles";
+    QTest::newRow("user entry in capitals") << (defaults + QStringList{"/OPT/Vendor"}) << "/opt/vendor/x"
+                                            << "ignoredFiles";
+    QTest::newRow("user entry beyond ASCII, other case")
+        << (defaults + QStringList{QStringLiteral("/\u00f6lwerk")}) << QStringLiteral("/\u00d6lwerk/datei") << "ignoredFiles";
+    QTest::newRow("beyond ASCII, not in the default") << defaults << QStringLiteral("/\u00d6lwerk/datei") << "removeFiles";
 }
 
 void PlannerTest::ignoreTests()
@@ -330,6 +374,7 @@ void PlannerTest::ignoreTests()
         PathItem::file("/opt/vendor/x", 10),
         PathItem::file("/opt/vendorish/y", 10),
         PathItem::file(home + "/Library/Keep/file", 10),
+        PathItem::file(QStringLiteral("/\u00d6lwerk/datei"), 10),
     })});
     QVERIFY(catalogue.filesForPackage("com.example.tools").contains(path));
     const UninstallPlan plan = UninstallPlanner::plan(catalogue.installerPackages, catalogue, true);

@@ -56,6 +56,17 @@ QStringList Catalogue::packagesForFile(PathId id) const
     return out;
 }
 
+bool Catalogue::listedByAny(PathId id, const PackageSet &set) const
+{
+    if (id >= m_data->firstOwner.size())
+        return false;
+    if (set.contains(m_data->firstOwner[id]))
+        return true;
+    const auto more = m_data->moreOwners.constFind(id);
+    return more != m_data->moreOwners.cend()
+           && std::any_of(more->cbegin(), more->cend(), [&set](quint32 package) { return set.contains(package); });
+}
+
 void Catalogue::forgetPackage(const PackageRecord &package)
 {
     installerPackages.removeAll(package);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace dorvane {
 
@@ -45,42 +46,33 @@ public:
     // included, in scan order, with repeats.
     QStringList packagesForFile(const QString &path) const;
     QStringList packagesForFile(PathId id) const;
-    // Whether a package other than those the predicate accepts lists the
-    // path; asks without making any text but the identifiers.
-    template<typename Accepted>
-    bool listedByOthers(PathId id, const Accepted &accepted) const
+    // Some of the catalogue's packages, chosen once by a test of each one's
+    // identifier and whether its receipt is the user's own (in
+    // ~/Library/Receipts), so that asking about many paths looks up no
+    // identifier per path. Forgotten packages are never in it. A set
+    // belongs to the catalogue that made it, as that was when it was made.
+    class PackageSet
     {
-        if (id >= m_data->firstOwner.size())
-            return false;
-        const auto other = [&](quint32 package) {
-            const QString &identifier = m_data->packages.at(package);
-            return !accepted(identifier) && !isForgotten(identifier);
-        };
-        if (other(m_data->firstOwner[id]))
-            return true;
-        const auto more = m_data->moreOwners.constFind(id);
-        if (more == m_data->moreOwners.cend())
-            return false;
-        return std::any_of(more->cbegin(), more->cend(), other);
-    }
+    public:
+        bool contains(quint32 package) const { return package < m_members.size() && m_members[package]; }
 
-    // Whether any package that lists the path passes the test, which is
-    // given each one's identifier and whether its receipt is the user's own
-    // (in ~/Library/Receipts); forgotten packages are not asked.
+    private:
+        friend class Catalogue;
+        std::vector<bool> m_members;   // by package number
+    };
     template<typename Test>
-    bool anyOwner(PathId id, const Test &test) const
+    PackageSet packagesWhere(const Test &test) const
     {
-        if (id >= m_data->firstOwner.size())
-            return false;
-        const auto passes = [&](quint32 package) {
-            const QString &identifier = m_data->packages.at(package);
-            return !isForgotten(identifier) && test(identifier, bool(m_data->userReceipts[package]));
-        };
-        if (passes(m_data->firstOwner[id]))
-            return true;
-        const auto more = m_data->moreOwners.constFind(id);
-        return more != m_data->moreOwners.cend() && std::any_of(more->cbegin(), more->cend(), passes);
+        PackageSet set;
+        set.m_members.resize(size_t(m_data->packages.size()));
+        for (qsizetype i = 0; i < m_data->packages.size(); ++i) {
+            const QString &identifier = m_data->packages.at(i);
+            set.m_members[size_t(i)] = !isForgotten(identifier) && test(identifier, bool(m_data->userReceipts[size_t(i)]));
+        }
+        return set;
     }
+    // Whether a package of the set lists the path.
+    bool listedByAny(PathId id, const PackageSet &set) const;
 
     // Takes an uninstalled package out without a new scan: it leaves both
     // package lists, has no files any more, and no longer counts as an

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QStringList>
 
+#include <array>
+
 namespace dorvane {
 
 // The locations whose contents an uninstall never touches: the fixed system
@@ -26,6 +28,10 @@ public:
 
 private:
     QList<platform::LogicalPath> m_folders;
+    // Which ASCII characters begin a folder's folded name below "/": a path
+    // can lie in a folder only when its key begins as the folder's, so most
+    // paths are told with one look here. Non-ASCII ones are always tested.
+    std::array<bool, 128> m_firstCharacters{};
 };
 
 } // namespace dorvane

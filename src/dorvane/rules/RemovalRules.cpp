@@ -20,10 +20,15 @@ RemovalRules::RemovalRules(const Catalogue &catalogue, const QStringList &select
                 m_records.append(record);
         }
     }
-    for (const QString &identifier : std::as_const(m_selection)) {
-        if (SystemLists::isEssentialPackage(identifier))
-            m_essentialSelected.insert(identifier);
-    }
+    m_unselected = catalogue.packagesWhere([this](const QString &identifier, bool) { return !isSelected(identifier); });
+    m_selected = catalogue.packagesWhere([this](const QString &identifier, bool) { return isSelected(identifier); });
+    m_selectedSystemReceipts = catalogue.packagesWhere(
+        [this](const QString &identifier, bool userReceipt) { return isSelected(identifier) && !userReceipt; });
+    m_selectedUserReceipts = catalogue.packagesWhere(
+        [this](const QString &identifier, bool userReceipt) { return isSelected(identifier) && userReceipt; });
+    m_essentialSelected = catalogue.packagesWhere([this](const QString &identifier, bool) {
+        return isSelected(identifier) && SystemLists::isEssentialPackage(identifier);
+    });
     for (const PackageRecord &record : std::as_const(m_records)) {
         for (const LogicalPath &folder : applicationFolders(record))
             m_applicationFolders.insert(folder);
@@ -34,7 +39,7 @@ RemovalRules::RemovalRules(const Catalogue &catalogue, const QStringList &select
 
 bool RemovalRules::listedByOthers(Catalogue::PathId id) const
 {
-    return m_catalogue.listedByOthers(id, [this](const QString &identifier) { return isSelected(identifier); });
+    return m_catalogue.listedByAny(id, m_unselected);
 }
 
 QStringList RemovalRules::others(Catalogue::PathId id) const
@@ -46,10 +51,8 @@ QStringList RemovalRules::others(Catalogue::PathId id) const
 
 bool RemovalRules::justifiedBySelection(Catalogue::PathId id, const LogicalPath &path) const
 {
-    const bool inHome = path.isWithin(m_volume->home());
-    return m_catalogue.anyOwner(id, [&](const QString &identifier, bool userReceipt) {
-        return isSelected(identifier) && (!userReceipt || inHome);
-    });
+    return m_catalogue.listedByAny(id, m_selectedSystemReceipts)
+           || (m_catalogue.listedByAny(id, m_selectedUserReceipts) && path.isWithin(m_volume->home()));
 }
 
 bool RemovalRules::mayJustify(const PackageRecord &record, const LogicalPath &path) const
@@ -111,17 +114,13 @@ QList<LogicalPath> RemovalRules::generatedCandidates(const PackageRecord &record
 RemovalRules::Verdict RemovalRules::listed(const LogicalPath &path) const
 {
     const std::optional<Catalogue::PathId> id = m_catalogue.pathId(path.toString());
-    if (!id || !m_catalogue.anyOwner(*id, [this](const QString &identifier, bool) { return isSelected(identifier); }))
+    if (!id || !m_catalogue.listedByAny(*id, m_selected))
         return {Ground::None, QStringLiteral("no package being uninstalled lists it")};
     if (listedByOthers(*id))
         return {Ground::None, QStringLiteral("%1, which is not being uninstalled, lists it too").arg(others(*id).value(0))};
     // Every package that lists it is selected here: essential only when an
     // essential one is.
-    const bool essential = !m_essentialSelected.isEmpty()
-                           && m_catalogue.anyOwner(*id, [this](const QString &identifier, bool) {
-                                  return m_essentialSelected.contains(identifier);
-                              });
-    if (essential)
+    if (m_catalogue.listedByAny(*id, m_essentialSelected))
         return {Ground::None, QStringLiteral("an essential system package lists it")};
     if (isIgnored(path))
         return {Ground::None, QStringLiteral("it lies in an ignored folder")};

@@ -90,7 +90,13 @@ private:
     // made once: the tool asks about each of a package's many paths.
     QSet<platform::LogicalPath> m_applicationFolders;
     QSet<platform::LogicalPath> m_generated;
-    QSet<QString> m_essentialSelected;
+    // The packages by kind, chosen once: the planner asks about every
+    // listed path.
+    Catalogue::PackageSet m_unselected;
+    Catalogue::PackageSet m_selected;
+    Catalogue::PackageSet m_selectedSystemReceipts;
+    Catalogue::PackageSet m_selectedUserReceipts;
+    Catalogue::PackageSet m_essentialSelected;
 };
 
 } // namespace dorvane
