@@ -2,6 +2,7 @@
 #include "platform/Memory.h"
 #include "kestrum/DefaultsKey.h"
 #include "platform/NameFolding.h"
+#include "platform/PathMaker.h"
 #include "kestrum/FileSystem.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volume.h"
@@ -69,6 +70,9 @@ void VolumeTest::pathsAreCleanedOnce_data()
     QTest::newRow("var reached by climbing") << "/private/../var/db" << true << "/private/var/db";
     QTest::newRow("tmp on a plain volume") << "/tmp/x" << false << "/tmp/x";
     QTest::newRow("etc in capitals on a Mac volume") << "/ETC/hosts" << true << "/private/ETC/hosts";
+    QTest::newRow("etc below a folder that cleans to /") << "/a/../etc" << true << "/private/etc";
+    QTest::newRow("a name beyond ASCII") << QStringLiteral("/L/./Caf\u00c9/\u00c4rger") << true
+                                         << QStringLiteral("/L/Caf\u00c9/\u00c4rger");
 }
 
 void VolumeTest::pathsAreCleanedOnce()
@@ -89,6 +93,19 @@ void VolumeTest::pathsAreCleanedOnce()
     QCOMPARE(path ? path->toString() : QString(), expected);
     if (path)   // cleaned once: cleaning again changes nothing
         QCOMPARE(platform::volumePath(path->toString()).value().toString(), path->toString());
+
+    // Made from UTF-8 after a neighbour in the same folder, the path is the
+    // same, down to its key.
+    if (!text.isValidUtf16())
+        return;
+    platform::PathMaker maker(Volume::current());
+    const QByteArray utf8 = text.toUtf8();
+    if (utf8.lastIndexOf('/') > 0)
+        QVERIFY(maker.path(utf8.left(utf8.lastIndexOf('/')) + "/neighbour").has_value() == !text.contains(QChar(0)));
+    const std::optional<LogicalPath> made = maker.path(utf8);
+    QCOMPARE(made ? made->toString() : QString(), expected);
+    if (made)
+        QCOMPARE(made->key(), path->key());
 }
 
 void VolumeTest::childNeverClimbsAboveItsFolder()

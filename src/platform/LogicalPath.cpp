@@ -106,7 +106,8 @@ LogicalPath LogicalPath::clean(QStringView text, const LogicalPath &home, quint8
 LogicalPath LogicalPath::child(QStringView relative) const
 {
     // The common case, a clean name or relative path from a bill, needs no
-    // splitting.
+    // splitting; a plain name below this clean folder needs no check either,
+    // unless it leads from "/" into "/private".
     if (!relative.isEmpty()) {
         QString candidate;
         candidate.reserve(m_path.size() + 1 + relative.size());
@@ -114,7 +115,7 @@ LogicalPath LogicalPath::child(QStringView relative) const
             candidate += m_path;
         candidate += QLatin1Char('/');
         candidate += relative;
-        if (isClean(candidate, m_privateLinks)) {
+        if (isPlainName(relative) ? !(isRoot() && isPrivateLink(relative, m_privateLinks)) : isClean(candidate, m_privateLinks)) {
             // Folding keeps every "/", so the child's key is the folder's
             // key and the folded relative part.
             QString key = isRoot() ? QStringLiteral("/") : m_key + QLatin1Char('/');
@@ -129,6 +130,12 @@ LogicalPath LogicalPath::child(QStringView relative) const
     // A child of "/" that names "etc" becomes "/private/etc"; below any
     // other folder the first component stays what it is.
     return LogicalPath(joined(parts, m_privateLinks), m_privateLinks);
+}
+
+bool LogicalPath::isPlainName(QStringView text)
+{
+    const bool dots = text.size() <= 2 && text.count(QLatin1Char('.')) == text.size();   // "", "." and ".."
+    return !dots && !text.contains(QLatin1Char('/'));
 }
 
 LogicalPath LogicalPath::parent() const

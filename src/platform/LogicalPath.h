@@ -40,6 +40,10 @@ public:
     // Info.plist can never make a child that lies elsewhere.
     LogicalPath child(QStringView relative) const;
 
+    // Whether the text is one name a folder can hold: not empty, "." or
+    // "..", and without a "/".
+    static bool isPlainName(QStringView text);
+
     LogicalPath parent() const;
     QStringView name() const;   // the last component; empty for "/"
 

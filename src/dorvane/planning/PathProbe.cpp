@@ -26,7 +26,8 @@ PathProbe::Item PathProbe::look(const platform::LogicalPath &path)
         m_folderUtf8.clear();
         m_open = platform::VolumeFolder::opened(*m_volume, m_folder);
     }
-    return m_open ? statusOfName(QFile::encodeName(path.name().toString())) : Item{};
+    // As the door names it (QFile::encodeName), with no copy of the name.
+    return m_open ? statusOfName(path.name().toUtf8()) : Item{};
 }
 
 PathProbe::Item PathProbe::lookClean(QByteArrayView path)

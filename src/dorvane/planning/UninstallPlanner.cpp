@@ -9,6 +9,7 @@
 #include "kestrum/FileSystem.h"
 #include "kestrum/Format.h"
 #include "kestrum/Log.h"
+#include "platform/PathMaker.h"
 #include "platform/Volume.h"
 
 #include <QSet>
@@ -182,15 +183,16 @@ Part Run::classify(const QList<Catalogue::PathId> &paths, Stretch stretch) const
     Part part;
     UninstallPlan &plan = part.plan;
     PathProbe probe(m_volume);
+    platform::PathMaker maker(m_volume);
+    plan.removeFiles.reserve(stretch.end - stretch.begin);
     for (qsizetype i = stretch.begin; i < stretch.end; ++i) {
         const Catalogue::PathId id = paths[i];
-        const QString path = m_catalogue.path(id);
         // The catalogue holds only paths its volume made; text that names no
         // path names nothing to plan.
-        const std::optional<platform::LogicalPath> made = m_volume->path(path);
+        std::optional<platform::LogicalPath> made = maker.path(m_catalogue.paths().utf8(id));
         if (!made)
             continue;
-        const platform::LogicalPath &logical = *made;
+        platform::LogicalPath &logical = *made;   // moved into the one list it goes to
         // A path only the user's own receipt lists, outside the home folder,
         // is kept as one in an ignored location: that receipt may not speak
         // for it.
@@ -201,35 +203,35 @@ Part Run::classify(const QList<Catalogue::PathId> &paths, Stretch stretch) const
             if (ignored || m_rules.listedByOthers(id))
                 continue; // neither removed nor shown
             if (m_isRootless && PathProbe::isRestricted(item))
-                plan.protectedPaths.append(logical);
+                plan.protectedPaths.append(std::move(logical));
             else
-                plan.removeFolders.append(logical);
+                plan.removeFolders.append(std::move(logical));
             continue;
         }
 
         if (m_progress)
-            part.details.append(QStringLiteral("Adding file: ") + path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+            part.details.append(QStringLiteral("Adding file: ") + logical.name().toString());
         const bool exists = item.kind == Kind::File
                             || (item.kind == Kind::Link && m_volume->status(logical, platform::Follow::Final));
         if (!exists) {
-            plan.missingPaths.append(logical);
+            plan.missingPaths.append(std::move(logical));
             continue;
         }
         if (ignored) {
-            plan.ignoredFiles.append(logical);
+            plan.ignoredFiles.append(std::move(logical));
             plan.sizes.ignoredBytes += item.size;
             continue;
         }
         if (m_rules.listedByOthers(id)) {
-            plan.sharedFiles.append({logical, m_rules.others(id)});
+            plan.sharedFiles.append({std::move(logical), m_rules.others(id)});
             plan.sizes.sharedBytes += item.size;
             continue;
         }
         if (m_isRootless && PathProbe::isRestricted(item)) {
-            plan.protectedPaths.append(logical);
+            plan.protectedPaths.append(std::move(logical));
             continue;
         }
-        plan.removeFiles.append(logical);
+        plan.removeFiles.append(std::move(logical));
         plan.sizes.removeBytes += item.size;
     }
     return part;
