@@ -115,7 +115,9 @@ LogicalPath LogicalPath::child(QStringView relative) const
             candidate += m_path;
         candidate += QLatin1Char('/');
         candidate += relative;
-        if (isPlainName(relative) ? !(isRoot() && isPrivateLink(relative, m_privateLinks)) : isClean(candidate, m_privateLinks)) {
+        const bool clean = isPlainName(relative) ? !(isRoot() && isPrivateLink(relative, m_privateLinks))
+                                                 : isClean(candidate, m_privateLinks);
+        if (clean) {
             // Folding keeps every "/", so the child's key is the folder's
             // key and the folded relative part.
             QString key = isRoot() ? QStringLiteral("/") : m_key + QLatin1Char('/');

@@ -1,7 +1,5 @@
 #include "dorvane/planning/PathProbe.h"
 
-#include <QFile>
-
 namespace dorvane {
 
 PathProbe::Item PathProbe::look(const QString &logical)
@@ -26,7 +24,8 @@ PathProbe::Item PathProbe::look(const platform::LogicalPath &path)
         m_folderUtf8.clear();
         m_open = platform::VolumeFolder::opened(*m_volume, m_folder);
     }
-    // As the door names it (QFile::encodeName), with no copy of the name.
+    // The door's encoding of names (QFile::encodeName) is UTF-8 on Linux;
+    // this one makes no copy of the name first.
     return m_open ? statusOfName(path.name().toUtf8()) : Item{};
 }
 

@@ -25,6 +25,7 @@ namespace dorvane {
 // A package whose receipt lies in the user's own receipts folder was
 // written by the user: it justifies only paths inside that user's home.
 // Paths compare by the volume's file identity (LogicalPath).
+// The rules judge by the catalogue as it was when they were made.
 class RemovalRules
 {
 public:
