@@ -299,17 +299,17 @@ void PlannerTest::receiptsSpeakForWhatTheirKindMay()
     const quint32 user = catalogue.addPackage("com.x.user", true);
     const quint32 other = catalogue.addPackage("com.x.other");
     const QString home = m_volume->home();
-    const auto id = [&](const QString &path, QList<quint32> packages) {
+    const auto listed = [&](const QString &path, QList<quint32> packages) {
         Catalogue::PathId id = 0;
         for (const quint32 package : packages)
             id = catalogue.addFile(path, package);
         return id;
     };
-    const Catalogue::PathId userOutside = id("/Library/Mine/x", {user});
-    const Catalogue::PathId userInside = id(home + "/Library/Mine/y", {user});
-    const Catalogue::PathId systemAnywhere = id("/Library/Sys/z", {system});
-    const Catalogue::PathId shared = id("/Library/Shared/s", {system, other});
-    const Catalogue::PathId bothKinds = id("/Library/Both/b", {user, system});
+    const Catalogue::PathId userOutside = listed("/Library/Mine/x", {user});
+    const Catalogue::PathId userInside = listed(home + "/Library/Mine/y", {user});
+    const Catalogue::PathId systemAnywhere = listed("/Library/Sys/z", {system});
+    const Catalogue::PathId shared = listed("/Library/Shared/s", {system, other});
+    const Catalogue::PathId bothKinds = listed("/Library/Both/b", {user, system});
     const IgnoredLocations ignored({});
     const RemovalRules rules(catalogue, {"com.x.system", "com.x.user"}, ignored, platform::Volume::current());
     const auto justified = [&](Catalogue::PathId id) {

@@ -14,8 +14,7 @@ std::optional<LogicalPath> PathMaker::path(QByteArrayView utf8)
     if (!LogicalPath::isPlainName(name) || name.contains(QChar(0)))
         return whole();
     const QByteArrayView folder = utf8.first(slash);
-    if (!m_entered || folder != m_folderUtf8) {
-        m_entered = true;
+    if (folder != m_folderUtf8) {
         m_folderUtf8 = folder.toByteArray();
         m_folder = m_volume->path(QString::fromUtf8(folder));
     }

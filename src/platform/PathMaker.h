@@ -23,8 +23,7 @@ public:
 
 private:
     std::shared_ptr<const Volume> m_volume;
-    bool m_entered = false;
-    QByteArray m_folderUtf8;               // the folder text met last
+    QByteArray m_folderUtf8;               // the folder text met last; never empty once met
     std::optional<LogicalPath> m_folder;   // its path; nothing when it names none
 };
 
