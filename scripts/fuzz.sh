@@ -35,8 +35,9 @@ fi
 if [[ ! -f $build/build.ninja ]]; then
     cmake --preset asan >/dev/null
 fi
-# The test command builds everything first and then fuzzes two targets at a
-# time; it says so, since two builds in one folder at once would collide.
+# The test command builds everything first and then fuzzes the targets side
+# by side (scripts/fuzz-test.sh); it says so, since two builds in one folder
+# at once would collide.
 if [[ -z ${DORVANE_FUZZ_BUILT:-} ]]; then
     cmake --build --preset asan --target "$target" mkvolume >/dev/null
 fi
