@@ -16,6 +16,8 @@
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>
 
+#include <memory>
+
 namespace dorvane {
 
 namespace {
@@ -282,11 +284,15 @@ UninstallPlan UninstallPlanner::plan(const QList<PackageRecord> &selection, cons
         // so progress still moves down the list. The pool is the planner's
         // own: it may run on a thread of the global pool, which must not
         // wait for that pool's other threads.
+        // Each part is held by a pointer so that joining moves its lists: a
+        // result read from the future is a copy that shares them.
         QThreadPool pool;
-        QFuture<Part> parts = QtConcurrent::mapped(&pool, stretches,
-                                                   [&run, &paths](Stretch stretch) { return run.classify(paths, stretch); });
+        QFuture<std::shared_ptr<Part>> parts =
+            QtConcurrent::mapped(&pool, stretches, [&run, &paths](Stretch stretch) {
+                return std::make_shared<Part>(run.classify(paths, stretch));
+            });
         for (qsizetype i = 0; i < stretches.size(); ++i)
-            run.join(parts.resultAt(int(i)));
+            run.join(std::move(*parts.resultAt(int(i))));
     }
     run.report(QStringLiteral("Wrapping up\u2026"));
     run.plan.uninstallFiles = PlanTree::build(run.plan);
