@@ -60,6 +60,7 @@ void VolumeTest::pathsAreCleanedOnce_data()
     QTest::newRow("slash dot slash") << "/./" << true << "/";
     QTest::newRow("empty names nothing") << "" << true << QString();
     QTest::newRow("a NUL names nothing") << QStringLiteral("/Library/Foo\0/x") << true << QString();
+    QTest::newRow("a NUL in the last name names nothing") << QStringLiteral("/Library/Foo\0") << true << QString();
     QTest::newRow("a lone surrogate names nothing") << QString(QChar(0xd800)) << true << QString();
     QTest::newRow("home") << "~/Library/Preferences/" << true << "/Users/tester/Library/Preferences";
     QTest::newRow("home alone") << "~" << true << "/Users/tester";
@@ -100,8 +101,8 @@ void VolumeTest::pathsAreCleanedOnce()
         return;
     platform::PathMaker maker(Volume::current());
     const QByteArray utf8 = text.toUtf8();
-    if (utf8.lastIndexOf('/') > 0)
-        QVERIFY(maker.path(utf8.left(utf8.lastIndexOf('/')) + "/neighbour").has_value() == !text.contains(QChar(0)));
+    if (const QByteArray folder = utf8.left(utf8.lastIndexOf('/')); !folder.isEmpty())
+        QVERIFY(maker.path(folder + "/neighbour").has_value() == !folder.contains('\0'));
     const std::optional<LogicalPath> made = maker.path(utf8);
     QCOMPARE(made ? made->toString() : QString(), expected);
     if (made)

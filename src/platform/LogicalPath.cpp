@@ -106,25 +106,45 @@ LogicalPath LogicalPath::clean(QStringView text, const LogicalPath &home, quint8
 LogicalPath LogicalPath::child(QStringView relative) const
 {
     // The common case, a clean name or relative path from a bill, needs no
-    // splitting; a plain name below this clean folder needs no check either,
-    // unless it leads from "/" into "/private".
+    // splitting.
+    if (isPlainName(relative))
+        return childNamed(relative);
     if (!relative.isEmpty()) {
-        QString candidate;
-        candidate.reserve(m_path.size() + 1 + relative.size());
-        if (!isRoot())
-            candidate += m_path;
-        candidate += QLatin1Char('/');
-        candidate += relative;
-        const bool clean = isPlainName(relative) ? !(isRoot() && isPrivateLink(relative, m_privateLinks))
-                                                 : isClean(candidate, m_privateLinks);
-        if (clean) {
-            // Folding keeps every "/", so the child's key is the folder's
-            // key and the folded relative part.
-            QString key = isRoot() ? QStringLiteral("/") : m_key + QLatin1Char('/');
-            key += foldedName(relative);
-            return LogicalPath(std::move(candidate), std::move(key), m_privateLinks);
-        }
+        LogicalPath joined = appended(relative);
+        if (isClean(joined.m_path, m_privateLinks))
+            return joined;
     }
+    return childTheLongWay(relative);
+}
+
+LogicalPath LogicalPath::childNamed(QStringView name) const
+{
+    // A plain name below this clean folder needs no check, unless it leads
+    // from "/" into "/private".
+    return isRoot() && isPrivateLink(name, m_privateLinks) ? childTheLongWay(name) : appended(name);
+}
+
+LogicalPath LogicalPath::appended(QStringView relative) const
+{
+    QString path;
+    path.reserve(m_path.size() + 1 + relative.size());
+    if (!isRoot())
+        path += m_path;
+    path += QLatin1Char('/');
+    path += relative;
+    // Folding keeps every "/", so the child's key is the folder's key and
+    // the folded relative part.
+    QString key;
+    key.reserve(path.size());
+    if (!isRoot())
+        key += m_key;
+    key += QLatin1Char('/');
+    appendFoldedName(relative, key);
+    return LogicalPath(std::move(path), std::move(key), m_privateLinks);
+}
+
+LogicalPath LogicalPath::childTheLongWay(QStringView relative) const
+{
     QList<QStringView> parts;
     appendComponents(parts, m_path, 0);
     const qsizetype floor = parts.size();

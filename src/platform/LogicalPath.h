@@ -69,10 +69,16 @@ public:
 
 private:
     friend class Volume;
+    friend class PathMaker;
     // Cleans text that holds no NUL: "~" and "~/x" expand to `home`, a
     // relative text counts from "/".
     static LogicalPath clean(QStringView text, const LogicalPath &home, quint8 privateLinks);
     static bool isClean(QStringView text, quint8 privateLinks);
+    // child() of a name the caller found plain (PathMaker checks its bytes).
+    LogicalPath childNamed(QStringView name) const;
+    // This path, "/" and `relative` folded onto the key, unchecked.
+    LogicalPath appended(QStringView relative) const;
+    LogicalPath childTheLongWay(QStringView relative) const;
 
     explicit LogicalPath(QString cleaned, quint8 privateLinks);
     LogicalPath(QString cleaned, QString key, quint8 privateLinks)

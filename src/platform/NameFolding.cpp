@@ -30,15 +30,6 @@ bool hasAsciiUpper(QStringView text)
     return false;
 }
 
-QString asciiLowered(QStringView text)
-{
-    QString out(text.size(), Qt::Uninitialized);
-    QChar *to = out.data();
-    for (const QChar c : text)
-        *to++ = (c.unicode() >= 'A' && c.unicode() <= 'Z') ? QChar(c.unicode() + 32) : c;
-    return out;
-}
-
 // One ICU step: calls `step(out, capacity, &status)` with a buffer that
 // grows once when the first is too small. Empty on any other failure.
 template<typename Step>
@@ -135,16 +126,34 @@ QByteArray foldedNonAsciiUtf8(QByteArrayView utf8)
 
 QString foldedName(const QString &text)
 {
-    if (isAscii(text))
-        return hasAsciiUpper(text) ? asciiLowered(text) : text;
-    return foldedUnicode(text);
+    if (isAscii(text) && !hasAsciiUpper(text))
+        return text;
+    return foldedName(QStringView(text));
 }
 
 QString foldedName(QStringView text)
 {
-    if (isAscii(text))
-        return hasAsciiUpper(text) ? asciiLowered(text) : text.toString();
-    return foldedUnicode(text);
+    QString out;
+    appendFoldedName(text, out);
+    return out;
+}
+
+void appendFoldedName(QStringView text, QString &out)
+{
+    // As appendFoldedNameUtf8: lowered as ASCII and tested in one pass.
+    const qsizetype start = out.size();
+    out.resize(start + text.size());
+    QChar *to = out.data() + start;
+    char16_t seen = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        seen |= c;
+        to[i] = QChar((c >= 'A' && c <= 'Z') ? char16_t(c + 32) : c);
+    }
+    if (seen < 0x80)
+        return;
+    out.truncate(start);
+    out += foldedUnicode(text);
 }
 
 QByteArray foldedNameUtf8(QByteArrayView utf8)

@@ -27,6 +27,9 @@ namespace platform {
 QString foldedName(const QString &text);
 QString foldedName(QStringView text);
 
+// The same, appended to `out`.
+void appendFoldedName(QStringView text, QString &out);
+
 // The same on UTF-8 bytes.
 QByteArray foldedNameUtf8(QByteArrayView utf8);
 // The same, appended to `out`: an ASCII path, the common case, is folded

@@ -10,9 +10,12 @@ std::optional<LogicalPath> PathMaker::path(QByteArrayView utf8)
     const auto whole = [&] { return m_volume->path(QString::fromUtf8(utf8)); };
     if (slash <= 0 || utf8.front() != '/')
         return whole();
-    const QString name = QString::fromUtf8(utf8.sliced(slash + 1));
-    if (!LogicalPath::isPlainName(name) || name.contains(QChar(0)))
+    // The name holds no "/"; it is told plain, and free of NUL, on its bytes.
+    const QByteArrayView bytes = utf8.sliced(slash + 1);
+    const bool dots = bytes.size() <= 2 && bytes.count('.') == bytes.size();   // "", "." and ".."
+    if (dots || bytes.contains('\0'))
         return whole();
+    const QString name = QString::fromUtf8(bytes);
     const QByteArrayView folder = utf8.first(slash);
     if (folder != m_folderUtf8) {
         m_folderUtf8 = folder.toByteArray();
@@ -20,7 +23,7 @@ std::optional<LogicalPath> PathMaker::path(QByteArrayView utf8)
     }
     // A child keeps its folder's cleaning, and "/etc" its link into
     // "/private", by the rules of the volume that made the folder.
-    return m_folder ? std::optional<LogicalPath>(m_folder->child(name)) : std::nullopt;
+    return m_folder ? std::optional<LogicalPath>(m_folder->childNamed(name)) : std::nullopt;
 }
 
 } // namespace platform
