@@ -464,8 +464,14 @@ void TestHelperTool::neverRemovesThroughALinkSwappedIn()
     for (int d = 0; d < folders; ++d)
         QVERIFY(::inotify_add_watch(watch, QFile::encodeName(phys("/Applications/Big.app/d%1").arg(d)), IN_DELETE) >= 0);
     std::atomic<int> swapped = 0;
+    // The client is forked only once the swapper waits in poll(): a fork
+    // while the new thread still sets itself up (and holds the allocator)
+    // leaves the child stuck in its first allocation.
+    std::atomic<bool> polling = false;
     std::thread swapper([&] {
         pollfd ready{watch, POLLIN, 0};
+        polling = true;
+        polling.notify_one();
         if (::poll(&ready, 1, 60000) != 1)
             return;
         for (int d = 0; d < folders; ++d) {
@@ -473,6 +479,7 @@ void TestHelperTool::neverRemovesThroughALinkSwappedIn()
             swapped += ::rename(folder, QFile::encodeName(phys("/Moved/d%1").arg(d))) == 0 && ::symlink(link, folder) == 0;
         }
     });
+    polling.wait(false);
     const QString reply = ask(request("delete", json({"/Applications/Big.app"}), {"com.x.big"}));
     swapper.join();
     ::close(watch);
