@@ -6,6 +6,7 @@
 #include <QList>
 
 #include <optional>
+#include <type_traits>
 #include <utility>
 
 namespace platform {
@@ -122,6 +123,27 @@ QByteArray foldedNonAsciiUtf8(QByteArrayView utf8)
     return out;
 }
 
+// Appends `text` lowered as ASCII, testing in the same pass whether it is
+// ASCII at all; when not, appends nothing and says so, and the caller
+// folds it in full. For UTF-16 and UTF-8 alike.
+template<typename Unit, typename Out>
+bool appendedAsciiLowered(const Unit *from, qsizetype size, Out &out)
+{
+    const qsizetype start = out.size();
+    out.resize(start + size);
+    Unit *to = reinterpret_cast<Unit *>(out.data()) + start;
+    std::make_unsigned_t<Unit> seen = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        const Unit c = from[i];
+        seen |= std::make_unsigned_t<Unit>(c);
+        to[i] = (c >= 'A' && c <= 'Z') ? Unit(c + 32) : c;
+    }
+    if (seen < 0x80)
+        return true;
+    out.truncate(start);
+    return false;
+}
+
 } // namespace
 
 QString foldedName(const QString &text)
@@ -140,20 +162,8 @@ QString foldedName(QStringView text)
 
 void appendFoldedName(QStringView text, QString &out)
 {
-    // As appendFoldedNameUtf8: lowered as ASCII and tested in one pass.
-    const qsizetype start = out.size();
-    out.resize(start + text.size());
-    QChar *to = out.data() + start;
-    char16_t seen = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        seen |= c;
-        to[i] = QChar((c >= 'A' && c <= 'Z') ? char16_t(c + 32) : c);
-    }
-    if (seen < 0x80)
-        return;
-    out.truncate(start);
-    out += foldedUnicode(text);
+    if (!appendedAsciiLowered(reinterpret_cast<const char16_t *>(text.utf16()), text.size(), out))
+        out += foldedUnicode(text);
 }
 
 QByteArray foldedNameUtf8(QByteArrayView utf8)
@@ -165,22 +175,8 @@ QByteArray foldedNameUtf8(QByteArrayView utf8)
 
 void appendFoldedNameUtf8(QByteArrayView utf8, QByteArray &out)
 {
-    // Lowered as ASCII and tested for ASCII in one pass; the rare other
-    // path is folded again in full.
-    const qsizetype start = out.size();
-    out.resize(start + utf8.size());
-    char *to = out.data() + start;
-    const char *from = utf8.data();
-    uchar seen = 0;
-    for (qsizetype i = 0; i < utf8.size(); ++i) {
-        const char c = from[i];
-        seen |= uchar(c);
-        to[i] = (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
-    }
-    if (seen < 0x80)
-        return;
-    out.truncate(start);
-    out.append(foldedNonAsciiUtf8(utf8));
+    if (!appendedAsciiLowered(utf8.data(), utf8.size(), out))
+        out.append(foldedNonAsciiUtf8(utf8));
 }
 
 bool isSameName(QStringView a, QStringView b)
