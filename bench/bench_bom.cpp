@@ -159,7 +159,8 @@ int phase(const QString &which, const QString &folder, qint64 totalPaths, int bi
         // The floor of "drop" with no reader at all: each bill's path bytes,
         // gathered beforehand, made into one list of strings and let go, as
         // paths() makes it. What a single list of every path costs here is
-        // the strings' own price, not the parse's.
+        // the strings' own price, not the parse's. Its peak counts the
+        // gathered bytes too, so only its time compares.
         const QStringList files = billFiles(folder);
         std::vector<std::vector<QByteArray>> perBill;
         for (const QString &file : files) {
