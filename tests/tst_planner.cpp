@@ -183,9 +183,14 @@ void PlannerTest::probeAgreesWithTheLibrary()
     m_volume->builder.addFile("/private/etc/hosts", "127.0.0.1 localhost\n");
     m_volume->builder.addFile("/opt/locked/file", "x");
     m_volume->builder.addFolder("/opt/locked/folder");
+    QStringList roundTheFolders;   // more folders than a probe keeps open, then back
+    for (int i = 0; i < 10; ++i) {
+        m_volume->builder.addSparseFile(QStringLiteral("/opt/f%1/file").arg(i), 100 + i);
+        roundTheFolders << QStringLiteral("/opt/f%1/file").arg(i);
+    }
     write({}, {"/opt/locked/file", "/opt/locked/folder"});
 
-    const QStringList paths{
+    QStringList paths{
         "/opt/a/file", "/opt/a/folder", "/opt/a/file-link", "/opt/a/folder-link", "/opt/a/dangling",
         "/opt/a/missing", "/opt/b/file", "/opt/a/folder", // back to a folder asked about before
         "/opt/linked/file", "/opt/linked/folder-link", "/opt/absolute/file", "/opt/climbing/file",
@@ -193,10 +198,18 @@ void PlannerTest::probeAgreesWithTheLibrary()
         "/opt/a/file/child", "/opt", "/", "/opt//a/file", "/opt/./a/file", "/opt/b/../a/file", "/opt/a/folder/",
         "/opt/a/folder-link/", "~", "~/Library", "/opt/locked/file", "/opt/locked/folder", "", "relative/path",
     };
+    paths << roundTheFolders << "/opt/f0/file" << "/opt/a/file" << "/opt/f9/file" << "/opt/f2/file";
     PathProbe probe;
+    PathProbe cleanProbe;   // asked by the bytes of clean paths, as the size pass asks
     using Kind = PathProbe::Item::Kind;
     for (const QString &path : paths) {
         const PathProbe::Item item = probe.look(path);
+        const std::optional<platform::LogicalPath> logical = platform::volumePath(path);
+        if (logical && logical->toString() == path) {
+            const PathProbe::Item clean = cleanProbe.lookClean(path.toUtf8());
+            QVERIFY2(clean.kind == item.kind && clean.size == item.size && clean.restricted == item.restricted,
+                     qPrintable(path));
+        }
         const auto attributes = itemStatus(path);
         const Kind expected = !attributes                  ? Kind::Missing
                               : attributes->isDirectory() ? Kind::Folder
@@ -211,6 +224,9 @@ void PlannerTest::probeAgreesWithTheLibrary()
     QCOMPARE(probe.look("/opt/absolute/file").size, quint64(99));
     QCOMPARE(probe.look("/opt/a/folder-link").kind, Kind::Link);
     QCOMPARE(probe.look("/opt/loop/file").kind, Kind::Missing);
+    QCOMPARE(probe.look("/opt/f2/file").size, quint64(102));
+    QCOMPARE(cleanProbe.lookClean("/opt/f0/file").size, quint64(100));
+    QCOMPARE(cleanProbe.lookClean("/opt/a/folder").kind, Kind::Folder);
     QCOMPARE(probe.look("/etc/hosts").kind, Kind::File);
     if (m_protected.size() == 2) {
         QVERIFY(PathProbe::isRestricted(probe.look("/opt/locked/file")));

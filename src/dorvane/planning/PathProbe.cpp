@@ -1,5 +1,7 @@
 #include "dorvane/planning/PathProbe.h"
 
+#include <algorithm>
+
 namespace dorvane {
 
 PathProbe::Item PathProbe::look(const QString &logical)
@@ -18,15 +20,12 @@ PathProbe::Item PathProbe::look(const platform::LogicalPath &path)
     // of the one before; that is told without making the folder's path.
     const QStringView text = path.toString();
     const QStringView folderText = text.left(std::max<qsizetype>(text.lastIndexOf(QLatin1Char('/')), 1));
-    if (!m_entered || folderText != m_folder.toString()) {
-        m_folder = path.parent();
-        m_entered = true;
-        m_folderUtf8.clear();
-        m_open = platform::VolumeFolder::opened(*m_volume, m_folder);
-    }
+    Folder *folder = recent([&](const Folder &f) { return f.path.toString() == folderText; });
+    if (!folder)
+        folder = &opened(path.parent(), {});
     // The door's encoding of names (QFile::encodeName) is UTF-8 on Linux;
     // this one makes no copy of the name first.
-    return m_open ? statusOfName(path.name().toUtf8()) : Item{};
+    return folder->open ? statusOfName(*folder, path.name().toUtf8()) : Item{};
 }
 
 PathProbe::Item PathProbe::lookClean(QByteArrayView path)
@@ -34,27 +33,45 @@ PathProbe::Item PathProbe::lookClean(QByteArrayView path)
     const qsizetype slash = path.lastIndexOf('/');
     if (slash < 0 || path.size() <= 1)
         return look(QString::fromUtf8(path));
-    const QByteArrayView folder = slash == 0 ? QByteArrayView("/") : path.first(slash);
-    if (folder != m_folderUtf8) {
-        const std::optional<platform::LogicalPath> folderPath = m_volume->path(QString::fromUtf8(folder));
+    const QByteArrayView folderBytes = slash == 0 ? QByteArrayView("/") : path.first(slash);
+    Folder *folder = recent([&](const Folder &f) { return !f.utf8.isEmpty() && f.utf8 == folderBytes; });
+    if (!folder) {
+        std::optional<platform::LogicalPath> folderPath = m_volume->path(QString::fromUtf8(folderBytes));
         if (!folderPath)
             return Item{};
-        m_folder = *folderPath;
-        m_entered = true;
-        m_folderUtf8 = folder.toByteArray();
-        m_open = platform::VolumeFolder::opened(*m_volume, m_folder);
+        folder = &opened(std::move(*folderPath), folderBytes.toByteArray());
     }
-    if (!m_open)
+    if (!folder->open)
         return Item{};
     // The name's bytes are the file system's: the volume names files in UTF-8.
     m_name.truncate(0);
     m_name.append(path.data() + slash + 1, path.size() - slash - 1);
-    return statusOfName(m_name);
+    return statusOfName(*folder, m_name);
 }
 
-PathProbe::Item PathProbe::statusOfName(const QByteArray &name) const
+// The kept folder that matches, moved to the front.
+template <typename Matches>
+PathProbe::Folder *PathProbe::recent(Matches &&matches)
 {
-    const std::optional<platform::ItemStatus> status = m_open->statusOf(name);
+    const auto found = std::find_if(m_folders.begin(), m_folders.end(), matches);
+    if (found == m_folders.end())
+        return nullptr;
+    std::rotate(m_folders.begin(), found, found + 1);
+    return &m_folders.front();
+}
+
+PathProbe::Folder &PathProbe::opened(platform::LogicalPath path, QByteArray utf8)
+{
+    if (m_folders.size() == kFoldersKept)
+        m_folders.pop_back();   // its descriptor is closed
+    std::optional<platform::VolumeFolder> open = platform::VolumeFolder::opened(*m_volume, path);
+    m_folders.insert(m_folders.begin(), Folder{std::move(path), std::move(utf8), std::move(open)});
+    return m_folders.front();
+}
+
+PathProbe::Item PathProbe::statusOfName(const Folder &folder, const QByteArray &name) const
+{
+    const std::optional<platform::ItemStatus> status = folder.open->statusOf(name);
     if (!status)
         return Item{};
     using Type = platform::ItemStatus::Type;

@@ -5,13 +5,14 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 namespace dorvane {
 
 // What the planner asks about each listed path, answered with one status
 // call on the item itself, relative to its folder. The folder is opened
-// inside the volume once and kept open while the following paths lie in it:
-// a bill lists thousands of paths in few folders, so most questions cost one
+// inside the volume once and kept open, with the last few before it: a bill
+// lists thousands of paths in few folders, so most questions cost one
 // statx. The answers are those of the volume door (platform::Volume::status
 // without following a final link) on the same path.
 //
@@ -44,14 +45,24 @@ public:
     static bool isRestricted(const Item &item) { return item.restricted; }
 
 private:
-    Item statusOfName(const QByteArray &name) const;   // in the folder open now
+    struct Folder
+    {
+        platform::LogicalPath path;
+        QByteArray utf8;                              // its bytes when lookClean() opened it; else empty
+        std::optional<platform::VolumeFolder> open;   // nothing when it is missing or unreachable
+    };
+    // A bill lists a folder's items around those of its subfolders, so a
+    // probe comes back to a folder a few folders later: the last few stay
+    // open, the newest first.
+    static constexpr size_t kFoldersKept = 8;
+    template <typename Matches>
+    Folder *recent(Matches &&matches);
+    Folder &opened(platform::LogicalPath path, QByteArray utf8);
+    Item statusOfName(const Folder &folder, const QByteArray &name) const;
 
     std::shared_ptr<const platform::Volume> m_volume;
-    platform::LogicalPath m_folder;                  // the folder opened last
-    bool m_entered = false;
-    std::optional<platform::VolumeFolder> m_open;    // nothing when it is missing or unreachable
-    QByteArray m_folderUtf8;                         // m_folder's bytes when lookClean() opened it; else empty
-    QByteArray m_name;                               // the name asked last, kept to reuse its buffer
+    std::vector<Folder> m_folders;
+    QByteArray m_name;   // the name asked last, kept to reuse its buffer
 };
 
 } // namespace dorvane
