@@ -59,6 +59,14 @@ QString joined(const QList<QStringView> &parts, quint8 privateLinks)
     return out;
 }
 
+// One test for UTF-16 text and UTF-8 bytes alike.
+template<typename View, typename Unit>
+bool isPlain(View text, Unit dot, Unit slash)
+{
+    const bool dots = text.size() <= 2 && text.count(dot) == text.size();   // "", "." and ".."
+    return !dots && !text.contains(slash);
+}
+
 } // namespace
 
 LogicalPath::LogicalPath(QString cleaned, quint8 privateLinks)
@@ -156,8 +164,12 @@ LogicalPath LogicalPath::childTheLongWay(QStringView relative) const
 
 bool LogicalPath::isPlainName(QStringView text)
 {
-    const bool dots = text.size() <= 2 && text.count(QLatin1Char('.')) == text.size();   // "", "." and ".."
-    return !dots && !text.contains(QLatin1Char('/'));
+    return isPlain(text, QLatin1Char('.'), QLatin1Char('/'));
+}
+
+bool LogicalPath::isPlainName(QByteArrayView utf8)
+{
+    return isPlain(utf8, '.', '/');
 }
 
 LogicalPath LogicalPath::parent() const

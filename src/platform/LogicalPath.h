@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QHashFunctions>
 #include <QList>
 #include <QString>
@@ -43,6 +44,7 @@ public:
     // Whether the text is one name a folder can hold: not empty, "." or
     // "..", and without a "/".
     static bool isPlainName(QStringView text);
+    static bool isPlainName(QByteArrayView utf8);   // the same, on UTF-8 bytes
 
     LogicalPath parent() const;
     QStringView name() const;   // the last component; empty for "/"

@@ -10,10 +10,9 @@ std::optional<LogicalPath> PathMaker::path(QByteArrayView utf8)
     const auto whole = [&] { return m_volume->path(QString::fromUtf8(utf8)); };
     if (slash <= 0 || utf8.front() != '/')
         return whole();
-    // The name holds no "/"; it is told plain, and free of NUL, on its bytes.
+    // The name is told plain, and free of NUL, on its bytes.
     const QByteArrayView bytes = utf8.sliced(slash + 1);
-    const bool dots = bytes.size() <= 2 && bytes.count('.') == bytes.size();   // "", "." and ".."
-    if (dots || bytes.contains('\0'))
+    if (!LogicalPath::isPlainName(bytes) || bytes.contains('\0'))
         return whole();
     const QString name = QString::fromUtf8(bytes);
     const QByteArrayView folder = utf8.first(slash);

@@ -34,7 +34,7 @@ PathProbe::Item PathProbe::lookClean(QByteArrayView path)
     if (slash < 0 || path.size() <= 1)
         return look(QString::fromUtf8(path));
     const QByteArrayView folderBytes = slash == 0 ? QByteArrayView("/") : path.first(slash);
-    Folder *folder = recent([&](const Folder &f) { return !f.utf8.isEmpty() && f.utf8 == folderBytes; });
+    Folder *folder = recent([&](const Folder &f) { return f.utf8 == folderBytes; });
     if (!folder) {
         std::optional<platform::LogicalPath> folderPath = m_volume->path(QString::fromUtf8(folderBytes));
         if (!folderPath)

@@ -48,7 +48,7 @@ private:
     struct Folder
     {
         platform::LogicalPath path;
-        QByteArray utf8;                              // its bytes when lookClean() opened it; else empty
+        QByteArray utf8;                              // its bytes when lookClean() opened it (never empty then); else empty
         std::optional<platform::VolumeFolder> open;   // nothing when it is missing or unreachable
     };
     // A bill lists a folder's items around those of its subfolders, so a
